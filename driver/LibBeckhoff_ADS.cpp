@@ -1,0 +1,333 @@
+#include "LibBeckhoff_ADS.h"
+
+#include "AdsFrame.h"
+#include "BuildStamp.h"
+#include "ConnectionText.h"
+#include "ValueCodec.h"
+
+#include <QDateTime>
+
+#include <climits>
+
+namespace {
+const int kDefaultAmsPort = 851;
+// A write moves at most this many elements in one request.
+const int kMaxWriteCount = 65535;
+} // namespace
+
+LibBeckhoff_ADS::LibBeckhoff_ADS()
+    : QObject(nullptr), amsPort(kDefaultAmsPort), serialBaud(0), serialDataBits(0), serialStopBits(0),
+      ethPort(0)
+{
+}
+
+LibBeckhoff_ADS::~LibBeckhoff_ADS() = default;
+
+// ---------------------------------------------------------------- identity
+
+QString LibBeckhoff_ADS::getDriveName()
+{
+    return QStringLiteral("Beckhoff");
+}
+
+QString LibBeckhoff_ADS::getversion_number()
+{
+    return QStringLiteral("V1.0.1 20230221");
+}
+
+QString LibBeckhoff_ADS::DebugCmd(EDebugCmdType cmd)
+{
+    switch (cmd) {
+    case DC_StartDebug:
+        adsLink.debugFlag = true;
+        return QStringLiteral("StartDebug");
+    case DC_StopDebug:
+        adsLink.debugFlag = false;
+        return QStringLiteral("StopDebug");
+    case DC_Version:
+        return BuildStamp::current();
+    case DC_DriveName:
+        return getDriveName();
+    }
+    return QString();
+}
+
+// ---------------------------------------------------------------- connection
+
+int LibBeckhoff_ADS::ConnectDrive(QString connectionText)
+{
+    switch (ConnectionText::formOf(connectionText)) {
+    case ConnectionText::SerialForm: {
+        const ConnectionText::Serial s = ConnectionText::serial(connectionText);
+        serialPortName = s.portName;
+        serialBaud = s.baud;
+        serialDataBits = s.dataBits;
+        serialStopBits = s.stopBits;
+        serialParity = s.parity;
+        if (!ConnectionText::acceptable(s))
+            return -1;
+        return adsLink.serialConnectDrive(serialPortName, serialBaud, serialDataBits, serialStopBits,
+                                          serialParity);
+    }
+    case ConnectionText::EthernetForm: {
+        const ConnectionText::Ethernet e = ConnectionText::ethernet(connectionText);
+        ethIp = e.ip;
+        ethPort = e.port;
+        if (!ConnectionText::acceptable(e))
+            return -1;
+        return adsLink.EthConnectDrive(ethIp, ethPort);
+    }
+    case ConnectionText::NoForm:
+        break;
+    }
+    return -4;
+}
+
+int LibBeckhoff_ADS::SetConnectPar(QString parameterText)
+{
+    // AMS ports are 16 bits: a larger number would reach another port.
+    const uint port = parameterText.toUInt(nullptr, 10);
+    amsPort = port <= 65535 ? int(port) : 0;
+    return amsPort;
+}
+
+int LibBeckhoff_ADS::DisConnectDrive()
+{
+    return adsLink.DisConnectDrive();
+}
+
+int LibBeckhoff_ADS::DestroyFree()
+{
+    return adsLink.DestroyFree();
+}
+
+// ---------------------------------------------------------------- addresses
+
+int LibBeckhoff_ADS::getArea(const QString &address)
+{
+    return AddressResolver::area(address);
+}
+
+int LibBeckhoff_ADS::getAddr(const QString &address, AreaType area)
+{
+    return AddressResolver::offset(address, area);
+}
+
+int LibBeckhoff_ADS::getBytelen(DataType type, int count)
+{
+    const qint64 n = AddressResolver::byteLength(type, count);
+    return n >= INT_MIN && n <= INT_MAX ? int(n) : 0;
+}
+
+LibBeckhoff_ADS::Target LibBeckhoff_ADS::resolve(const QString &address, bool forRead)
+{
+    Target t;
+    t.area = AddressResolver::area(address);
+    t.offset = AddressResolver::offset(address, AreaType(t.area), &t.parsed);
+    t.group = t.area;
+    if (forRead && t.area == AddressResolver::AT_Data) {
+        bool groupParsed = false;
+        t.group = AddressResolver::explicitGroup(address, &groupParsed);
+        t.parsed = t.parsed && groupParsed;
+    }
+    return t;
+}
+
+// The refusals shared by reads and writes, first match wins; 0 when none.
+int LibBeckhoff_ADS::refusal(const Target &target, DataType type, int count)
+{
+    if (target.offset < 0)
+        return CLabelVariable::RC_BadOffsetOrCount;
+    if (target.area == AddressResolver::AT_None || !target.parsed)
+        return CLabelVariable::RC_NoArea;
+    if (count < 1)
+        return CLabelVariable::RC_CountBelowOne;
+    if (type == DT_None)
+        return CLabelVariable::RC_TypeNotHandled;
+    return 0;
+}
+
+// ---------------------------------------------------------------- read path
+
+CLabelVariable LibBeckhoff_ADS::ReadVariable(QString address, DataType type)
+{
+    return ReadVariable(address, type, 1);
+}
+
+CLabelVariable LibBeckhoff_ADS::ReadVariable(QString address, DataType type, int count)
+{
+    CLabelVariable answer;
+    const Target target = resolve(address, true);
+    int refused = refusal(target, type, count);
+    // The reply (46 bytes and the data) must fit the link's int lengths.
+    if (!refused && AddressResolver::byteLength(type, count) > INT_MAX - AdsFrame::ReadReplyHeaderSize)
+        refused = CLabelVariable::RC_BadOffsetOrCount;
+    if (refused)
+        answer.resultCode = refused;
+    else
+        answer = Read_data(target.offset, type, count, target.group, address);
+    answer.name = address;
+    answer.count = count;
+    answer.type = type;
+    return answer;
+}
+
+CLabelVariable LibBeckhoff_ADS::Read_data(int indexOffset, DataType type, int count, int indexGroup,
+                                          const QString &address)
+{
+    CLabelVariable inner;
+    QByteArray bytes;
+    const int byteLength = int(AddressResolver::byteLength(type, count));
+    const int rc = adsLink.Read_area(amsPort, indexOffset, byteLength, &bytes, indexGroup, address);
+    switch (rc) {
+    case 0:
+        inner.timeStamp = QDateTime::currentDateTime();
+        inner.resultCode = CLabelVariable::RC_Success;
+        inner.value = decode(type, bytes, count);
+        if (!inner.value.isValid())
+            inner.resultCode = CLabelVariable::RC_TypeNotHandled;
+        break;
+    case -1:
+        inner.resultCode = CLabelVariable::RC_WrongReply;
+        break;
+    case -2:
+        inner.resultCode = CLabelVariable::RC_NoReply;
+        break;
+    case -3:
+        inner.resultCode = CLabelVariable::RC_LinkDown;
+        break;
+    }
+    return inner;
+}
+
+QVariant LibBeckhoff_ADS::decode(DataType type, const QByteArray &bytes, int count)
+{
+    switch (type) {
+    case DT_Bool: return set_variant_bool(bytes, count);
+    case DT_Int8: return set_variant_Int8(bytes, count);
+    case DT_UInt8: return set_variant_UInt8(bytes, count);
+    case DT_Int16: return set_variant_Int16(bytes, count);
+    case DT_UInt16: return set_variant_UInt16(bytes, count);
+    case DT_Int32: return set_variant_Int32(bytes, count);
+    case DT_UInt32: return set_variant_UInt32(bytes, count);
+    case DT_Float: return set_variant_fload(bytes, count);
+    case DT_Int64: return set_variant_Int64(bytes, count);
+    case DT_UInt64: return set_variant_UInt64(bytes, count);
+    case DT_Double: return set_variant_double(bytes, count);
+    default: return QVariant();
+    }
+}
+
+#define ADS_DECODER(name, T)                                                                  \
+    QVariant LibBeckhoff_ADS::name(const QByteArray &bytes, int count)                        \
+    {                                                                                         \
+        return ValueCodec::decode<T>(bytes, count);                                          \
+    }
+
+ADS_DECODER(set_variant_bool, bool)
+ADS_DECODER(set_variant_Int8, char)
+ADS_DECODER(set_variant_UInt8, unsigned char)
+ADS_DECODER(set_variant_Int16, short)
+ADS_DECODER(set_variant_UInt16, unsigned short)
+ADS_DECODER(set_variant_Int32, int)
+ADS_DECODER(set_variant_UInt32, unsigned int)
+ADS_DECODER(set_variant_fload, float)
+ADS_DECODER(set_variant_Int64, long long)
+ADS_DECODER(set_variant_UInt64, unsigned long long)
+ADS_DECODER(set_variant_double, double)
+
+// ---------------------------------------------------------------- write path
+
+CLabelVariable LibBeckhoff_ADS::WriteVariable(QString address, DataType type, CLabelVariable value)
+{
+    return WriteVariable(address, type, value, 1);
+}
+
+CLabelVariable LibBeckhoff_ADS::WriteVariable(QString address, DataType type, CLabelVariable value, int count)
+{
+    const Target target = resolve(address, false);
+    int refused = refusal(target, type, count);
+    if (!refused && count > kMaxWriteCount)
+        refused = CLabelVariable::RC_BadOffsetOrCount;
+    if (refused)
+        value.resultCode = refused;
+    else
+        value = Write_D(target.offset, type, count, value, target.area, address);
+    value.name = address;
+    value.count = count;
+    value.type = type;
+    return value;
+}
+
+CLabelVariable LibBeckhoff_ADS::Write_D(int indexOffset, DataType type, int count, const CLabelVariable &value,
+                                        int indexGroup, const QString &address)
+{
+    CLabelVariable answer(value);
+    // A request never announces more data than the host's value can fill.
+    const int held = ValueCodec::elementsHeld(type, value.value);
+    if (AddressResolver::elementWidth(type) == 0 || held < 0) {
+        answer.resultCode = CLabelVariable::RC_TypeNotHandled;
+        return answer;
+    }
+    if (held < count) {
+        answer.resultCode = CLabelVariable::RC_BadOffsetOrCount;
+        return answer;
+    }
+    QByteArray data;
+    const int byteLength = int(AddressResolver::byteLength(type, count));
+    data.reserve(byteLength);
+    encode(type, value, count, &data);
+    switch (adsLink.Write_area(amsPort, indexOffset, byteLength, data, indexGroup, address)) {
+    case 0:
+        answer.timeStamp = QDateTime::currentDateTime();
+        answer.resultCode = CLabelVariable::RC_Success;
+        break;
+    case -1:
+        answer.resultCode = CLabelVariable::RC_WrongReply;
+        break;
+    case -2:
+        answer.resultCode = CLabelVariable::RC_NoReply;
+        break;
+    case -3:
+        answer.resultCode = CLabelVariable::RC_LinkDown;
+        break;
+    }
+    return answer;
+}
+
+void LibBeckhoff_ADS::encode(DataType type, const CLabelVariable &value, int count, QByteArray *out)
+{
+    switch (type) {
+    case DT_Bool: Wset_variant_bool(value, count, out); break;
+    case DT_Int8: Wset_variant_Int8(value, count, out); break;
+    case DT_UInt8: Wset_variant_UInt8(value, count, out); break;
+    case DT_Int16: Wset_variant_Int16(value, count, out); break;
+    case DT_UInt16: Wset_variant_uInt16(value, count, out); break;
+    case DT_Int32: Wset_variant_Int32(value, count, out); break;
+    case DT_UInt32: Wset_variant_UInt32(value, count, out); break;
+    case DT_Float: Wset_variant_float(value, count, out); break;
+    case DT_Int64: Wset_variant_Int64(value, count, out); break;
+    case DT_UInt64: Wset_variant_UInt64(value, count, out); break;
+    case DT_Double: Wset_variant_double(value, count, out); break;
+    default: break;
+    }
+}
+
+#define ADS_ENCODER(name, T)                                                                  \
+    int LibBeckhoff_ADS::name(const CLabelVariable &value, int count, QByteArray *out)        \
+    {                                                                                         \
+        ValueCodec::encode<T>(value.value, count, out);                                      \
+        return 0;                                                                             \
+    }
+
+ADS_ENCODER(Wset_variant_bool, bool)
+ADS_ENCODER(Wset_variant_Int8, char)
+ADS_ENCODER(Wset_variant_UInt8, unsigned char)
+ADS_ENCODER(Wset_variant_Int16, short)
+ADS_ENCODER(Wset_variant_uInt16, unsigned short)
+ADS_ENCODER(Wset_variant_Int32, int)
+ADS_ENCODER(Wset_variant_UInt32, unsigned int)
+ADS_ENCODER(Wset_variant_float, float)
+ADS_ENCODER(Wset_variant_Int64, long long)
+ADS_ENCODER(Wset_variant_UInt64, unsigned long long)
+ADS_ENCODER(Wset_variant_double, double)

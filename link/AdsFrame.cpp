@@ -1,0 +1,92 @@
+#include "AdsFrame.h"
+
+#include "WireBytes.h"
+
+#include <QStringList>
+
+using namespace WireBytes;
+
+namespace {
+// The driver's own address as the controller sees it: 192.168.10.100.1.1, port 32957.
+const char kSourceNetId[6] = {char(0xc0), char(0xa8), 0x0a, 0x64, 0x01, 0x01};
+const quint16 kSourcePort = 32957;
+const quint16 kStateRequest = 0x0004;
+} // namespace
+
+QByteArray AdsFrame::targetNetId(const QString &ipText)
+{
+    QByteArray id(6, 0);
+    const QStringList parts = ipText.split(QLatin1Char('.'));
+    for (int i = 0; i < 4 && i < parts.size(); ++i)
+        id[i] = char(parts.at(i).toInt(nullptr, 10) & 0xff);
+    id[4] = 1;
+    id[5] = 1;
+    return id;
+}
+
+QByteArray AdsFrame::header(const QByteArray &netId, int amsPort, quint16 command, quint32 invokeId,
+                            int dataLength, int totalSize)
+{
+    QByteArray frame(totalSize, Qt::Uninitialized);
+    char *p = frame.data();
+    putLe16(p, 0);
+    putLe32(p + 2, quint32(AmsHeaderSize + dataLength));
+    for (int i = 0; i < 6; ++i)
+        p[6 + i] = i < netId.size() ? netId.at(i) : 0;
+    putLe16(p + 12, quint16(amsPort));
+    for (int i = 0; i < 6; ++i)
+        p[14 + i] = kSourceNetId[i];
+    putLe16(p + 20, kSourcePort);
+    putLe16(p + 22, command);
+    putLe16(p + 24, kStateRequest);
+    putLe32(p + 26, quint32(dataLength));
+    putLe32(p + 30, 0);
+    putLe32(p + 34, invokeId);
+    return frame;
+}
+
+QByteArray AdsFrame::readRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
+                                 quint32 indexGroup, quint32 indexOffset, quint32 length)
+{
+    QByteArray frame = header(netId, amsPort, CmdRead, invokeId, 12, ReadRequestSize);
+    char *p = frame.data();
+    putLe32(p + 38, indexGroup);
+    putLe32(p + 42, indexOffset);
+    putLe32(p + 46, length);
+    return frame;
+}
+
+QByteArray AdsFrame::writeRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
+                                  quint32 indexGroup, quint32 indexOffset, const QByteArray &data,
+                                  int length)
+{
+    const int n = qMax(0, length);
+    QByteArray frame = header(netId, amsPort, CmdWrite, invokeId, 12 + n, ReadRequestSize + n);
+    char *p = frame.data();
+    putLe32(p + 38, indexGroup);
+    putLe32(p + 42, indexOffset);
+    putLe32(p + 46, quint32(n));
+    const int copied = qMin(n, data.size());
+    if (copied > 0)
+        memcpy(p + 50, data.constData(), size_t(copied));
+    if (n > copied)
+        memset(p + 50 + copied, 0, size_t(n - copied));
+    return frame;
+}
+
+qint64 AdsFrame::expectedReplySize(const QByteArray &request)
+{
+    switch (le16At(request, OffCommand)) {
+    case CmdRead:
+        return ReadReplyHeaderSize + qint64(le32At(request, 46));
+    case CmdWrite:
+        return WriteReplySize;
+    default:
+        return HeaderSize;
+    }
+}
+
+quint32 AdsFrame::invokeIdOf(const QByteArray &frame)
+{
+    return le32At(frame, OffInvokeId);
+}

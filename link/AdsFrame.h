@@ -1,0 +1,52 @@
+// ADS request frames: the 6-byte AMS/TCP header, the 32-byte AMS header and
+// the command data, every integer little-endian.
+#ifndef ADSFRAME_H
+#define ADSFRAME_H
+
+#include <QByteArray>
+#include <QString>
+
+class AdsFrame
+{
+public:
+    enum : int {
+        TcpHeaderSize = 6,
+        AmsHeaderSize = 32,
+        HeaderSize = TcpHeaderSize + AmsHeaderSize, // 38
+        ReadRequestSize = HeaderSize + 12,          // 50
+        WriteReplySize = HeaderSize + 4,            // 42
+        ReadReplyHeaderSize = HeaderSize + 8        // 46: result and length before the data
+    };
+    enum Command : quint16 { CmdRead = 2, CmdWrite = 3 };
+    // Offsets of the fields a reply is checked by.
+    enum Offset : int {
+        OffTcpLength = 2,
+        OffCommand = 22,
+        OffAmsLength = 26,
+        OffErrorCode = 30,
+        OffInvokeId = 34,
+        OffAdsResult = 38,
+        OffReadLength = 42,
+        OffReadData = 46
+    };
+
+    // The target NetId: the four parts of the IP text (missing parts 0) then 1.1.
+    static QByteArray targetNetId(const QString &ipText);
+
+    static QByteArray readRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
+                                  quint32 indexGroup, quint32 indexOffset, quint32 length);
+    // Carries exactly `length` data bytes: those of `data`, zero-filled if it is shorter.
+    static QByteArray writeRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
+                                   quint32 indexGroup, quint32 indexOffset, const QByteArray &data,
+                                   int length);
+
+    // The size of the largest reply a request can rightly get.
+    static qint64 expectedReplySize(const QByteArray &request);
+    static quint32 invokeIdOf(const QByteArray &frame);
+
+private:
+    static QByteArray header(const QByteArray &netId, int amsPort, quint16 command, quint32 invokeId,
+                             int dataLength, int totalSize);
+};
+
+#endif // ADSFRAME_H

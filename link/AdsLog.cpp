@@ -1,0 +1,77 @@
+#include "AdsLog.h"
+
+#include <QDebug>
+
+// Every placeholder is filled in one pass: an address text that itself
+// contains "%1" must show as it is, not swallow a later value.
+QString AdsLog::exchangeLine(const char *pattern, const Context &c, const QByteArray &bytes)
+{
+    return QString::fromUtf8(pattern).arg(c.host, QString::number(c.tcpPort), QString::number(c.amsPort),
+                                         c.varName, QString::number(c.byteLength),
+                                         QString::fromLatin1(bytes.toHex()));
+}
+
+QString AdsLog::areaLine(const char *pattern, const Context &c, const QByteArray &bytes)
+{
+    return QString::fromUtf8(pattern).arg(c.host, QString::number(c.tcpPort), c.varName,
+                                         QString::number(c.byteLength),
+                                         QString::fromLatin1(bytes.toHex()));
+}
+
+QString AdsLog::readCommand(const Context &c, const QByteArray &frame)
+{
+    return exchangeLine("lib[Beckhoff]读命令 %1:%2 ID=%3 %4 len = %5 msg : %6", c, frame);
+}
+
+QString AdsLog::readResponse(const Context &c, const QByteArray &reply)
+{
+    return exchangeLine("lib[Beckhoff]读响应 %1:%2 ID=%3 %4 len = %5 msg : %6", c, reply);
+}
+
+QString AdsLog::writeCommand(const Context &c, const QByteArray &frame)
+{
+    return areaLine("lib[Beckhoff]写命令 %1:%2 Area=%3  len = %4 msg : %5", c, frame);
+}
+
+QString AdsLog::writeResponse(const Context &c, const QByteArray &reply)
+{
+    return areaLine("lib[Beckhoff]响应 %1:%2 Area=%3  len = %4 msg : %5", c, reply);
+}
+
+QString AdsLog::emptyReply(const Context &c, const QByteArray &reply)
+{
+    return exchangeLine("lib[Beckhoff]返回的报文长度为0 %1:%2 ID=%3 %4 len = %5 msg : %6", c, reply);
+}
+
+QString AdsLog::wrongLength(const Context &c, const QByteArray &reply)
+{
+    return exchangeLine("lib[Beckhoff]报文返回长度错误 %1:%2 ID=%3 %4 len = %5 msg : %6", c, reply);
+}
+
+QString AdsLog::wrongSequence(const Context &c, const QByteArray &reply)
+{
+    return exchangeLine("lib[Beckhoff]报文返回序号错误 %1:%2 ID=%3 %4 len = %5 msg : %6", c, reply);
+}
+
+QString AdsLog::errorCode(const Context &c, quint32 code, const QByteArray &reply)
+{
+    return QString::fromUtf8("lib[Beckhoff]报文返回错误码 %1:%2 ID=%3 %4 len = %5 err = %6 msg : %7")
+        .arg(c.host, QString::number(c.tcpPort), QString::number(c.amsPort), c.varName,
+             QString::number(c.byteLength), QStringLiteral("0x") + QString::number(code, 16),
+             QString::fromLatin1(reply.toHex()));
+}
+
+QString AdsLog::linkLost(const QString &host, int tcpPort)
+{
+    return QStringLiteral("lib[Beckhoff]%1:%2").arg(host, QString::number(tcpPort));
+}
+
+void AdsLog::trace(const QString &line)
+{
+    qDebug().noquote() << line;
+}
+
+void AdsLog::warn(const QString &line)
+{
+    qWarning().noquote() << line;
+}

@@ -1,0 +1,39 @@
+// The link's lines in the Qt message log. Frame trace lines go to qDebug and
+// only while the trace is on; warnings go to qWarning always.
+#ifndef ADSLOG_H
+#define ADSLOG_H
+
+#include <QByteArray>
+#include <QString>
+
+class AdsLog
+{
+public:
+    // What every line of one exchange shows about it.
+    struct Context {
+        QString host;
+        int tcpPort = 0;
+        int amsPort = 0;
+        QString varName;
+        qint64 byteLength = 0;
+    };
+
+    static QString readCommand(const Context &c, const QByteArray &frame);
+    static QString readResponse(const Context &c, const QByteArray &reply);
+    static QString writeCommand(const Context &c, const QByteArray &frame);
+    static QString writeResponse(const Context &c, const QByteArray &reply);
+    static QString emptyReply(const Context &c, const QByteArray &reply);
+    static QString wrongLength(const Context &c, const QByteArray &reply);
+    static QString wrongSequence(const Context &c, const QByteArray &reply);
+    static QString errorCode(const Context &c, quint32 code, const QByteArray &reply);
+    static QString linkLost(const QString &host, int tcpPort);
+
+    static void trace(const QString &line);
+    static void warn(const QString &line);
+
+private:
+    static QString exchangeLine(const char *pattern, const Context &c, const QByteArray &bytes);
+    static QString areaLine(const char *pattern, const Context &c, const QByteArray &bytes);
+};
+
+#endif // ADSLOG_H

@@ -1,0 +1,45 @@
+// A simulated controller running on a thread of its own, so that a driver
+// on the calling thread can block on it.
+#ifndef SIMCONTROLLER_H
+#define SIMCONTROLLER_H
+
+#include <QHostAddress>
+#include <QString>
+
+class QThread;
+class SimServer;
+
+class SimController
+{
+public:
+    SimController();
+    ~SimController();
+    SimController(const SimController &) = delete;
+    SimController &operator=(const SimController &) = delete;
+
+    // Listens on `address`:`port` (0: an ephemeral port); false when it cannot.
+    bool startTcp(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
+    // Opens a pseudo-terminal; its slave path is the driver's port name.
+    bool startPty();
+
+    quint16 tcpPort() const { return m_tcpPort; }
+    QString ptyPath() const { return m_ptyPath; }
+    // The Ethernet connection text for the driver.
+    QString connectionText() const;
+    // A serial connection text for the pseudo-terminal at 115200 baud.
+    QString serialConnectionText() const;
+
+    SimServer *server() const { return m_server; }
+    // Drops every TCP connection, as a controller that restarts does.
+    void dropConnections();
+
+private:
+    void ensureThread();
+
+    QThread *m_thread = nullptr;
+    SimServer *m_server = nullptr;
+    quint16 m_tcpPort = 0;
+    QString m_ptyPath;
+};
+
+#endif // SIMCONTROLLER_H

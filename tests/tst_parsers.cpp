@@ -1,0 +1,196 @@
+// Texts from the host: addresses, connection texts, serial line settings,
+// and the build stamp.
+#include "AddressResolver.h"
+#include "BuildStamp.h"
+#include "CLabelVariable.h"
+#include "ConnectionText.h"
+#include "SerialLineSettings.h"
+
+#include <QtTest>
+
+using AR = AddressResolver;
+
+class TestParsers : public QObject
+{
+    Q_OBJECT
+private slots:
+    void addresses_data();
+    void addresses();
+    void readGroupOfExplicitForm();
+    void byteLengths();
+    void connectionTexts_data();
+    void connectionTexts();
+    void serialSettings_data();
+    void serialSettings();
+    void buildStamp();
+};
+
+void TestParsers::addresses_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("area");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<bool>("parsed");
+    QTest::newRow("MB20 hex") << "MB20" << int(AR::AT_MByte) << 32 << true;
+    QTest::newRow("lower case") << "mb20" << int(AR::AT_MByte) << 32 << true;
+    QTest::newRow("0x prefix") << "MW0x1A" << int(AR::AT_MByte) << 26 << true;
+    QTest::newRow("bit") << "MX10.3" << int(AR::AT_MBit) << 83 << true;
+    QTest::newRow("bit above 7") << "MX1.9" << int(AR::AT_MBit) << 17 << true;
+    QTest::newRow("parts after the bit ignored") << "MX1.2.7" << int(AR::AT_MBit) << 10 << true;
+    QTest::newRow("Q byte") << "QB4" << int(AR::AT_QByte) << 4 << true;
+    QTest::newRow("Q bit") << "QX0.7" << int(AR::AT_QBit) << 7 << true;
+    QTest::newRow("I word") << "IW10" << int(AR::AT_IByte) << 16 << true;
+    QTest::newRow("I bit") << "IX2.1" << int(AR::AT_IBit) << 17 << true;
+    QTest::newRow("Q before I") << "QI5" << int(AR::AT_QByte) << 5 << true;
+    QTest::newRow("M first") << "IM5" << int(AR::AT_MByte) << 5 << true;
+    QTest::newRow("explicit") << "F020:1A" << int(AR::AT_Data) << 26 << true;
+    QTest::newRow("explicit 4020") << "4020:10" << int(AR::AT_Data) << 16 << true;
+    QTest::newRow("explicit five chars") << "20:1A" << int(AR::AT_Data) << 26 << true;
+    QTest::newRow("negative offset") << "MB-10" << int(AR::AT_MByte) << -16 << true;
+    QTest::newRow("negative byte number") << "MX-1.3" << int(AR::AT_MBit) << -5 << true;
+    // Refused instead of reading or writing offset 0 or a guessed place.
+    QTest::newRow("rest not hex") << "MBxyz" << int(AR::AT_MByte) << 0 << false;
+    QTest::newRow("no offset") << "MB" << int(AR::AT_MByte) << 0 << false;
+    QTest::newRow("name with colon") << "MAIN:10" << int(AR::AT_MByte) << 0 << false;
+    QTest::newRow("dot in explicit offset") << "20:1A.5" << int(AR::AT_Data) << 0 << false;
+    QTest::newRow("empty byte number") << "MX.3" << int(AR::AT_MBit) << 0 << false;
+    QTest::newRow("no bit part") << "M.5" << int(AR::AT_MBit) << 0 << false;
+    QTest::newRow("explicit without offset part") << "5:1234" << int(AR::AT_Data) << 0 << false;
+    QTest::newRow("offset overflows int") << "MBFFFFFFFFF" << int(AR::AT_MByte) << 0 << false;
+    QTest::newRow("bit offset overflows int") << "MX999999999.0" << int(AR::AT_MBit) << 0 << false;
+    QTest::newRow("too short explicit") << "1:23" << int(AR::AT_None) << 0 << false;
+    QTest::newRow("unknown area") << "DB20" << int(AR::AT_None) << 0 << false;
+    QTest::newRow("empty") << "" << int(AR::AT_None) << 0 << false;
+}
+
+void TestParsers::addresses()
+{
+    QFETCH(QString, address);
+    QFETCH(int, area);
+    QFETCH(int, offset);
+    QFETCH(bool, parsed);
+    QCOMPARE(int(AR::area(address)), area);
+    bool converted = !parsed;
+    QCOMPARE(AR::offset(address, AR::area(address), &converted), offset);
+    QCOMPARE(converted, parsed);
+}
+
+void TestParsers::readGroupOfExplicitForm()
+{
+    bool ok = false;
+    QCOMPARE(AR::explicitGroup(QStringLiteral("F030:10"), &ok), 0xF030);
+    QVERIFY(ok);
+    QCOMPARE(AR::explicitGroup(QStringLiteral("ZZ:10"), &ok), 0);
+    QVERIFY(!ok);
+    QCOMPARE(AR::explicitGroup(QStringLiteral(":10"), &ok), 0);
+    QVERIFY(!ok);
+}
+
+void TestParsers::byteLengths()
+{
+    QCOMPARE(AR::byteLength(DT_Int16, 3), qint64(6));
+    QCOMPARE(AR::byteLength(DT_Bool, 5), qint64(5));
+    QCOMPARE(AR::byteLength(DT_Double, 100000), qint64(800000));
+    QCOMPARE(AR::byteLength(DT_String, 4), qint64(0));
+    QCOMPARE(AR::byteLength(17, 4), qint64(0));
+    QCOMPARE(AR::byteLength(DT_Int64, 0x7fffffff), qint64(8) * 0x7fffffff); // no int overflow
+}
+
+void TestParsers::connectionTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("form");
+    QTest::addColumn<QString>("first"); // ip or port name
+    QTest::addColumn<int>("number");   // TCP port or baud
+    QTest::addColumn<bool>("acceptable");
+    const int E = ConnectionText::EthernetForm, S = ConnectionText::SerialForm, N = ConnectionText::NoForm;
+    // Refused before any connect, so these example addresses open nothing.
+    QTest::newRow("ethernet") << "192.168.1.20:48898" << E << "192.168.1.20" << 48898 << true;
+    QTest::newRow("no separator") << "192.168.1.20" << N << "" << 0 << false;
+    QTest::newRow("semicolon only") << "192.168.1.20;48898" << E << "192.168.1.20;48898" << 0 << false;
+    QTest::newRow("port not a number") << "192.168.1.20:abc" << E << "192.168.1.20" << 0 << false;
+    QTest::newRow("second colon") << "10.0.0.1:1:2" << E << "10.0.0.1" << 0 << false;
+    QTest::newRow("no address") << ":48898" << E << "" << 48898 << false;
+    QTest::newRow("port above 16 bits") << "10.0.0.1:70000" << E << "10.0.0.1" << 70000 << false;
+    QTest::newRow("negative port") << "10.0.0.1:-5" << E << "10.0.0.1" << -5 << false;
+    QTest::newRow("lone semicolon") << ";" << E << ";" << 0 << false;
+    QTest::newRow("serial") << "ttyUSB0,9600,8,1,N" << S << "ttyUSB0" << 9600 << true;
+    QTest::newRow("serial extra field") << "ttyUSB0,9600,8,1,N,X" << S << "ttyUSB0" << 9600 << true;
+    QTest::newRow("comma wins") << "a,b:c" << S << "a" << 0 << false;
+    QTest::newRow("no port name") << ",9600,8,1,N" << S << "" << 9600 << false;
+}
+
+void TestParsers::connectionTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(int, form);
+    QFETCH(QString, first);
+    QFETCH(int, number);
+    QFETCH(bool, acceptable);
+    QCOMPARE(int(ConnectionText::formOf(text)), form);
+    if (form == ConnectionText::EthernetForm) {
+        const auto e = ConnectionText::ethernet(text);
+        QCOMPARE(e.ip, first);
+        QCOMPARE(e.port, number);
+        QCOMPARE(ConnectionText::acceptable(e), acceptable);
+    } else if (form == ConnectionText::SerialForm) {
+        const auto s = ConnectionText::serial(text);
+        QCOMPARE(s.portName, first);
+        QCOMPARE(s.baud, number);
+        QCOMPARE(ConnectionText::acceptable(s), acceptable);
+    }
+}
+
+void TestParsers::serialSettings_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("dataBits");
+    QTest::addColumn<int>("stopBits");
+    QTest::addColumn<QString>("parity");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("expectParity");
+    QTest::addColumn<int>("gap");
+    QTest::newRow("115200 8N1") << 115200 << 8 << 1 << "N" << true << int(QSerialPort::NoParity) << 0;
+    QTest::newRow("Even is even") << 9600 << 7 << 2 << "Even" << true << int(QSerialPort::EvenParity) << 3;
+    QTest::newRow("odd, trimmed, lower") << 2400 << 8 << 1 << " odd" << true << int(QSerialPort::OddParity) << 10;
+    QTest::newRow("none spelt out") << 4800 << 5 << 3 << "None" << true << int(QSerialPort::NoParity) << 6;
+    QTest::newRow("unlisted baud") << 9601 << 8 << 1 << "N" << false << 0 << 0;
+    QTest::newRow("data bits 9") << 9600 << 9 << 1 << "N" << false << 0 << 0;
+    QTest::newRow("stop bits 4") << 9600 << 8 << 4 << "N" << false << 0 << 0;
+    QTest::newRow("parity mark") << 9600 << 8 << 1 << "M" << false << 0 << 0;
+    QTest::newRow("parity is the baud repeated") << 9600 << 9600 << 9600 << "9600" << false << 0 << 0;
+}
+
+void TestParsers::serialSettings()
+{
+    QFETCH(int, baud);
+    QFETCH(int, dataBits);
+    QFETCH(int, stopBits);
+    QFETCH(QString, parity);
+    QFETCH(bool, ok);
+    SerialLineSettings s;
+    QCOMPARE(SerialLineSettings::fromText(baud, dataBits, stopBits, parity, &s), ok);
+    if (ok) {
+        QFETCH(int, expectParity);
+        QFETCH(int, gap);
+        QCOMPARE(int(s.parity), expectParity);
+        QCOMPARE(int(s.dataBits), dataBits);
+        QCOMPARE(s.frameGapMs(), gap);
+    }
+}
+
+void TestParsers::buildStamp()
+{
+    QCOMPARE(BuildStamp::fromCompilerTexts("Dec 26 2023", "15:46:08"), QStringLiteral("v1.0.2 2023-12-26 15:46:08"));
+    // The compiler pads one-digit days with a blank.
+    QCOMPARE(BuildStamp::fromCompilerTexts("Jan  3 2024", "00:00:01"), QStringLiteral("v1.0.2 2024-01-03 00:00:01"));
+    const QString now = BuildStamp::current();
+    QCOMPARE(BuildStamp::current(), now);
+    QVERIFY2(QRegularExpression(QStringLiteral("^v1\\.0\\.2 \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"))
+                 .match(now)
+                 .hasMatch(),
+             qPrintable(now));
+}
+
+QTEST_APPLESS_MAIN(TestParsers)
+#include "tst_parsers.moc"
