@@ -58,7 +58,8 @@ ReplyFramer::State ReplyFramer::scan(QByteArray &buffer, const StrangerSink &sin
         const quint16 id = WireBytes::le16(buffer.constData() + AdsFrame::OffInvokeId);
         if (id != m_invokeId) {
             if (announced > m_largestReply) {
-                skipStranger(0, Noise);
+                skipStranger(qMin<qint64>(buffer.size(), m_maxReply), Noise);
+                m_skip = 0;
                 buffer.clear();
                 return NeedMore;
             }

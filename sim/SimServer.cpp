@@ -76,6 +76,18 @@ qint64 SimServer::bytesReceived() const
     return m_bytesReceived;
 }
 
+int SimServer::repliesSent() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_repliesSent;
+}
+
+void SimServer::countReplySent()
+{
+    QMutexLocker lock(&m_mutex);
+    ++m_repliesSent;
+}
+
 void SimServer::clearRequests()
 {
     QMutexLocker lock(&m_mutex);
@@ -236,6 +248,7 @@ void SimServer::deliver(QObject *peer, const QByteArray &reply, const SimFault &
 
     if (fault.delayMs == 0 && pieces.size() == 1) {
         send(pieces.first());
+        countReplySent();
         if (closing)
             close();
         return;
@@ -245,10 +258,12 @@ void SimServer::deliver(QObject *peer, const QByteArray &reply, const SimFault &
     for (int i = 0; i < pieces.size(); ++i) {
         const QByteArray piece = pieces.at(i);
         const bool last = i == pieces.size() - 1;
-        QTimer::singleShot(at, this, [alive, piece, last, closing, send, close]() {
+        QTimer::singleShot(at, this, [this, alive, piece, last, closing, send, close]() {
             if (!alive)
                 return;
             send(piece);
+            if (last)
+                countReplySent();
             if (last && closing)
                 close();
         });

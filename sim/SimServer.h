@@ -47,6 +47,8 @@ public:
     QList<QByteArray> requests() const;
     int requestCount() const;
     qint64 bytesReceived() const;
+    // Replies whose last byte went out.
+    int repliesSent() const;
     void clearRequests();
     bool waitForRequests(int count, int timeoutMs) const;
 
@@ -72,6 +74,7 @@ private:
     SimFault takeFault(bool *drop);
     void deliver(QObject *peer, const QByteArray &reply, const SimFault &fault, const Sender &send,
                  const Closer &close);
+    void countReplySent();
     void logRequest(const QByteArray &request, const QByteArray &reply, bool answered);
 
     QTcpServer *m_tcp = nullptr;
@@ -87,6 +90,7 @@ private:
     int m_amsPort = 851;
     qint64 m_served = 0;
     qint64 m_bytesReceived = 0;
+    int m_repliesSent = 0;
     QList<QByteArray> m_requests;
     std::function<void(const QString &)> m_logger;
 };

@@ -1,0 +1,304 @@
+// The link on real transports: a TCP socket on loopback and a
+// pseudo-terminal, with the simulated controller as the peer on its own
+// thread.
+#include "CmdBeckhoff_ADS.h"
+#include "SimController.h"
+#include "SimServer.h"
+#include "TestSupport.h"
+
+#include <QTcpServer>
+#include <QtTest>
+
+using namespace TestSupport;
+
+namespace {
+const quint32 kM = 0x4020;
+
+QString ptyConnectBaud(SimController &sim, CmdBeckhoff_ADS &link, int baud)
+{
+    return link.serialConnectDrive(sim.ptyPath(), baud, 8, 1, QStringLiteral("N")) == 0 ? sim.ptyPath() : QString();
+}
+} // namespace
+
+class TestLink : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void tcpConnectAndRefusals();
+    void replySplitAnywhereIsReassembled_data();
+    void replySplitAnywhereIsReassembled();
+    void lateReplyNeverAnswersTheNextRequest_data();
+    void lateReplyNeverAnswersTheNextRequest();
+    void staleBytesAreDroppedBeforeSending();
+    void unaskedBytesFailOneExchangeOnly();
+    void controllerClosingIsLoggedAndEndsTheWait();
+    void requestsGoToTheLatestTransport();
+    void serialSettingsRefusedLeavePortClosed();
+    void frameGapFollowsSlowBaudRates();
+    void destroyFreeTearsDownEveryTransport();
+
+private:
+    SimController *sim = nullptr;
+};
+
+void TestLink::init()
+{
+    sim = new SimController;
+    QVERIFY(sim->startTcp());
+    QVERIFY(sim->startPty());
+    sim->server()->writeImage(kM, 0, hex("11 22 33 44 55 66 77 88"));
+}
+
+void TestLink::cleanup()
+{
+    delete sim;
+    sim = nullptr;
+}
+
+void TestLink::tcpConnectAndRefusals()
+{
+    CmdBeckhoff_ADS link;
+    QCOMPARE(link.DisConnectDrive(), 1); // no connect ever reached the link
+    QCOMPARE(link.Connection_status(), -3);
+    QByteArray out;
+    QCOMPARE(link.Read_area(851, 0, 2, &out, kM, QStringLiteral("MB0")), -3);
+
+    QCOMPARE(link.EthConnectDrive(QStringLiteral("not an address"), 1234), -1);
+    QCOMPARE(link.EthConnectDrive(QString(), 1234), -1);
+
+    QTcpServer closed; // a port where nothing listens: bind, note the port, close
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 deadPort = closed.serverPort();
+    closed.close();
+    QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), deadPort), -3);
+    QCOMPARE(link.Connection_status(), -3);
+
+    QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), sim->tcpPort()), 0);
+    QCOMPARE(link.Connection_status(), 0);
+    QCOMPARE(link.Read_area(851, 2, 3, &out, kM, QStringLiteral("MB2")), 0);
+    QCOMPARE(out, hex("33 44 55"));
+    // A second connect drops the first connection and keeps one socket.
+    QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), sim->tcpPort()), 0);
+    out.clear();
+    QCOMPARE(link.Read_area(851, 0, 1, &out, kM, QStringLiteral("MB0")), 0);
+    QCOMPARE(out, hex("11"));
+    QCOMPARE(link.DisConnectDrive(), 0);
+    QCOMPARE(link.Connection_status(), -3);
+}
+
+void TestLink::replySplitAnywhereIsReassembled_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<int>("pauseMs");
+    QTest::newRow("tcp, back to back") << false << 0;
+    QTest::newRow("tcp, 20 ms pauses") << false << 20;
+    QTest::newRow("serial, 20 ms pauses") << true << 20;
+}
+
+void TestLink::replySplitAnywhereIsReassembled()
+{
+    QFETCH(bool, serial);
+    QFETCH(int, pauseMs);
+    CmdBeckhoff_ADS link;
+    if (serial)
+        QVERIFY(!ptyConnectBaud(*sim, link, 115200).isEmpty());
+    else
+        QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), sim->tcpPort()), 0);
+
+    const int replySize = 46 + 8;
+    const QList<int> cuts = pauseMs ? QList<int>{1, 6, 37, 46, 53} : QList<int>{};
+    const int singles = pauseMs ? 0 : replySize - 1;
+    for (int i = 0; i < qMax(cuts.size(), singles); ++i) {
+        SimFault split;
+        split.splitAt = {pauseMs ? cuts.at(i) : i + 1};
+        split.pauseMs = pauseMs;
+        sim->server()->pushFault(split);
+        QByteArray out;
+        QCOMPARE(link.Read_area(851, 0, 8, &out, kM, QStringLiteral("MB0")), 0);
+        QCOMPARE(out, hex("11 22 33 44 55 66 77 88"));
+    }
+    // Every byte on its own, with a pause after each.
+    SimFault trickle;
+    for (int i = 1; i < replySize; ++i)
+        trickle.splitAt << i;
+    trickle.pauseMs = 1;
+    sim->server()->pushFault(trickle);
+    QByteArray out;
+    QCOMPARE(link.Read_area(851, 0, 8, &out, kM, QStringLiteral("MB0")), 0);
+    QCOMPARE(out, hex("11 22 33 44 55 66 77 88"));
+}
+
+void TestLink::lateReplyNeverAnswersTheNextRequest_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<bool>("write");
+    QTest::newRow("tcp read") << false << false;
+    QTest::newRow("tcp write") << false << true;
+    QTest::newRow("serial read") << true << false;
+}
+
+// The first reply comes after its exchange gave up (2050 ms), while the
+// second request waits for its own reply.
+void TestLink::lateReplyNeverAnswersTheNextRequest()
+{
+    QFETCH(bool, serial);
+    QFETCH(bool, write);
+    CmdBeckhoff_ADS link;
+    if (serial)
+        QVERIFY(!ptyConnectBaud(*sim, link, 115200).isEmpty());
+    else
+        QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), sim->tcpPort()), 0);
+    LogCapture log;
+    SimFault late;
+    late.delayMs = 2300;
+    SimFault slow;
+    slow.delayMs = 500;
+    sim->server()->pushFault(late);
+    sim->server()->pushFault(slow);
+
+    QByteArray out;
+    if (write) {
+        QCOMPARE(link.Write_area(851, 0, 1, hex("aa"), kM, QStringLiteral("MB0")), -2);
+        QCOMPARE(link.Write_area(851, 1, 1, hex("bb"), kM, QStringLiteral("MB1")), 0);
+        QCOMPARE(sim->server()->readImage(kM, 0, 2), hex("aa bb"));
+    } else {
+        sim->server()->writeImage(kM, 0, hex("01"));
+        QCOMPARE(link.Read_area(851, 0, 1, &out, kM, QStringLiteral("MB0")), -2);
+        sim->server()->writeImage(kM, 0, hex("02"));
+        QCOMPARE(link.Read_area(851, 0, 1, &out, kM, QStringLiteral("MB0")), 0);
+        QCOMPARE(out, hex("02"));
+    }
+    const QStringList warnings = log.warnings();
+    QVERIFY2(warnings.filter(QStringLiteral("报文返回序号错误")).size() == 1, qPrintable(warnings.join('\n')));
+}
+
+// A late reply that comes between two exchanges is dropped before the next
+// request goes out.
+void TestLink::staleBytesAreDroppedBeforeSending()
+{
+    CmdBeckhoff_ADS link;
+    QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), sim->tcpPort()), 0);
+    SimFault late;
+    late.delayMs = 2300;
+    sim->server()->pushFault(late);
+    QByteArray out;
+    QCOMPARE(link.Read_area(851, 0, 2, &out, kM, QStringLiteral("MB0")), -2);
+    QTRY_VERIFY_WITH_TIMEOUT(sim->server()->repliesSent() == 1, 5000);
+    sim->server()->writeImage(kM, 0, hex("5a a5"));
+    QCOMPARE(link.Read_area(851, 0, 2, &out, kM, QStringLiteral("MB0")), 0);
+    QCOMPARE(out, hex("5a a5"));
+}
+
+// Bytes no one asked for, ahead of the reply in the same stream, cannot be
+// told apart from a frame: the exchange fails, the next one is clean.
+void TestLink::unaskedBytesFailOneExchangeOnly()
+{
+    CmdBeckhoff_ADS link;
+    QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), sim->tcpPort()), 0);
+    SimFault junk;
+    junk.before = hex("de ad be ef");
+    sim->server()->pushFault(junk);
+    QByteArray out;
+    QCOMPARE(link.Read_area(851, 0, 2, &out, kM, QStringLiteral("MB0")), -1);
+    QVERIFY(out.isEmpty());
+    QCOMPARE(link.Read_area(851, 0, 2, &out, kM, QStringLiteral("MB0")), 0);
+    QCOMPARE(out, hex("11 22"));
+}
+
+void TestLink::controllerClosingIsLoggedAndEndsTheWait()
+{
+    CmdBeckhoff_ADS link;
+    QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), sim->tcpPort()), 0);
+    LogCapture log;
+    SimFault close;
+    close.closeAfter = 20; // in the middle of the reply
+    sim->server()->pushFault(close);
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray out;
+    QCOMPARE(link.Read_area(851, 0, 8, &out, kM, QStringLiteral("MB0")), -1);
+    QVERIFY(out.isEmpty());
+    QVERIFY2(clock.elapsed() < 2000, "the wait must end when the connection does");
+    const QString lost = QStringLiteral("lib[Beckhoff]127.0.0.1:%1 QAbstractSocket::RemoteHostClosedError")
+                             .arg(sim->tcpPort());
+    QVERIFY2(log.warnings().contains(lost), qPrintable(log.warnings().join('\n')));
+    QCOMPARE(link.Connection_status(), -3);
+    QCOMPARE(link.Read_area(851, 0, 8, &out, kM, QStringLiteral("MB0")), -3);
+}
+
+// After TCP, a disconnect and a serial connect, requests go over the serial
+// line, not to the closed socket.
+void TestLink::requestsGoToTheLatestTransport()
+{
+    CmdBeckhoff_ADS link;
+    QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), sim->tcpPort()), 0);
+    QCOMPARE(link.DisConnectDrive(), 0);
+    QVERIFY(!ptyConnectBaud(*sim, link, 115200).isEmpty());
+    QCOMPARE(link.Connection_status(), 0);
+    QByteArray out;
+    QCOMPARE(link.Read_area(851, 4, 2, &out, kM, QStringLiteral("MB4")), 0);
+    QCOMPARE(out, hex("55 66"));
+    // The serial request carries the NetId of the last TCP address.
+    QCOMPARE(sim->server()->requests().last().mid(6, 6), hex("7f 00 00 01 01 01"));
+    QCOMPARE(link.DisConnectDrive(), 0); // closes the serial port
+    QCOMPARE(link.Connection_status(), -3);
+    QCOMPARE(link.DisConnectDrive(), 1); // already closed
+    // A TCP connect that fails still makes TCP the transport in use.
+    QVERIFY(!ptyConnectBaud(*sim, link, 115200).isEmpty());
+    QCOMPARE(link.EthConnectDrive(QStringLiteral("nonsense"), 1), -1);
+    QCOMPARE(link.Connection_status(), -3);
+}
+
+void TestLink::serialSettingsRefusedLeavePortClosed()
+{
+    CmdBeckhoff_ADS link;
+    QVERIFY(!ptyConnectBaud(*sim, link, 115200).isEmpty());
+    QCOMPARE(link.serialConnectDrive(sim->ptyPath(), 9601, 8, 1, QStringLiteral("N")), -1);
+    QCOMPARE(link.Connection_status(), -3);
+    QCOMPARE(link.serialConnectDrive(sim->ptyPath(), 9600, 8, 1, QStringLiteral("Mark")), -1);
+    QCOMPARE(link.Connection_status(), -3);
+    QCOMPARE(link.serialConnectDrive(QStringLiteral("/dev/no-such-serial-port"), 9600, 8, 1, QStringLiteral("N")), -1);
+    // Even parity is a setting a pseudo-terminal may refuse; the connect still succeeds.
+    QCOMPARE(link.serialConnectDrive(sim->ptyPath(), 19200, 7, 2, QStringLiteral("Even")), 0);
+    QByteArray out;
+    QCOMPARE(link.Read_area(851, 0, 1, &out, kM, QStringLiteral("MB0")), 0);
+    QCOMPARE(out, hex("11"));
+}
+
+void TestLink::frameGapFollowsSlowBaudRates()
+{
+    CmdBeckhoff_ADS link;
+    QCOMPARE(link.serialFrameGap(), 2);
+    QVERIFY(!ptyConnectBaud(*sim, link, 2400).isEmpty());
+    QCOMPARE(link.serialFrameGap(), 10);
+    QVERIFY(!ptyConnectBaud(*sim, link, 115200).isEmpty());
+    QCOMPARE(link.serialFrameGap(), 10);
+    QVERIFY(!ptyConnectBaud(*sim, link, 9600).isEmpty());
+    QCOMPARE(link.serialFrameGap(), 3);
+    QByteArray out;
+    QCOMPARE(link.Read_area(851, 0, 8, &out, kM, QStringLiteral("MB0")), 0);
+    QCOMPARE(out.size(), 8);
+}
+
+void TestLink::destroyFreeTearsDownEveryTransport()
+{
+    CmdBeckhoff_ADS link;
+    QCOMPARE(link.DestroyFree(), 1);
+    QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), sim->tcpPort()), 0);
+    QVERIFY(sim->server()->waitForRequests(0, 0));
+    QVERIFY(!ptyConnectBaud(*sim, link, 115200).isEmpty());
+    QCOMPARE(link.DestroyFree(), 0);
+    QCOMPARE(link.DestroyFree(), 1);
+    QCOMPARE(link.Connection_status(), -3);
+    QCOMPARE(link.DisConnectDrive(), 1);
+    // The link can be used again.
+    QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), sim->tcpPort()), 0);
+    QByteArray out;
+    QCOMPARE(link.Read_area(851, 0, 1, &out, kM, QStringLiteral("MB0")), 0);
+}
+
+QTEST_GUILESS_MAIN(TestLink)
+#include "tst_link.moc"
