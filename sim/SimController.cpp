@@ -11,8 +11,7 @@ SimController::~SimController()
 {
     if (!m_thread)
         return;
-    // The server and its sockets belong to the thread: delete them there.
-    QMetaObject::invokeMethod(m_server, [this]() { delete m_server; }, Qt::BlockingQueuedConnection);
+    // The server and its sockets belong to the thread: they go when it ends.
     m_thread->quit();
     m_thread->wait();
     delete m_thread;
@@ -26,6 +25,7 @@ void SimController::ensureThread()
     m_thread->setObjectName(QStringLiteral("ads-sim"));
     m_server = new SimServer();
     m_server->moveToThread(m_thread);
+    QObject::connect(m_thread, &QThread::finished, m_server, &QObject::deleteLater);
     m_thread->start();
 }
 

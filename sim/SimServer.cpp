@@ -177,26 +177,28 @@ void SimServer::acceptConnection()
 
 void SimServer::onBytes(QObject *peer, const QByteArray &bytes, const Sender &send, const Closer &close)
 {
-    QByteArray &inbox = m_inboxes[peer].bytes;
-    inbox.append(bytes);
     {
         QMutexLocker lock(&m_mutex);
         m_bytesReceived += bytes.size();
     }
+    // Take the whole requests out first: serving one may close the
+    // connection, and its inbox with it.
+    QList<QByteArray> requests;
+    QByteArray &inbox = m_inboxes[peer].bytes;
+    inbox.append(bytes);
     for (;;) {
         const qint64 size = SimProtocol::frameSize(inbox);
-        if (size < 0 || inbox.size() < size)
-            break;
-        if (size < 38 || size > kMaxRequest) {
-            inbox.clear();
+        if (size >= 0 && (size < 38 || size > kMaxRequest)) {
+            inbox.clear(); // noise: no request is that short or that long
             break;
         }
-        const QByteArray request = inbox.left(int(size));
+        if (size < 0 || inbox.size() < size)
+            break;
+        requests.append(inbox.left(int(size)));
         inbox.remove(0, int(size));
-        serve(request, send, close, peer);
     }
-    if (SimProtocol::frameSize(inbox) > kMaxRequest)
-        inbox.clear();
+    for (const QByteArray &request : requests)
+        serve(request, send, close, peer);
 }
 
 SimFault SimServer::takeFault(bool *drop)
