@@ -167,13 +167,20 @@ void CmdBeckhoff_ADS::TimerTimeOut()
     collectReply();
 }
 
-// A device that went away (a USB adapter pulled, the far end of a
-// pseudo-terminal closed) cannot come back by itself: the line is down, as a
-// TCP connection is when the controller closes it.
+// A device that went away (a USB adapter pulled: EIO; the far end of a
+// pseudo-terminal closed: reads at end of file) cannot come back by itself:
+// the line is down, as a TCP connection is when the controller closes it.
+// Left open, the port would report the same error on every wait.
 void CmdBeckhoff_ADS::serialError(QSerialPort::SerialPortError error)
 {
-    if (error != QSerialPort::ResourceError || !serialPort || !serialPort->isOpen())
+    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !serialPort
+        || !serialPort->isOpen())
         return;
+    if (exchanging) {
+        // What came before the line went is part of the reply, if cut short.
+        recvBuffer.append(serialPort->readAll());
+        collectReply();
+    }
     serialPort->close();
     if (waitLoop)
         waitLoop->quit();

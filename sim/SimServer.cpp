@@ -139,6 +139,8 @@ QString SimServer::openPty()
             onBytes(pty, bytes, [pty](const QByteArray &b) { pty->write(b); }, [pty]() { pty->close(); });
         });
     }
+    if (!m_pty->isOpen() && !m_pty->open())
+        return QString(); // closed by a fault: a new pair, as a reconnected cable
     return m_pty->slavePath();
 }
 
