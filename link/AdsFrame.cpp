@@ -24,36 +24,33 @@ QByteArray AdsFrame::targetNetId(const QString &ipText)
     return id;
 }
 
-QByteArray AdsFrame::header(const QByteArray &netId, int amsPort, quint16 command, quint32 invokeId,
-                            int dataLength, int totalSize)
+void AdsFrame::header(char *h, const QByteArray &netId, int amsPort, quint16 command, quint32 invokeId,
+                      int dataLength)
 {
-    QByteArray frame(totalSize, Qt::Uninitialized);
-    char *p = frame.data();
-    putLe16(p, 0);
-    putLe32(p + 2, quint32(AmsHeaderSize + dataLength));
+    putLe16(h, 0);
+    putLe32(h + 2, quint32(AmsHeaderSize + dataLength));
     for (int i = 0; i < 6; ++i)
-        p[6 + i] = i < netId.size() ? netId.at(i) : 0;
-    putLe16(p + 12, quint16(amsPort));
+        h[6 + i] = i < netId.size() ? netId.at(i) : 0;
+    putLe16(h + 12, quint16(amsPort));
     for (int i = 0; i < 6; ++i)
-        p[14 + i] = kSourceNetId[i];
-    putLe16(p + 20, kSourcePort);
-    putLe16(p + 22, command);
-    putLe16(p + 24, kStateRequest);
-    putLe32(p + 26, quint32(dataLength));
-    putLe32(p + 30, 0);
-    putLe32(p + 34, invokeId);
-    return frame;
+        h[14 + i] = kSourceNetId[i];
+    putLe16(h + 20, kSourcePort);
+    putLe16(h + 22, command);
+    putLe16(h + 24, kStateRequest);
+    putLe32(h + 26, quint32(dataLength));
+    putLe32(h + 30, 0);
+    putLe32(h + 34, invokeId);
 }
 
 QByteArray AdsFrame::readRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
                                  quint32 indexGroup, quint32 indexOffset, quint32 length)
 {
-    QByteArray frame = header(netId, amsPort, CmdRead, invokeId, 12, ReadRequestSize);
-    char *p = frame.data();
+    char p[ReadRequestSize];
+    header(p, netId, amsPort, CmdRead, invokeId, 12);
     putLe32(p + 38, indexGroup);
     putLe32(p + 42, indexOffset);
     putLe32(p + 46, length);
-    return frame;
+    return QByteArray(p, ReadRequestSize);
 }
 
 QByteArray AdsFrame::writeRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
@@ -61,16 +58,17 @@ QByteArray AdsFrame::writeRequest(const QByteArray &netId, int amsPort, quint32 
                                   int length)
 {
     const int n = qMax(0, length);
-    QByteArray frame = header(netId, amsPort, CmdWrite, invokeId, 12 + n, ReadRequestSize + n);
-    char *p = frame.data();
+    char p[ReadRequestSize];
+    header(p, netId, amsPort, CmdWrite, invokeId, 12 + n);
     putLe32(p + 38, indexGroup);
     putLe32(p + 42, indexOffset);
     putLe32(p + 46, quint32(n));
-    const int copied = qMin(n, data.size());
-    if (copied > 0)
-        memcpy(p + 50, data.constData(), size_t(copied));
-    if (n > copied)
-        memset(p + 50 + copied, 0, size_t(n - copied));
+    QByteArray frame;
+    frame.reserve(ReadRequestSize + n);
+    frame.append(p, ReadRequestSize);
+    frame.append(data.constData(), qMin(n, data.size()));
+    if (n > data.size())
+        frame.append(QByteArray(n - data.size(), '\0'));
     return frame;
 }
 

@@ -45,8 +45,9 @@ public:
     static quint32 invokeIdOf(const QByteArray &frame);
 
 private:
-    static QByteArray header(const QByteArray &netId, int amsPort, quint16 command, quint32 invokeId,
-                             int dataLength, int totalSize);
+    // Fills the 38 header bytes at `h`.
+    static void header(char *h, const QByteArray &netId, int amsPort, quint16 command, quint32 invokeId,
+                       int dataLength);
 };
 
 #endif // ADSFRAME_H

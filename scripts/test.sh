@@ -1,7 +1,43 @@
 #!/usr/bin/env bash
-# Builds what is missing and runs the whole test suite; ends with ctest's summary.
+# Builds what is missing and runs the whole test suite:
+#   1. the suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
+#      halting on the first report (build-asan/);
+#   2. the end-to-end test under valgrind memcheck;
+#   3. every fuzz target for a bounded time (build-fuzz/);
+#   4. the suite itself (build/), ending with ctest's summary.
+# With --quick, only step 4.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+jobs=$(nproc)
+
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+bash scripts/setup.sh valgrind
+
+if [ "$quick" = 0 ]; then
+  echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DADS_SANITIZE=ON >/dev/null
+  cmake --build build-asan -j "$jobs"
+  (cd build-asan &&
+   ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1 \
+   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+   LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" \
+   ctest --output-on-failure -j "$jobs")
+
+  echo "== the end-to-end test under valgrind memcheck"
+  ADS_PLUGIN="$PWD/build/lib/libBeckhoff_ADS.so" QT_QPA_PLATFORM=offscreen \
+    valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
+    --show-leak-kinds=definite --suppressions=tests/valgrind.supp \
+    build/bin/tst_endtoend >/tmp/ads-valgrind.log 2>&1 || { cat /tmp/ads-valgrind.log; exit 1; }
+  tail -n 3 /tmp/ads-valgrind.log
+
+  if [ -f scripts/fuzz.sh ]; then
+    echo "== fuzz targets"
+    bash scripts/fuzz.sh 30
+  fi
+fi
+
+echo "== the suite"
 cd build
-ctest --output-on-failure -j "$(nproc)"
+ctest --output-on-failure -j "$jobs"

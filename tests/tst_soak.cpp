@@ -1,0 +1,256 @@
+// A long run of random reads and writes, with a few injected faults, through
+// the host's view against the simulated controller. Every value is checked
+// against the controller's memory, every failure must be reported as one,
+// and the process must not grow once warmed up.
+//
+// ADS_SOAK_OPS sets the number of operations (default 10000), ADS_SOAK_SEED
+// the random seed.
+#include "PluginHandle.h"
+#include "SimController.h"
+#include "SimServer.h"
+#include "TestSupport.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <memory>
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer keeps freed memory in quarantine: resident memory says nothing.
+const bool kMemoryMeasurable = false;
+#else
+const bool kMemoryMeasurable = true;
+#endif
+
+struct Disposer {
+    void operator()(CDriveBaseClass *d) const { PluginHandle::dispose(d); }
+};
+using Driver = std::unique_ptr<CDriveBaseClass, Disposer>;
+
+const int kAreaBytes = 0x1000; // addresses stay inside, so the images stop growing after warm-up
+
+struct Area {
+    quint32 group;
+    char letter;
+};
+const Area kAreas[] = {{0x4020, 'M'}, {0xF020, 'I'}, {0xF030, 'Q'}};
+
+int widthOf(int type)
+{
+    static const int widths[] = {0, 1, 1, 1, 2, 2, 4, 4, 4, 8, 8, 8};
+    return widths[type];
+}
+
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.value(1).toLongLong() * sysconf(_SC_PAGESIZE);
+}
+
+// The list a read of `bytes` must give: the platform is little-endian like
+// the wire, so the test's own oracle is a plain copy.
+template <typename T>
+QVariant expectedList(const QByteArray &bytes)
+{
+    QList<T> list;
+    for (int at = 0; at + int(sizeof(T)) <= bytes.size(); at += int(sizeof(T))) {
+        if constexpr (std::is_same_v<T, bool>) {
+            list.append(bytes.at(at) != 0);
+        } else {
+            T v;
+            memcpy(&v, bytes.constData() + at, sizeof v);
+            list.append(v);
+        }
+    }
+    return QVariant::fromValue(list);
+}
+
+QVariant expectedFor(int type, const QByteArray &bytes)
+{
+    switch (type) {
+    case DT_Bool: return expectedList<bool>(bytes);
+    case DT_Int8: return expectedList<char>(bytes);
+    case DT_UInt8: return expectedList<unsigned char>(bytes);
+    case DT_Int16: return expectedList<short>(bytes);
+    case DT_UInt16: return expectedList<unsigned short>(bytes);
+    case DT_Int32: return expectedList<int>(bytes);
+    case DT_UInt32: return expectedList<unsigned int>(bytes);
+    case DT_Float: return expectedList<float>(bytes);
+    case DT_Int64: return expectedList<long long>(bytes);
+    case DT_UInt64: return expectedList<unsigned long long>(bytes);
+    default: return expectedList<double>(bytes);
+    }
+}
+
+// Random bytes for a write; bools are canonical 0 or 1.
+QByteArray randomBytes(QRandomGenerator &rng, int type, int count)
+{
+    QByteArray bytes(widthOf(type) * count, '\0');
+    for (char &b : bytes)
+        b = char(type == DT_Bool ? rng.bounded(2) : rng.bounded(256));
+    return bytes;
+}
+
+// Compares lists bit for bit, so NaNs with the same pattern are equal.
+template <typename T>
+bool sameBits(const QVariant &a, const QVariant &b)
+{
+    const QList<T> x = a.value<QList<T>>();
+    const QList<T> y = b.value<QList<T>>();
+    if (a.userType() != b.userType() || x.size() != y.size())
+        return false;
+    for (int i = 0; i < x.size(); ++i) {
+        if (memcmp(&x.at(i), &y.at(i), sizeof(T)) != 0)
+            return false;
+    }
+    return true;
+}
+
+bool sameValues(int type, const QVariant &a, const QVariant &b)
+{
+    switch (type) {
+    case DT_Bool: return sameBits<bool>(a, b);
+    case DT_Int8: return sameBits<char>(a, b);
+    case DT_UInt8: return sameBits<unsigned char>(a, b);
+    case DT_Int16: return sameBits<short>(a, b);
+    case DT_UInt16: return sameBits<unsigned short>(a, b);
+    case DT_Int32: return sameBits<int>(a, b);
+    case DT_UInt32: return sameBits<unsigned int>(a, b);
+    case DT_Float: return sameBits<float>(a, b);
+    case DT_Int64: return sameBits<long long>(a, b);
+    case DT_UInt64: return sameBits<unsigned long long>(a, b);
+    default: return sameBits<double>(a, b);
+    }
+}
+
+struct Injected {
+    SimFault fault;
+    int code;
+};
+
+// A fault now and then: most end at once, a rare one waits out the exchange.
+bool pickFault(QRandomGenerator &rng, Injected *out)
+{
+    if (rng.bounded(5000) == 0) {
+        out->fault = SimFault();
+        out->fault.noAnswer = true;
+        out->code = 8;
+        return true;
+    }
+    if (rng.bounded(100) != 0)
+        return false;
+    out->fault = SimFault();
+    switch (rng.bounded(6)) {
+    case 0: out->fault.adsResult = 0x700 + rng.bounded(0x30); out->code = 7; break;
+    case 1: out->fault.amsError = 1 + rng.bounded(0x800); out->code = 7; break;
+    case 2: out->fault.truncateBy = 1 + rng.bounded(3); out->code = 7; break;
+    case 3: out->fault.padBy = 1 + rng.bounded(8); out->code = 7; break;
+    case 4: out->fault.splitAt = {1 + rng.bounded(40)}; out->fault.pauseMs = rng.bounded(5); out->code = 0; break;
+    default: out->fault.announce = 0x10000000 + rng.bounded(1000); out->code = 7; break;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestSoak : public QObject
+{
+    Q_OBJECT
+private slots:
+    void randomReadsAndWrites();
+};
+
+void TestSoak::randomReadsAndWrites()
+{
+    const int ops = qEnvironmentVariableIsSet("ADS_SOAK_OPS") ? qEnvironmentVariableIntValue("ADS_SOAK_OPS") : 10000;
+    const quint32 seed = qEnvironmentVariableIsSet("ADS_SOAK_SEED") ? quint32(qEnvironmentVariableIntValue("ADS_SOAK_SEED"))
+                                                                     : QRandomGenerator::global()->generate();
+    qInfo("soak: %d operations, seed %u", ops, seed);
+    QRandomGenerator rng(seed);
+
+    PluginHandle plugin;
+    QVERIFY2(plugin.load(pluginPath()), qPrintable(plugin.errorString()));
+    SimController sim;
+    QVERIFY(sim.startTcp());
+    QVERIFY(sim.startPty());
+    for (const Area &a : kAreas)
+        sim.server()->writeImage(a.group, 0, randomBytes(rng, DT_UInt8, kAreaBytes));
+    const Driver tcp(plugin.create());
+    const Driver serial(plugin.create());
+    QCOMPARE(tcp->ConnectDrive(sim.connectionText()), 0);
+    QCOMPARE(serial->ConnectDrive(sim.serialConnectionText()), 0);
+
+    const int warmUp = qMin(ops / 10, 2000);
+    qint64 rssAfterWarmUp = 0;
+    int failures = 0;
+    int faults = 0;
+    int failingFaults = 0;
+    for (int i = 0; i < ops; ++i) {
+        if (i == warmUp)
+            rssAfterWarmUp = residentBytes();
+        if (i % 1000 == 0)
+            sim.server()->clearRequests(); // the controller's own record is not the driver's memory
+        CDriveBaseClass *driver = rng.bounded(10) == 0 ? serial.get() : tcp.get();
+        const Area &area = kAreas[rng.bounded(3)];
+        const int type = 1 + rng.bounded(11);
+        const bool bits = type == DT_Bool && rng.bounded(3) == 0;
+        const int count = 1 + rng.bounded(bits ? 16 : 64);
+        const int width = widthOf(type);
+        const int offset = rng.bounded(kAreaBytes - width * count - 2);
+        const int bit = rng.bounded(8);
+        const QString address = bits ? QStringLiteral("%1X%2.%3").arg(area.letter).arg(offset).arg(bit)
+                                     : QStringLiteral("%1B%2").arg(area.letter).arg(offset, 0, 16);
+        const quint32 group = bits ? area.group + 1 : area.group;
+        const quint32 place = bits ? quint32(offset * 8 + bit) : quint32(offset);
+
+        Injected injected{SimFault(), 0};
+        const bool faulty = pickFault(rng, &injected);
+        if (faulty) {
+            sim.server()->pushFault(injected.fault);
+            ++faults;
+            failingFaults += injected.code != 0;
+        }
+        const int expectedCode = faulty ? injected.code : 0;
+        const QString where = QStringLiteral("op %1 %2 type %3 count %4").arg(i).arg(address).arg(type).arg(count);
+
+        if (rng.bounded(2) == 0) {
+            const QByteArray wanted = sim.server()->readImage(group, place, width * count);
+            const CLabelVariable r = driver->ReadVariable(address, DataType(type), count);
+            QVERIFY2(r.resultCode == expectedCode, qPrintable(where + QStringLiteral(": code %1").arg(r.resultCode)));
+            if (r.resultCode == 0) {
+                QVERIFY2(sameValues(type, r.value, expectedFor(type, wanted)), qPrintable(where));
+                QVERIFY(r.timeStamp.isValid());
+            } else {
+                ++failures;
+                QVERIFY2(!r.value.isValid() && r.timeStamp.isNull(), qPrintable(where));
+            }
+        } else {
+            const QByteArray bytes = randomBytes(rng, type, count);
+            CLabelVariable value;
+            value.value = expectedFor(type, bytes);
+            const CLabelVariable w = driver->WriteVariable(address, DataType(type), value, count);
+            QVERIFY2(w.resultCode == expectedCode, qPrintable(where + QStringLiteral(": code %1").arg(w.resultCode)));
+            if (w.resultCode == 0)
+                QVERIFY2(sim.server()->readImage(group, place, width * count) == bytes, qPrintable(where));
+            else
+                ++failures;
+        }
+    }
+    const qint64 growth = residentBytes() - rssAfterWarmUp;
+    qInfo("soak: %d faults injected, %d failures reported, resident memory grew by %lld bytes after warm-up",
+          faults, failures, growth);
+    QCOMPARE(failures, failingFaults); // and each one where a fault was injected
+    if (kMemoryMeasurable)
+        QVERIFY2(growth < 1024 * 1024, qPrintable(QString::number(growth)));
+}
+
+QTEST_GUILESS_MAIN(TestSoak)
+#include "tst_soak.moc"
