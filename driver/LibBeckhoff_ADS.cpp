@@ -3,6 +3,7 @@
 #include "AdsFrame.h"
 #include "BuildStamp.h"
 #include "ConnectionText.h"
+#include "SymbolName.h"
 #include "ValueCodec.h"
 
 #include <QDateTime>
@@ -56,6 +57,7 @@ QString LibBeckhoff_ADS::DebugCmd(EDebugCmdType cmd)
 
 int LibBeckhoff_ADS::ConnectDrive(QString connectionText)
 {
+    symbolCache.clear(); // another controller, or the same one restarted
     switch (ConnectionText::formOf(connectionText)) {
     case ConnectionText::SerialForm: {
         const ConnectionText::Serial s = ConnectionText::serial(connectionText);
@@ -93,11 +95,13 @@ int LibBeckhoff_ADS::SetConnectPar(QString parameterText)
 
 int LibBeckhoff_ADS::DisConnectDrive()
 {
+    symbolCache.clear();
     return adsLink.DisConnectDrive();
 }
 
 int LibBeckhoff_ADS::DestroyFree()
 {
+    symbolCache.clear();
     return adsLink.DestroyFree();
 }
 
@@ -130,6 +134,11 @@ LibBeckhoff_ADS::Target LibBeckhoff_ADS::resolve(const QString &address, bool fo
         t.group = AddressResolver::explicitGroup(address, &groupParsed);
         t.parsed = t.parsed && groupParsed;
     }
+    // Only what the area grammar refuses can be a name: MB10 stays an address.
+    if ((t.area == AddressResolver::AT_None || !t.parsed) && SymbolName::isSymbolPath(address)) {
+        t.symbol = true;
+        t.offset = 0;
+    }
     return t;
 }
 
@@ -138,7 +147,7 @@ int LibBeckhoff_ADS::refusal(const Target &target, DataType type, int count)
 {
     if (target.offset < 0)
         return CLabelVariable::RC_BadOffsetOrCount;
-    if (target.area == AddressResolver::AT_None || !target.parsed)
+    if (!target.symbol && (target.area == AddressResolver::AT_None || !target.parsed))
         return CLabelVariable::RC_NoArea;
     if (count < 1)
         return CLabelVariable::RC_CountBelowOne;
@@ -164,6 +173,8 @@ CLabelVariable LibBeckhoff_ADS::ReadVariable(QString address, DataType type, int
         refused = CLabelVariable::RC_BadOffsetOrCount;
     if (refused)
         answer.resultCode = refused;
+    else if (target.symbol)
+        answer = readSymbol(address, type, count);
     else
         answer = Read_data(target.offset, type, count, target.group, address);
     answer.name = address;
@@ -179,25 +190,95 @@ CLabelVariable LibBeckhoff_ADS::Read_data(int indexOffset, DataType type, int co
     QByteArray bytes;
     const int byteLength = int(AddressResolver::byteLength(type, count));
     const int rc = adsLink.Read_area(amsPort, indexOffset, byteLength, &bytes, indexGroup, address);
-    switch (rc) {
-    case 0:
+    inner.resultCode = resultOfLink(rc);
+    if (rc == 0) {
         inner.timeStamp = QDateTime::currentDateTime();
-        inner.resultCode = CLabelVariable::RC_Success;
         inner.value = decode(type, bytes, count);
         if (!inner.value.isValid())
             inner.resultCode = CLabelVariable::RC_TypeNotHandled;
-        break;
-    case -1:
-        inner.resultCode = CLabelVariable::RC_WrongReply;
-        break;
-    case -2:
-        inner.resultCode = CLabelVariable::RC_NoReply;
-        break;
-    case -3:
-        inner.resultCode = CLabelVariable::RC_LinkDown;
-        break;
     }
     return inner;
+}
+
+int LibBeckhoff_ADS::resultOfLink(int linkResult)
+{
+    switch (linkResult) {
+    case 0: return CLabelVariable::RC_Success;
+    case -1: return CLabelVariable::RC_WrongReply;
+    case -2: return CLabelVariable::RC_NoReply;
+    case -3: return CLabelVariable::RC_LinkDown;
+    default: return CLabelVariable::RC_NotDone;
+    }
+}
+
+// ---------------------------------------------------------------- symbols
+
+int LibBeckhoff_ADS::locateSymbol(const QString &name, DataType type, int count, Target *target, bool *fromCache)
+{
+    SymbolEntry entry;
+    const auto cached = symbolCache.constFind(name);
+    *fromCache = cached != symbolCache.constEnd();
+    if (*fromCache) {
+        entry = *cached;
+    } else {
+        QByteArray answer;
+        const int rc = adsLink.ReadWrite_area(amsPort, SymbolEntry::LookupGroup, 0, SymbolEntry::LookupReadLength,
+                                              SymbolEntry::lookupData(name), &answer, name);
+        if (rc != 0)
+            return resultOfLink(rc);
+        if (!SymbolEntry::parse(answer, &entry))
+            return CLabelVariable::RC_WrongReply;
+        symbolCache.insert(name, entry);
+    }
+    // Reading fewer elements than the symbol holds reads its head; more is refused.
+    if (AddressResolver::byteLength(type, count) > qint64(entry.size))
+        return CLabelVariable::RC_BadOffsetOrCount;
+    target->group = int(entry.indexGroup);
+    target->offset = int(entry.indexOffset);
+    return 0;
+}
+
+bool LibBeckhoff_ADS::placeWentStale(int resultCode) const
+{
+    return resultCode == CLabelVariable::RC_WrongReply && adsLink.lastErrorCode() != 0;
+}
+
+CLabelVariable LibBeckhoff_ADS::readSymbol(const QString &name, DataType type, int count)
+{
+    CLabelVariable inner;
+    Target place;
+    bool fromCache = false;
+    int refused = locateSymbol(name, type, count, &place, &fromCache);
+    if (!refused) {
+        inner = Read_data(place.offset, type, count, place.group, name);
+        if (placeWentStale(inner.resultCode)) {
+            symbolCache.remove(name);
+            if (fromCache && !(refused = locateSymbol(name, type, count, &place, &fromCache)))
+                inner = Read_data(place.offset, type, count, place.group, name);
+        }
+    }
+    if (refused)
+        inner.resultCode = refused;
+    return inner;
+}
+
+CLabelVariable LibBeckhoff_ADS::writeSymbol(const QString &name, DataType type, int count, const CLabelVariable &value)
+{
+    CLabelVariable answer(value);
+    Target place;
+    bool fromCache = false;
+    int refused = locateSymbol(name, type, count, &place, &fromCache);
+    if (!refused) {
+        answer = Write_D(place.offset, type, count, value, place.group, name);
+        if (placeWentStale(answer.resultCode)) {
+            symbolCache.remove(name);
+            if (fromCache && !(refused = locateSymbol(name, type, count, &place, &fromCache)))
+                answer = Write_D(place.offset, type, count, value, place.group, name);
+        }
+    }
+    if (refused)
+        answer.resultCode = refused;
+    return answer;
 }
 
 QVariant LibBeckhoff_ADS::decode(DataType type, const QByteArray &bytes, int count)
@@ -249,8 +330,12 @@ CLabelVariable LibBeckhoff_ADS::WriteVariable(QString address, DataType type, CL
     int refused = refusal(target, type, count);
     if (!refused && count > kMaxWriteCount)
         refused = CLabelVariable::RC_BadOffsetOrCount;
+    if (!refused && target.symbol)
+        refused = valueRefusal(type, count, value); // before any lookup goes out
     if (refused)
         value.resultCode = refused;
+    else if (target.symbol)
+        value = writeSymbol(address, type, count, value);
     else
         value = Write_D(target.offset, type, count, value, target.area, address);
     value.name = address;
@@ -263,36 +348,30 @@ CLabelVariable LibBeckhoff_ADS::Write_D(int indexOffset, DataType type, int coun
                                         int indexGroup, const QString &address)
 {
     CLabelVariable answer(value);
-    // A request never announces more data than the host's value can fill.
-    const int held = ValueCodec::elementsHeld(type, value.value);
-    if (AddressResolver::elementWidth(type) == 0 || held < 0) {
-        answer.resultCode = CLabelVariable::RC_TypeNotHandled;
-        return answer;
-    }
-    if (held < count) {
-        answer.resultCode = CLabelVariable::RC_BadOffsetOrCount;
+    if (const int refused = valueRefusal(type, count, value)) {
+        answer.resultCode = refused;
         return answer;
     }
     QByteArray data;
     const int byteLength = int(AddressResolver::byteLength(type, count));
     data.reserve(byteLength);
     encode(type, value, count, &data);
-    switch (adsLink.Write_area(amsPort, indexOffset, byteLength, data, indexGroup, address)) {
-    case 0:
+    const int rc = adsLink.Write_area(amsPort, indexOffset, byteLength, data, indexGroup, address);
+    if (rc == 0)
         answer.timeStamp = QDateTime::currentDateTime();
-        answer.resultCode = CLabelVariable::RC_Success;
-        break;
-    case -1:
-        answer.resultCode = CLabelVariable::RC_WrongReply;
-        break;
-    case -2:
-        answer.resultCode = CLabelVariable::RC_NoReply;
-        break;
-    case -3:
-        answer.resultCode = CLabelVariable::RC_LinkDown;
-        break;
-    }
+    answer.resultCode = resultOfLink(rc);
     return answer;
+}
+
+// A request never announces more data than the host's value can fill.
+int LibBeckhoff_ADS::valueRefusal(DataType type, int count, const CLabelVariable &value)
+{
+    const int held = ValueCodec::elementsHeld(type, value.value);
+    if (AddressResolver::elementWidth(type) == 0 || held < 0)
+        return CLabelVariable::RC_TypeNotHandled;
+    if (held < count)
+        return CLabelVariable::RC_BadOffsetOrCount;
+    return 0;
 }
 
 void LibBeckhoff_ADS::encode(DataType type, const CLabelVariable &value, int count, QByteArray *out)

@@ -7,6 +7,9 @@
 #include "CDriveBaseClass.h"
 #include "CLabelVariable.h"
 #include "CmdBeckhoff_ADS.h"
+#include "SymbolEntry.h"
+
+#include <QHash>
 
 #include <QObject>
 
@@ -74,9 +77,19 @@ private:
         int offset = 0;
         int group = 0;
         bool parsed = false;
+        bool symbol = false; // a PLC symbol name, located by asking the controller
     };
     Target resolve(const QString &address, bool forRead);
     static int refusal(const Target &target, DataType type, int count);
+    static int valueRefusal(DataType type, int count, const CLabelVariable &value);
+    static int resultOfLink(int linkResult);
+
+    // Symbols: located once per name and connection, and again when the
+    // controller refuses a place the cache gave (the program changed online).
+    int locateSymbol(const QString &name, DataType type, int count, Target *target, bool *fromCache);
+    bool placeWentStale(int resultCode) const;
+    CLabelVariable readSymbol(const QString &name, DataType type, int count);
+    CLabelVariable writeSymbol(const QString &name, DataType type, int count, const CLabelVariable &value);
     QVariant decode(DataType type, const QByteArray &bytes, int count);
     void encode(DataType type, const CLabelVariable &value, int count, QByteArray *out);
 
@@ -89,6 +102,7 @@ private:
     QString serialParity;
     QString ethIp;
     int ethPort;
+    QHash<QString, SymbolEntry> symbolCache;
 };
 
 #endif // LIBBECKHOFF_ADS_H

@@ -72,16 +72,40 @@ QByteArray AdsFrame::writeRequest(const QByteArray &netId, int amsPort, quint32 
     return frame;
 }
 
+QByteArray AdsFrame::readWriteRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
+                                      quint32 indexGroup, quint32 indexOffset, quint32 readLength,
+                                      const QByteArray &writeData)
+{
+    const int n = writeData.size();
+    char p[ReadWriteRequestSize];
+    header(p, netId, amsPort, CmdReadWrite, invokeId, 16 + n);
+    putLe32(p + 38, indexGroup);
+    putLe32(p + 42, indexOffset);
+    putLe32(p + 46, readLength);
+    putLe32(p + 50, quint32(n));
+    QByteArray frame;
+    frame.reserve(ReadWriteRequestSize + n);
+    frame.append(p, ReadWriteRequestSize);
+    frame.append(writeData);
+    return frame;
+}
+
 qint64 AdsFrame::expectedReplySize(const QByteArray &request)
 {
-    switch (le16At(request, OffCommand)) {
+    switch (commandOf(request)) {
     case CmdRead:
+    case CmdReadWrite:
         return ReadReplyHeaderSize + qint64(le32At(request, 46));
     case CmdWrite:
         return WriteReplySize;
     default:
         return HeaderSize;
     }
+}
+
+quint16 AdsFrame::commandOf(const QByteArray &frame)
+{
+    return le16At(frame, OffCommand);
 }
 
 quint32 AdsFrame::invokeIdOf(const QByteArray &frame)

@@ -15,9 +15,10 @@ public:
         HeaderSize = TcpHeaderSize + AmsHeaderSize, // 38
         ReadRequestSize = HeaderSize + 12,          // 50
         WriteReplySize = HeaderSize + 4,            // 42
-        ReadReplyHeaderSize = HeaderSize + 8        // 46: result and length before the data
+        ReadReplyHeaderSize = HeaderSize + 8,       // 46: result and length before the data
+        ReadWriteRequestSize = HeaderSize + 16      // 54, and the write data after it
     };
-    enum Command : quint16 { CmdRead = 2, CmdWrite = 3 };
+    enum Command : quint16 { CmdRead = 2, CmdWrite = 3, CmdReadWrite = 9 };
     // Offsets of the fields a reply is checked by.
     enum Offset : int {
         OffTcpLength = 2,
@@ -40,9 +41,15 @@ public:
                                    quint32 indexGroup, quint32 indexOffset, const QByteArray &data,
                                    int length);
 
+    // Writes `writeData`, then reads up to `readLength` bytes back, in one exchange.
+    static QByteArray readWriteRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
+                                       quint32 indexGroup, quint32 indexOffset, quint32 readLength,
+                                       const QByteArray &writeData);
+
     // The size of the largest reply a request can rightly get.
     static qint64 expectedReplySize(const QByteArray &request);
     static quint32 invokeIdOf(const QByteArray &frame);
+    static quint16 commandOf(const QByteArray &frame);
 
 private:
     // Fills the 38 header bytes at `h`.

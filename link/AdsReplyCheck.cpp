@@ -45,6 +45,14 @@ AdsReplyCheck::Result AdsReplyCheck::checkRead(Delivery delivery, const QByteArr
     return result;
 }
 
+AdsReplyCheck::Result AdsReplyCheck::checkReadWrite(Delivery delivery, const QByteArray &request,
+                                                    const QByteArray &reply, qint64 readLength)
+{
+    const qint64 announced = le32At(reply, AdsFrame::OffReadLength);
+    // More than was asked for matches no reply size: it fails as a wrong length.
+    return checkRead(delivery, request, reply, announced <= readLength ? announced : -1);
+}
+
 AdsReplyCheck::Result AdsReplyCheck::checkWrite(Delivery delivery, const QByteArray &request,
                                                 const QByteArray &reply)
 {

@@ -25,6 +25,10 @@ public:
     // exactly `dataLength` data bytes.
     static Result checkRead(Delivery delivery, const QByteArray &request, const QByteArray &reply,
                             qint64 dataLength);
+    // A read-write reply carries as many data bytes as its own length field
+    // says, never more than the request's read length.
+    static Result checkReadWrite(Delivery delivery, const QByteArray &request, const QByteArray &reply,
+                                 qint64 readLength);
     // A write reply is 42 bytes: headers and the ADS result.
     static Result checkWrite(Delivery delivery, const QByteArray &request, const QByteArray &reply);
 

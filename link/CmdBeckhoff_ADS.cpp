@@ -19,7 +19,7 @@ const int kReplyTimeOutMs = 50;
 
 CmdBeckhoff_ADS::CmdBeckhoff_ADS(QObject *parent)
     : QObject(parent), debugFlag(false), tcpSocket(nullptr), serialTimer(nullptr), serialPort(nullptr),
-      frameGapMs(2), tcpPort(0), invokeId(0), active(NoTransport), targetNetId(AdsFrame::targetNetId(QString())),
+      frameGapMs(2), tcpPort(0), invokeId(0), active(NoTransport), errorCode(0), targetNetId(AdsFrame::targetNetId(QString())),
       exchanging(false), replyState(ReplyFramer::NeedMore), waitLoop(nullptr)
 {
 }
@@ -283,6 +283,7 @@ quint32 CmdBeckhoff_ADS::nextInvokeId()
 // of another exchange: the two would share one reply stream.
 bool CmdBeckhoff_ADS::refuseRequest()
 {
+    errorCode = 0; // a new request: no error from the controller yet
     return exchanging || !lineOpen();
 }
 
@@ -306,10 +307,23 @@ int CmdBeckhoff_ADS::Message_parsing(QByteArray frame, QByteArray *out, int amsP
     const AdsReplyCheck::Delivery delivery = SendData(frame, reply, kReplyTimeOutMs);
     if (debugFlag)
         AdsLog::trace(AdsLog::readResponse(exchangeLog, reply));
-    const int rc = reportCheck(AdsReplyCheck::checkRead(delivery, frame, reply, byteLength), reply, true);
-    if (rc == 0 && byteLength > 0)
-        out->append(reply.constData() + AdsFrame::OffReadData, byteLength);
+    const AdsReplyCheck::Result check = AdsFrame::commandOf(frame) == AdsFrame::CmdReadWrite
+                                            ? AdsReplyCheck::checkReadWrite(delivery, frame, reply, byteLength)
+                                            : AdsReplyCheck::checkRead(delivery, frame, reply, byteLength);
+    const int rc = reportCheck(check, reply, true);
+    if (rc == 0 && reply.size() > AdsFrame::OffReadData)
+        out->append(reply.constData() + AdsFrame::OffReadData, reply.size() - AdsFrame::OffReadData);
     return rc;
+}
+
+int CmdBeckhoff_ADS::ReadWrite_area(int amsPort, int indexGroup, int indexOffset, int readLength,
+                                    const QByteArray &writeData, QByteArray *out, const QString &varName)
+{
+    const QByteArray frame = AdsFrame::readWriteRequest(targetNetId, amsPort, nextInvokeId(), quint32(indexGroup),
+                                                        quint32(indexOffset), quint32(readLength), writeData);
+    if (refuseRequest())
+        return -3;
+    return Message_parsing(frame, out, amsPort, readLength, varName);
 }
 
 int CmdBeckhoff_ADS::Write_area(int amsPort, int indexOffset, int byteLength, QByteArray data,
@@ -340,6 +354,7 @@ void CmdBeckhoff_ADS::beginExchangeLog(int amsPort, const QString &varName, qint
 
 int CmdBeckhoff_ADS::reportCheck(const AdsReplyCheck::Result &check, const QByteArray &reply, bool isRead)
 {
+    errorCode = check.verdict == AdsReplyCheck::ErrorCode ? check.errorCode : 0;
     switch (check.verdict) {
     case AdsReplyCheck::NoReply:
         if (isRead)

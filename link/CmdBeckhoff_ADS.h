@@ -52,6 +52,11 @@ public:
                   QString varName);
     int Write_area(int amsPort, int indexOffset, int byteLength, QByteArray data, int indexGroup,
                    QString varName);
+    // One ADS ReadWrite: writes `writeData`, appends up to `readLength` bytes of answer to `out`.
+    int ReadWrite_area(int amsPort, int indexGroup, int indexOffset, int readLength,
+                       const QByteArray &writeData, QByteArray *out, const QString &varName);
+    // The error code the controller gave in the last reply, 0 when it gave none.
+    quint32 lastErrorCode() const { return errorCode; }
 
     // The quiet gap that ends a reply on the serial line at the current baud rate.
     int serialFrameGap() const { return frameGapMs; }
@@ -97,6 +102,7 @@ private:
     QString ipText;
     quint32 invokeId;
     Transport active;
+    quint32 errorCode;
     // Derived once per connect, not per request.
     QString hostText;
     QByteArray targetNetId;

@@ -9,6 +9,7 @@ const int kHeader = 38;
 const quint16 kStateResponse = 0x0005;
 const quint16 kCmdRead = 2;
 const quint16 kCmdWrite = 3;
+const quint16 kCmdReadWrite = 9;
 
 QByteArray le32Bytes(quint32 v)
 {
@@ -45,7 +46,29 @@ QByteArray SimProtocol::replyFrame(const QByteArray &request, quint32 amsError, 
     return frame;
 }
 
-QByteArray SimProtocol::answer(const QByteArray &request, SimImage &image, int amsPort, const SimFault &fault)
+QByteArray SimProtocol::readReply(const QByteArray &request, quint32 result, const QByteArray &bytes)
+{
+    const QByteArray data = result == 0 ? bytes : QByteArray();
+    return replyFrame(request, 0, le32Bytes(result) + le32Bytes(quint32(data.size())) + data);
+}
+
+// ReadWrite of group 0xF009: the write data is a name, the answer its entry.
+QByteArray SimProtocol::lookup(const QByteArray &request, const SimSymbols &symbols, const QByteArray &data)
+{
+    const quint32 readLength = le32(data.constData() + 8);
+    const QByteArray written = data.mid(16, int(le32(data.constData() + 12)));
+    const int end = written.indexOf('\0');
+    SimSymbols::Symbol symbol;
+    if (!symbols.find(QString::fromLatin1(end < 0 ? written : written.left(end)), &symbol))
+        return readReply(request, AdsSymbolNotFound, QByteArray());
+    const QByteArray entry = SimSymbols::entry(symbol);
+    if (quint32(entry.size()) > readLength)
+        return readReply(request, AdsInvalidSize, QByteArray());
+    return readReply(request, 0, entry);
+}
+
+QByteArray SimProtocol::answer(const QByteArray &request, SimImage &image, const SimSymbols &symbols, int amsPort,
+                               const SimFault &fault)
 {
     if (request.size() < kHeader)
         return QByteArray();
@@ -57,23 +80,32 @@ QByteArray SimProtocol::answer(const QByteArray &request, SimImage &image, int a
         return replyFrame(request, AmsTargetPortNotFound, QByteArray());
 
     const QByteArray data = request.mid(kHeader);
+    const quint32 group = data.size() >= 12 ? le32(data.constData()) : 0;
+    const quint32 offset = data.size() >= 12 ? le32(data.constData() + 4) : 0;
+    const quint32 length = data.size() >= 12 ? le32(data.constData() + 8) : 0;
     if (command == kCmdRead && data.size() >= 12) {
         QByteArray bytes;
         quint32 result = fault.adsResult;
+        if (result == 0 && symbols.retired(group, offset, length))
+            result = SimImage::InvalidOffset; // the program changed online
         if (result == 0)
-            result = image.read(le32(data.constData()), le32(data.constData() + 4), le32(data.constData() + 8), &bytes);
-        if (result != 0)
-            bytes.clear();
-        return replyFrame(request, 0, le32Bytes(result) + le32Bytes(quint32(bytes.size())) + bytes);
+            result = image.read(group, offset, length, &bytes);
+        return readReply(request, result, bytes);
     }
     if (command == kCmdWrite && data.size() >= 12) {
-        const quint32 length = le32(data.constData() + 8);
         quint32 result = fault.adsResult;
         if (result == 0 && quint64(data.size()) - 12 != length)
             result = AdsInvalidSize;
+        if (result == 0 && symbols.retired(group, offset, length))
+            result = SimImage::InvalidOffset;
         if (result == 0)
-            result = image.write(le32(data.constData()), le32(data.constData() + 4), data.mid(12));
+            result = image.write(group, offset, data.mid(12));
         return replyFrame(request, 0, le32Bytes(result));
+    }
+    if (command == kCmdReadWrite && data.size() >= 16 && group == SymbolLookupGroup) {
+        if (fault.adsResult)
+            return readReply(request, fault.adsResult, QByteArray());
+        return lookup(request, symbols, data);
     }
     return replyFrame(request, 0, le32Bytes(fault.adsResult ? fault.adsResult : AdsServiceNotSupported));
 }

@@ -58,6 +58,22 @@ QByteArray SimServer::readImage(quint32 group, quint32 offset, int length) const
     return out;
 }
 
+void SimServer::addSymbol(const SimSymbols::Symbol &symbol)
+{
+    QMutexLocker lock(&m_mutex);
+    m_symbols.add(symbol);
+}
+
+bool SimServer::moveSymbol(const QString &name, quint32 group, quint32 offset)
+{
+    QMutexLocker lock(&m_mutex);
+    SimSymbols::Symbol old;
+    if (!m_symbols.move(name, group, offset, &old))
+        return false;
+    m_image.write(group, offset, m_image.bytes(old.group, old.offset, int(old.size)));
+    return true;
+}
+
 QList<QByteArray> SimServer::requests() const
 {
     QMutexLocker lock(&m_mutex);
@@ -219,7 +235,7 @@ void SimServer::serve(const QByteArray &request, const Sender &send, const Close
         QMutexLocker lock(&m_mutex);
         m_requests.append(request);
         fault = takeFault(&drop);
-        reply = SimProtocol::answer(request, m_image, m_amsPort, fault);
+        reply = SimProtocol::answer(request, m_image, m_symbols, m_amsPort, fault);
         m_arrived.wakeAll();
     }
     const bool answered = !(drop || fault.noAnswer);

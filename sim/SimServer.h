@@ -8,6 +8,7 @@
 
 #include "SimFault.h"
 #include "SimImage.h"
+#include "SimSymbols.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -42,6 +43,11 @@ public:
     // The images.
     void writeImage(quint32 group, quint32 offset, const QByteArray &bytes);
     QByteArray readImage(quint32 group, quint32 offset, int length) const;
+
+    // The symbol table. A move copies the symbol's bytes to the new place
+    // and makes the old one refuse requests, as after an online change.
+    void addSymbol(const SimSymbols::Symbol &symbol);
+    bool moveSymbol(const QString &name, quint32 group, quint32 offset);
 
     // What the controller received: every request frame, in order.
     QList<QByteArray> requests() const;
@@ -84,6 +90,7 @@ private:
     mutable QMutex m_mutex;
     mutable QWaitCondition m_arrived;
     SimImage m_image;
+    SimSymbols m_symbols;
     QList<SimFault> m_queued;
     SimFault m_standing;
     int m_dropEvery = 0;

@@ -40,6 +40,7 @@ class TestFrames : public QObject
 private slots:
     void workedReadAndWriteRequests();
     void lengthsAndFieldsAtBoundaries();
+    void readWriteRequestAndReply();
     void netIdFromIpText_data();
     void netIdFromIpText();
     void framerFindsOurReplyInPieces();
@@ -87,6 +88,27 @@ void TestFrames::lengthsAndFieldsAtBoundaries()
     const QByteArray padded = AdsFrame::writeRequest(netId, 851, 1, 0x4020, 0, hex("01"), 3);
     QCOMPARE(padded.size(), 53);
     QCOMPARE(padded.right(3), hex("01 00 00"));
+}
+
+void TestFrames::readWriteRequestAndReply()
+{
+    const QByteArray netId = AdsFrame::targetNetId(QStringLiteral("127.0.0.1"));
+    const QByteArray request = AdsFrame::readWriteRequest(netId, 851, 3, 0xF009, 0, 0xFFFF, QByteArray("A.b\0", 4));
+    QCOMPARE(request, hex("00 00 34 00 00 00 7f 00 00 01 01 01 53 03 c0 a8 0a 64 01 01 bd 80 09 00 04 00 "
+                          "14 00 00 00 00 00 00 00 03 00 00 00 09 f0 00 00 00 00 00 00 ff ff 00 00 04 00 00 00 "
+                          "41 2e 62 00"));
+    QCOMPARE(AdsFrame::expectedReplySize(request), qint64(46 + 0xFFFF));
+
+    using C = AdsReplyCheck;
+    const QByteArray good = replyTo(request, readData(0, QByteArray(40, 'e')));
+    QCOMPARE(C::checkReadWrite(C::CompleteFrame, request, good, 0xFFFF).verdict, C::Accepted);
+    // The length field decides the size, and may not exceed what was asked.
+    QCOMPARE(C::checkReadWrite(C::CompleteFrame, request, good, 39).verdict, C::WrongLength);
+    QByteArray lying = good;
+    lying[42] = 41;
+    QCOMPARE(C::checkReadWrite(C::CompleteFrame, request, lying, 0xFFFF).verdict, C::WrongLength);
+    QCOMPARE(C::checkReadWrite(C::CompleteFrame, request, replyTo(request, readData(0x710, {})), 0xFFFF).errorCode,
+             0x710u);
 }
 
 void TestFrames::netIdFromIpText_data()

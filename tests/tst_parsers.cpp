@@ -5,6 +5,8 @@
 #include "CLabelVariable.h"
 #include "ConnectionText.h"
 #include "SerialLineSettings.h"
+#include "SymbolEntry.h"
+#include "SymbolName.h"
 
 #include <QtTest>
 
@@ -23,6 +25,9 @@ private slots:
     void serialSettings_data();
     void serialSettings();
     void buildStamp();
+    void symbolNames_data();
+    void symbolNames();
+    void symbolEntries();
 };
 
 void TestParsers::addresses_data()
@@ -190,6 +195,64 @@ void TestParsers::buildStamp()
                  .match(now)
                  .hasMatch(),
              qPrintable(now));
+}
+
+void TestParsers::symbolNames_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("symbol");
+    QTest::newRow("program variable") << "MAIN.nCounter" << true;
+    QTest::newRow("array element") << "GVL.aTemps[3]" << true;
+    QTest::newRow("two-dimensional") << "GVL.aM[1,2]" << true;
+    QTest::newRow("nested with indexes") << "Main.st[0].a[1,2].x_1" << true;
+    QTest::newRow("old global") << ".bRun" << true;
+    QTest::newRow("underscore first") << "_G._x" << true;
+    QTest::newRow("no dot") << "nCounter" << false;
+    QTest::newRow("index without dot") << "aTemps[3]" << false;
+    QTest::newRow("digit first") << "MAIN.1x" << false;
+    QTest::newRow("bit address shape") << "M.5" << false;
+    QTest::newRow("trailing dot") << "MAIN." << false;
+    QTest::newRow("double dot") << "MAIN..x" << false;
+    QTest::newRow("two leading dots") << "..x" << false;
+    QTest::newRow("empty index") << "GVL.a[]" << false;
+    QTest::newRow("signed index") << "GVL.a[-1]" << false;
+    QTest::newRow("three indexes") << "GVL.a[1,2,3]" << false;
+    QTest::newRow("unclosed index") << "GVL.a[1" << false;
+    QTest::newRow("colon") << "MAIN:10" << false;
+    QTest::newRow("space") << "MAIN. x" << false;
+    QTest::newRow("non-ASCII letter") << QString::fromUtf8("MAIN.\u00e4") << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("dot alone") << "." << false;
+}
+
+void TestParsers::symbolNames()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, symbol);
+    QCOMPARE(SymbolName::isSymbolPath(text), symbol);
+}
+
+void TestParsers::symbolEntries()
+{
+    // entry length, group, offset, size, type id, flags, name/type/comment lengths, texts
+    const QByteArray good = QByteArray::fromHex("3e000000" "20400000" "10000000" "04000000" "03000000" "08000000"
+                                                "0d00" "04" "00" "0000")
+                            + "MAIN.nCounter" + '\0' + "DINT" + '\0' + '\0';
+    SymbolEntry e;
+    QVERIFY(SymbolEntry::parse(good, &e));
+    QCOMPARE(e.indexGroup, 0x4020u);
+    QCOMPARE(e.indexOffset, 0x10u);
+    QCOMPARE(e.size, 4u);
+    QCOMPARE(e.typeName, QStringLiteral("DINT"));
+    for (int cut = 0; cut < good.size(); ++cut)
+        QVERIFY2(!SymbolEntry::parse(good.left(cut), &e), qPrintable(QString::number(cut)));
+    QByteArray lying = good;
+    lying[24] = char(0xff); // a name longer than the entry
+    QVERIFY(!SymbolEntry::parse(lying, &e));
+    QByteArray unterminated = good;
+    unterminated[30 + 13] = 'x';
+    QVERIFY(!SymbolEntry::parse(unterminated, &e));
+    QCOMPARE(SymbolEntry::lookupData(QStringLiteral("MAIN.x")), QByteArray("MAIN.x\0", 7));
 }
 
 QTEST_APPLESS_MAIN(TestParsers)

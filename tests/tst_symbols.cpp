@@ -1,0 +1,283 @@
+// Variables by name, through the host's view against the simulated
+// controller: one lookup per name and connection, reads and writes at the
+// place the controller names, and area addresses exactly as before.
+#include "AddressResolver.h"
+#include "PluginHandle.h"
+#include "SimController.h"
+#include "SimServer.h"
+#include "TestSupport.h"
+
+#include <QtTest>
+
+using namespace TestSupport;
+
+namespace {
+const quint32 kM = 0x4020;
+
+quint16 le16(const QByteArray &b, int at)
+{
+    return quint16(quint8(b.at(at)) | quint8(b.at(at + 1)) << 8);
+}
+
+quint32 le32(const QByteArray &b, int at)
+{
+    return quint32(le16(b, at)) | quint32(le16(b, at + 2)) << 16;
+}
+
+// The commands the controller received since `from`.
+QList<int> commands(SimServer *server, int from)
+{
+    QList<int> out;
+    const QList<QByteArray> all = server->requests();
+    for (int i = from; i < all.size(); ++i)
+        out << le16(all.at(i), 22);
+    return out;
+}
+
+CLabelVariable ints(QList<int> values)
+{
+    CLabelVariable v;
+    v.value = QVariant::fromValue(values);
+    return v;
+}
+} // namespace
+
+class TestSymbols : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void oneLookupPerName();
+    void lookupFrameAndTrace();
+    void arraysAndIndexes();
+    void unknownNameIsNotCached();
+    void countBeyondTheSymbolIsRefused();
+    void cacheDroppedByConnectDisconnectAndDestroy();
+    void movedSymbolIsLookedUpAgain_data();
+    void movedSymbolIsLookedUpAgain();
+    void nameOverTheSerialLine();
+    void areaAddressesUnchanged_data();
+    void areaAddressesUnchanged();
+
+private:
+    bool connectTo(bool serial);
+    PluginHandle plugin;
+    SimController *sim = nullptr;
+    CDriveBaseClass *driver = nullptr;
+};
+
+void TestSymbols::initTestCase()
+{
+    QVERIFY2(plugin.load(pluginPath()), qPrintable(plugin.errorString()));
+}
+
+void TestSymbols::init()
+{
+    sim = new SimController;
+    QVERIFY(sim->startTcp());
+    QVERIFY(sim->startPty());
+    SimServer *s = sim->server();
+    s->addSymbol({QStringLiteral("MAIN.nCounter"), kM, 0x100, 4, QStringLiteral("DINT")});
+    s->addSymbol({QStringLiteral("GVL.aTemps"), kM, 0x200, 40, QStringLiteral("ARRAY [0..9] OF REAL")});
+    s->addSymbol({QStringLiteral("GVL.aTemps[3]"), kM, 0x20C, 4, QStringLiteral("REAL")});
+    s->addSymbol({QStringLiteral(".bRun"), 0xF030, 0x4, 1, QStringLiteral("BOOL")});
+    s->writeImage(kM, 0x100, hex("2a 00 00 00"));
+    driver = plugin.create();
+}
+
+void TestSymbols::cleanup()
+{
+    PluginHandle::dispose(driver);
+    driver = nullptr;
+    delete sim;
+    sim = nullptr;
+}
+
+bool TestSymbols::connectTo(bool serial)
+{
+    return driver->ConnectDrive(serial ? sim->serialConnectionText() : sim->connectionText()) == 0;
+}
+
+void TestSymbols::oneLookupPerName()
+{
+    QVERIFY(connectTo(false));
+    CLabelVariable r = driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32);
+    QCOMPARE(r.resultCode, 0);
+    QCOMPARE(r.value.value<QList<int>>(), QList<int>{42});
+    QCOMPARE(r.name, QStringLiteral("MAIN.nCounter"));
+
+    QCOMPARE(driver->WriteVariable(QStringLiteral("MAIN.nCounter"), DT_Int32, ints({-7})).resultCode, 0);
+    QCOMPARE(sim->server()->readImage(kM, 0x100, 4), hex("f9 ff ff ff"));
+    r = driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32);
+    QCOMPARE(r.value.value<QList<int>>(), QList<int>{-7});
+    QCOMPARE(commands(sim->server(), 0), (QList<int>{9, 2, 3, 2}));
+    const QByteArray read = sim->server()->requests().at(1);
+    QCOMPARE(le32(read, 38), kM);
+    QCOMPARE(le32(read, 42), 0x100u);
+    QCOMPARE(le32(read, 46), 4u);
+
+    // Controllers compare names without regard to case; the driver sends it as written.
+    r = driver->ReadVariable(QStringLiteral("main.NCOUNTER"), DT_Int32);
+    QCOMPARE(r.resultCode, 0);
+    QCOMPARE(sim->server()->requests().at(4).mid(54), QByteArray("main.NCOUNTER\0", 14));
+}
+
+void TestSymbols::lookupFrameAndTrace()
+{
+    QVERIFY(connectTo(false));
+    LogCapture log;
+    driver->DebugCmd(DC_StartDebug);
+    QCOMPARE(driver->ReadVariable(QStringLiteral(".bRun"), DT_Bool).resultCode, 0);
+    const QByteArray lookup = sim->server()->requests().at(0);
+    QCOMPARE(lookup.size(), 54 + 6);
+    QCOMPARE(le32(lookup, 2), 32u + 16 + 6);   // AMS/TCP length
+    QCOMPARE(le16(lookup, 22), quint16(9));     // ReadWrite
+    QCOMPARE(le16(lookup, 24), quint16(4));     // request
+    QCOMPARE(le32(lookup, 26), 16u + 6);        // AMS data length
+    QCOMPARE(le32(lookup, 38), 0xF009u);
+    QCOMPARE(le32(lookup, 42), 0u);
+    QCOMPARE(le32(lookup, 46), 0xFFFFu);
+    QCOMPARE(le32(lookup, 50), 6u);
+    QCOMPARE(lookup.mid(54), QByteArray(".bRun\0", 6));
+    const QString at = QStringLiteral("127.0.0.1:%1").arg(sim->tcpPort());
+    const QStringList lines = log.debugLines();
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.at(0), QStringLiteral("lib[Beckhoff]读命令 %1 ID=851 .bRun len = 65535 msg : %2").arg(at, lookup.toHex()));
+    QVERIFY(lines.at(1).startsWith(QStringLiteral("lib[Beckhoff]读响应 %1 ID=851 .bRun len = 65535 msg : ").arg(at)));
+    QVERIFY(lines.at(2).startsWith(QStringLiteral("lib[Beckhoff]读命令 %1 ID=851 .bRun len = 1 msg : ").arg(at)));
+    QCOMPARE(le32(sim->server()->requests().at(1), 38), 0xF030u);
+}
+
+void TestSymbols::arraysAndIndexes()
+{
+    QVERIFY(connectTo(false));
+    QList<float> temps;
+    for (int i = 0; i < 10; ++i)
+        temps << 20.5f + i;
+    CLabelVariable v;
+    v.value = QVariant::fromValue(temps);
+    QCOMPARE(driver->WriteVariable(QStringLiteral("GVL.aTemps"), DT_Float, v, 10).resultCode, 0);
+    CLabelVariable r = driver->ReadVariable(QStringLiteral("GVL.aTemps[3]"), DT_Float);
+    QCOMPARE(r.resultCode, 0);
+    QCOMPARE(r.value.value<QList<float>>(), QList<float>{23.5f});
+    // Fewer elements than the symbol holds: its head.
+    r = driver->ReadVariable(QStringLiteral("GVL.aTemps"), DT_Float, 2);
+    QCOMPARE(r.value.value<QList<float>>(), (QList<float>{20.5f, 21.5f}));
+    r = driver->ReadVariable(QStringLiteral("GVL.aTemps"), DT_Float, 10);
+    QCOMPARE(r.value.value<QList<float>>(), temps);
+    QCOMPARE(commands(sim->server(), 0), (QList<int>{9, 3, 9, 2, 2, 2}));
+}
+
+void TestSymbols::unknownNameIsNotCached()
+{
+    QVERIFY(connectTo(false));
+    LogCapture log;
+    const CLabelVariable r = driver->ReadVariable(QStringLiteral("MAIN.nMissing"), DT_Int32);
+    QCOMPARE(r.resultCode, 7);
+    QVERIFY(!r.value.isValid());
+    QCOMPARE(log.warnings().size(), 1);
+    QVERIFY(log.warnings().first().startsWith(
+        QStringLiteral("lib[Beckhoff]报文返回错误码 127.0.0.1:%1 ID=851 MAIN.nMissing len = 65535 err = 0x710 msg : ")
+            .arg(sim->tcpPort())));
+    QCOMPARE(driver->WriteVariable(QStringLiteral("MAIN.nMissing"), DT_Int32, ints({1})).resultCode, 7);
+    QCOMPARE(commands(sim->server(), 0), (QList<int>{9, 9}));
+    // Refused before any lookup: a value that cannot fill the request.
+    QCOMPARE(driver->WriteVariable(QStringLiteral("MAIN.nCounter"), DT_Int32, ints({})).resultCode, 5);
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32, 0).resultCode, 4);
+    QCOMPARE(sim->server()->requestCount(), 2);
+}
+
+void TestSymbols::countBeyondTheSymbolIsRefused()
+{
+    QVERIFY(connectTo(false));
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32, 2).resultCode, 5);
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int64).resultCode, 5);
+    QCOMPARE(driver->WriteVariable(QStringLiteral("MAIN.nCounter"), DT_Int32, ints({1, 2}), 2).resultCode, 5);
+    QCOMPARE(commands(sim->server(), 0), QList<int>{9}); // the lookup only, then from the cache
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int16, 2).resultCode, 0);
+}
+
+void TestSymbols::cacheDroppedByConnectDisconnectAndDestroy()
+{
+    QVERIFY(connectTo(false));
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32).resultCode, 0);
+    QVERIFY(connectTo(false));
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32).resultCode, 0);
+    QCOMPARE(driver->DisConnectDrive(), 0);
+    QVERIFY(connectTo(false));
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32).resultCode, 0);
+    QCOMPARE(driver->DestroyFree(), 0);
+    QVERIFY(connectTo(false));
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32).resultCode, 0);
+    QCOMPARE(commands(sim->server(), 0), (QList<int>{9, 2, 9, 2, 9, 2, 9, 2}));
+}
+
+void TestSymbols::movedSymbolIsLookedUpAgain_data()
+{
+    QTest::addColumn<bool>("write");
+    QTest::newRow("read") << false;
+    QTest::newRow("write") << true;
+}
+
+void TestSymbols::movedSymbolIsLookedUpAgain()
+{
+    QFETCH(bool, write);
+    QVERIFY(connectTo(false));
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32).resultCode, 0);
+    QVERIFY(sim->server()->moveSymbol(QStringLiteral("MAIN.nCounter"), kM, 0x300)); // an online change
+    const int from = sim->server()->requestCount();
+    if (write) {
+        QCOMPARE(driver->WriteVariable(QStringLiteral("MAIN.nCounter"), DT_Int32, ints({99})).resultCode, 0);
+        QCOMPARE(sim->server()->readImage(kM, 0x300, 4), hex("63 00 00 00"));
+        QCOMPARE(commands(sim->server(), from), (QList<int>{3, 9, 3}));
+    } else {
+        const CLabelVariable r = driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32);
+        QCOMPARE(r.resultCode, 0);
+        QCOMPARE(r.value.value<QList<int>>(), QList<int>{42});
+        QCOMPARE(commands(sim->server(), from), (QList<int>{2, 9, 2}));
+    }
+    QCOMPARE(le32(sim->server()->requests().last(), 42), 0x300u);
+    // From then on the new place, with no further lookup.
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32).resultCode, 0);
+    QCOMPARE(commands(sim->server(), from).size(), 4);
+}
+
+void TestSymbols::nameOverTheSerialLine()
+{
+    QVERIFY(connectTo(true));
+    QCOMPARE(driver->WriteVariable(QStringLiteral("MAIN.nCounter"), DT_Int32, ints({12345})).resultCode, 0);
+    const CLabelVariable r = driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32);
+    QCOMPARE(r.resultCode, 0);
+    QCOMPARE(r.value.value<QList<int>>(), QList<int>{12345});
+    QCOMPARE(commands(sim->server(), 0), (QList<int>{9, 3, 2}));
+}
+
+void TestSymbols::areaAddressesUnchanged_data()
+{
+    QTest::addColumn<QString>("address");
+    for (const char *a : {"MB20", "mw0x1A", "MX10.3", "MX1.9", "QB4", "QX0.7", "IW10", "IX2.1", "QI5", "IM5",
+                          "F020:1A", "4020:10", "20:1A"})
+        QTest::newRow(a) << QString::fromLatin1(a);
+}
+
+// Every address that worked before goes to the same place in one request.
+void TestSymbols::areaAddressesUnchanged()
+{
+    QFETCH(QString, address);
+    QVERIFY(connectTo(false));
+    const auto area = AddressResolver::area(address);
+    const int offset = AddressResolver::offset(address, area);
+    const quint32 group = area == AddressResolver::AT_Data ? quint32(AddressResolver::explicitGroup(address)) : quint32(area);
+    QVERIFY(driver->ReadVariable(address, DT_UInt8).resultCode != 3);
+    QCOMPARE(sim->server()->requestCount(), 1);
+    const QByteArray read = sim->server()->requests().first();
+    QCOMPARE(le16(read, 22), quint16(2));
+    QCOMPARE(le32(read, 38), group);
+    QCOMPARE(le32(read, 42), quint32(offset));
+}
+
+QTEST_GUILESS_MAIN(TestSymbols)
+#include "tst_symbols.moc"
