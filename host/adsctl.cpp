@@ -1,5 +1,10 @@
-// adsctl: a host for the driver plug-in, for the shell.
-#include "PluginHandle.h"
+// adsctl: a host for the driver plug-in, for the shell. It loads the plug-in
+// with dlopen and knows the driver only as a CDriveBaseClass.
+#include "AdsctlCommands.h"
+#include "AdsctlOptions.h"
+#include "DriverSession.h"
+#include "StopSignals.h"
+#include "WatchLoop.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -10,27 +15,40 @@ int main(int argc, char **argv)
     QTextStream out(stdout);
     QTextStream err(stderr);
 
-    QString pluginPath = PluginHandle::besideProgram(QCoreApplication::applicationFilePath());
-    QStringList args = app.arguments().mid(1);
-    const int pluginOption = args.indexOf(QStringLiteral("--plugin"));
-    if (pluginOption >= 0 && pluginOption + 1 < args.size()) {
-        pluginPath = args.at(pluginOption + 1);
-        args.erase(args.begin() + pluginOption, args.begin() + pluginOption + 2);
-    }
-    if (args.value(0, QStringLiteral("info")) != QLatin1String("info")) {
-        err << "usage: adsctl [--plugin PATH] info\n";
+    const AdsctlOptions options = AdsctlOptions::parse(app.arguments().mid(1));
+    if (!options.error.isEmpty()) {
+        err << "adsctl: " << options.error << Qt::endl;
         return 2;
     }
-
-    PluginHandle plugin;
-    if (!plugin.load(pluginPath)) {
-        err << "adsctl: cannot load the plug-in: " << plugin.errorString() << '\n';
-        return 1;
+    if (options.command == AdsctlOptions::Help) {
+        out << AdsctlOptions::usage() << Qt::flush;
+        return 0;
     }
-    CDriveBaseClass *driver = plugin.create();
-    out << "name:    " << driver->getDriveName() << '\n'
-        << "version: " << driver->getversion_number() << '\n'
-        << "build:   " << driver->DebugCmd(DC_Version) << '\n';
-    PluginHandle::dispose(driver);
-    return 0;
+
+    DriverSession session(err);
+    if (!session.load(options.pluginPath, QCoreApplication::applicationFilePath()))
+        return 1;
+    if (options.command == AdsctlOptions::Info)
+        return AdsctlCommands::info(session.driver(), out);
+    if (!session.connect(options))
+        return 1;
+
+    switch (options.command) {
+    case AdsctlOptions::Read:
+        return AdsctlCommands::read(session.driver(), options, out, err);
+    case AdsctlOptions::Write:
+        return AdsctlCommands::write(session.driver(), options, err);
+    case AdsctlOptions::Watch: {
+        WatchLoop watch(session.driver(), options, out, err);
+        StopSignals stop;
+        if (!stop.install()) {
+            err << "adsctl: cannot handle SIGINT and SIGTERM" << Qt::endl;
+            return 1;
+        }
+        QObject::connect(&stop, &StopSignals::stopRequested, &watch, &WatchLoop::stop);
+        return watch.run();
+    }
+    default:
+        return 2;
+    }
 }

@@ -1,6 +1,99 @@
 #!/usr/bin/env bash
-# The main job: builds what is missing, then shows the driver as a host sees it.
+# The main job: builds what is missing, then shows the driver as a host sees
+# it: adsctl loads the plug-in with dlopen and reads and writes through
+# CDriveBaseClass, first against a simulated controller inside adsctl, then
+# against ads-sim over TCP and over a pseudo-terminal.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
-build/bin/adsctl info
+bin=build/bin
+
+# Shows a command, runs it, and shows its exit status when it is not 0.
+step() {
+  printf '\n$ %s\n' "$*"
+  local status=0
+  "$@" 2>&1 || status=$?
+  [ "$status" -eq 0 ] || echo "(exit status $status)"
+}
+say() { printf '\n# %s\n' "$*"; }
+
+work=$(mktemp -d)
+sim_pid=
+stop_sim() {
+  if [ -n "$sim_pid" ]; then
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=
+  fi
+}
+trap 'stop_sim; rm -rf "$work"' EXIT
+
+say "The plug-in as a host finds it"
+step $bin/adsctl info
+
+say "No PLC needed: without --connect, adsctl runs a simulated controller of its own (zeroed memory)"
+step $bin/adsctl read MW0 int16 2
+
+say "ads-sim: the simulated controller as a program, started from an image file"
+cat >"$work/image.txt" <<'EOF'
+# group offset bytes..., all hex
+4020 10 e8 03 d0 07   # M area, offset 0x10: int16 1000 and 2000
+F020 0 05             # inputs: byte 0 = 0000 0101
+EOF
+cat "$work/image.txt"
+$bin/ads-sim --listen 127.0.0.1:0 --serial --verbose --image "$work/image.txt" >"$work/sim.log" 2>&1 &
+sim_pid=$!
+# It prints its addresses once it serves; wait for them, at most 10 s.
+for _ in $(seq 1 100); do
+  grep -q '^serial ' "$work/sim.log" && break
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.1
+done
+tcp=$(awk '$1 == "tcp" { print $2 }' "$work/sim.log")
+pty=$(awk '$1 == "serial" { print $2 }' "$work/sim.log")
+if [ -z "$tcp" ] || [ -z "$pty" ]; then
+  echo "demo: ads-sim did not start:" >&2
+  cat "$work/sim.log" >&2
+  exit 1
+fi
+echo "ads-sim serves TCP on $tcp and a serial line on $pty"
+eth=(--connect "$tcp")
+serial=(--connect "$pty,115200,8,1,N")
+
+step $bin/adsctl "${eth[@]}" read MW10 int16 2
+step $bin/adsctl "${eth[@]}" read IX0.0 bool 3
+
+say "Values of different types, written and read back (Ethernet)"
+step $bin/adsctl "${eth[@]}" write MW20 int16 -1234
+step $bin/adsctl "${eth[@]}" read MW20 int16
+step $bin/adsctl "${eth[@]}" write MW30 float 3.14
+step $bin/adsctl "${eth[@]}" read MW30 float
+step $bin/adsctl "${eth[@]}" write MW40 double 0.1 -2.5e-300
+step $bin/adsctl "${eth[@]}" read MW40 double 2 --json
+
+say "An array, read back over the serial line: the same memory"
+step $bin/adsctl "${eth[@]}" write MW60 uint16 1 2 3 500 65535
+step $bin/adsctl "${serial[@]}" read MW60 uint16 5
+
+say "A bit: MX200.3 is bit 3 of byte 200 (decimal), which is MBC8 (hex)"
+step $bin/adsctl "${serial[@]}" write MX200.3 bool true
+step $bin/adsctl "${eth[@]}" read MX200.3 bool
+step $bin/adsctl "${eth[@]}" read MBC8 uint8
+
+say "The frame trace of one exchange"
+step $bin/adsctl "${eth[@]}" --trace read MW20 int16
+
+say "watch prints a line when the value changes (another adsctl writes meanwhile)"
+(sleep 0.5 && $bin/adsctl "${eth[@]}" write MW20 int16 42 >/dev/null 2>&1) &
+writer=$!
+step $bin/adsctl "${eth[@]}" watch MW20 int16 --every 100 --times 10
+wait "$writer" || true
+
+say "Bad input is refused before anything is sent; driver results come with their meaning"
+step $bin/adsctl "${eth[@]}" write MB0 uint8 300
+step $bin/adsctl "${eth[@]}" read DB1 int16
+step $bin/adsctl --connect 127.0.0.1:1 read MW0 int16
+
+stop_sim
+say "What ads-sim served (--verbose), one line per request"
+grep -E '^(read|write) ' "$work/sim.log" || true

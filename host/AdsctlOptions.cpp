@@ -1,0 +1,210 @@
+#include "AdsctlOptions.h"
+
+#include "ValueText.h"
+
+#include <QRegularExpression>
+
+namespace {
+// A plain decimal integer from `low` to `high`.
+bool decimal(const QString &text, qint64 low, qint64 high, int *out)
+{
+    static const QRegularExpression form(QStringLiteral("^[+-]?[0-9]{1,12}$"));
+    if (!form.match(text).hasMatch())
+        return false;
+    const qint64 v = text.toLongLong();
+    if (v < low || v > high)
+        return false;
+    *out = int(v);
+    return true;
+}
+
+struct Parser {
+    AdsctlOptions o;
+    QStringList positional;
+    QStringList given; // options seen, for the ones only some commands take
+
+    bool fail(const QString &message)
+    {
+        if (o.error.isEmpty())
+            o.error = message;
+        return false;
+    }
+
+    bool option(const QString &name, const QStringList &args, int *i)
+    {
+        const QStringList withValue = {QStringLiteral("plugin"), QStringLiteral("connect"), QStringLiteral("ams-port"),
+                                       QStringLiteral("every"), QStringLiteral("times")};
+        const QStringList flags = {QStringLiteral("trace"), QStringLiteral("json"), QStringLiteral("help")};
+        QString key = name;
+        QString value;
+        bool hasValue = false;
+        const int eq = name.indexOf(QLatin1Char('='));
+        if (eq >= 0) {
+            key = name.left(eq);
+            value = name.mid(eq + 1);
+            hasValue = true;
+        }
+        if (flags.contains(key)) {
+            if (hasValue)
+                return fail(QStringLiteral("--%1 takes no value").arg(key));
+        } else if (withValue.contains(key)) {
+            if (!hasValue) {
+                if (*i + 1 >= args.size() || args.at(*i + 1).startsWith(QLatin1String("--")))
+                    return fail(QStringLiteral("--%1 needs a value").arg(key));
+                value = args.at(++*i);
+            }
+        } else {
+            return fail(QStringLiteral("unknown option --%1").arg(key));
+        }
+        given << key;
+
+        if (key == QLatin1String("help"))
+            o.command = AdsctlOptions::Help;
+        else if (key == QLatin1String("trace"))
+            o.trace = true;
+        else if (key == QLatin1String("json"))
+            o.json = true;
+        else if (key == QLatin1String("plugin"))
+            o.pluginPath = value;
+        else if (key == QLatin1String("connect")) {
+            if (value.isEmpty())
+                return fail(QStringLiteral("--connect needs a connection text"));
+            o.connectText = value;
+        } else if (key == QLatin1String("ams-port")) {
+            if (!decimal(value, 1, 65535, &o.amsPort))
+                return fail(QStringLiteral("--ams-port wants a port 1 to 65535, not '%1'").arg(value));
+        } else if (key == QLatin1String("every")) {
+            if (!decimal(value, 0, 86400000, &o.everyMs))
+                return fail(QStringLiteral("--every wants milliseconds 0 to 86400000, not '%1'").arg(value));
+        } else if (key == QLatin1String("times")) {
+            if (!decimal(value, 1, 2147483647, &o.times))
+                return fail(QStringLiteral("--times wants a count of 1 or more, not '%1'").arg(value));
+        }
+        return true;
+    }
+
+    bool addressAndType(const QString &command)
+    {
+        if (positional.size() < 3)
+            return fail(QStringLiteral("%1 needs ADDRESS and TYPE").arg(command));
+        o.address = positional.at(1);
+        o.type = ValueText::typeFromName(positional.at(2));
+        if (o.type == DT_None)
+            return fail(QStringLiteral("unknown type '%1' (one of %2)")
+                            .arg(positional.at(2), ValueText::typeNames().join(QStringLiteral(", "))));
+        return true;
+    }
+
+    bool optionalCount(const QString &command)
+    {
+        if (positional.size() > 4)
+            return fail(QStringLiteral("%1 takes at most ADDRESS TYPE COUNT; '%2' is one too many")
+                            .arg(command, positional.at(4)));
+        if (positional.size() == 4 && !decimal(positional.at(3), 1, 2147483647, &o.count))
+            return fail(QStringLiteral("count '%1' is not a whole number of 1 or more").arg(positional.at(3)));
+        return true;
+    }
+
+    bool onlyFor(const QString &key, const QList<AdsctlOptions::Command> &commands, const QString &which)
+    {
+        if (given.contains(key) && !commands.contains(o.command))
+            return fail(QStringLiteral("--%1 is for %2 only").arg(key, which));
+        return true;
+    }
+
+    void command()
+    {
+        if (positional.isEmpty()) {
+            fail(QStringLiteral("no command given (info, read, write or watch; --help tells more)"));
+            return;
+        }
+        const QString name = positional.first();
+        if (name == QLatin1String("info")) {
+            o.command = AdsctlOptions::Info;
+            if (positional.size() > 1)
+                fail(QStringLiteral("info takes no arguments; '%1' is one too many").arg(positional.at(1)));
+        } else if (name == QLatin1String("read")) {
+            o.command = AdsctlOptions::Read;
+            if (addressAndType(name))
+                optionalCount(name);
+        } else if (name == QLatin1String("watch")) {
+            o.command = AdsctlOptions::Watch;
+            if (addressAndType(name))
+                optionalCount(name);
+        } else if (name == QLatin1String("write")) {
+            o.command = AdsctlOptions::Write;
+            if (!addressAndType(name))
+                return;
+            if (positional.size() < 4) {
+                fail(QStringLiteral("write needs at least one VALUE after ADDRESS and TYPE"));
+                return;
+            }
+            QString error;
+            o.values = ValueText::parse(o.type, positional.mid(3), &error);
+            if (!o.values.isValid())
+                fail(error);
+            o.count = positional.size() - 3;
+        } else {
+            fail(QStringLiteral("unknown command '%1' (info, read, write or watch)").arg(name));
+        }
+    }
+};
+} // namespace
+
+AdsctlOptions AdsctlOptions::parse(const QStringList &arguments)
+{
+    Parser p;
+    bool optionsEnd = false;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        if (!optionsEnd && a == QLatin1String("--")) {
+            optionsEnd = true;
+        } else if (!optionsEnd && a.startsWith(QLatin1String("--"))) {
+            if (!p.option(a.mid(2), arguments, &i))
+                return p.o;
+        } else if (!optionsEnd && a == QLatin1String("-h")) {
+            p.given << QStringLiteral("help");
+        } else {
+            // Anything else, "-5" too, is an argument: values may be negative.
+            p.positional << a;
+        }
+    }
+    const bool help = p.given.contains(QStringLiteral("help"));
+    p.command();
+    if (help) {
+        p.o = AdsctlOptions();
+        p.o.command = Help;
+        return p.o;
+    }
+    if (p.o.error.isEmpty()) {
+        p.onlyFor(QStringLiteral("json"), {Read, Watch}, QStringLiteral("read and watch"));
+        p.onlyFor(QStringLiteral("every"), {Watch}, QStringLiteral("watch"));
+        p.onlyFor(QStringLiteral("times"), {Watch}, QStringLiteral("watch"));
+    }
+    return p.o;
+}
+
+QString AdsctlOptions::usage()
+{
+    return QStringLiteral(
+        "usage: adsctl [OPTIONS] info\n"
+        "       adsctl [OPTIONS] read ADDRESS TYPE [COUNT] [--json]\n"
+        "       adsctl [OPTIONS] write ADDRESS TYPE VALUE...\n"
+        "       adsctl [OPTIONS] watch ADDRESS TYPE [COUNT] [--every MS] [--times N] [--json]\n"
+        "\n"
+        "ADDRESS  MB20, MW20 (M area, hex byte offset), MX10.3 (bit: decimal byte.bit),\n"
+        "         IB/IW/IX and QB/QW/QX likewise, or GROUP:OFFSET in hex (F030:10)\n"
+        "TYPE     bool, int8, uint8, int16, uint16, int32, uint32, float, int64, uint64, double\n"
+        "\n"
+        "OPTIONS\n"
+        "  --connect TEXT   IP:PORT (127.0.0.1:48898) or PORT,BAUD,DATABITS,STOPBITS,PARITY\n"
+        "                   (/dev/ttyUSB0,115200,8,1,N); without it adsctl starts a simulated\n"
+        "                   controller in its own process, with zeroed memory\n"
+        "  --ams-port N     the controller's AMS port (driver default 851)\n"
+        "  --trace          the driver's frame trace on stderr\n"
+        "  --plugin PATH    the driver plug-in (default: ../lib/libBeckhoff_ADS.so beside adsctl)\n"
+        "\n"
+        "Values go to stdout, one per line (or a JSON array with --json); the driver's\n"
+        "result goes to stderr. Exit status: 0 the driver reported success, 1 it did\n"
+        "not (or the connection failed), 2 bad input (nothing was sent).\n");
+}

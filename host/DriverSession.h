@@ -1,0 +1,41 @@
+// One driver of the plug-in, connected the way adsctl's options say: to the
+// controller of --connect, or to a simulated controller started in this
+// process when there is none.
+#ifndef DRIVERSESSION_H
+#define DRIVERSESSION_H
+
+#include "PluginHandle.h"
+
+#include <QString>
+#include <QTextStream>
+
+#include <memory>
+
+class AdsctlOptions;
+class SimController;
+
+class DriverSession
+{
+public:
+    explicit DriverSession(QTextStream &err);
+    ~DriverSession();
+    DriverSession(const DriverSession &) = delete;
+    DriverSession &operator=(const DriverSession &) = delete;
+
+    // Loads the plug-in (`path`, or the one beside `programPath`) and creates
+    // a driver; false, with the reason on `err`, when it cannot.
+    bool load(const QString &path, const QString &programPath);
+    // Sets the AMS port and the trace, then connects; false, with the
+    // driver's code and its meaning on `err`, when it cannot.
+    bool connect(const AdsctlOptions &options);
+
+    CDriveBaseClass *driver() const { return m_driver; }
+
+private:
+    QTextStream &m_err;
+    PluginHandle m_plugin;
+    CDriveBaseClass *m_driver = nullptr;
+    std::unique_ptr<SimController> m_sim;
+};
+
+#endif // DRIVERSESSION_H

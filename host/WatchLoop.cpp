@@ -1,0 +1,68 @@
+#include "WatchLoop.h"
+
+#include "AdsctlOptions.h"
+#include "ResultText.h"
+#include "ValueText.h"
+
+#include <QDateTime>
+
+WatchLoop::WatchLoop(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out, QTextStream &err)
+    : m_driver(driver), m_options(options), m_out(out), m_err(err)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &WatchLoop::readOnce);
+}
+
+int WatchLoop::run()
+{
+    m_timer.start(0);
+    m_loop.exec();
+    return m_failed ? 1 : 0;
+}
+
+void WatchLoop::stop()
+{
+    m_stopping = true;
+    // A read blocks in the driver, and may run a nested event loop that
+    // delivers this very call: leave it to finish, readOnce() ends the watch.
+    if (!m_reading) {
+        m_timer.stop();
+        m_loop.quit();
+    }
+}
+
+void WatchLoop::readOnce()
+{
+    m_reading = true;
+    const CLabelVariable r = m_driver->ReadVariable(m_options.address, m_options.type, m_options.count);
+    m_reading = false;
+    ++m_reads;
+
+    const bool ok = r.resultCode == CLabelVariable::RC_Success;
+    const QDateTime when = ok && r.timeStamp.isValid() ? r.timeStamp : QDateTime::currentDateTime();
+    const QString stamp = when.toString(Qt::ISODateWithMs);
+    if (ok) {
+        const QStringList elements = ValueText::elements(m_options.type, r.value);
+        if (!m_printed || elements != m_last || m_lastCode != r.resultCode) {
+            const QString shown = m_options.json ? ValueText::jsonArray(m_options.type, r.value)
+                                                 : elements.join(QLatin1Char(' '));
+            m_out << stamp << ' ' << shown << Qt::endl;
+            m_last = elements;
+            m_printed = true;
+        }
+    } else {
+        m_failed = true;
+        if (m_lastCode != r.resultCode)
+            m_err << stamp << ' ' << ResultText::ofResult(r.resultCode) << Qt::endl;
+    }
+    m_lastCode = r.resultCode;
+
+    // Nothing more can be read once the link is down: the driver does not
+    // reconnect by itself.
+    const bool done = m_stopping || r.resultCode == CLabelVariable::RC_LinkDown ||
+                      (m_options.times > 0 && m_reads >= m_options.times);
+    if (done)
+        m_loop.quit();
+    else
+        m_timer.start(m_options.everyMs);
+}

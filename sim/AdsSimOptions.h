@@ -1,0 +1,31 @@
+// The command line of ads-sim, the simulated controller as a program.
+#ifndef ADSSIMOPTIONS_H
+#define ADSSIMOPTIONS_H
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+class AdsSimOptions
+{
+public:
+    QHostAddress listenAddress = QHostAddress(QHostAddress::LocalHost);
+    quint16 listenPort = 48898; // 0: an ephemeral port, printed on start
+    bool serial = false;
+    int amsPort = 851;
+    QString imagePath;
+    bool verbose = false;
+    int delayMs = 0;
+    int dropEvery = 0;
+    quint32 adsError = 0;
+    bool help = false;
+
+    // A one-line message naming the problem; empty when the line was good.
+    QString error;
+
+    // `arguments` without the program name.
+    static AdsSimOptions parse(const QStringList &arguments);
+    static QString usage();
+};
+
+#endif // ADSSIMOPTIONS_H

@@ -1,0 +1,93 @@
+// ads-sim: the simulated controller of the tests as a program, for trying a
+// host without a PLC and for hosts' own fault tests.
+#include "AdsSimOptions.h"
+#include "SimController.h"
+#include "SimImageFile.h"
+#include "SimServer.h"
+#include "StopSignals.h"
+
+#include <QCoreApplication>
+#include <QMutex>
+
+#include <cstdio>
+
+namespace {
+// Request lines come from the server's thread, the start lines from this
+// one; each goes out whole and at once, so a script reading stdout sees it.
+void printLine(FILE *stream, const QString &line)
+{
+    static QMutex mutex;
+    QMutexLocker lock(&mutex);
+    const QByteArray bytes = line.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int refuse(const QString &message)
+{
+    printLine(stderr, QStringLiteral("ads-sim: ") + message);
+    return 2;
+}
+
+QString hostText(const QHostAddress &address)
+{
+    return address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]").arg(address.toString())
+                                                               : address.toString();
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const AdsSimOptions options = AdsSimOptions::parse(app.arguments().mid(1));
+    if (!options.error.isEmpty())
+        return refuse(options.error);
+    if (options.help) {
+        std::fputs(qPrintable(AdsSimOptions::usage()), stdout);
+        return 0;
+    }
+
+    // The file first: a bad one must not leave a controller half started.
+    QList<SimImageFile::Entry> image;
+    if (!options.imagePath.isEmpty()) {
+        QString error;
+        image = SimImageFile::read(options.imagePath, &error);
+        if (!error.isEmpty())
+            return refuse(error);
+    }
+
+    StopSignals stop;
+    if (!stop.install()) {
+        printLine(stderr, QStringLiteral("ads-sim: cannot handle SIGINT and SIGTERM"));
+        return 1;
+    }
+    QObject::connect(&stop, &StopSignals::stopRequested, &app, &QCoreApplication::quit);
+
+    SimController sim;
+    if (!sim.startTcp(options.listenAddress, options.listenPort)) {
+        printLine(stderr, QStringLiteral("ads-sim: cannot listen on %1:%2 (in use, or not an address here)")
+                              .arg(hostText(options.listenAddress))
+                              .arg(options.listenPort));
+        return 1;
+    }
+    SimServer *server = sim.server();
+    if (options.serial && !sim.startPty()) {
+        printLine(stderr, QStringLiteral("ads-sim: cannot open a pseudo-terminal"));
+        return 1;
+    }
+    SimImageFile::apply(image, server);
+    server->setAmsPort(options.amsPort);
+    SimFault standing;
+    standing.delayMs = options.delayMs;
+    standing.adsResult = options.adsError;
+    server->setStandingFault(standing);
+    server->setDropEvery(options.dropEvery);
+    if (options.verbose)
+        server->setLogger([](const QString &line) { printLine(stdout, line); });
+
+    printLine(stdout, QStringLiteral("tcp %1:%2").arg(hostText(options.listenAddress)).arg(sim.tcpPort()));
+    if (options.serial)
+        printLine(stdout, QStringLiteral("serial %1").arg(sim.ptyPath()));
+
+    return app.exec();
+}

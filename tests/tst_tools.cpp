@@ -1,0 +1,533 @@
+// adsctl and ads-sim run as a user runs them: as processes, judged by what
+// they print and how they exit. Every connection stays on 127.0.0.1.
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <functional>
+#include <memory>
+
+namespace {
+const int kRunMs = 20000;
+
+QString program(const char *name)
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(name));
+}
+
+struct Run {
+    int exitCode = -1;
+    bool finished = false;
+    QString out;
+    QString err;
+    QStringList outLines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    QStringList errLines() const { return err.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+};
+
+Run adsctl(const QStringList &args)
+{
+    QProcess p;
+    p.start(program("adsctl"), args);
+    Run r;
+    r.finished = p.waitForFinished(kRunMs) && p.exitStatus() == QProcess::NormalExit;
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    r.exitCode = p.exitCode();
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+// A running program whose stdout is read line by line as it comes.
+class Child
+{
+public:
+    explicit Child(const char *name, const QStringList &args) { m_process.start(program(name), args); }
+    ~Child()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    // True once a line matching `match` has come, looking from line `from` on.
+    bool waitForLine(const std::function<bool(const QString &)> &match, int from = 0, int timeoutMs = kRunMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            collect();
+            for (int i = from; i < m_lines.size(); ++i) {
+                if (match(m_lines.at(i)))
+                    return true;
+            }
+            from = m_lines.size();
+            if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
+                return false;
+            m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        }
+    }
+    QString lineStartingWith(const QString &prefix)
+    {
+        waitForLine([&](const QString &l) { return l.startsWith(prefix); });
+        for (const QString &l : qAsConst(m_lines)) {
+            if (l.startsWith(prefix))
+                return l.mid(prefix.size());
+        }
+        return QString();
+    }
+    QStringList lines()
+    {
+        collect();
+        return m_lines;
+    }
+    // Sends `signal` and waits for the end; the exit code, -1 when it did not end normally.
+    int stop(int signal)
+    {
+        ::kill(pid_t(m_process.processId()), signal);
+        if (!m_process.waitForFinished(kRunMs) || m_process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        collect();
+        return m_process.exitCode();
+    }
+    int waitForExit()
+    {
+        if (!m_process.waitForFinished(kRunMs) || m_process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        collect();
+        return m_process.exitCode();
+    }
+    QString errorOutput() { return QString::fromUtf8(m_process.readAllStandardError()); }
+
+private:
+    void collect()
+    {
+        // Without an event loop the process's output waits in the pipe until
+        // asked for; take what is there now, so that counts are current.
+        for (int i = 0; i < 1000 && m_process.state() == QProcess::Running && m_process.waitForReadyRead(0); ++i) {
+        }
+        m_pending += m_process.readAllStandardOutput();
+        int newline;
+        while ((newline = m_pending.indexOf('\n')) >= 0) {
+            m_lines << QString::fromUtf8(m_pending.left(newline));
+            m_pending.remove(0, newline + 1);
+        }
+    }
+
+    QProcess m_process;
+    QByteArray m_pending;
+    QStringList m_lines;
+};
+
+// ads-sim on an ephemeral port and a pseudo-terminal, one line per request.
+struct Sim {
+    std::unique_ptr<Child> child;
+    QString tcp;
+    QString serial; // the serial connection text
+    bool started = false;
+
+    explicit Sim(const QStringList &extra = {})
+    {
+        child = std::make_unique<Child>(
+            "ads-sim", QStringList{"--listen", "127.0.0.1:0", "--serial", "--verbose"} + extra);
+        tcp = child->lineStartingWith(QStringLiteral("tcp "));
+        const QString pty = child->lineStartingWith(QStringLiteral("serial "));
+        serial = pty + QStringLiteral(",115200,8,1,N");
+        started = !tcp.isEmpty() && !pty.isEmpty();
+    }
+    QStringList requestLines() const
+    {
+        return child->lines().filter(QRegularExpression(QStringLiteral("^(read|write) ")));
+    }
+};
+} // namespace
+
+class TestTools : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void info();
+    void roundTrips_data();
+    void roundTrips();
+    void embeddedControllerWhenNoConnect();
+    void watchPrintsChangesUntilStopped();
+    void watchStopsAfterTimesAndWhenTheLinkGoesDown();
+    void badInputSendsNothing_data();
+    void badInputSendsNothing();
+    void connectFailures_data();
+    void connectFailures();
+    void driverResultsWithTheirMeaning();
+    void simMisbehavesOnRequest();
+    void simStopsCleanlyOnSignals_data();
+    void simStopsCleanlyOnSignals();
+    void simImageFile();
+    void simBadOptions_data();
+    void simBadOptions();
+    void simRefusesABusyPort();
+
+private:
+    std::unique_ptr<Sim> sim;
+    std::unique_ptr<Sim> serialSim; // the round trips over the pseudo-terminal, on memory of their own
+};
+
+void TestTools::initTestCase()
+{
+    sim = std::make_unique<Sim>();
+    QVERIFY2(sim->started, qPrintable(sim->child->errorOutput()));
+    QVERIFY(sim->tcp.startsWith(QStringLiteral("127.0.0.1:")));
+    QVERIFY(!sim->tcp.endsWith(QStringLiteral(":0"))); // the real port, not the one asked for
+    serialSim = std::make_unique<Sim>();
+    QVERIFY(serialSim->started);
+}
+
+void TestTools::cleanupTestCase()
+{
+    sim.reset();
+    serialSim.reset();
+}
+
+void TestTools::info()
+{
+    const Run r = adsctl({"info"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    const QStringList lines = r.outLines();
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.at(0), QStringLiteral("name:    Beckhoff"));
+    QVERIFY(lines.at(1).startsWith(QStringLiteral("version: V")));
+    QVERIFY(lines.at(2).size() > QStringLiteral("build:   ").size());
+
+    const Run help = adsctl({"read", "--help"});
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY(help.out.startsWith(QStringLiteral("usage: adsctl")));
+
+    const Run missing = adsctl({"--plugin", "/nonexistent/libBeckhoff_ADS.so", "info"});
+    QCOMPARE(missing.exitCode, 1);
+    QVERIFY(missing.err.contains(QStringLiteral("cannot load the plug-in")));
+}
+
+void TestTools::roundTrips_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<QStringList>("write");
+    QTest::addColumn<QStringList>("read");
+    QTest::addColumn<QStringList>("expected");
+    struct Row {
+        const char *name;
+        QStringList write, read, expected;
+    };
+    const QList<Row> rows = {
+        {"int16 array", {"MW20", "int16", "-32768", "0", "32767"}, {"MW20", "INT16", "3"}, {"-32768", "0", "32767"}},
+        {"uint8 hex in", {"MB30", "uint8", "0xff", "0x10"}, {"MB30", "uint8", "2"}, {"255", "16"}},
+        {"int8", {"MB34", "int8", "-128", "127"}, {"MB34", "int8", "2"}, {"-128", "127"}},
+        {"float shortest", {"MW40", "float", "0.1", "-1.5e-7", "3.4028235e38"}, {"MW40", "float", "3"},
+         {"0.1", "-1.5e-07", "3.4028235e+38"}},
+        {"double shortest", {"MW60", "double", "0.1", "1e300", "-0", "nan"}, {"MW60", "double", "4"},
+         {"0.1", "1e+300", "-0", "nan"}},
+        {"int64 limits", {"MW90", "int64", "-9223372036854775808", "9223372036854775807"}, {"MW90", "int64", "2"},
+         {"-9223372036854775808", "9223372036854775807"}},
+        {"uint64 max", {"MWB0", "uint64", "18446744073709551615"}, {"MWB0", "uint64"}, {"18446744073709551615"}},
+        {"uint32 outputs", {"QW4", "uint32", "4294967295"}, {"QW4", "uint32"}, {"4294967295"}},
+        {"json", {"MWC0", "uint16", "1", "65535"}, {"MWC0", "uint16", "2", "--json"}, {"[1,65535]"}},
+        {"bit", {"MX10.3", "bool", "true"}, {"MBA", "uint8"}, {"8"}}, // bit 3 of byte 10 (0xA)
+        {"bool array", {"MB300", "bool", "1", "false", "TRUE"}, {"MB300", "bool", "3"}, {"true", "false", "true"}},
+        // Writes of the explicit form go to the data group; reads to the group named.
+        {"explicit form", {"F030:10", "uint16", "513"}, {"4040:10", "uint16"}, {"513"}},
+    };
+    for (bool serial : {false, true}) {
+        for (const Row &r : rows)
+            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(serial ? "serial" : "tcp", r.name)))
+                << serial << r.write << r.read << r.expected;
+    }
+}
+
+void TestTools::roundTrips()
+{
+    QFETCH(bool, serial);
+    QFETCH(QStringList, write);
+    QFETCH(QStringList, read);
+    QFETCH(QStringList, expected);
+    // Each row has addresses of its own in zeroed memory: no read passes
+    // unless its write arrived.
+    const QStringList connect = {"--connect", serial ? serialSim->serial : sim->tcp};
+    const Run w = adsctl(connect + QStringList{"write"} + write);
+    QVERIFY2(w.finished && w.exitCode == 0, qPrintable(w.err));
+    QCOMPARE(w.out, QString());
+    QCOMPARE(w.errLines(), QStringList{"0: success"});
+
+    const Run r = adsctl(connect + QStringList{"read"} + read);
+    QVERIFY2(r.finished && r.exitCode == 0, qPrintable(r.err));
+    QCOMPARE(r.outLines(), expected);
+    QCOMPARE(r.errLines(), QStringList{"0: success"});
+}
+
+void TestTools::embeddedControllerWhenNoConnect()
+{
+    const Run w = adsctl({"write", "MW0", "int16", "5"});
+    QCOMPARE(w.exitCode, 0);
+    QVERIFY2(w.err.contains(QStringLiteral("simulated controller inside adsctl at 127.0.0.1:")), qPrintable(w.err));
+    // Each run has a controller of its own, with zeroed memory.
+    const Run r = adsctl({"read", "MW0", "int16", "2"});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.outLines(), (QStringList{"0", "0"}));
+    QVERIFY(r.errLines().contains(QStringLiteral("0: success")));
+}
+
+void TestTools::watchPrintsChangesUntilStopped()
+{
+    const QRegularExpression stamped(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} (.*)$"));
+    // Waits until ads-sim has served three more reads of the watched place.
+    auto threeMoreReads = [this]() {
+        int seen = 0;
+        const auto watchedRead = [&seen](const QString &l) {
+            return l.startsWith(QStringLiteral("read ")) && l.contains(QStringLiteral("offset=0x100 ")) && ++seen == 3;
+        };
+        return sim->child->waitForLine(watchedRead, sim->child->lines().size());
+    };
+    QCOMPARE(adsctl({"--connect", sim->tcp, "write", "MW100", "int32", "0", "0"}).exitCode, 0);
+    Child watch("adsctl", {"--connect", sim->tcp, "watch", "MW100", "int32", "2", "--every", "20", "--times", "1000"});
+    QVERIFY(watch.waitForLine([](const QString &l) { return l.endsWith(QStringLiteral(" 0 0")); }));
+    QVERIFY(threeMoreReads());
+
+    QCOMPARE(adsctl({"--connect", sim->tcp, "write", "MW104", "int32", "-77"}).exitCode, 0);
+    QVERIFY(watch.waitForLine([](const QString &l) { return l.endsWith(QStringLiteral(" 0 -77")); }));
+    QVERIFY(threeMoreReads());
+    QCOMPARE(watch.stop(SIGTERM), 0);
+
+    // One line per change, not per read.
+    const QStringList lines = watch.lines();
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(stamped.match(lines.at(0)).captured(1), QStringLiteral("0 0"));
+    QCOMPARE(stamped.match(lines.at(1)).captured(1), QStringLiteral("0 -77"));
+}
+
+void TestTools::watchStopsAfterTimesAndWhenTheLinkGoesDown()
+{
+    Child counted("adsctl", {"--connect", sim->tcp, "watch", "MW200", "uint8", "--times", "3", "--every", "10",
+                             "--json"});
+    QCOMPARE(counted.waitForExit(), 0);
+    const QStringList lines = counted.lines();
+    QCOMPARE(lines.size(), 1); // nothing changed after the first read
+    QVERIFY(lines.first().endsWith(QStringLiteral(" [0]")));
+
+    Sim own;
+    QVERIFY(own.started);
+    Child watch("adsctl", {"--connect", own.tcp, "watch", "MW0", "int16", "--every", "20", "--times", "1000"});
+    QVERIFY(watch.waitForLine([](const QString &l) { return l.endsWith(QStringLiteral(" 0")); }));
+    QCOMPARE(own.child->stop(SIGTERM), 0);
+    QCOMPARE(watch.waitForExit(), 1);
+    QVERIFY(watch.errorOutput().contains(QStringLiteral("9: link down, nothing sent")));
+}
+
+void TestTools::badInputSendsNothing_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown type") << QStringList{"read", "MW0", "int17"} << "unknown type 'int17'";
+    QTest::newRow("count 0") << QStringList{"read", "MW0", "int16", "0"} << "count '0'";
+    QTest::newRow("count not a number") << QStringList{"watch", "MW0", "int16", "x"} << "count 'x'";
+    QTest::newRow("uint8 300") << QStringList{"write", "MW0", "uint8", "300"} << "'300' for uint8";
+    QTest::newRow("uint8 negative") << QStringList{"write", "MW0", "uint8", "1", "-1"} << "'-1' for uint8";
+    QTest::newRow("int16 1.5") << QStringList{"write", "MW0", "int16", "1.5"} << "'1.5' for int16";
+    QTest::newRow("float too large") << QStringList{"write", "MW0", "float", "1e39"} << "'1e39' for float";
+    QTest::newRow("bool word") << QStringList{"write", "MW0", "bool", "maybe"} << "'maybe' for bool";
+    QTest::newRow("write without value") << QStringList{"write", "MW0", "int16"} << "at least one VALUE";
+    QTest::newRow("read without type") << QStringList{"read", "MW0"} << "needs ADDRESS and TYPE";
+    QTest::newRow("too many") << QStringList{"read", "MW0", "int16", "2", "3"} << "'3' is one too many";
+    QTest::newRow("unknown command") << QStringList{"get", "MW0", "int16"} << "unknown command 'get'";
+    QTest::newRow("no command") << QStringList{} << "no command given";
+    QTest::newRow("unknown option") << QStringList{"read", "MW0", "int16", "--fast"} << "unknown option --fast";
+    QTest::newRow("every on read") << QStringList{"read", "MW0", "int16", "--every", "5"} << "--every is for watch";
+    QTest::newRow("ams port") << QStringList{"--ams-port", "70000", "read", "MW0", "int16"} << "--ams-port";
+}
+
+void TestTools::badInputSendsNothing()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    const int before = sim->requestLines().size();
+    const Run bad = adsctl(QStringList{"--connect", sim->tcp} + args);
+    QCOMPARE(bad.exitCode, 2);
+    QCOMPARE(bad.out, QString());
+    QCOMPARE(bad.errLines().size(), 1);
+    QVERIFY2(bad.err.startsWith(QStringLiteral("adsctl: ")) && bad.err.contains(message), qPrintable(bad.err));
+
+    // A request that does go out, to see that it is the only new one.
+    QCOMPARE(adsctl({"--connect", sim->tcp, "read", "MB777", "uint8"}).exitCode, 0);
+    QVERIFY(sim->child->waitForLine([](const QString &l) { return l.contains(QStringLiteral("offset=0x777")); }));
+    const QStringList since = sim->requestLines().mid(before);
+    QCOMPARE(since.size(), 1);
+    QVERIFY(since.first().contains(QStringLiteral("offset=0x777")));
+}
+
+void TestTools::connectFailures_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("code");
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+    const QString nobody = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    QTest::newRow("nothing listens") << nobody << "-3: no TCP connection";
+    QTest::newRow("no separator") << "localhost" << "-4: ";
+    QTest::newRow("port out of range") << "127.0.0.1:70000" << "-1: ";
+    QTest::newRow("no such serial port") << "/nonexistent/tty,9600,8,1,N" << "-1: ";
+}
+
+void TestTools::connectFailures()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, code);
+    const Run r = adsctl({"--connect", text, "read", "MW0", "int16"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.out, QString());
+    QVERIFY2(r.err.contains(QStringLiteral("cannot connect to %1: %2").arg(text, code)), qPrintable(r.err));
+}
+
+void TestTools::driverResultsWithTheirMeaning()
+{
+    const QStringList connect = {"--connect", sim->tcp};
+    const int before = sim->requestLines().size();
+    Run r = adsctl(connect + QStringList{"read", "ZZ:10", "int16"});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("3: the address names no known area")), qPrintable(r.err));
+    r = adsctl(connect + QStringList{"write", "MB-10", "int16", "1"});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("5: negative offset")), qPrintable(r.err));
+    QCOMPARE(sim->requestLines().size(), before); // the driver refused both itself
+
+    // The controller answers AMS port 851 only.
+    r = adsctl(connect + QStringList{"--ams-port", "852", "read", "MW0", "int16"});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("7: wrong reply, or the controller reported an error")), qPrintable(r.err));
+    r = adsctl(connect + QStringList{"--ams-port", "851", "read", "MW0", "int16"});
+    QCOMPARE(r.exitCode, 0);
+
+    r = adsctl(connect + QStringList{"--trace", "read", "MW0", "int16"});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.err.count(QStringLiteral(" ID=851 MW0 len = 2 msg : ")), 2); // the request and its reply
+}
+
+void TestTools::simMisbehavesOnRequest()
+{
+    Sim failing({"--ads-error", "0x710", "--ams-port", "852"});
+    QVERIFY(failing.started);
+    const Run r = adsctl({"--connect", failing.tcp, "--ams-port", "852", "read", "MW0", "int16"});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY(failing.child->waitForLine([](const QString &l) { return l.endsWith(QStringLiteral("result 0x710")); }));
+    QVERIFY2(r.errLines().contains(QStringLiteral("7: wrong reply, or the controller reported an error")),
+             qPrintable(r.err));
+
+    Sim slow({"--delay-ms", "300"});
+    QVERIFY(slow.started);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(adsctl({"--connect", slow.tcp, "read", "MW0", "int16"}).exitCode, 0);
+    QVERIFY(clock.elapsed() >= 300);
+
+    Sim dropping({"--drop-every", "2"});
+    QVERIFY(dropping.started);
+    const Run answered = adsctl({"--connect", dropping.tcp, "read", "MW0", "int16"});
+    QCOMPARE(answered.exitCode, 0);
+    const Run dropped = adsctl({"--connect", dropping.serial, "read", "MW0", "int16"});
+    QCOMPARE(dropped.exitCode, 1);
+    QVERIFY2(dropped.err.contains(QStringLiteral("8: no reply")), qPrintable(dropped.err));
+    QVERIFY(dropping.child->waitForLine([](const QString &l) { return l.endsWith(QStringLiteral("no answer")); }));
+}
+
+void TestTools::simStopsCleanlyOnSignals_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestTools::simStopsCleanlyOnSignals()
+{
+    QFETCH(int, signal);
+    Sim own;
+    QVERIFY(own.started);
+    QCOMPARE(adsctl({"--connect", own.serial, "read", "MW0", "int16"}).exitCode, 0); // a driver has used it
+    QCOMPARE(own.child->stop(signal), 0);
+    QCOMPARE(own.child->errorOutput(), QString());
+}
+
+void TestTools::simImageFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString good = dir.filePath(QStringLiteral("good.txt"));
+    const QString bad = dir.filePath(QStringLiteral("bad.txt"));
+    QFile file(good);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("# starting memory\n"
+               "4020 10 34 12 56   # three bytes of M\n"
+               "\n"
+               "0xF030 0x2 ff\n");
+    file.close();
+    file.setFileName(bad);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("4020 10 34\n# fine so far\n4020 12 3g\n");
+    file.close();
+
+    Sim loaded({"--image", good});
+    QVERIFY(loaded.started);
+    Run r = adsctl({"--connect", loaded.tcp, "read", "MB10", "uint8", "3"});
+    QCOMPARE(r.outLines(), (QStringList{"52", "18", "86"}));
+    r = adsctl({"--connect", loaded.tcp, "read", "QW2", "uint8"});
+    QCOMPARE(r.outLines(), QStringList{"255"});
+
+    Child refused("ads-sim", {"--listen", "127.0.0.1:0", "--image", bad});
+    QCOMPARE(refused.waitForExit(), 2);
+    QCOMPARE(refused.lines(), QStringList()); // never started
+    const QString error = refused.errorOutput();
+    QVERIFY2(error.contains(QStringLiteral("bad.txt: line 3: '3g'")), qPrintable(error));
+}
+
+void TestTools::simBadOptions_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << "bogus";
+    QTest::newRow("listen without port") << QStringList{"--listen", "127.0.0.1"} << "--listen";
+    QTest::newRow("listen not an address") << QStringList{"--listen", "nowhere:5"} << "--listen";
+    QTest::newRow("ams port 0") << QStringList{"--ams-port", "0"} << "--ams-port";
+    QTest::newRow("drop every x") << QStringList{"--drop-every", "x"} << "--drop-every";
+    QTest::newRow("missing image") << QStringList{"--image", "/nonexistent/image.txt"} << "/nonexistent/image.txt";
+}
+
+void TestTools::simBadOptions()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    Child sim("ads-sim", QStringList{"--listen", "127.0.0.1:0"} + args);
+    QCOMPARE(sim.waitForExit(), 2);
+    const QString error = sim.errorOutput();
+    QCOMPARE(error.count(QLatin1Char('\n')), 1);
+    QVERIFY2(error.contains(message), qPrintable(error));
+    QCOMPARE(sim.lines(), QStringList());
+}
+
+void TestTools::simRefusesABusyPort()
+{
+    QTcpServer busy;
+    QVERIFY(busy.listen(QHostAddress::LocalHost, 0));
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(busy.serverPort());
+    Child sim("ads-sim", {"--listen", address});
+    QCOMPARE(sim.waitForExit(), 1);
+    QVERIFY(sim.errorOutput().contains(QStringLiteral("cannot listen on ") + address));
+}
+
+QTEST_GUILESS_MAIN(TestTools)
+#include "tst_tools.moc"
