@@ -39,6 +39,7 @@ cat >"$work/image.txt" <<'EOF'
 # group offset bytes..., all hex
 4020 10 e8 03 d0 07   # M area, offset 0x10: int16 1000 and 2000
 F020 0 05             # inputs: byte 0 = 0000 0101
+symbol MAIN.nCounter 4020 10 2 INT   # a variable by name: the int16 at M offset 0x10
 EOF
 cat "$work/image.txt"
 $bin/ads-sim --listen 127.0.0.1:0 --serial --verbose --image "$work/image.txt" >"$work/sim.log" 2>&1 &
@@ -62,6 +63,9 @@ serial=(--connect "$pty,115200,8,1,N")
 
 step $bin/adsctl "${eth[@]}" read MW10 int16 2
 step $bin/adsctl "${eth[@]}" read IX0.0 bool 3
+
+say "A variable by name: the driver asks the controller where MAIN.nCounter lives, then reads it"
+step $bin/adsctl "${eth[@]}" read MAIN.nCounter int16
 
 say "Values of different types, written and read back (Ethernet)"
 step $bin/adsctl "${eth[@]}" write MW20 int16 -1234

@@ -33,6 +33,25 @@ QString quoted(const QByteArray &field)
 {
     return QStringLiteral("'%1'").arg(QString::fromUtf8(field));
 }
+
+// symbol NAME GROUP OFFSET SIZE [TYPE NAME...]
+QString symbolLine(const QList<QByteArray> &fields, SimImageFile::Entry *e)
+{
+    if (fields.size() < 5)
+        return QStringLiteral("expected symbol NAME GROUP OFFSET SIZE [TYPE]");
+    e->isSymbol = true;
+    e->symbol.name = QString::fromLatin1(fields.at(1));
+    if (!hexWord(fields.at(2), &e->symbol.group))
+        return quoted(fields.at(2)) + QStringLiteral(" is not a hex index group");
+    if (!hexWord(fields.at(3), &e->symbol.offset))
+        return quoted(fields.at(3)) + QStringLiteral(" is not a hex offset");
+    bool ok = false;
+    e->symbol.size = fields.at(4).toUInt(&ok, 10);
+    if (!ok || e->symbol.size == 0)
+        return quoted(fields.at(4)) + QStringLiteral(" is not a size in bytes (decimal, above 0)");
+    e->symbol.typeName = QString::fromLatin1(fields.mid(5).join(' '));
+    return QString();
+}
 } // namespace
 
 QList<SimImageFile::Entry> SimImageFile::parse(const QByteArray &text, QString *error)
@@ -52,9 +71,16 @@ QList<SimImageFile::Entry> SimImageFile::parse(const QByteArray &text, QString *
             *error = where + what;
             return QList<Entry>();
         };
+        Entry e;
+        if (fields.first() == "symbol") {
+            const QString problem = symbolLine(fields, &e);
+            if (!problem.isEmpty())
+                return fail(problem);
+            entries.append(e);
+            continue;
+        }
         if (fields.size() < 3)
             return fail(QStringLiteral("expected GROUP OFFSET BYTE..., all hex"));
-        Entry e;
         if (!hexWord(fields.at(0), &e.group))
             return fail(quoted(fields.at(0)) + QStringLiteral(" is not a hex index group"));
         if (!hexWord(fields.at(1), &e.offset))
@@ -90,6 +116,10 @@ QList<SimImageFile::Entry> SimImageFile::read(const QString &path, QString *erro
 
 void SimImageFile::apply(const QList<Entry> &entries, SimServer *server)
 {
-    for (const Entry &e : entries)
-        server->writeImage(e.group, e.offset, e.bytes);
+    for (const Entry &e : entries) {
+        if (e.isSymbol)
+            server->addSymbol(e.symbol);
+        else
+            server->writeImage(e.group, e.offset, e.bytes);
+    }
 }

@@ -474,7 +474,8 @@ void TestTools::simImageFile()
     file.write("# starting memory\n"
                "4020 10 34 12 56   # three bytes of M\n"
                "\n"
-               "0xF030 0x2 ff\n");
+               "0xF030 0x2 ff\n"
+               "symbol MAIN.nCounter 4020 10 2 INT\n");
     file.close();
     file.setFileName(bad);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -487,6 +488,15 @@ void TestTools::simImageFile()
     QCOMPARE(r.outLines(), (QStringList{"52", "18", "86"}));
     r = adsctl({"--connect", loaded.tcp, "read", "QW2", "uint8"});
     QCOMPARE(r.outLines(), QStringList{"255"});
+    // Names from the image's symbol lines, looked up by the driver.
+    r = adsctl({"--connect", loaded.tcp, "read", "MAIN.nCounter", "int16"});
+    QCOMPARE(r.outLines(), QStringList{"4660"});
+    r = adsctl({"--connect", loaded.tcp, "write", "main.ncounter", "int16", "-2"});
+    QCOMPARE(r.exitCode, 0);
+    r = adsctl({"--connect", loaded.tcp, "read", "MB10", "uint8", "2"});
+    QCOMPARE(r.outLines(), (QStringList{"254", "255"}));
+    r = adsctl({"--connect", loaded.tcp, "read", "MAIN.nCounter", "int32"});
+    QCOMPARE(r.exitCode, 1); // more bytes than the symbol holds
 
     Child refused("ads-sim", {"--listen", "127.0.0.1:0", "--image", bad});
     QCOMPARE(refused.waitForExit(), 2);

@@ -114,6 +114,20 @@ void TestToolTexts::imageFile()
     QCOMPARE(entries.at(1).group, 0xF030u);
     QCOMPARE(entries.at(1).offset, 2u);
     QCOMPARE(entries.at(1).bytes, QByteArray::fromHex("0a0f"));
+
+    const QList<SimImageFile::Entry> symbols = SimImageFile::parse("symbol MAIN.nCounter 4020 100 4 DINT\n"
+                                                                   "symbol GVL.a 0x4020 200 40 ARRAY [0..9] OF REAL\n"
+                                                                   "symbol .bRun F030 4 1\n",
+                                                                   &error);
+    QCOMPARE(error, QString());
+    QCOMPARE(symbols.size(), 3);
+    QVERIFY(symbols.at(0).isSymbol);
+    QCOMPARE(symbols.at(0).symbol.name, QStringLiteral("MAIN.nCounter"));
+    QCOMPARE(symbols.at(0).symbol.offset, 0x100u);
+    QCOMPARE(symbols.at(1).symbol.size, 40u); // sizes are decimal
+    QCOMPARE(symbols.at(1).symbol.typeName, QStringLiteral("ARRAY [0..9] OF REAL"));
+    QCOMPARE(symbols.at(2).symbol.group, 0xF030u);
+    QVERIFY(symbols.at(2).symbol.typeName.isEmpty());
 }
 
 void TestToolTexts::imageFileErrorsNameTheLine_data()
@@ -126,6 +140,9 @@ void TestToolTexts::imageFileErrorsNameTheLine_data()
     QTest::newRow("group past 32 bits") << QByteArray("100000000 0 1\n") << "line 1: '100000000'";
     QTest::newRow("signed offset") << QByteArray("4020 -1 1\n") << "line 1: '-1' is not a hex offset";
     QTest::newRow("past the image") << QByteArray("4020 3ffffff 1 2\n") << "line 1: ends past";
+    QTest::newRow("symbol without size") << QByteArray("symbol A.b 4020 0\n") << "line 1: expected symbol NAME";
+    QTest::newRow("symbol size zero") << QByteArray("symbol A.b 4020 0 0\n") << "line 1: '0' is not a size";
+    QTest::newRow("symbol bad group") << QByteArray("symbol A.b G 0 4\n") << "line 1: 'G' is not a hex index group";
 }
 
 void TestToolTexts::imageFileErrorsNameTheLine()
