@@ -44,5 +44,8 @@ void PluginHandle::dispose(CDriveBaseClass *driver)
 QString PluginHandle::besideProgram(const QString &programPath)
 {
     const QDir bin = QFileInfo(programPath).absoluteDir();
-    return QDir::cleanPath(bin.filePath(QStringLiteral(ADS_PLUGIN_RELATIVE_PATH)));
+    const QString installed = QDir::cleanPath(bin.filePath(QStringLiteral(ADS_PLUGIN_INSTALLED_PATH)));
+    if (QFileInfo::exists(installed))
+        return installed;
+    return QDir::cleanPath(bin.filePath(QStringLiteral(ADS_PLUGIN_BUILT_PATH)));
 }

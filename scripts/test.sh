@@ -4,8 +4,9 @@
 #      halting on the first report (build-asan/);
 #   2. the end-to-end test under valgrind memcheck;
 #   3. every fuzz target for a bounded time (build-fuzz/);
-#   4. the suite itself (build/), ending with ctest's summary.
-# With --quick, only step 4.
+#   4. the Debian package, installed and removed in a throwaway root;
+#   5. the suite itself (build/), ending with ctest's summary.
+# With --quick, only step 5.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -36,6 +37,9 @@ if [ "$quick" = 0 ]; then
     echo "== fuzz targets"
     bash scripts/fuzz.sh 30
   fi
+
+  echo "== the Debian package"
+  bash scripts/package.sh
 fi
 
 echo "== the suite"
