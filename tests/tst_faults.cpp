@@ -111,24 +111,30 @@ void TestFaults::controllerFaults_data()
         int code;
         bool slow; // waits out the whole exchange time: run once per transport, for reads
     };
-    SimFault f;
-    QList<Row> rows;
-    f = {}; f.delayMs = 300; rows.append({"late within the exchange time", f, 0, false});
-    f = {}; f.delayMs = 2300; rows.append({"late beyond the exchange time", f, 8, true});
-    f = {}; f.splitAt = {3, 20, 40}; f.pauseMs = 30; rows.append({"pieces with pauses", f, 0, false});
-    f = {}; f.otherInvokeId = true; rows.append({"another invoke id", f, 7, true});
-    f = {}; f.amsError = 0x700; rows.append({"AMS error code", f, 7, false});
-    f = {}; f.amsError = 0x6; rows.append({"AMS error low byte", f, 7, false});
-    f = {}; f.adsResult = 0x701; rows.append({"ADS result", f, 7, false});
-    f = {}; f.truncateBy = 1; rows.append({"truncated, lengths consistent", f, 7, false});
-    f = {}; f.truncateBy = 30; rows.append({"truncated into the header", f, 7, true});
-    f = {}; f.cutBy = 2; rows.append({"cut, lengths claim more", f, 7, true});
-    f = {}; f.padBy = 3; rows.append({"padded, lengths consistent", f, 7, false});
-    f = {}; f.announce = 0x7ffffff0; rows.append({"announces far more than it carries", f, 7, false});
-    f = {}; f.announce = 0; rows.append({"announces nothing", f, 7, true});
-    f = {}; f.noAnswer = true; rows.append({"no reply", f, 8, true});
-    f = {}; f.before = QByteArray::fromHex("deadbeef"); rows.append({"unasked bytes ahead of the reply", f, 7, true});
-    f = {}; f.rawReply = QByteArray(60, '\xff'); rows.append({"garbage instead of a reply", f, 7, true});
+    // A fault with one thing set.
+    auto with = [](void (*set)(SimFault &)) {
+        SimFault f;
+        set(f);
+        return f;
+    };
+    const QList<Row> rows = {
+        {"late within the exchange time", with([](SimFault &f) { f.delayMs = 300; }), 0, false},
+        {"late beyond the exchange time", with([](SimFault &f) { f.delayMs = 2300; }), 8, true},
+        {"pieces with pauses", with([](SimFault &f) { f.splitAt = {3, 20, 40}; f.pauseMs = 30; }), 0, false},
+        {"another invoke id", with([](SimFault &f) { f.otherInvokeId = true; }), 7, true},
+        {"AMS error code", with([](SimFault &f) { f.amsError = 0x700; }), 7, false},
+        {"AMS error low byte", with([](SimFault &f) { f.amsError = 0x6; }), 7, false},
+        {"ADS result", with([](SimFault &f) { f.adsResult = 0x701; }), 7, false},
+        {"truncated, lengths consistent", with([](SimFault &f) { f.truncateBy = 1; }), 7, false},
+        {"truncated into the header", with([](SimFault &f) { f.truncateBy = 30; }), 7, true},
+        {"cut, lengths claim more", with([](SimFault &f) { f.cutBy = 2; }), 7, true},
+        {"padded, lengths consistent", with([](SimFault &f) { f.padBy = 3; }), 7, false},
+        {"announces far more than it carries", with([](SimFault &f) { f.announce = 0x7ffffff0; }), 7, false},
+        {"announces nothing", with([](SimFault &f) { f.announce = 0; }), 7, true},
+        {"no reply", with([](SimFault &f) { f.noAnswer = true; }), 8, true},
+        {"unasked bytes ahead of the reply", with([](SimFault &f) { f.before = QByteArray::fromHex("deadbeef"); }), 7, true},
+        {"garbage instead of a reply", with([](SimFault &f) { f.rawReply = QByteArray(60, '\xff'); }), 7, true},
+    };
 
     for (bool serial : {false, true}) {
         for (Op op : {Read, Write}) {
