@@ -14,7 +14,8 @@ bool hexWord(const QByteArray &field, quint32 *out)
         digits = digits.mid(2);
     // toUInt alone would also take a sign or a second prefix.
     static const QRegularExpression hexOnly(QStringLiteral("^[0-9A-Fa-f]{1,8}$"));
-    if (!hexOnly.match(QString::fromLatin1(digits)).hasMatch())
+    // The size given: a zero byte must not end the text the pattern sees.
+    if (!hexOnly.match(QString::fromLatin1(digits.constData(), digits.size())).hasMatch())
         return false;
     *out = digits.toUInt(nullptr, 16);
     return true;
@@ -23,7 +24,7 @@ bool hexWord(const QByteArray &field, quint32 *out)
 bool hexByte(const QByteArray &field, char *out)
 {
     static const QRegularExpression twoDigits(QStringLiteral("^[0-9A-Fa-f]{1,2}$"));
-    if (!twoDigits.match(QString::fromLatin1(field)).hasMatch())
+    if (!twoDigits.match(QString::fromLatin1(field.constData(), field.size())).hasMatch())
         return false;
     *out = char(field.toUInt(nullptr, 16));
     return true;

@@ -140,6 +140,7 @@ void TestToolTexts::imageFileErrorsNameTheLine_data()
     QTest::newRow("group past 32 bits") << QByteArray("100000000 0 1\n") << "line 1: '100000000'";
     QTest::newRow("signed offset") << QByteArray("4020 -1 1\n") << "line 1: '-1' is not a hex offset";
     QTest::newRow("past the image") << QByteArray("4020 3ffffff 1 2\n") << "line 1: ends past";
+    QTest::newRow("zero byte in a byte") << QByteArray("4020 0 1\0 2\n", 12) << "line 1: '1";
     QTest::newRow("symbol without size") << QByteArray("symbol A.b 4020 0\n") << "line 1: expected symbol NAME";
     QTest::newRow("symbol size zero") << QByteArray("symbol A.b 4020 0 0\n") << "line 1: '0' is not a size";
     QTest::newRow("symbol bad group") << QByteArray("symbol A.b G 0 4\n") << "line 1: 'G' is not a hex index group";
