@@ -301,12 +301,8 @@ int CmdBeckhoff_ADS::Message_parsing(QByteArray frame, QByteArray *out, int amsP
                                      QString varName)
 {
     beginExchangeLog(amsPort, varName, byteLength);
-    if (debugFlag)
-        AdsLog::trace(AdsLog::readCommand(exchangeLog, frame));
     QByteArray reply;
-    const AdsReplyCheck::Delivery delivery = SendData(frame, reply, kReplyTimeOutMs);
-    if (debugFlag)
-        AdsLog::trace(AdsLog::readResponse(exchangeLog, reply));
+    const AdsReplyCheck::Delivery delivery = tracedExchange(frame, reply, true);
     const AdsReplyCheck::Result check = AdsFrame::commandOf(frame) == AdsFrame::CmdReadWrite
                                             ? AdsReplyCheck::checkReadWrite(delivery, frame, reply, byteLength)
                                             : AdsReplyCheck::checkRead(delivery, frame, reply, byteLength);
@@ -334,13 +330,20 @@ int CmdBeckhoff_ADS::Write_area(int amsPort, int indexOffset, int byteLength, QB
     if (refuseRequest())
         return -3;
     beginExchangeLog(amsPort, varName, byteLength);
-    if (debugFlag)
-        AdsLog::trace(AdsLog::writeCommand(exchangeLog, frame));
     QByteArray reply;
+    const AdsReplyCheck::Delivery delivery = tracedExchange(frame, reply, false);
+    return reportCheck(AdsReplyCheck::checkWrite(delivery, frame, reply), reply, false);
+}
+
+// The exchange, with its command and response lines while the trace is on.
+AdsReplyCheck::Delivery CmdBeckhoff_ADS::tracedExchange(const QByteArray &frame, QByteArray &reply, bool isRead)
+{
+    if (debugFlag)
+        AdsLog::trace(isRead ? AdsLog::readCommand(exchangeLog, frame) : AdsLog::writeCommand(exchangeLog, frame));
     const AdsReplyCheck::Delivery delivery = SendData(frame, reply, kReplyTimeOutMs);
     if (debugFlag)
-        AdsLog::trace(AdsLog::writeResponse(exchangeLog, reply));
-    return reportCheck(AdsReplyCheck::checkWrite(delivery, frame, reply), reply, false);
+        AdsLog::trace(isRead ? AdsLog::readResponse(exchangeLog, reply) : AdsLog::writeResponse(exchangeLog, reply));
+    return delivery;
 }
 
 void CmdBeckhoff_ADS::beginExchangeLog(int amsPort, const QString &varName, qint64 byteLength)

@@ -74,6 +74,7 @@ private:
     enum Transport { NoTransport, TcpTransport, SerialTransport };
 
     int Message_parsing(QByteArray frame, QByteArray *out, int amsPort, int byteLength, QString varName);
+    AdsReplyCheck::Delivery tracedExchange(const QByteArray &frame, QByteArray &reply, bool isRead);
     // Sends `request` and hands over what came back as its reply.
     AdsReplyCheck::Delivery SendData(const QByteArray &request, QByteArray &reply, int timeOut);
     int Only_send(const QByteArray &bytes);

@@ -16,21 +16,7 @@ jobs=${FUZZ_BUILD_JOBS:-1}
 targets=(fuzz_address fuzz_connection fuzz_reply fuzz_decode fuzz_label)
 build=build-fuzz
 
-packages=(cmake make clang libclang-rt-14-dev qtbase5-dev libqt5serialport5-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "fuzz: missing packages: ${missing[*]} (run as root, or install them with apt-get)" >&2
-    exit 1
-  fi
-  echo "fuzz: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash scripts/install-packages.sh cmake make clang libclang-rt-14-dev qtbase5-dev libqt5serialport5-dev
 
 # The sanitizer flags go on everything, so the project's libraries the
 # targets link are instrumented as well; fuzz/CMakeLists.txt adds libFuzzer
