@@ -1,0 +1,48 @@
+// The measurements of one run: each driver call beside the same request
+// from the bare client, the serial line, a reply in pieces, and many drivers
+// at once.
+#ifndef BENCHRUN_H
+#define BENCHRUN_H
+
+#include "BenchOptions.h"
+#include "BenchReport.h"
+#include "CDriveBaseClass.h"
+
+#include <QString>
+#include <QStringList>
+
+class PluginHandle;
+
+class BenchRun
+{
+public:
+    BenchRun(const BenchOptions &options, const PluginHandle &plugin, quint16 tcpPort, const QString &ptyPath);
+
+    // Everything, in order; false with errorString() when the run could not
+    // go on (a connection refused, a read that returned the wrong values).
+    bool run(Report *report);
+    QString errorString() const { return m_error; }
+
+    // The names of the measurements, as --only and the JSON know them.
+    static QStringList knownKeys();
+
+    // The pattern the memory is filled with before the reads, element k.
+    static double patternAt(int k) { return 0.5 * k + 1.0; }
+
+private:
+    struct TcpCase;
+    bool prefill();
+    bool measureTcp(const TcpCase &c, CDriveBaseClass *driver, int rawFd, Row *row);
+    bool measureSerial(Report *report);
+    bool measurePieces(Row *row);
+    bool measureScale(Scale *scale);
+    bool fail(const QString &message);
+
+    const BenchOptions &m_options;
+    const PluginHandle &m_plugin;
+    quint16 m_tcpPort;
+    QString m_ptyPath;
+    QString m_error;
+};
+
+#endif // BENCHRUN_H

@@ -1,0 +1,5 @@
+#include "Measure.h"
+
+namespace Measure {
+std::atomic<bool> interrupted{false};
+}

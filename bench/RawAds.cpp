@@ -1,0 +1,186 @@
+#include "RawAds.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/time.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace RawAds {
+
+namespace {
+// The driver's own address as it puts it in every request.
+const std::uint8_t kSourceNetId[6] = {0xc0, 0xa8, 0x0a, 0x64, 0x01, 0x01};
+const std::uint16_t kSourcePort = 32957;
+const std::uint16_t kCmdRead = 2;
+const std::uint16_t kCmdWrite = 3;
+const std::uint16_t kStateRequest = 0x0004;
+// A peer silent this long has failed; the measurement stops instead of hanging.
+const int kTimeoutSeconds = 5;
+
+void header(char *h, const NetId &target, std::uint16_t amsPort, std::uint16_t command,
+            std::uint32_t invokeId, std::uint32_t dataLength)
+{
+    putLe16(h, 0);
+    putLe32(h + 2, 32 + dataLength);
+    std::memcpy(h + 6, target.b, 6);
+    putLe16(h + 12, amsPort);
+    std::memcpy(h + 14, kSourceNetId, 6);
+    putLe16(h + 20, kSourcePort);
+    putLe16(h + 22, command);
+    putLe16(h + 24, kStateRequest);
+    putLe32(h + 26, dataLength);
+    putLe32(h + 30, 0);
+    putLe32(h + 34, invokeId);
+}
+
+// Blocking reads and writes; the descriptor's own time-out (set when it was
+// opened) ends a wait on a silent peer.
+bool readFully(int fd, char *at, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t got = ::read(fd, at, n);
+        if (got > 0) {
+            at += got;
+            n -= std::size_t(got);
+        } else if (got == 0 || errno != EINTR) {
+            return false; // closed, timed out, or failed
+        }
+    }
+    return true;
+}
+
+bool writeFully(int fd, const char *at, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t put = ::write(fd, at, n);
+        if (put > 0) {
+            at += put;
+            n -= std::size_t(put);
+        } else if (put == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+} // namespace
+
+void putLe16(char *at, std::uint16_t v)
+{
+    at[0] = char(v & 0xff);
+    at[1] = char(v >> 8);
+}
+
+void putLe32(char *at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        at[i] = char((v >> (8 * i)) & 0xff);
+}
+
+std::uint32_t le32(const char *at)
+{
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | std::uint8_t(at[i]);
+    return v;
+}
+
+std::vector<char> readRequest(const NetId &target, std::uint16_t amsPort, std::uint32_t invokeId,
+                              std::uint32_t group, std::uint32_t offset, std::uint32_t length)
+{
+    std::vector<char> f(ReadRequestSize);
+    header(f.data(), target, amsPort, kCmdRead, invokeId, 12);
+    putLe32(f.data() + 38, group);
+    putLe32(f.data() + 42, offset);
+    putLe32(f.data() + 46, length);
+    return f;
+}
+
+std::vector<char> writeRequest(const NetId &target, std::uint16_t amsPort, std::uint32_t invokeId,
+                               std::uint32_t group, std::uint32_t offset, const char *data,
+                               std::uint32_t length)
+{
+    std::vector<char> f(ReadRequestSize + length);
+    header(f.data(), target, amsPort, kCmdWrite, invokeId, 12 + length);
+    putLe32(f.data() + 38, group);
+    putLe32(f.data() + 42, offset);
+    putLe32(f.data() + 46, length);
+    if (length > 0)
+        std::memcpy(f.data() + ReadRequestSize, data, length);
+    return f;
+}
+
+void setInvokeId(std::vector<char> &frame, std::uint32_t invokeId)
+{
+    if (frame.size() >= HeaderSize)
+        putLe32(frame.data() + 34, invokeId);
+}
+
+int connectTcp(const char *ipv4, std::uint16_t port)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    if (::inet_pton(AF_INET, ipv4, &to.sin_addr) != 1)
+        return -1;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    timeval limit{kTimeoutSeconds, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    return fd;
+}
+
+int openSerial(const char *path)
+{
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    termios t{};
+    if (::tcgetattr(fd, &t) == 0) {
+        ::cfmakeraw(&t);
+        // A read returns what came, or 0 after the time-out (in tenths of a second).
+        t.c_cc[VMIN] = 0;
+        t.c_cc[VTIME] = cc_t(kTimeoutSeconds * 10);
+        ::tcsetattr(fd, TCSANOW, &t);
+    }
+    ::tcflush(fd, TCIOFLUSH);
+    return fd;
+}
+
+void closeFd(int fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+long exchange(int fd, const std::vector<char> &request, std::vector<char> &reply)
+{
+    if (fd < 0 || !writeFully(fd, request.data(), request.size()))
+        return -1;
+    if (reply.size() < HeaderSize)
+        reply.resize(HeaderSize);
+    if (!readFully(fd, reply.data(), TcpHeaderSize))
+        return -1;
+    const std::size_t whole = TcpHeaderSize + le32(reply.data() + 2);
+    if (reply.size() < whole)
+        reply.resize(whole);
+    if (!readFully(fd, reply.data() + TcpHeaderSize, whole - TcpHeaderSize))
+        return -1;
+    return long(whole);
+}
+
+} // namespace RawAds

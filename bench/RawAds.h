@@ -1,0 +1,52 @@
+// The limit the driver is measured against: ADS requests built byte for
+// byte as the driver builds them, sent on a blocking file descriptor, and
+// the whole reply read back by its announced length - nothing checked,
+// nothing copied twice, no Qt.
+#ifndef RAWADS_H
+#define RAWADS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace RawAds {
+
+enum : std::size_t {
+    TcpHeaderSize = 6,
+    HeaderSize = 38,
+    ReadRequestSize = 50,
+    ReadReplyHeaderSize = 46,
+    WriteReplySize = 42
+};
+
+// The target NetId the driver derives from "127.0.0.1".
+struct NetId {
+    std::uint8_t b[6] = {127, 0, 0, 1, 1, 1};
+};
+
+std::vector<char> readRequest(const NetId &target, std::uint16_t amsPort, std::uint32_t invokeId,
+                              std::uint32_t group, std::uint32_t offset, std::uint32_t length);
+std::vector<char> writeRequest(const NetId &target, std::uint16_t amsPort, std::uint32_t invokeId,
+                               std::uint32_t group, std::uint32_t offset, const char *data,
+                               std::uint32_t length);
+// Each call gets its own id, as the driver's do.
+void setInvokeId(std::vector<char> &frame, std::uint32_t invokeId);
+
+// A blocking TCP connection with TCP_NODELAY and a 5 s time-out; -1 when it cannot be made.
+int connectTcp(const char *ipv4, std::uint16_t port);
+// The slave side of a pseudo-terminal in raw mode, 5 s time-out; -1 when it cannot be opened.
+int openSerial(const char *path);
+void closeFd(int fd);
+
+// Writes `request` and reads one whole reply into `reply` (grown to fit):
+// the reply size, or -1 when the line failed or stayed silent for 5 s.
+long exchange(int fd, const std::vector<char> &request, std::vector<char> &reply);
+
+// Little-endian field writers shared with the reply-in-pieces server.
+void putLe16(char *at, std::uint16_t v);
+void putLe32(char *at, std::uint32_t v);
+std::uint32_t le32(const char *at);
+
+} // namespace RawAds
+
+#endif // RAWADS_H
