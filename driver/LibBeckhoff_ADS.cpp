@@ -262,23 +262,21 @@ CLabelVariable LibBeckhoff_ADS::readSymbol(const QString &name, DataType type, i
     return inner;
 }
 
-CLabelVariable LibBeckhoff_ADS::writeSymbol(const QString &name, DataType type, int count, const CLabelVariable &value)
+void LibBeckhoff_ADS::writeSymbol(const QString &name, DataType type, int count, CLabelVariable &value)
 {
-    CLabelVariable answer(value);
     Target place;
     bool fromCache = false;
     int refused = locateSymbol(name, type, count, &place, &fromCache);
     if (!refused) {
-        answer = Write_D(place.offset, type, count, value, place.group, name);
-        if (placeWentStale(answer.resultCode)) {
+        Write_D(place.offset, type, count, value, place.group, name);
+        if (placeWentStale(value.resultCode)) {
             symbolCache.remove(name);
             if (fromCache && !(refused = locateSymbol(name, type, count, &place, &fromCache)))
-                answer = Write_D(place.offset, type, count, value, place.group, name);
+                Write_D(place.offset, type, count, value, place.group, name);
         }
     }
     if (refused)
-        answer.resultCode = refused;
-    return answer;
+        value.resultCode = refused;
 }
 
 QVariant LibBeckhoff_ADS::decode(DataType type, const QByteArray &bytes, int count)
@@ -335,22 +333,21 @@ CLabelVariable LibBeckhoff_ADS::WriteVariable(QString address, DataType type, CL
     if (refused)
         value.resultCode = refused;
     else if (target.symbol)
-        value = writeSymbol(address, type, count, value);
+        writeSymbol(address, type, count, value);
     else
-        value = Write_D(target.offset, type, count, value, target.area, address);
+        Write_D(target.offset, type, count, value, target.area, address);
     value.name = address;
     value.count = count;
     value.type = type;
     return value;
 }
 
-CLabelVariable LibBeckhoff_ADS::Write_D(int indexOffset, DataType type, int count, const CLabelVariable &value,
-                                        int indexGroup, const QString &address)
+void LibBeckhoff_ADS::Write_D(int indexOffset, DataType type, int count, CLabelVariable &value, int indexGroup,
+                              const QString &address)
 {
-    CLabelVariable answer(value);
     if (const int refused = valueRefusal(type, count, value)) {
-        answer.resultCode = refused;
-        return answer;
+        value.resultCode = refused;
+        return;
     }
     QByteArray data;
     const int byteLength = int(AddressResolver::byteLength(type, count));
@@ -358,9 +355,8 @@ CLabelVariable LibBeckhoff_ADS::Write_D(int indexOffset, DataType type, int coun
     encode(type, value, count, &data);
     const int rc = adsLink.Write_area(amsPort, indexOffset, byteLength, data, indexGroup, address);
     if (rc == 0)
-        answer.timeStamp = QDateTime::currentDateTime();
-    answer.resultCode = resultOfLink(rc);
-    return answer;
+        value.timeStamp = QDateTime::currentDateTime();
+    value.resultCode = resultOfLink(rc);
 }
 
 // A request never announces more data than the host's value can fill.

@@ -41,8 +41,10 @@ public:
 
     // One exchange each, after the checks of ReadVariable / WriteVariable.
     CLabelVariable Read_data(int indexOffset, DataType type, int count, int indexGroup, const QString &address);
-    CLabelVariable Write_D(int indexOffset, DataType type, int count, const CLabelVariable &value,
-                           int indexGroup, const QString &address);
+    // Writes the elements of `value` and records the outcome in it: its
+    // result code and, on success, its time stamp.
+    void Write_D(int indexOffset, DataType type, int count, CLabelVariable &value, int indexGroup,
+                 const QString &address);
 
     // Reply data bytes to element lists, `count` elements each.
     QVariant set_variant_bool(const QByteArray &bytes, int count);
@@ -89,7 +91,7 @@ private:
     int locateSymbol(const QString &name, DataType type, int count, Target *target, bool *fromCache);
     bool placeWentStale(int resultCode) const;
     CLabelVariable readSymbol(const QString &name, DataType type, int count);
-    CLabelVariable writeSymbol(const QString &name, DataType type, int count, const CLabelVariable &value);
+    void writeSymbol(const QString &name, DataType type, int count, CLabelVariable &value);
     QVariant decode(DataType type, const QByteArray &bytes, int count);
     void encode(DataType type, const CLabelVariable &value, int count, QByteArray *out);
 

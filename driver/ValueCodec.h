@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QVariant>
+#include <QtEndian>
 
 #include <cstring>
 #include <type_traits>
@@ -30,6 +31,9 @@ public:
     static int elementsHeld(int type, const QVariant &value);
 
 private:
+    template <typename T>
+    static QList<T> sizedList(int count);
+
     template <typename T>
     using Bits = std::conditional_t<sizeof(T) == 1, quint8,
                  std::conditional_t<sizeof(T) == 2, quint16,
@@ -61,22 +65,42 @@ private:
 };
 
 template <typename T>
+QList<T> ValueCodec::sizedList(int count)
+{
+    // QList has no resize: appending the list to itself copies its nodes in
+    // bulk, where one append per element would cost a call each. Appending
+    // to itself is safe only because the reserve keeps the nodes in place.
+    QList<T> list;
+    list.reserve(count);
+    list.append(T());
+    while (list.size() <= count / 2)
+        list.append(list);
+    if (list.size() < count)
+        list.append(list.mid(0, count - list.size()));
+    return list;
+}
+
+template <typename T>
 QVariant ValueCodec::decode(const QByteArray &bytes, int count)
 {
     constexpr int width = int(sizeof(T));
-    QList<T> list;
-    if (count > 0) {
-        list.reserve(count);
-        const char *data = bytes.constData();
-        const qint64 size = bytes.size();
-        for (qint64 k = 0, end = qint64(count) * width; k < end; k += width) {
-            Bits<T> bits = 0;
-            for (int i = width - 1; i >= 0; --i) {
-                const quint8 b = k + i < size ? quint8(data[k + i]) : 0;
-                bits = Bits<T>((quint64(bits) << 8) | b);
-            }
-            list.append(fromBits<T>(bits));
+    if (count <= 0)
+        return QVariant::fromValue(QList<T>());
+    QList<T> list = sizedList<T>(count);
+    const char *data = bytes.constData();
+    const qint64 size = bytes.size();
+    const int whole = int(qMin<qint64>(count, size / width));
+    auto it = list.begin();
+    for (int e = 0; e < whole; ++e, ++it)
+        *it = fromBits<T>(qFromLittleEndian<Bits<T>>(data + qint64(e) * width));
+    // An element only partly there keeps its bytes, the missing ones read 0.
+    for (int e = whole; e < count; ++e, ++it) {
+        Bits<T> bits = 0;
+        for (int i = width - 1; i >= 0; --i) {
+            const qint64 k = qint64(e) * width + i;
+            bits = Bits<T>((quint64(bits) << 8) | (k < size ? quint8(data[k]) : 0));
         }
+        *it = fromBits<T>(bits);
     }
     return QVariant::fromValue(list);
 }

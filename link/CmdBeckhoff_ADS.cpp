@@ -9,12 +9,18 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <sys/socket.h>
+
 namespace {
 const int kConnectWaitMs = 30000;
 // The first part of every exchange: the controller's whole answer time.
 const int kFirstWaitMs = 2000;
 // What the read and write paths allow on top of it.
 const int kReplyTimeOutMs = 50;
+// The receive buffer is kept from one exchange to the next up to this size:
+// no allocation per small exchange, no page faults per large one, and no
+// more than this held per idle driver.
+const int kKeptBufferBytes = 1024 * 1024;
 } // namespace
 
 CmdBeckhoff_ADS::CmdBeckhoff_ADS(QObject *parent)
@@ -219,6 +225,20 @@ int CmdBeckhoff_ADS::Connection_status()
 
 int CmdBeckhoff_ADS::Only_send(const QByteArray &bytes)
 {
+    if (active == TcpTransport && tcpSocket && tcpSocket->bytesToWrite() == 0) {
+        // Straight to the socket: a request usually fits its send buffer, and
+        // going through the socket's own buffer costs a notifier switched on
+        // and off for every request. What does not fit goes the usual way.
+        const ssize_t sent = ::send(int(tcpSocket->socketDescriptor()), bytes.constData(), size_t(bytes.size()),
+                                    MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent == bytes.size())
+            return 0;
+        if (sent > 0) {
+            tcpSocket->write(bytes.constData() + sent, bytes.size() - sent);
+            tcpSocket->flush();
+            return 0;
+        }
+    }
     QIODevice *device = nullptr;
     if (active == TcpTransport)
         device = tcpSocket;
@@ -391,13 +411,13 @@ void CmdBeckhoff_ADS::warnStranger(const QByteArray &head, ReplyFramer::Stranger
 
 void CmdBeckhoff_ADS::dropStaleBytes()
 {
-    if (active == TcpTransport && tcpSocket)
-        recvBuffer.append(tcpSocket->readAll());
-    else if (active == SerialTransport && serialPort) {
-        if (serialTimer)
-            serialTimer->stop();
-        recvBuffer.append(serialPort->readAll());
-    }
+    QIODevice *device = active == TcpTransport ? static_cast<QIODevice *>(tcpSocket)
+                        : active == SerialTransport ? static_cast<QIODevice *>(serialPort)
+                                                    : nullptr;
+    if (serialTimer)
+        serialTimer->stop();
+    if (device && device->bytesAvailable() > 0)
+        recvBuffer.append(device->readAll());
     framer.discardStale(recvBuffer);
 }
 
@@ -419,7 +439,9 @@ void CmdBeckhoff_ADS::collectReply()
 AdsReplyCheck::Delivery CmdBeckhoff_ADS::SendData(const QByteArray &request, QByteArray &reply, int timeOut)
 {
     dropStaleBytes();
-    framer.beginExchange(quint16(AdsFrame::invokeIdOf(request)), AdsFrame::expectedReplySize(request));
+    const qint64 expected = AdsFrame::expectedReplySize(request);
+    recvBuffer.reserve(int(qMin<qint64>(expected, kKeptBufferBytes)));
+    framer.beginExchange(quint16(AdsFrame::invokeIdOf(request)), expected);
     replyState = ReplyFramer::NeedMore;
     exchanging = true;
 
@@ -440,17 +462,24 @@ AdsReplyCheck::Delivery CmdBeckhoff_ADS::SendData(const QByteArray &request, QBy
 
     AdsReplyCheck::Delivery delivery;
     if (replyState != ReplyFramer::NeedMore) {
-        reply = recvBuffer.left(int(framer.frameSize()));
         delivery = replyState == ReplyFramer::FrameReady ? AdsReplyCheck::CompleteFrame
                                                          : AdsReplyCheck::Incomplete;
-        recvBuffer.remove(0, reply.size());
+        if (framer.frameSize() == recvBuffer.size()) {
+            // Shared, not copied: the next exchange skips it as a frame it has seen.
+            reply = recvBuffer;
+        } else {
+            reply = recvBuffer.left(int(framer.frameSize()));
+            recvBuffer.remove(0, reply.size());
+        }
     } else if (!recvBuffer.isEmpty()) {
         reply = recvBuffer;
-        recvBuffer.clear();
+        recvBuffer.resize(0);
         delivery = AdsReplyCheck::Incomplete;
     } else {
         delivery = framer.strangers() > 0 ? AdsReplyCheck::OnlyStrangers : AdsReplyCheck::Nothing;
     }
+    if (recvBuffer.capacity() > kKeptBufferBytes)
+        recvBuffer = QByteArray(); // the reply keeps what it needs
     return delivery;
 }
 

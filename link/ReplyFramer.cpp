@@ -60,7 +60,7 @@ ReplyFramer::State ReplyFramer::scan(QByteArray &buffer, const StrangerSink &sin
             if (announced > m_largestReply) {
                 skipStranger(qMin<qint64>(buffer.size(), m_maxReply), Noise);
                 m_skip = 0;
-                buffer.clear();
+                buffer.resize(0); // keeps a reserved capacity
                 return NeedMore;
             }
             skipStranger(announced, OtherInvokeId);
@@ -82,11 +82,11 @@ void ReplyFramer::discardStale(QByteArray &buffer)
     while (!skipPending(buffer) && buffer.size() >= AdsFrame::TcpHeaderSize) {
         const qint64 announced = announcedSize(buffer);
         if (announced > qMax<qint64>(m_largestReply, AdsFrame::HeaderSize)) {
-            buffer.clear();
+            buffer.resize(0);
             return;
         }
         m_skip = announced;
     }
     // A piece too short to tell its length is dropped with the rest.
-    buffer.clear();
+    buffer.resize(0);
 }
