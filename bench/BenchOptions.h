@@ -10,11 +10,11 @@ struct BenchOptions {
     bool quick = false;
     bool help = false;
     QString pluginPath; // empty: beside the program
-    QString simPath;    // empty: beside the program
-    QString jsonPath;   // empty: no JSON file
-    QString only;       // one measurement by its key (as in the JSON), for profiling
+    QString simPath; // empty: beside the program
+    QString jsonPath; // empty: no JSON file
+    QString only; // one measurement by its key (as in the JSON), for profiling
 
-    QString error;      // set when the line is refused
+    QString error; // set when the line is refused
 
     static BenchOptions parse(const QStringList &arguments);
     static QString usage();

@@ -36,14 +36,14 @@ QJsonObject figuresJson(const Figures &f)
 QString figuresLine(const QString &first, const QString &who, const Figures &f, const QString &tail)
 {
     QString line = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
-        .arg(first, -38)
-        .arg(who, -7)
-        .arg(num(f.medianUs), 10)
-        .arg(num(f.p99Us), 10)
-        .arg(num(f.callsPerSecond, 0), 9)
-        .arg(num(f.cpuUsPerCall), 10)
-        .arg(std::isfinite(f.allocsPerCall) ? num(f.allocsPerCall, 1) : QStringLiteral("-"), 9)
-        .arg(tail);
+                       .arg(first, -38)
+                       .arg(who, -7)
+                       .arg(num(f.medianUs), 10)
+                       .arg(num(f.p99Us), 10)
+                       .arg(num(f.callsPerSecond, 0), 9)
+                       .arg(num(f.cpuUsPerCall), 10)
+                       .arg(std::isfinite(f.allocsPerCall) ? num(f.allocsPerCall, 1) : QStringLiteral("-"), 9)
+                       .arg(tail);
     while (line.endsWith(QLatin1Char(' '))) // no trailing blank where there is no tail
         line.chop(1);
     return line + QLatin1Char('\n');
@@ -95,29 +95,31 @@ void Report::evaluate()
         switch (r.goal) {
         case Row::RatioGoal:
             if (r.limit.valid())
-                goals.append({QStringLiteral("%1: driver median <= %2 x limit median").arg(r.label).arg(r.bound),
-                              r.ratio() <= r.bound,
-                              QStringLiteral("%1 x (%2 us against %3 us)")
-                                  .arg(num(r.ratio(), 2), num(r.driver.medianUs), num(r.limit.medianUs))});
+                goals.append(
+                    {QStringLiteral("%1: driver median <= %2 x limit median").arg(r.label).arg(r.bound),
+                     r.ratio() <= r.bound,
+                     QStringLiteral("%1 x (%2 us against %3 us)")
+                         .arg(num(r.ratio(), 2), num(r.driver.medianUs), num(r.limit.medianUs))});
             break;
         case Row::PiecesGoal:
             if (r.limit.valid())
-                goals.append({QStringLiteral("%1: driver median <= limit median + %2 us").arg(r.label).arg(r.bound),
-                              r.driver.medianUs <= r.limit.medianUs + r.bound,
-                              QStringLiteral("%1 us against %2 us: %3 us more")
-                                  .arg(num(r.driver.medianUs), num(r.limit.medianUs),
-                                       num(r.driver.medianUs - r.limit.medianUs))});
+                goals.append(
+                    {QStringLiteral("%1: driver median <= limit median + %2 us").arg(r.label).arg(r.bound),
+                     r.driver.medianUs <= r.limit.medianUs + r.bound,
+                     QStringLiteral("%1 us against %2 us: %3 us more")
+                         .arg(num(r.driver.medianUs), num(r.limit.medianUs),
+                              num(r.driver.medianUs - r.limit.medianUs))});
             break;
         case Row::GapGoal: {
             const double allowed = r.frameGapMs * 1000 + r.bound;
-            goals.append({QStringLiteral("%1: driver median <= frame gap %2 ms + %3 ms")
-                              .arg(r.label, num(r.frameGapMs, 0), num(r.bound / 1000, 0)),
-                          r.driver.medianUs <= allowed,
-                          QStringLiteral("%1 us against %2 us allowed").arg(num(r.driver.medianUs), num(allowed))});
+            goals.append(
+                {QStringLiteral("%1: driver median <= frame gap %2 ms + %3 ms")
+                     .arg(r.label, num(r.frameGapMs, 0), num(r.bound / 1000, 0)),
+                 r.driver.medianUs <= allowed,
+                 QStringLiteral("%1 us against %2 us allowed").arg(num(r.driver.medianUs), num(allowed))});
             break;
         }
-        case Row::NoGoal:
-            break;
+        case Row::NoGoal: break;
         }
         if (r.allocationGoal && std::isfinite(r.driver.allocsPerCall))
             goals.append({QStringLiteral("%1: allocations per call <= %2").arg(r.label).arg(r.allocBound),
@@ -133,7 +135,8 @@ void Report::evaluate()
         }
     }
     if (anyTcp)
-        goals.append({QStringLiteral("TCP: no row's driver p99 %1 ms or more above the limit's p99").arg(kStepUs / 1000),
+        goals.append({QStringLiteral("TCP: no row's driver p99 %1 ms or more above the limit's p99")
+                          .arg(kStepUs / 1000),
                       worstStep < kStepUs,
                       QStringLiteral("worst %1 us more (%2)").arg(num(worstStep), worstStepRow)});
 }
@@ -162,7 +165,8 @@ QString Report::table() const
              .arg(machine.cores)
              .arg(machine.nproc)
              .arg(machine.kernel);
-    t += QStringLiteral("plug-in %1%2\n\n").arg(plugin, quick ? QStringLiteral(" (quick run: figures not meaningful)") : QString());
+    t += QStringLiteral("plug-in %1%2\n\n")
+             .arg(plugin, quick ? QStringLiteral(" (quick run: figures not meaningful)") : QString());
     t += QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
              .arg(QStringLiteral("measurement"), -38)
              .arg(QStringLiteral("who"), -7)
@@ -203,11 +207,13 @@ QString Report::table() const
                  .arg(num(scale.reads.medianUs))
                  .arg(num(scale.reads.p99Us))
                  .arg(scale.reads.calls)
-                 .arg(scale.reads.failures ? QStringLiteral(", %1 FAILED").arg(scale.reads.failures) : QString());
+                 .arg(scale.reads.failures ? QStringLiteral(", %1 FAILED").arg(scale.reads.failures)
+                                           : QString());
     }
     t += QStringLiteral("\ngoals:\n");
     for (const GoalResult &g : goals)
-        t += QStringLiteral("  %1  %2: %3\n").arg(g.holds ? QStringLiteral("holds ") : QStringLiteral("MISSED"), g.name, g.detail);
+        t += QStringLiteral("  %1  %2: %3\n")
+                 .arg(g.holds ? QStringLiteral("holds ") : QStringLiteral("MISSED"), g.name, g.detail);
     return t;
 }
 
@@ -223,7 +229,8 @@ QJsonObject Report::toJson() const
         o.insert(QStringLiteral("limit"), r.limit.valid() ? QJsonValue(figuresJson(r.limit)) : QJsonValue());
         if (r.path == QLatin1String("serial")) {
             o.insert(QStringLiteral("frame_gap_ms"), r.frameGapMs);
-            o.insert(QStringLiteral("median_over_gap_us"), jsonNumber(r.driver.medianUs - r.frameGapMs * 1000));
+            o.insert(QStringLiteral("median_over_gap_us"),
+                     jsonNumber(r.driver.medianUs - r.frameGapMs * 1000));
         }
         rowArray.append(o);
     }
@@ -232,11 +239,10 @@ QJsonObject Report::toJson() const
         goalArray.append(QJsonObject{{QStringLiteral("name"), g.name},
                                      {QStringLiteral("holds"), g.holds},
                                      {QStringLiteral("detail"), g.detail}});
-    return {{QStringLiteral("machine"),
-             QJsonObject{{QStringLiteral("cpu"), machine.cpu},
-                         {QStringLiteral("cores"), machine.cores},
-                         {QStringLiteral("nproc"), machine.nproc},
-                         {QStringLiteral("kernel"), machine.kernel}}},
+    return {{QStringLiteral("machine"), QJsonObject{{QStringLiteral("cpu"), machine.cpu},
+                                                    {QStringLiteral("cores"), machine.cores},
+                                                    {QStringLiteral("nproc"), machine.nproc},
+                                                    {QStringLiteral("kernel"), machine.kernel}}},
             {QStringLiteral("plugin"), plugin},
             {QStringLiteral("iterations"), iterations},
             {QStringLiteral("quick"), quick},
@@ -245,7 +251,8 @@ QJsonObject Report::toJson() const
              QJsonObject{{QStringLiteral("drivers"), scale.drivers},
                          {QStringLiteral("connected"), scale.connected},
                          {QStringLiteral("rss_bytes_per_driver"), jsonNumber(scale.rssBytesPerDriver)},
-                         {QStringLiteral("rss_bytes_per_driver_after_reads"), jsonNumber(scale.rssBytesPerDriverAfterReads)},
+                         {QStringLiteral("rss_bytes_per_driver_after_reads"),
+                          jsonNumber(scale.rssBytesPerDriverAfterReads)},
                          {QStringLiteral("heap_bytes_per_driver"), jsonNumber(scale.heapBytesPerDriver)},
                          {QStringLiteral("reads"), figuresJson(scale.reads)}}},
             {QStringLiteral("goals"), goalArray},

@@ -12,13 +12,13 @@
 struct Row {
     enum Goal {
         NoGoal,
-        RatioGoal,  // driver median <= bound x limit median
+        RatioGoal, // driver median <= bound x limit median
         PiecesGoal, // driver median <= limit median + bound µs
-        GapGoal     // driver median <= frame gap + bound µs
+        GapGoal // driver median <= frame gap + bound µs
     };
-    QString key;   // stable name in the JSON
+    QString key; // stable name in the JSON
     QString label; // what the table shows
-    QString path;  // "tcp" or "serial"
+    QString path; // "tcp" or "serial"
     Figures driver;
     Figures limit; // not valid when there is nothing to compare with
     double frameGapMs = 0;
@@ -33,9 +33,9 @@ struct Row {
 struct Scale {
     int drivers = 0;
     int connected = 0;
-    double rssBytesPerDriver = 0;           // created and connected
+    double rssBytesPerDriver = 0; // created and connected
     double rssBytesPerDriverAfterReads = 0; // and each read from at least once
-    double heapBytesPerDriver = 0;          // heap in use, created and connected
+    double heapBytesPerDriver = 0; // heap in use, created and connected
     Figures reads; // every read of every driver, in turn
 };
 

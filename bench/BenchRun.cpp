@@ -107,7 +107,8 @@ struct BenchRun::TcpCase {
     bool allocationGoal;
 };
 
-BenchRun::BenchRun(const BenchOptions &options, const PluginHandle &plugin, quint16 tcpPort, const QString &ptyPath)
+BenchRun::BenchRun(const BenchOptions &options, const PluginHandle &plugin, quint16 tcpPort,
+                   const QString &ptyPath)
     : m_options(options), m_plugin(plugin), m_tcpPort(tcpPort), m_ptyPath(ptyPath)
 {
 }
@@ -135,8 +136,8 @@ bool BenchRun::prefill()
     bool ok = true;
     std::uint32_t id = 0;
     for (const Fill &f : fills) {
-        const auto request = RawAds::writeRequest(RawAds::NetId(), kAmsPort, ++id, kGroupM, f.offset, f.bytes.data(),
-                                                  std::uint32_t(f.bytes.size()));
+        const auto request = RawAds::writeRequest(RawAds::NetId(), kAmsPort, ++id, kGroupM, f.offset,
+                                                  f.bytes.data(), std::uint32_t(f.bytes.size()));
         ok = ok && RawAds::exchange(fd, request, reply) == long(RawAds::WriteReplySize)
              && RawAds::le32(reply.data() + 38) == 0;
     }
@@ -149,10 +150,11 @@ bool BenchRun::run(Report *report)
     const TcpCase cases[] = {
         {"read_int16_1", "read 1 int16", "MW0", 0x0, DT_Int16, 1, false, 20000, 1.25, true},
         {"read_double_100", "read 100 double", "MB1000", 0x1000, DT_Double, 100, false, 20000, 1.25, false},
-        {"read_double_100000", "read 100000 double (800 KB)", "MB100000", 0x100000, DT_Double, 100000, false, 1000,
-         1.5, false},
+        {"read_double_100000", "read 100000 double (800 KB)", "MB100000", 0x100000, DT_Double, 100000, false,
+         1000, 1.5, false},
         {"write_int32_1", "write 1 int32", "MW20", 0x20, DT_Int32, 1, true, 20000, 1.25, false},
-        {"write_double_1000", "write 1000 double", "MB2000", 0x2000, DT_Double, 1000, true, 20000, 1.25, false},
+        {"write_double_1000", "write 1000 double", "MB2000", 0x2000, DT_Double, 1000, true, 20000, 1.25,
+         false},
     };
     if (!g_previousHandler)
         g_previousHandler = qInstallMessageHandler(filterDriverLog);
@@ -253,7 +255,8 @@ bool BenchRun::measureTcp(const TcpCase &c, CDriveBaseClass *driver, int rawFd, 
             same = r.value.value<QList<short>>() == QList<short>{0x1234};
         } else if (same) {
             const QList<double> got = r.value.value<QList<double>>();
-            same = got.size() == c.count && got.first() == patternAt(0) && got.last() == patternAt(c.count - 1);
+            same =
+                got.size() == c.count && got.first() == patternAt(0) && got.last() == patternAt(c.count - 1);
         }
         if (!same)
             return fail(QStringLiteral("%1: the driver answered %2 with other values than were written")
@@ -261,13 +264,15 @@ bool BenchRun::measureTcp(const TcpCase &c, CDriveBaseClass *driver, int rawFd, 
                             .arg(r.resultCode));
     }
     if (c.write) {
-        Measure::runPair(calls, warmup, limitCall, [&]() {
-            return driver->WriteVariable(address, c.type, value, c.count).resultCode == 0;
-        }, &row->limit, &row->driver);
+        Measure::runPair(
+            calls, warmup, limitCall,
+            [&]() { return driver->WriteVariable(address, c.type, value, c.count).resultCode == 0; },
+            &row->limit, &row->driver);
     } else {
-        Measure::runPair(calls, warmup, limitCall, [&]() {
-            return driver->ReadVariable(address, c.type, c.count).resultCode == 0;
-        }, &row->limit, &row->driver);
+        Measure::runPair(
+            calls, warmup, limitCall,
+            [&]() { return driver->ReadVariable(address, c.type, c.count).resultCode == 0; }, &row->limit,
+            &row->driver);
     }
     return true;
 }
@@ -306,7 +311,8 @@ bool BenchRun::measurePieces(Row *row)
             RawAds::setInvokeId(request, ++id);
             return RawAds::exchange(fd, request, reply) > 0;
         },
-        [&]() { return driver->ReadVariable(address, DT_Int16, 1).resultCode == 0; }, &row->limit, &row->driver);
+        [&]() { return driver->ReadVariable(address, DT_Int16, 1).resultCode == 0; }, &row->limit,
+        &row->driver);
     RawAds::closeFd(fd);
     driver.reset();
     server.stop();
@@ -372,9 +378,8 @@ bool BenchRun::measureSerial(Report *report)
         row.goal = Row::GapGoal;
         row.bound = kSerialSlackUs;
         row.limit = limit;
-        row.driver = Measure::run(calls, warmup, [&]() {
-            return driver->ReadVariable(address, DT_Int16, 1).resultCode == 0;
-        });
+        row.driver = Measure::run(
+            calls, warmup, [&]() { return driver->ReadVariable(address, DT_Int16, 1).resultCode == 0; });
         report->rows.append(row);
         if (Measure::interrupted)
             break;
@@ -420,9 +425,14 @@ bool BenchRun::measureScale(Scale *scale)
 
 QStringList BenchRun::knownKeys()
 {
-    return {QStringLiteral("read_int16_1"),           QStringLiteral("read_double_100"),
-            QStringLiteral("read_double_100000"),     QStringLiteral("write_int32_1"),
-            QStringLiteral("write_double_1000"),      QStringLiteral("read_int16_1_in_pieces"),
-            QStringLiteral("serial_115200_read_int16_1"), QStringLiteral("serial_9600_read_int16_1"),
-            QStringLiteral("serial_115200_again_read_int16_1"), QStringLiteral("scale")};
+    return {QStringLiteral("read_int16_1"),
+            QStringLiteral("read_double_100"),
+            QStringLiteral("read_double_100000"),
+            QStringLiteral("write_int32_1"),
+            QStringLiteral("write_double_1000"),
+            QStringLiteral("read_int16_1_in_pieces"),
+            QStringLiteral("serial_115200_read_int16_1"),
+            QStringLiteral("serial_9600_read_int16_1"),
+            QStringLiteral("serial_115200_again_read_int16_1"),
+            QStringLiteral("scale")};
 }

@@ -16,7 +16,8 @@ class PluginHandle;
 class BenchRun
 {
 public:
-    BenchRun(const BenchOptions &options, const PluginHandle &plugin, quint16 tcpPort, const QString &ptyPath);
+    BenchRun(const BenchOptions &options, const PluginHandle &plugin, quint16 tcpPort,
+             const QString &ptyPath);
 
     // Everything, in order; false with errorString() when the run could not
     // go on (a connection refused, a read that returned the wrong values).

@@ -43,10 +43,22 @@ bool available()
     return true;
 #endif
 }
-void start() { g_on.store(true, std::memory_order_relaxed); }
-void stop() { g_on.store(false, std::memory_order_relaxed); }
-std::uint64_t count() { return g_count.load(std::memory_order_relaxed); }
-void reset() { g_count.store(0, std::memory_order_relaxed); }
+void start()
+{
+    g_on.store(true, std::memory_order_relaxed);
+}
+void stop()
+{
+    g_on.store(false, std::memory_order_relaxed);
+}
+std::uint64_t count()
+{
+    return g_count.load(std::memory_order_relaxed);
+}
+void reset()
+{
+    g_count.store(0, std::memory_order_relaxed);
+}
 } // namespace MallocCount
 
 #ifndef ADS_BENCH_NO_MALLOC_HOOK

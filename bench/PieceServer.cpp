@@ -25,8 +25,7 @@ const auto kLifetime = std::chrono::minutes(10);
 void pause(int us)
 {
     timespec t{us / 1000000, long(us % 1000000) * 1000};
-    while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
-    }
+    while (::nanosleep(&t, &t) != 0 && errno == EINTR) { }
 }
 
 bool sendAll(int fd, const char *at, std::size_t n)
@@ -67,7 +66,8 @@ bool PieceServer::start(const std::vector<std::size_t> &cuts, int pauseUs)
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     at.sin_port = 0;
     socklen_t len = sizeof at;
-    if (::bind(m_listen, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0 || ::listen(m_listen, kMaxPeers) != 0
+    if (::bind(m_listen, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0
+        || ::listen(m_listen, kMaxPeers) != 0
         || ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&at), &len) != 0) {
         ::close(m_listen);
         m_listen = -1;

@@ -46,7 +46,7 @@ private:
     int m_listen = -1;
     std::uint16_t m_port = 0;
     std::vector<Peer> m_peers;
-    std::vector<char> m_inbox;  // one request per peer
+    std::vector<char> m_inbox; // one request per peer
     std::vector<char> m_reply;
     std::atomic<bool> m_stop{false};
     std::atomic<std::uint64_t> m_served{0};

@@ -7,12 +7,12 @@
 
 struct Figures {
     int calls = 0;
-    int failures = 0;       // calls that did not report success
+    int failures = 0; // calls that did not report success
     double medianUs = 0;
     double p99Us = 0;
     double maxUs = 0;
     double callsPerSecond = 0;
-    double cpuUsPerCall = 0;  // this process only
+    double cpuUsPerCall = 0; // this process only
     double allocsPerCall = 0;
     bool valid() const { return calls > 0; }
 };

@@ -24,7 +24,8 @@ void onStopSignal(int)
 
 void installSignals()
 {
-    struct sigaction stop {};
+    struct sigaction stop {
+    };
     stop.sa_handler = onStopSignal;
     sigemptyset(&stop.sa_mask);
     ::sigaction(SIGINT, &stop, nullptr);
@@ -59,9 +60,10 @@ int main(int argc, char **argv)
     const QString pluginPath = options.pluginPath.isEmpty()
                                    ? PluginHandle::besideProgram(QCoreApplication::applicationFilePath())
                                    : options.pluginPath;
-    const QString simPath = options.simPath.isEmpty()
-                                ? QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ads-sim"))
-                                : options.simPath;
+    const QString simPath =
+        options.simPath.isEmpty()
+            ? QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ads-sim"))
+            : options.simPath;
 
     PluginHandle plugin;
     if (!plugin.load(pluginPath))
@@ -92,7 +94,8 @@ int main(int argc, char **argv)
         QFile out(options.jsonPath);
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)
             || out.write(QJsonDocument(report.toJson()).toJson()) < 0 || !out.flush())
-            return complain(QStringLiteral("cannot write %1: %2").arg(options.jsonPath, out.errorString()), 1);
+            return complain(QStringLiteral("cannot write %1: %2").arg(options.jsonPath, out.errorString()),
+                            1);
     }
     if (report.failures() > 0)
         return complain(QStringLiteral("%1 calls failed").arg(report.failures()), 1);

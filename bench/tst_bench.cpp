@@ -154,8 +154,8 @@ void TestBench::exchangeAssemblesReplyInPieces()
     for (std::uint32_t id = 41; id < 44; ++id) {
         RawAds::setInvokeId(request, id);
         QCOMPARE(RawAds::exchange(fd, request, reply), long(RawAds::ReadReplyHeaderSize + 16));
-        QCOMPARE(RawAds::le32(reply.data() + 34), id);           // the request's invoke id
-        QCOMPARE(RawAds::le32(reply.data() + 42), 16u);          // the length asked
+        QCOMPARE(RawAds::le32(reply.data() + 34), id); // the request's invoke id
+        QCOMPARE(RawAds::le32(reply.data() + 42), 16u); // the length asked
         QCOMPARE(QByteArray(reply.data() + 22, 2), QByteArray("\x02\x00", 2)); // a read's reply
     }
     RawAds::closeFd(fd);
@@ -364,7 +364,8 @@ void TestBench::simProcessStartsAndStops()
     if (bench.isEmpty())
         QSKIP("ADS_BENCH is not set (ctest sets it)");
     SimProcess sim;
-    QVERIFY2(sim.start(QFileInfo(bench).dir().filePath(QStringLiteral("ads-sim"))), qPrintable(sim.errorString()));
+    QVERIFY2(sim.start(QFileInfo(bench).dir().filePath(QStringLiteral("ads-sim"))),
+             qPrintable(sim.errorString()));
     QVERIFY(sim.tcpPort() > 0);
     QVERIFY(sim.serialPath().startsWith(QStringLiteral("/dev/")));
     const int fd = RawAds::connectTcp("127.0.0.1", sim.tcpPort());
@@ -382,7 +383,8 @@ void TestBench::simProcessStartsAndStops()
 void TestBench::goalsHoldAndMiss()
 {
     Report report;
-    report.rows = {tcpRow(QStringLiteral("small"), 120, 100, 1.25), tcpRow(QStringLiteral("large"), 160, 100, 1.5)};
+    report.rows = {tcpRow(QStringLiteral("small"), 120, 100, 1.25),
+                   tcpRow(QStringLiteral("large"), 160, 100, 1.5)};
     report.rows[0].allocationGoal = true;
     report.rows[0].allocBound = 1;
     report.rows[0].driver.allocsPerCall = 4;
@@ -463,7 +465,7 @@ void TestBench::tableAndFailureCount()
     QVERIFY(table.contains(QStringLiteral("2 FAILED")));
     QVERIFY(table.contains(QStringLiteral("(gap 3 ms)")));
     QVERIFY(table.contains(QStringLiteral("gap + 200.0 us"))); // a serial read against its gap
-    QVERIFY(!table.contains(QStringLiteral("scale:")));          // no scale run, no scale line
+    QVERIFY(!table.contains(QStringLiteral("scale:"))); // no scale run, no scale line
 
     report.scale.drivers = 200;
     report.scale.connected = 198;

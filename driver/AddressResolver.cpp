@@ -52,8 +52,7 @@ int AddressResolver::offset(const QString &address, AreaType area, bool *convert
     switch (area) {
     case AT_MByte:
     case AT_IByte:
-    case AT_QByte:
-        return hexNumber(rest(address), converted);
+    case AT_QByte: return hexNumber(rest(address), converted);
     case AT_MBit:
     case AT_IBit:
     case AT_QBit: {
@@ -76,8 +75,7 @@ int AddressResolver::offset(const QString &address, AreaType area, bool *convert
             return 0;
         return hexNumber(parts.at(1), converted);
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -91,21 +89,16 @@ int AddressResolver::elementWidth(int type)
     switch (type) {
     case DT_Bool:
     case DT_Int8:
-    case DT_UInt8:
-        return 1;
+    case DT_UInt8: return 1;
     case DT_Int16:
-    case DT_UInt16:
-        return 2;
+    case DT_UInt16: return 2;
     case DT_Int32:
     case DT_UInt32:
-    case DT_Float:
-        return 4;
+    case DT_Float: return 4;
     case DT_Int64:
     case DT_UInt64:
-    case DT_Double:
-        return 8;
-    default:
-        return 0;
+    case DT_Double: return 8;
+    default: return 0;
     }
 }
 

@@ -10,9 +10,9 @@
 
 enum EDebugCmdType {
     DC_StartDebug = 0, // frame trace on
-    DC_StopDebug = 1,  // frame trace off
-    DC_Version = 2,    // build stamp
-    DC_DriveName = 3   // driver name
+    DC_StopDebug = 1, // frame trace off
+    DC_Version = 2, // build stamp
+    DC_DriveName = 3 // driver name
 };
 
 class CDriveBaseClass

@@ -39,16 +39,10 @@ QString LibBeckhoff_ADS::getversion_number()
 QString LibBeckhoff_ADS::DebugCmd(EDebugCmdType cmd)
 {
     switch (cmd) {
-    case DC_StartDebug:
-        adsLink.debugFlag = true;
-        return QStringLiteral("StartDebug");
-    case DC_StopDebug:
-        adsLink.debugFlag = false;
-        return QStringLiteral("StopDebug");
-    case DC_Version:
-        return BuildStamp::current();
-    case DC_DriveName:
-        return getDriveName();
+    case DC_StartDebug: adsLink.debugFlag = true; return QStringLiteral("StartDebug");
+    case DC_StopDebug: adsLink.debugFlag = false; return QStringLiteral("StopDebug");
+    case DC_Version: return BuildStamp::current();
+    case DC_DriveName: return getDriveName();
     }
     return QString();
 }
@@ -79,8 +73,7 @@ int LibBeckhoff_ADS::ConnectDrive(QString connectionText)
             return -1;
         return adsLink.EthConnectDrive(ethIp, ethPort);
     }
-    case ConnectionText::NoForm:
-        break;
+    case ConnectionText::NoForm: break;
     }
     return -4;
 }
@@ -213,7 +206,8 @@ int LibBeckhoff_ADS::resultOfLink(int linkResult)
 
 // ---------------------------------------------------------------- symbols
 
-int LibBeckhoff_ADS::locateSymbol(const QString &name, DataType type, int count, Target *target, bool *fromCache)
+int LibBeckhoff_ADS::locateSymbol(const QString &name, DataType type, int count, Target *target,
+                                  bool *fromCache)
 {
     SymbolEntry entry;
     const auto cached = symbolCache.constFind(name);
@@ -222,8 +216,9 @@ int LibBeckhoff_ADS::locateSymbol(const QString &name, DataType type, int count,
         entry = *cached;
     } else {
         QByteArray answer;
-        const int rc = adsLink.ReadWrite_area(amsPort, SymbolEntry::LookupGroup, 0, SymbolEntry::LookupReadLength,
-                                              SymbolEntry::lookupData(name), &answer, name);
+        const int rc =
+            adsLink.ReadWrite_area(amsPort, SymbolEntry::LookupGroup, 0, SymbolEntry::LookupReadLength,
+                                   SymbolEntry::lookupData(name), &answer, name);
         if (rc != 0)
             return resultOfLink(rc);
         if (!SymbolEntry::parse(answer, &entry))
@@ -297,10 +292,10 @@ QVariant LibBeckhoff_ADS::decode(DataType type, const QByteArray &bytes, int cou
     }
 }
 
-#define ADS_DECODER(name, T)                                                                  \
-    QVariant LibBeckhoff_ADS::name(const QByteArray &bytes, int count)                        \
-    {                                                                                         \
-        return ValueCodec::decode<T>(bytes, count);                                          \
+#define ADS_DECODER(name, T)                                                                                 \
+    QVariant LibBeckhoff_ADS::name(const QByteArray &bytes, int count)                                       \
+    {                                                                                                        \
+        return ValueCodec::decode<T>(bytes, count);                                                          \
     }
 
 ADS_DECODER(set_variant_bool, bool)
@@ -342,8 +337,8 @@ CLabelVariable LibBeckhoff_ADS::WriteVariable(QString address, DataType type, CL
     return value;
 }
 
-void LibBeckhoff_ADS::Write_D(int indexOffset, DataType type, int count, CLabelVariable &value, int indexGroup,
-                              const QString &address)
+void LibBeckhoff_ADS::Write_D(int indexOffset, DataType type, int count, CLabelVariable &value,
+                              int indexGroup, const QString &address)
 {
     if (const int refused = valueRefusal(type, count, value)) {
         value.resultCode = refused;
@@ -388,11 +383,11 @@ void LibBeckhoff_ADS::encode(DataType type, const CLabelVariable &value, int cou
     }
 }
 
-#define ADS_ENCODER(name, T)                                                                  \
-    int LibBeckhoff_ADS::name(const CLabelVariable &value, int count, QByteArray *out)        \
-    {                                                                                         \
-        ValueCodec::encode<T>(value.value, count, out);                                      \
-        return 0;                                                                             \
+#define ADS_ENCODER(name, T)                                                                                 \
+    int LibBeckhoff_ADS::name(const CLabelVariable &value, int count, QByteArray *out)                       \
+    {                                                                                                        \
+        ValueCodec::encode<T>(value.value, count, out);                                                      \
+        return 0;                                                                                            \
     }
 
 ADS_ENCODER(Wset_variant_bool, bool)

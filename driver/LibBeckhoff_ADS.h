@@ -40,7 +40,8 @@ public:
     int getBytelen(DataType type, int count);
 
     // One exchange each, after the checks of ReadVariable / WriteVariable.
-    CLabelVariable Read_data(int indexOffset, DataType type, int count, int indexGroup, const QString &address);
+    CLabelVariable Read_data(int indexOffset, DataType type, int count, int indexGroup,
+                             const QString &address);
     // Writes the elements of `value` and records the outcome in it: its
     // result code and, on success, its time stamp.
     void Write_D(int indexOffset, DataType type, int count, CLabelVariable &value, int indexGroup,

@@ -35,9 +35,9 @@ private:
     static QList<T> sizedList(int count);
 
     template <typename T>
-    using Bits = std::conditional_t<sizeof(T) == 1, quint8,
-                 std::conditional_t<sizeof(T) == 2, quint16,
-                 std::conditional_t<sizeof(T) == 4, quint32, quint64>>>;
+    using Bits = std::conditional_t<
+        sizeof(T) == 1, quint8,
+        std::conditional_t<sizeof(T) == 2, quint16, std::conditional_t<sizeof(T) == 4, quint32, quint64>>>;
 
     template <typename T>
     static T fromBits(Bits<T> bits)

@@ -12,7 +12,8 @@ int AdsctlCommands::info(CDriveBaseClass *driver, QTextStream &out)
     return 0;
 }
 
-int AdsctlCommands::read(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out, QTextStream &err)
+int AdsctlCommands::read(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out,
+                         QTextStream &err)
 {
     const CLabelVariable r = driver->ReadVariable(options.address, options.type, options.count);
     if (r.resultCode == CLabelVariable::RC_Success) {

@@ -14,7 +14,8 @@ class AdsctlCommands
 public:
     static int info(CDriveBaseClass *driver, QTextStream &out);
     // The elements on `out`, the driver's result on `err`.
-    static int read(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out, QTextStream &err);
+    static int read(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out,
+                    QTextStream &err);
     static int write(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &err);
 };
 

@@ -32,8 +32,9 @@ struct Parser {
 
     bool option(const QString &name, const QStringList &args, int *i)
     {
-        const QStringList withValue = {QStringLiteral("plugin"), QStringLiteral("connect"), QStringLiteral("ams-port"),
-                                       QStringLiteral("every"), QStringLiteral("times")};
+        const QStringList withValue = {QStringLiteral("plugin"), QStringLiteral("connect"),
+                                       QStringLiteral("ams-port"), QStringLiteral("every"),
+                                       QStringLiteral("times")};
         const QStringList flags = {QStringLiteral("trace"), QStringLiteral("json"), QStringLiteral("help")};
         QString key = name;
         QString value;
@@ -101,7 +102,8 @@ struct Parser {
             return fail(QStringLiteral("%1 takes at most ADDRESS TYPE COUNT; '%2' is one too many")
                             .arg(command, positional.at(4)));
         if (positional.size() == 4 && !decimal(positional.at(3), 1, 2147483647, &o.count))
-            return fail(QStringLiteral("count '%1' is not a whole number of 1 or more").arg(positional.at(3)));
+            return fail(
+                QStringLiteral("count '%1' is not a whole number of 1 or more").arg(positional.at(3)));
         return true;
     }
 

@@ -22,7 +22,7 @@ public:
 
     QString pluginPath; // empty: the plug-in beside the program
     QString connectText; // empty: a simulated controller in this process
-    int amsPort = 0;     // 0: the driver's default
+    int amsPort = 0; // 0: the driver's default
     bool trace = false;
     bool json = false;
     int everyMs = 500;

@@ -5,10 +5,10 @@
 #include "SimController.h"
 
 namespace {
-void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
+void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
 } // namespace
 
-DriverSession::DriverSession(QTextStream &err) : m_err(err) {}
+DriverSession::DriverSession(QTextStream &err) : m_err(err) { }
 
 DriverSession::~DriverSession()
 {
@@ -53,7 +53,8 @@ bool DriverSession::connect(const AdsctlOptions &options)
     if (options.amsPort != 0) {
         const int set = m_driver->SetConnectPar(QString::number(options.amsPort));
         if (set != options.amsPort) {
-            m_err << "adsctl: the driver took AMS port " << set << " instead of " << options.amsPort << Qt::endl;
+            m_err << "adsctl: the driver took AMS port " << set << " instead of " << options.amsPort
+                  << Qt::endl;
             return false;
         }
     }

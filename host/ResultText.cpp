@@ -8,7 +8,8 @@ const char *resultMeaning(int code)
     switch (code) {
     case CLabelVariable::RC_Success: return "success";
     case CLabelVariable::RC_NotDone: return "not done";
-    case CLabelVariable::RC_TypeNotHandled: return "data type not handled, or the value is not a list of that type";
+    case CLabelVariable::RC_TypeNotHandled:
+        return "data type not handled, or the value is not a list of that type";
     case CLabelVariable::RC_NoArea: return "the address names no known area or does not parse";
     case CLabelVariable::RC_CountBelowOne: return "count below 1";
     case CLabelVariable::RC_BadOffsetOrCount:

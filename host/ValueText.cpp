@@ -4,13 +4,13 @@
 
 #include <charconv>
 #include <cmath>
-#include <system_error>
 #include <limits>
+#include <system_error>
 #include <type_traits>
 
 namespace {
-const char *const kNames[] = {nullptr, "bool", "int8", "uint8", "int16", "uint16", "int32",
-                              "uint32", "float", "int64", "uint64", "double"};
+const char *const kNames[] = {nullptr, "bool",   "int8",  "uint8", "int16",  "uint16",
+                              "int32", "uint32", "float", "int64", "uint64", "double"};
 
 // ---------------------------------------------------------------- parsing
 
@@ -22,7 +22,8 @@ bool wholeNumber(const QString &text, bool *negative, quint64 *magnitude)
     if (!m.hasMatch())
         return false;
     const QString digits = m.captured(2);
-    const bool hex = digits.size() > 1 && (digits.at(1) == QLatin1Char('x') || digits.at(1) == QLatin1Char('X'));
+    const bool hex =
+        digits.size() > 1 && (digits.at(1) == QLatin1Char('x') || digits.at(1) == QLatin1Char('X'));
     bool ok = false;
     *magnitude = hex ? digits.mid(2).toULongLong(&ok, 16) : digits.toULongLong(&ok, 10);
     *negative = m.captured(1) == QLatin1String("-");
@@ -65,7 +66,8 @@ bool parseOne(const QString &text, T *out, QString *why)
         T v{};
         const std::from_chars_result r = std::from_chars(begin, end, v);
         if (r.ec == std::errc::result_out_of_range && r.ptr == end) {
-            *why = QStringLiteral("does not fit a %1").arg(QLatin1String(sizeof(T) == 4 ? "float" : "double"));
+            *why =
+                QStringLiteral("does not fit a %1").arg(QLatin1String(sizeof(T) == 4 ? "float" : "double"));
             return false;
         }
         if (r.ec != std::errc() || r.ptr != end || latin.isEmpty()) {
@@ -217,9 +219,7 @@ QVariant ValueText::parse(DataType type, const QStringList &texts, QString *erro
     case DT_Int64: return parseList<long long>(type, texts, error);
     case DT_UInt64: return parseList<unsigned long long>(type, texts, error);
     case DT_Double: return parseList<double>(type, texts, error);
-    default:
-        *error = QStringLiteral("no values of this type");
-        return QVariant();
+    default: *error = QStringLiteral("no values of this type"); return QVariant();
     }
 }
 

@@ -6,7 +6,8 @@
 
 #include <QDateTime>
 
-WatchLoop::WatchLoop(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out, QTextStream &err)
+WatchLoop::WatchLoop(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out,
+                     QTextStream &err)
     : m_driver(driver), m_options(options), m_out(out), m_err(err)
 {
     m_timer.setSingleShot(true);
@@ -59,8 +60,8 @@ void WatchLoop::readOnce()
 
     // Nothing more can be read once the link is down: the driver does not
     // reconnect by itself.
-    const bool done = m_stopping || r.resultCode == CLabelVariable::RC_LinkDown ||
-                      (m_options.times > 0 && m_reads >= m_options.times);
+    const bool done = m_stopping || r.resultCode == CLabelVariable::RC_LinkDown
+                      || (m_options.times > 0 && m_reads >= m_options.times);
     if (done)
         m_loop.quit();
     else

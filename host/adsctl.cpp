@@ -34,10 +34,8 @@ int main(int argc, char **argv)
         return 1;
 
     switch (options.command) {
-    case AdsctlOptions::Read:
-        return AdsctlCommands::read(session.driver(), options, out, err);
-    case AdsctlOptions::Write:
-        return AdsctlCommands::write(session.driver(), options, err);
+    case AdsctlOptions::Read: return AdsctlCommands::read(session.driver(), options, out, err);
+    case AdsctlOptions::Write: return AdsctlCommands::write(session.driver(), options, err);
     case AdsctlOptions::Watch: {
         WatchLoop watch(session.driver(), options, out, err);
         StopSignals stop;
@@ -48,7 +46,6 @@ int main(int argc, char **argv)
         QObject::connect(&stop, &StopSignals::stopRequested, &watch, &WatchLoop::stop);
         return watch.run();
     }
-    default:
-        return 2;
+    default: return 2;
     }
 }

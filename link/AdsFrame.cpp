@@ -42,8 +42,8 @@ void AdsFrame::header(char *h, const QByteArray &netId, int amsPort, quint16 com
     putLe32(h + 34, invokeId);
 }
 
-QByteArray AdsFrame::readRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
-                                 quint32 indexGroup, quint32 indexOffset, quint32 length)
+QByteArray AdsFrame::readRequest(const QByteArray &netId, int amsPort, quint32 invokeId, quint32 indexGroup,
+                                 quint32 indexOffset, quint32 length)
 {
     char p[ReadRequestSize];
     header(p, netId, amsPort, CmdRead, invokeId, 12);
@@ -53,9 +53,8 @@ QByteArray AdsFrame::readRequest(const QByteArray &netId, int amsPort, quint32 i
     return QByteArray(p, ReadRequestSize);
 }
 
-QByteArray AdsFrame::writeRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
-                                  quint32 indexGroup, quint32 indexOffset, const QByteArray &data,
-                                  int length)
+QByteArray AdsFrame::writeRequest(const QByteArray &netId, int amsPort, quint32 invokeId, quint32 indexGroup,
+                                  quint32 indexOffset, const QByteArray &data, int length)
 {
     const int n = qMax(0, length);
     char p[ReadRequestSize];
@@ -94,12 +93,9 @@ qint64 AdsFrame::expectedReplySize(const QByteArray &request)
 {
     switch (commandOf(request)) {
     case CmdRead:
-    case CmdReadWrite:
-        return ReadReplyHeaderSize + qint64(le32At(request, 46));
-    case CmdWrite:
-        return WriteReplySize;
-    default:
-        return HeaderSize;
+    case CmdReadWrite: return ReadReplyHeaderSize + qint64(le32At(request, 46));
+    case CmdWrite: return WriteReplySize;
+    default: return HeaderSize;
     }
 }
 

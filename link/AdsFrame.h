@@ -13,10 +13,10 @@ public:
         TcpHeaderSize = 6,
         AmsHeaderSize = 32,
         HeaderSize = TcpHeaderSize + AmsHeaderSize, // 38
-        ReadRequestSize = HeaderSize + 12,          // 50
-        WriteReplySize = HeaderSize + 4,            // 42
-        ReadReplyHeaderSize = HeaderSize + 8,       // 46: result and length before the data
-        ReadWriteRequestSize = HeaderSize + 16      // 54, and the write data after it
+        ReadRequestSize = HeaderSize + 12, // 50
+        WriteReplySize = HeaderSize + 4, // 42
+        ReadReplyHeaderSize = HeaderSize + 8, // 46: result and length before the data
+        ReadWriteRequestSize = HeaderSize + 16 // 54, and the write data after it
     };
     enum Command : quint16 { CmdRead = 2, CmdWrite = 3, CmdReadWrite = 9 };
     // Offsets of the fields a reply is checked by.
@@ -34,12 +34,11 @@ public:
     // The target NetId: the four parts of the IP text (missing parts 0) then 1.1.
     static QByteArray targetNetId(const QString &ipText);
 
-    static QByteArray readRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
-                                  quint32 indexGroup, quint32 indexOffset, quint32 length);
+    static QByteArray readRequest(const QByteArray &netId, int amsPort, quint32 invokeId, quint32 indexGroup,
+                                  quint32 indexOffset, quint32 length);
     // Carries exactly `length` data bytes: those of `data`, zero-filled if it is shorter.
-    static QByteArray writeRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
-                                   quint32 indexGroup, quint32 indexOffset, const QByteArray &data,
-                                   int length);
+    static QByteArray writeRequest(const QByteArray &netId, int amsPort, quint32 invokeId, quint32 indexGroup,
+                                   quint32 indexOffset, const QByteArray &data, int length);
 
     // Writes `writeData`, then reads up to `readLength` bytes back, in one exchange.
     static QByteArray readWriteRequest(const QByteArray &netId, int amsPort, quint32 invokeId,

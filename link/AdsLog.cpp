@@ -7,15 +7,14 @@
 QString AdsLog::exchangeLine(const char *pattern, const Context &c, const QByteArray &bytes)
 {
     return QString::fromUtf8(pattern).arg(c.host, QString::number(c.tcpPort), QString::number(c.amsPort),
-                                         c.varName, QString::number(c.byteLength),
-                                         QString::fromLatin1(bytes.toHex()));
+                                          c.varName, QString::number(c.byteLength),
+                                          QString::fromLatin1(bytes.toHex()));
 }
 
 QString AdsLog::areaLine(const char *pattern, const Context &c, const QByteArray &bytes)
 {
     return QString::fromUtf8(pattern).arg(c.host, QString::number(c.tcpPort), c.varName,
-                                         QString::number(c.byteLength),
-                                         QString::fromLatin1(bytes.toHex()));
+                                          QString::number(c.byteLength), QString::fromLatin1(bytes.toHex()));
 }
 
 QString AdsLog::readCommand(const Context &c, const QByteArray &frame)

@@ -70,11 +70,8 @@ AdsReplyCheck::Result AdsReplyCheck::checkWrite(Delivery delivery, const QByteAr
 int AdsReplyCheck::linkResult(Verdict verdict)
 {
     switch (verdict) {
-    case Accepted:
-        return 0;
-    case NoReply:
-        return -2;
-    default:
-        return -1;
+    case Accepted: return 0;
+    case NoReply: return -2;
+    default: return -1;
     }
 }

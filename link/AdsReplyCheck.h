@@ -10,9 +10,9 @@ public:
     // What the exchange handed over.
     enum Delivery {
         CompleteFrame, // a whole frame carrying the request's invoke id
-        Incomplete,    // bytes that are not a whole acceptable frame (cut, too long, link lost)
-        Nothing,       // no byte at all
-        OnlyStrangers  // only frames that answer other requests
+        Incomplete, // bytes that are not a whole acceptable frame (cut, too long, link lost)
+        Nothing, // no byte at all
+        OnlyStrangers // only frames that answer other requests
     };
     enum Verdict { Accepted, NoReply, WrongLength, ErrorCode, WrongSequence, StrangersOnly };
 

@@ -25,8 +25,9 @@ const int kKeptBufferBytes = 1024 * 1024;
 
 CmdBeckhoff_ADS::CmdBeckhoff_ADS(QObject *parent)
     : QObject(parent), debugFlag(false), tcpSocket(nullptr), serialTimer(nullptr), serialPort(nullptr),
-      frameGapMs(2), tcpPort(0), invokeId(0), active(NoTransport), errorCode(0), targetNetId(AdsFrame::targetNetId(QString())),
-      exchanging(false), replyState(ReplyFramer::NeedMore), waitLoop(nullptr)
+      frameGapMs(2), tcpPort(0), invokeId(0), active(NoTransport), errorCode(0),
+      targetNetId(AdsFrame::targetNetId(QString())), exchanging(false), replyState(ReplyFramer::NeedMore),
+      waitLoop(nullptr)
 {
 }
 
@@ -130,8 +131,7 @@ int CmdBeckhoff_ADS::serialConnectDrive(QString portName, int baud, int dataBits
     serialPort->setFlowControl(QSerialPort::NoFlowControl);
     if (line.frameGapMs() > 0)
         frameGapMs = line.frameGapMs();
-    connect(serialPort, &QIODevice::readyRead, this, &CmdBeckhoff_ADS::serialreadyRead,
-            Qt::UniqueConnection);
+    connect(serialPort, &QIODevice::readyRead, this, &CmdBeckhoff_ADS::serialreadyRead, Qt::UniqueConnection);
     connect(serialPort, &QSerialPort::errorOccurred, this, &CmdBeckhoff_ADS::serialError,
             Qt::UniqueConnection);
     if (!serialTimer) {
@@ -197,24 +197,18 @@ void CmdBeckhoff_ADS::serialError(QSerialPort::SerialPortError error)
 int CmdBeckhoff_ADS::DisConnectDrive()
 {
     switch (active) {
-    case TcpTransport:
-        return EthDisConnectDrive();
-    case SerialTransport:
-        return serialDisConnectDrive();
-    default:
-        return 1;
+    case TcpTransport: return EthDisConnectDrive();
+    case SerialTransport: return serialDisConnectDrive();
+    default: return 1;
     }
 }
 
 bool CmdBeckhoff_ADS::lineOpen() const
 {
     switch (active) {
-    case TcpTransport:
-        return tcpSocket && tcpSocket->state() == QAbstractSocket::ConnectedState;
-    case SerialTransport:
-        return serialPort && serialPort->isOpen();
-    default:
-        return false;
+    case TcpTransport: return tcpSocket && tcpSocket->state() == QAbstractSocket::ConnectedState;
+    case SerialTransport: return serialPort && serialPort->isOpen();
+    default: return false;
     }
 }
 
@@ -229,8 +223,8 @@ int CmdBeckhoff_ADS::Only_send(const QByteArray &bytes)
         // Straight to the socket: a request usually fits its send buffer, and
         // going through the socket's own buffer costs a notifier switched on
         // and off for every request. What does not fit goes the usual way.
-        const ssize_t sent = ::send(int(tcpSocket->socketDescriptor()), bytes.constData(), size_t(bytes.size()),
-                                    MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = ::send(int(tcpSocket->socketDescriptor()), bytes.constData(),
+                                    size_t(bytes.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent == bytes.size())
             return 0;
         if (sent > 0) {
@@ -307,8 +301,8 @@ bool CmdBeckhoff_ADS::refuseRequest()
     return exchanging || !lineOpen();
 }
 
-int CmdBeckhoff_ADS::Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out,
-                               int indexGroup, QString varName)
+int CmdBeckhoff_ADS::Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,
+                               QString varName)
 {
     const QByteArray frame = AdsFrame::readRequest(targetNetId, amsPort, nextInvokeId(), quint32(indexGroup),
                                                    quint32(indexOffset), quint32(byteLength));
@@ -323,9 +317,10 @@ int CmdBeckhoff_ADS::Message_parsing(QByteArray frame, QByteArray *out, int amsP
     beginExchangeLog(amsPort, varName, byteLength);
     QByteArray reply;
     const AdsReplyCheck::Delivery delivery = tracedExchange(frame, reply, true);
-    const AdsReplyCheck::Result check = AdsFrame::commandOf(frame) == AdsFrame::CmdReadWrite
-                                            ? AdsReplyCheck::checkReadWrite(delivery, frame, reply, byteLength)
-                                            : AdsReplyCheck::checkRead(delivery, frame, reply, byteLength);
+    const AdsReplyCheck::Result check =
+        AdsFrame::commandOf(frame) == AdsFrame::CmdReadWrite
+            ? AdsReplyCheck::checkReadWrite(delivery, frame, reply, byteLength)
+            : AdsReplyCheck::checkRead(delivery, frame, reply, byteLength);
     const int rc = reportCheck(check, reply, true);
     if (rc == 0 && reply.size() > AdsFrame::OffReadData)
         out->append(reply.constData() + AdsFrame::OffReadData, reply.size() - AdsFrame::OffReadData);
@@ -335,15 +330,16 @@ int CmdBeckhoff_ADS::Message_parsing(QByteArray frame, QByteArray *out, int amsP
 int CmdBeckhoff_ADS::ReadWrite_area(int amsPort, int indexGroup, int indexOffset, int readLength,
                                     const QByteArray &writeData, QByteArray *out, const QString &varName)
 {
-    const QByteArray frame = AdsFrame::readWriteRequest(targetNetId, amsPort, nextInvokeId(), quint32(indexGroup),
-                                                        quint32(indexOffset), quint32(readLength), writeData);
+    const QByteArray frame =
+        AdsFrame::readWriteRequest(targetNetId, amsPort, nextInvokeId(), quint32(indexGroup),
+                                   quint32(indexOffset), quint32(readLength), writeData);
     if (refuseRequest())
         return -3;
     return Message_parsing(frame, out, amsPort, readLength, varName);
 }
 
-int CmdBeckhoff_ADS::Write_area(int amsPort, int indexOffset, int byteLength, QByteArray data,
-                                int indexGroup, QString varName)
+int CmdBeckhoff_ADS::Write_area(int amsPort, int indexOffset, int byteLength, QByteArray data, int indexGroup,
+                                QString varName)
 {
     const QByteArray frame = AdsFrame::writeRequest(targetNetId, amsPort, nextInvokeId(), quint32(indexGroup),
                                                     quint32(indexOffset), data, byteLength);
@@ -356,13 +352,16 @@ int CmdBeckhoff_ADS::Write_area(int amsPort, int indexOffset, int byteLength, QB
 }
 
 // The exchange, with its command and response lines while the trace is on.
-AdsReplyCheck::Delivery CmdBeckhoff_ADS::tracedExchange(const QByteArray &frame, QByteArray &reply, bool isRead)
+AdsReplyCheck::Delivery CmdBeckhoff_ADS::tracedExchange(const QByteArray &frame, QByteArray &reply,
+                                                        bool isRead)
 {
     if (debugFlag)
-        AdsLog::trace(isRead ? AdsLog::readCommand(exchangeLog, frame) : AdsLog::writeCommand(exchangeLog, frame));
+        AdsLog::trace(isRead ? AdsLog::readCommand(exchangeLog, frame)
+                             : AdsLog::writeCommand(exchangeLog, frame));
     const AdsReplyCheck::Delivery delivery = SendData(frame, reply, kReplyTimeOutMs);
     if (debugFlag)
-        AdsLog::trace(isRead ? AdsLog::readResponse(exchangeLog, reply) : AdsLog::writeResponse(exchangeLog, reply));
+        AdsLog::trace(isRead ? AdsLog::readResponse(exchangeLog, reply)
+                             : AdsLog::writeResponse(exchangeLog, reply));
     return delivery;
 }
 
@@ -383,15 +382,11 @@ int CmdBeckhoff_ADS::reportCheck(const AdsReplyCheck::Result &check, const QByte
         if (isRead)
             AdsLog::warn(AdsLog::emptyReply(exchangeLog, reply));
         break;
-    case AdsReplyCheck::WrongLength:
-        AdsLog::warn(AdsLog::wrongLength(exchangeLog, reply));
-        break;
+    case AdsReplyCheck::WrongLength: AdsLog::warn(AdsLog::wrongLength(exchangeLog, reply)); break;
     case AdsReplyCheck::ErrorCode:
         AdsLog::warn(AdsLog::errorCode(exchangeLog, check.errorCode, reply));
         break;
-    case AdsReplyCheck::WrongSequence:
-        AdsLog::warn(AdsLog::wrongSequence(exchangeLog, reply));
-        break;
+    case AdsReplyCheck::WrongSequence: AdsLog::warn(AdsLog::wrongSequence(exchangeLog, reply)); break;
     case AdsReplyCheck::Accepted:
     case AdsReplyCheck::StrangersOnly: // each stranger had its line when it was dropped
         break;
@@ -411,7 +406,7 @@ void CmdBeckhoff_ADS::warnStranger(const QByteArray &head, ReplyFramer::Stranger
 
 void CmdBeckhoff_ADS::dropStaleBytes()
 {
-    QIODevice *device = active == TcpTransport ? static_cast<QIODevice *>(tcpSocket)
+    QIODevice *device = active == TcpTransport      ? static_cast<QIODevice *>(tcpSocket)
                         : active == SerialTransport ? static_cast<QIODevice *>(serialPort)
                                                     : nullptr;
     if (serialTimer)
@@ -462,8 +457,8 @@ AdsReplyCheck::Delivery CmdBeckhoff_ADS::SendData(const QByteArray &request, QBy
 
     AdsReplyCheck::Delivery delivery;
     if (replyState != ReplyFramer::NeedMore) {
-        delivery = replyState == ReplyFramer::FrameReady ? AdsReplyCheck::CompleteFrame
-                                                         : AdsReplyCheck::Incomplete;
+        delivery =
+            replyState == ReplyFramer::FrameReady ? AdsReplyCheck::CompleteFrame : AdsReplyCheck::Incomplete;
         if (framer.frameSize() == recvBuffer.size()) {
             // Shared, not copied: the next exchange skips it as a frame it has seen.
             reply = recvBuffer;

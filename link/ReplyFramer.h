@@ -21,9 +21,9 @@ class ReplyFramer
 {
 public:
     enum State {
-        NeedMore,   // no frame of ours yet
+        NeedMore, // no frame of ours yet
         FrameReady, // a complete frame of ours starts the buffer: frameSize() bytes
-        Oversized   // a frame of ours announces more than the largest acceptable reply
+        Oversized // a frame of ours announces more than the largest acceptable reply
     };
     // Why a stranger was skipped.
     enum StrangerKind { OtherInvokeId, TooShortForId, Noise };

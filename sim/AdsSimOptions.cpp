@@ -65,8 +65,9 @@ AdsSimOptions AdsSimOptions::parse(const QStringList &arguments)
         return o;
     }
     if (p.isSet(listen) && !listenText(p.value(listen), &o.listenAddress, &o.listenPort)) {
-        o.error = QStringLiteral("--listen wants ADDR:PORT with an IP address and a port 0 to 65535, not '%1'")
-                      .arg(p.value(listen));
+        o.error =
+            QStringLiteral("--listen wants ADDR:PORT with an IP address and a port 0 to 65535, not '%1'")
+                .arg(p.value(listen));
         return o;
     }
     quint64 n = 0;
@@ -79,7 +80,8 @@ AdsSimOptions AdsSimOptions::parse(const QStringList &arguments)
     }
     if (p.isSet(delay)) {
         if (!number(p.value(delay), 3600000, &n)) {
-            o.error = QStringLiteral("--delay-ms wants milliseconds 0 to 3600000, not '%1'").arg(p.value(delay));
+            o.error =
+                QStringLiteral("--delay-ms wants milliseconds 0 to 3600000, not '%1'").arg(p.value(delay));
             return o;
         }
         o.delayMs = int(n);

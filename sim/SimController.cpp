@@ -43,7 +43,8 @@ bool SimController::startPty()
 {
     ensureThread();
     QString path;
-    QMetaObject::invokeMethod(m_server, [&]() { path = m_server->openPty(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_server, [&]() { path = m_server->openPty(); }, Qt::BlockingQueuedConnection);
     m_ptyPath = path;
     return !path.isEmpty();
 }
@@ -60,5 +61,6 @@ QString SimController::serialConnectionText() const
 
 void SimController::dropConnections()
 {
-    QMetaObject::invokeMethod(m_server, [this]() { m_server->closeConnections(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_server, [this]() { m_server->closeConnections(); }, Qt::BlockingQueuedConnection);
 }

@@ -6,20 +6,20 @@
 #include <QList>
 
 struct SimFault {
-    int delayMs = 0;            // answer this late
-    QList<int> splitAt;         // send the reply in pieces, cut at these offsets
-    int pauseMs = 0;            // between pieces
+    int delayMs = 0; // answer this late
+    QList<int> splitAt; // send the reply in pieces, cut at these offsets
+    int pauseMs = 0; // between pieces
     bool otherInvokeId = false; // answer with the request's invoke id + 0x10000 + 1
-    quint32 amsError = 0;       // AMS error code in the header
-    quint32 adsResult = 0;      // ADS result in the data
-    int truncateBy = 0;         // drop bytes from the end, lengths adjusted to match
-    int cutBy = 0;              // drop bytes from the end, lengths as for the whole reply
-    int padBy = 0;              // add zero bytes at the end, lengths adjusted to match
-    qint64 announce = -1;       // force the AMS/TCP length field to this value
-    bool noAnswer = false;      // never answer
-    int closeAfter = -1;        // close the connection after this many reply bytes
-    QByteArray before;          // bytes sent just before the reply, unasked
-    QByteArray rawReply;        // send these bytes instead of the reply
+    quint32 amsError = 0; // AMS error code in the header
+    quint32 adsResult = 0; // ADS result in the data
+    int truncateBy = 0; // drop bytes from the end, lengths adjusted to match
+    int cutBy = 0; // drop bytes from the end, lengths as for the whole reply
+    int padBy = 0; // add zero bytes at the end, lengths adjusted to match
+    qint64 announce = -1; // force the AMS/TCP length field to this value
+    bool noAnswer = false; // never answer
+    int closeAfter = -1; // close the connection after this many reply bytes
+    QByteArray before; // bytes sent just before the reply, unasked
+    QByteArray rawReply; // send these bytes instead of the reply
 
     bool shapesReply() const
     {

@@ -42,7 +42,8 @@ quint32 SimImage::read(quint32 group, quint32 offset, quint32 length, QByteArray
         for (quint32 i = 0; i < length; ++i) {
             const quint64 bit = quint64(offset) + i;
             const quint64 byte = bit / 8;
-            out->data()[i] = byte < quint64(image.size()) ? char((quint8(image.at(int(byte))) >> (bit % 8)) & 1) : 0;
+            out->data()[i] =
+                byte < quint64(image.size()) ? char((quint8(image.at(int(byte))) >> (bit % 8)) & 1) : 0;
         }
         return NoError;
     }

@@ -95,7 +95,8 @@ QList<SimImageFile::Entry> SimImageFile::parse(const QByteArray &text, QString *
         // The controller refuses to grow an image past this; say so here
         // rather than start with memory the file did not describe.
         if (quint64(e.offset) + quint64(e.bytes.size()) > quint64(SimImage::kMaxImageBytes))
-            return fail(QStringLiteral("ends past the %1 bytes an image can hold").arg(SimImage::kMaxImageBytes));
+            return fail(
+                QStringLiteral("ends past the %1 bytes an image can hold").arg(SimImage::kMaxImageBytes));
         entries.append(e);
     }
     error->clear();

@@ -33,8 +33,8 @@ QByteArray SimProtocol::replyFrame(const QByteArray &request, quint32 amsError, 
     char p[kHeader] = {0};
     const char *q = request.constData();
     putLe32(p + 2, quint32(32 + data.size()));
-    memcpy(p + 6, q + 14, 8);  // target: the requester
-    memcpy(p + 14, q + 6, 8);  // source: this controller
+    memcpy(p + 6, q + 14, 8); // target: the requester
+    memcpy(p + 14, q + 6, 8); // source: this controller
     memcpy(p + 22, q + 22, 2); // command id
     putLe16(p + 24, kStateResponse);
     putLe32(p + 26, quint32(data.size()));
@@ -67,8 +67,8 @@ QByteArray SimProtocol::lookup(const QByteArray &request, const SimSymbols &symb
     return readReply(request, 0, entry);
 }
 
-QByteArray SimProtocol::answer(const QByteArray &request, SimImage &image, const SimSymbols &symbols, int amsPort,
-                               const SimFault &fault)
+QByteArray SimProtocol::answer(const QByteArray &request, SimImage &image, const SimSymbols &symbols,
+                               int amsPort, const SimFault &fault)
 {
     if (request.size() < kHeader)
         return QByteArray();

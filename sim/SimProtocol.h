@@ -25,8 +25,8 @@ public:
 
     // Answers one request frame against `image` as a controller on AMS port
     // `amsPort` does. `fault` may add an AMS error or an ADS result.
-    static QByteArray answer(const QByteArray &request, SimImage &image, const SimSymbols &symbols, int amsPort,
-                             const SimFault &fault);
+    static QByteArray answer(const QByteArray &request, SimImage &image, const SimSymbols &symbols,
+                             int amsPort, const SimFault &fault);
 
     // Applies the reply-shaping parts of `fault` to a well-formed reply.
     static QByteArray shape(const QByteArray &reply, const SimFault &fault);

@@ -8,7 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-SimPty::SimPty(QObject *parent) : QObject(parent) {}
+SimPty::SimPty(QObject *parent) : QObject(parent) { }
 
 SimPty::~SimPty()
 {

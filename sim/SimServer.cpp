@@ -14,7 +14,7 @@ namespace {
 const qint64 kMaxRequest = 64 * 1024 * 1024;
 } // namespace
 
-SimServer::SimServer(QObject *parent) : QObject(parent) {}
+SimServer::SimServer(QObject *parent) : QObject(parent) { }
 
 SimServer::~SimServer() = default;
 
@@ -152,7 +152,8 @@ QString SimServer::openPty()
         }
         SimPty *pty = m_pty;
         connect(pty, &SimPty::received, this, [this, pty](const QByteArray &bytes) {
-            onBytes(pty, bytes, [pty](const QByteArray &b) { pty->write(b); }, [pty]() { pty->close(); });
+            onBytes(
+                pty, bytes, [pty](const QByteArray &b) { pty->write(b); }, [pty]() { pty->close(); });
         });
     }
     if (!m_pty->isOpen() && !m_pty->open())
@@ -303,7 +304,10 @@ void SimServer::logRequest(const QByteArray &request, const QByteArray &reply, b
     using WireBytes::le16At;
     using WireBytes::le32At;
     const quint16 command = le16At(request, 22);
-    const char *name = command == 2 ? "read" : command == 3 ? "write" : command == 9 ? "readwrite" : "command";
+    const char *name = command == 2   ? "read"
+                       : command == 3 ? "write"
+                       : command == 9 ? "readwrite"
+                                      : "command";
     QString line = QStringLiteral("%1 id=%2 group=0x%3 offset=0x%4 length=%5")
                        .arg(QLatin1String(name))
                        .arg(le32At(request, 34))

@@ -9,7 +9,7 @@
 
 int StopSignals::s_pipe[2] = {-1, -1};
 
-StopSignals::StopSignals(QObject *parent) : QObject(parent) {}
+StopSignals::StopSignals(QObject *parent) : QObject(parent) { }
 
 StopSignals::~StopSignals()
 {

@@ -31,8 +31,9 @@ int refuse(const QString &message)
 
 QString hostText(const QHostAddress &address)
 {
-    return address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]").arg(address.toString())
-                                                               : address.toString();
+    return address.protocol() == QAbstractSocket::IPv6Protocol
+               ? QStringLiteral("[%1]").arg(address.toString())
+               : address.toString();
 }
 } // namespace
 

@@ -145,18 +145,18 @@ void TestContract::everySlotInItsPlace()
 {
     CDriveBaseClass *driver = m_entry();
     QVERIFY(driver);
-    QCOMPARE(driver->getDriveName(), QStringLiteral("Beckhoff"));                 // 1
-    QCOMPARE(driver->getversion_number(), QStringLiteral("V1.0.1 20230221"));     // 2
-    QCOMPARE(driver->DebugCmd(DC_DriveName), QStringLiteral("Beckhoff"));         // 3
+    QCOMPARE(driver->getDriveName(), QStringLiteral("Beckhoff")); // 1
+    QCOMPARE(driver->getversion_number(), QStringLiteral("V1.0.1 20230221")); // 2
+    QCOMPARE(driver->DebugCmd(DC_DriveName), QStringLiteral("Beckhoff")); // 3
     QCOMPARE(driver->DebugCmd(DC_StartDebug), QStringLiteral("StartDebug"));
     QCOMPARE(driver->DebugCmd(DC_StopDebug), QStringLiteral("StopDebug"));
     QVERIFY(driver->DebugCmd(DC_Version).startsWith(QStringLiteral("v1.0.2 ")));
     QCOMPARE(driver->DebugCmd(DC_Version), driver->DebugCmd(DC_Version));
     QVERIFY(driver->DebugCmd(EDebugCmdType(4)).isNull());
     QVERIFY(driver->DebugCmd(EDebugCmdType(-1)).isNull());
-    QCOMPARE(driver->ConnectDrive(QStringLiteral("no separator")), -4);           // 4
-    QCOMPARE(driver->SetConnectPar(QStringLiteral("852")), 852);                  // 5
-    QCOMPARE(driver->DisConnectDrive(), 1);                                       // 6
+    QCOMPARE(driver->ConnectDrive(QStringLiteral("no separator")), -4); // 4
+    QCOMPARE(driver->SetConnectPar(QStringLiteral("852")), 852); // 5
+    QCOMPARE(driver->DisConnectDrive(), 1); // 6
 
     BareController controller;
     QCOMPARE(driver->SetConnectPar(QStringLiteral("851")), 851);
@@ -184,7 +184,7 @@ void TestContract::everySlotInItsPlace()
 
     QCOMPARE(driver->DisConnectDrive(), 0);
     QCOMPARE(driver->ReadVariable(QStringLiteral("MW10"), DT_Int16).resultCode, 9);
-    QCOMPARE(driver->DestroyFree(), 0);                                           // 11
+    QCOMPARE(driver->DestroyFree(), 0); // 11
     QCOMPARE(driver->DestroyFree(), 1);
     delete static_cast<QObject *>(dynamic_cast<void *>(driver));
 }

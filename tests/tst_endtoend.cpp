@@ -121,16 +121,19 @@ void TestEndToEnd::everyTypeWrittenAndReadBack_data()
     };
     const QList<Row> rows = {
         {"bool", DT_Bool, QVariant::fromValue(QList<bool>{true}), hex("01")},
-        {"bool array", DT_Bool, QVariant::fromValue(QList<bool>{true, false, true, true, false, false, false, false, true}),
+        {"bool array", DT_Bool,
+         QVariant::fromValue(QList<bool>{true, false, true, true, false, false, false, false, true}),
          hex("01 00 01 01 00 00 00 00 01")},
         {"int8", DT_Int8, QVariant::fromValue(QList<char>{-128}), hex("80")},
         {"int8 array", DT_Int8, QVariant::fromValue(QList<char>{-1, 0, 127}), hex("ff 00 7f")},
         {"uint8", DT_UInt8, QVariant::fromValue(QList<unsigned char>{255}), hex("ff")},
         {"int16", DT_Int16, QVariant::fromValue(QList<short>{-2}), hex("fe ff")},
-        {"int16 array", DT_Int16, QVariant::fromValue(QList<short>{4660, -32768, 32767}), hex("34 12 00 80 ff 7f")},
+        {"int16 array", DT_Int16, QVariant::fromValue(QList<short>{4660, -32768, 32767}),
+         hex("34 12 00 80 ff 7f")},
         {"uint16 array", DT_UInt16, QVariant::fromValue(QList<unsigned short>{1, 65535}), hex("01 00 ff ff")},
         {"int32", DT_Int32, QVariant::fromValue(QList<int>{1}), hex("01 00 00 00")},
-        {"int32 array", DT_Int32, QVariant::fromValue(QList<int>{INT_MIN, -1}), hex("00 00 00 80 ff ff ff ff")},
+        {"int32 array", DT_Int32, QVariant::fromValue(QList<int>{INT_MIN, -1}),
+         hex("00 00 00 80 ff ff ff ff")},
         {"uint32", DT_UInt32, QVariant::fromValue(QList<unsigned int>{4294967294u}), hex("fe ff ff ff")},
         {"float array", DT_Float, QVariant::fromValue(QList<float>{1.0f, -0.0f, FLT_MAX}),
          hex("00 00 80 3f 00 00 00 80 ff ff 7f 7f")},
@@ -202,7 +205,8 @@ void TestEndToEnd::bitsAreSingleBitsOfTheImage()
     QCOMPARE(q.resultCode, 0);
     QCOMPARE(q.value.value<QList<bool>>(), (QList<bool>{true, false, true}));
     sim->server()->writeImage(0xF020, 2, hex("02"));
-    QCOMPARE(driver->ReadVariable(QStringLiteral("IX2.1"), DT_Bool).value.value<QList<bool>>(), QList<bool>{true});
+    QCOMPARE(driver->ReadVariable(QStringLiteral("IX2.1"), DT_Bool).value.value<QList<bool>>(),
+             QList<bool>{true});
 }
 
 void TestEndToEnd::explicitFormReadsItsGroupWritesDataGroup()
@@ -213,7 +217,9 @@ void TestEndToEnd::explicitFormReadsItsGroupWritesDataGroup()
     QCOMPARE(r.value.value<QList<unsigned char>>(), (QList<unsigned char>{10, 11}));
     QCOMPARE(le32(sim->server()->requests().last(), 38), 0xF030u);
 
-    QCOMPARE(driver->WriteVariable(QStringLiteral("F030:10"), DT_UInt8, labelOf(QList<unsigned char>{7})).resultCode, 0);
+    QCOMPARE(driver->WriteVariable(QStringLiteral("F030:10"), DT_UInt8, labelOf(QList<unsigned char>{7}))
+                 .resultCode,
+             0);
     QCOMPARE(le32(sim->server()->requests().last(), 38), 0x4040u);
     QCOMPARE(driver->ReadVariable(QStringLiteral("4040:10"), DT_UInt8).value.value<QList<unsigned char>>(),
              QList<unsigned char>{7});
@@ -266,7 +272,7 @@ void TestEndToEnd::refusalsSendNothing()
         {"M.5", DT_Bool, 1, 3, 3},
         {"5:1234", DT_Int16, 1, 3, 3},
         {"MB10", DT_Double, 268435451, 5, 5}, // the reply's length would overflow an int
-        {"MB10", DataType(17), 1, -1, 2},      // a read asks for 0 bytes, a write has no encoder
+        {"MB10", DataType(17), 1, -1, 2}, // a read asks for 0 bytes, a write has no encoder
     };
     for (const Case &c : cases) {
         const QString address = QString::fromLatin1(c.address);
@@ -282,7 +288,8 @@ void TestEndToEnd::refusalsSendNothing()
             QVERIFY(r.timeStamp.isNull());
         }
         before = sim->server()->requestCount();
-        const CLabelVariable w = driver->WriteVariable(address, DataType(c.type), labelOf(QList<short>{1}), c.count);
+        const CLabelVariable w =
+            driver->WriteVariable(address, DataType(c.type), labelOf(QList<short>{1}), c.count);
         QVERIFY2(w.resultCode == c.writeCode, c.address);
         QCOMPARE(sim->server()->requestCount(), before);
         QVERIFY(w.timeStamp.isNull());
@@ -291,8 +298,10 @@ void TestEndToEnd::refusalsSendNothing()
         QCOMPARE(w.name, address);
         QCOMPARE(w.count, c.count);
     }
-    QCOMPARE(driver->WriteVariable(QStringLiteral("ZZ:10"), DT_Int16, labelOf(QList<short>{1})).resultCode, 0);
-    QCOMPARE(driver->ReadVariable(QStringLiteral("ZZ:10"), DT_Int16).resultCode, 3); // a read's group is the text
+    QCOMPARE(driver->WriteVariable(QStringLiteral("ZZ:10"), DT_Int16, labelOf(QList<short>{1})).resultCode,
+             0);
+    QCOMPARE(driver->ReadVariable(QStringLiteral("ZZ:10"), DT_Int16).resultCode,
+             3); // a read's group is the text
 
     // A type the read path cannot decode still asks for 0 bytes; the answer is 2.
     const int before = sim->server()->requestCount();
@@ -314,9 +323,11 @@ void TestEndToEnd::valuesThatCannotFillTheRequest()
     scalar.value = 5;
     QCOMPARE(driver->WriteVariable(QStringLiteral("MW0"), DT_Int32, scalar).resultCode, 2);
     QCOMPARE(driver->WriteVariable(QStringLiteral("MW0"), DT_Int32, CLabelVariable()).resultCode, 2);
-    QCOMPARE(driver->WriteVariable(QStringLiteral("MW0"), DT_String, labelOf(QList<QString>{"x"})).resultCode, 2);
+    QCOMPARE(driver->WriteVariable(QStringLiteral("MW0"), DT_String, labelOf(QList<QString>{"x"})).resultCode,
+             2);
     // Fewer elements than the count: 5.
-    QCOMPARE(driver->WriteVariable(QStringLiteral("MW0"), DT_Int16, labelOf(QList<short>{1, 2}), 3).resultCode, 5);
+    QCOMPARE(
+        driver->WriteVariable(QStringLiteral("MW0"), DT_Int16, labelOf(QList<short>{1, 2}), 3).resultCode, 5);
     QCOMPARE(sim->server()->requestCount(), before);
 }
 
@@ -331,8 +342,9 @@ void TestEndToEnd::errorsTheControllerReports()
     QCOMPARE(r.resultCode, 7);
     QVERIFY(!r.value.isValid());
     QVERIFY(r.timeStamp.isNull());
-    const QString prefix = QStringLiteral("lib[Beckhoff]报文返回错误码 127.0.0.1:%1 ID=851 MW10 len = 2 err = 0x710 msg : ")
-                               .arg(sim->tcpPort());
+    const QString prefix =
+        QStringLiteral("lib[Beckhoff]报文返回错误码 127.0.0.1:%1 ID=851 MW10 len = 2 err = 0x710 msg : ")
+            .arg(sim->tcpPort());
     QCOMPARE(log.warnings().size(), 1);
     QVERIFY2(log.warnings().first().startsWith(prefix), qPrintable(log.warnings().first()));
     const QByteArray reply = QByteArray::fromHex(log.warnings().first().mid(prefix.size()).toLatin1());
@@ -378,8 +390,10 @@ void TestEndToEnd::noReplyAndLinkDown()
     const CLabelVariable r = driver->ReadVariable(QStringLiteral("MW10"), DT_Int16);
     QCOMPARE(r.resultCode, 8);
     QVERIFY(r.timeStamp.isNull());
-    QCOMPARE(log.warnings(), QStringList{QStringLiteral("lib[Beckhoff]返回的报文长度为0 127.0.0.1:%1 ID=851 MW10 len = 2 msg : ")
-                                             .arg(sim->tcpPort())});
+    QCOMPARE(
+        log.warnings(),
+        QStringList{QStringLiteral("lib[Beckhoff]返回的报文长度为0 127.0.0.1:%1 ID=851 MW10 len = 2 msg : ")
+                        .arg(sim->tcpPort())});
     sim->server()->pushFault(silent);
     log.clear();
     QCOMPARE(driver->WriteVariable(QStringLiteral("MW10"), DT_Int16, labelOf(QList<short>{1})).resultCode, 8);
@@ -423,12 +437,15 @@ void TestEndToEnd::frameTraceLines()
     const QByteArray request = sim->server()->requests().last();
     QStringList lines = log.debugLines();
     QCOMPARE(lines.size(), 2);
-    QCOMPARE(lines.at(0), QStringLiteral("lib[Beckhoff]读命令 %1 ID=851 MW10 len = 2 msg : %2").arg(at, request.toHex()));
-    QVERIFY(lines.at(1).startsWith(QStringLiteral("lib[Beckhoff]读响应 %1 ID=851 MW10 len = 2 msg : ").arg(at)));
+    QCOMPARE(lines.at(0),
+             QStringLiteral("lib[Beckhoff]读命令 %1 ID=851 MW10 len = 2 msg : %2").arg(at, request.toHex()));
+    QVERIFY(
+        lines.at(1).startsWith(QStringLiteral("lib[Beckhoff]读响应 %1 ID=851 MW10 len = 2 msg : ").arg(at)));
     QVERIFY(lines.at(1).endsWith(QStringLiteral("02000000") + QStringLiteral("3412")));
 
     log.clear();
-    QCOMPARE(driver->WriteVariable(QStringLiteral("MW10"), DT_Int16, labelOf(QList<short>{-2})).resultCode, 0);
+    QCOMPARE(driver->WriteVariable(QStringLiteral("MW10"), DT_Int16, labelOf(QList<short>{-2})).resultCode,
+             0);
     lines = log.debugLines();
     QCOMPARE(lines.size(), 2);
     QCOMPARE(lines.at(0), QStringLiteral("lib[Beckhoff]写命令 %1 Area=MW10  len = 2 msg : %2")
@@ -451,7 +468,8 @@ void TestEndToEnd::reentrantCallIsRefused()
     slow.noAnswer = true;
     sim->server()->pushFault(slow);
     int inner = -1;
-    QTimer::singleShot(100, [&]() { inner = driver->ReadVariable(QStringLiteral("MW0"), DT_Int16).resultCode; });
+    QTimer::singleShot(100,
+                       [&]() { inner = driver->ReadVariable(QStringLiteral("MW0"), DT_Int16).resultCode; });
     const int before = sim->server()->requestCount();
     QCOMPARE(driver->ReadVariable(QStringLiteral("MW10"), DT_Int16).resultCode, 8);
     QCOMPARE(inner, 9);

@@ -120,7 +120,11 @@ void TestFaults::controllerFaults_data()
     const QList<Row> rows = {
         {"late within the exchange time", with([](SimFault &f) { f.delayMs = 300; }), 0, false},
         {"late beyond the exchange time", with([](SimFault &f) { f.delayMs = 2300; }), 8, true},
-        {"pieces with pauses", with([](SimFault &f) { f.splitAt = {3, 20, 40}; f.pauseMs = 30; }), 0, false},
+        {"pieces with pauses", with([](SimFault &f) {
+             f.splitAt = {3, 20, 40};
+             f.pauseMs = 30;
+         }),
+         0, false},
         {"another invoke id", with([](SimFault &f) { f.otherInvokeId = true; }), 7, true},
         {"AMS error code", with([](SimFault &f) { f.amsError = 0x700; }), 7, false},
         {"AMS error low byte", with([](SimFault &f) { f.amsError = 0x6; }), 7, false},
@@ -132,8 +136,10 @@ void TestFaults::controllerFaults_data()
         {"announces far more than it carries", with([](SimFault &f) { f.announce = 0x7ffffff0; }), 7, false},
         {"announces nothing", with([](SimFault &f) { f.announce = 0; }), 7, true},
         {"no reply", with([](SimFault &f) { f.noAnswer = true; }), 8, true},
-        {"unasked bytes ahead of the reply", with([](SimFault &f) { f.before = QByteArray::fromHex("deadbeef"); }), 7, true},
-        {"garbage instead of a reply", with([](SimFault &f) { f.rawReply = QByteArray(60, '\xff'); }), 7, true},
+        {"unasked bytes ahead of the reply",
+         with([](SimFault &f) { f.before = QByteArray::fromHex("deadbeef"); }), 7, true},
+        {"garbage instead of a reply", with([](SimFault &f) { f.rawReply = QByteArray(60, '\xff'); }), 7,
+         true},
     };
 
     for (bool serial : {false, true}) {
@@ -142,8 +148,9 @@ void TestFaults::controllerFaults_data()
                 if (r.slow && op == Write && QByteArray(r.name) != "no reply")
                     continue;
                 const int code = r.code;
-                QTest::newRow(qPrintable(QStringLiteral("%1 %2 %3")
-                                             .arg(serial ? "serial" : "tcp", op == Read ? "read" : "write", r.name)))
+                QTest::newRow(
+                    qPrintable(QStringLiteral("%1 %2 %3")
+                                   .arg(serial ? "serial" : "tcp", op == Read ? "read" : "write", r.name)))
                     << serial << int(op) << r.fault << code;
             }
         }
@@ -335,10 +342,17 @@ void TestFaults::hostNonsense()
     for (int type : {0, -1, 12, 13, 41, INT_MAX})
         QCOMPARE(driver->WriteVariable(QStringLiteral("MW0"), DataType(type), shorts({1})).resultCode, 2);
     QCOMPARE(driver->ReadVariable(QStringLiteral("MW0"), DT_None).resultCode, 2);
-    const QStringList refused = {QStringLiteral("MBxyz"), QStringLiteral("MB"), QStringLiteral("MAIN:10"),
-                                 QStringLiteral("20:1A.5"), QStringLiteral("MX.3"), QStringLiteral("M.5"),
-                                 QStringLiteral("5:1234"), QStringLiteral("DB20"), QString(),
-                                 QStringLiteral("\u00b5\u0000\uffff"), QString(10000, QLatin1Char('9'))};
+    const QStringList refused = {QStringLiteral("MBxyz"),
+                                 QStringLiteral("MB"),
+                                 QStringLiteral("MAIN:10"),
+                                 QStringLiteral("20:1A.5"),
+                                 QStringLiteral("MX.3"),
+                                 QStringLiteral("M.5"),
+                                 QStringLiteral("5:1234"),
+                                 QStringLiteral("DB20"),
+                                 QString(),
+                                 QStringLiteral("\u00b5\u0000\uffff"),
+                                 QString(10000, QLatin1Char('9'))};
     for (const QString &address : refused) {
         QCOMPARE(driver->ReadVariable(address, DT_Int16).resultCode, 3);
         QCOMPARE(driver->WriteVariable(address, DT_Int16, shorts({1})).resultCode, 3);

@@ -23,9 +23,8 @@ QByteArray le32(quint32 v)
 // A reply to `request` as a controller sends it: `data` after the header.
 QByteArray replyTo(const QByteArray &request, const QByteArray &data, quint32 amsError = 0)
 {
-    return QByteArray(2, '\0') + le32(quint32(32 + data.size())) + QByteArray(16, '\0')
-           + request.mid(22, 2) + QByteArray(2, '\0') + le32(quint32(data.size())) + le32(amsError)
-           + request.mid(34, 4) + data;
+    return QByteArray(2, '\0') + le32(quint32(32 + data.size())) + QByteArray(16, '\0') + request.mid(22, 2)
+           + QByteArray(2, '\0') + le32(quint32(data.size())) + le32(amsError) + request.mid(34, 4) + data;
 }
 
 QByteArray readData(quint32 result, const QByteArray &bytes)
@@ -72,7 +71,7 @@ void TestFrames::lengthsAndFieldsAtBoundaries()
     const QByteArray netId = AdsFrame::targetNetId(QStringLiteral("127.0.0.1"));
     const QByteArray big = AdsFrame::writeRequest(netId, 851, 7, 0x4020, 0, QByteArray(300, 'x'), 300);
     QCOMPARE(big.size(), 350);
-    QCOMPARE(big.mid(2, 4), hex("58 01 00 00"));  // 344
+    QCOMPARE(big.mid(2, 4), hex("58 01 00 00")); // 344
     QCOMPARE(big.mid(26, 4), hex("38 01 00 00")); // 312
     QCOMPARE(AdsFrame::expectedReplySize(big), qint64(42));
 
@@ -93,10 +92,12 @@ void TestFrames::lengthsAndFieldsAtBoundaries()
 void TestFrames::readWriteRequestAndReply()
 {
     const QByteArray netId = AdsFrame::targetNetId(QStringLiteral("127.0.0.1"));
-    const QByteArray request = AdsFrame::readWriteRequest(netId, 851, 3, 0xF009, 0, 0xFFFF, QByteArray("A.b\0", 4));
-    QCOMPARE(request, hex("00 00 34 00 00 00 7f 00 00 01 01 01 53 03 c0 a8 0a 64 01 01 bd 80 09 00 04 00 "
-                          "14 00 00 00 00 00 00 00 03 00 00 00 09 f0 00 00 00 00 00 00 ff ff 00 00 04 00 00 00 "
-                          "41 2e 62 00"));
+    const QByteArray request =
+        AdsFrame::readWriteRequest(netId, 851, 3, 0xF009, 0, 0xFFFF, QByteArray("A.b\0", 4));
+    QCOMPARE(request,
+             hex("00 00 34 00 00 00 7f 00 00 01 01 01 53 03 c0 a8 0a 64 01 01 bd 80 09 00 04 00 "
+                 "14 00 00 00 00 00 00 00 03 00 00 00 09 f0 00 00 00 00 00 00 ff ff 00 00 04 00 00 00 "
+                 "41 2e 62 00"));
     QCOMPARE(AdsFrame::expectedReplySize(request), qint64(46 + 0xFFFF));
 
     using C = AdsReplyCheck;
@@ -107,8 +108,9 @@ void TestFrames::readWriteRequestAndReply()
     QByteArray lying = good;
     lying[42] = 41;
     QCOMPARE(C::checkReadWrite(C::CompleteFrame, request, lying, 0xFFFF).verdict, C::WrongLength);
-    QCOMPARE(C::checkReadWrite(C::CompleteFrame, request, replyTo(request, readData(0x710, {})), 0xFFFF).errorCode,
-             0x710u);
+    QCOMPARE(
+        C::checkReadWrite(C::CompleteFrame, request, replyTo(request, readData(0x710, {})), 0xFFFF).errorCode,
+        0x710u);
 }
 
 void TestFrames::netIdFromIpText_data()
@@ -165,8 +167,8 @@ void TestFrames::framerSkipsStrangersAcrossExchanges()
     buffer = lateReply.mid(100, 500);
     QCOMPARE(framer.scan(buffer, sink), ReplyFramer::NeedMore);
     // The rest of the late reply, a whole second stranger, then ours.
-    const QByteArray stranger = replyTo(AdsFrame::readRequest(QByteArray(6, 0), 851, 9, 0, 0, 2),
-                                        readData(0, hex("00 00")));
+    const QByteArray stranger =
+        replyTo(AdsFrame::readRequest(QByteArray(6, 0), 851, 9, 0, 0, 2), readData(0, hex("00 00")));
     buffer.append(lateReply.mid(600) + stranger + reply);
     QCOMPARE(framer.scan(buffer, sink), ReplyFramer::FrameReady);
     QCOMPARE(buffer.left(int(framer.frameSize())), reply);

@@ -24,7 +24,10 @@ CLabelVariable lab(int type, const QList<T> &values, int count = -1)
 }
 
 template <typename T>
-QVariant vl(const QList<T> &values) { return QVariant::fromValue(values); }
+QVariant vl(const QList<T> &values)
+{
+    return QVariant::fromValue(values);
+}
 
 CLabelVariable apply(QChar op, CLabelVariable &l, const CLabelVariable &r)
 {
@@ -60,28 +63,31 @@ private slots:
         QTest::addColumn<int>("leftStatus");
         QTest::addColumn<int>("rightStatus");
         auto row = [](const char *name, char op, const CLabelVariable &l, const CLabelVariable &r,
-                      const QVariant &expected, int ls = 0, int rs = 0) {
-            QTest::newRow(name) << QChar(op) << l << r << expected << ls << rs;
-        };
+                      const QVariant &expected, int ls = 0,
+                      int rs = 0) { QTest::newRow(name) << QChar(op) << l << r << expected << ls << rs; };
         // Wrapping at every width, including the products that overflow int
         // if narrow unsigned types are multiplied after promotion.
         row("Int8 + wraps", '+', lab<char>(2, {127, -128}), lab<char>(2, {1, -1}), vl<char>({-128, 127}));
         row("UInt8 - wraps", '-', lab<uchar>(3, {5}), lab<uchar>(3, {7}), vl<uchar>({254}));
         row("Int16 + wraps", '+', lab<short>(4, {30000}), lab<short>(4, {10000}), vl<short>({-25536}));
         row("UInt16 * wraps", '*', lab<ushort>(5, {65535}), lab<ushort>(5, {65535}), vl<ushort>({1}));
-        row("Int32 +- wrap", '-', lab<int>(6, {I32Min, I32Max}), lab<int>(6, {1, -1}), vl<int>({I32Max, I32Min}));
+        row("Int32 +- wrap", '-', lab<int>(6, {I32Min, I32Max}), lab<int>(6, {1, -1}),
+            vl<int>({I32Max, I32Min}));
         row("UInt32 - wraps", '-', lab<uint>(7, {0}), lab<uint>(7, {1}), vl<uint>({4294967295u}));
         row("Int64 + wraps", '+', lab<qint64>(9, {I64Max}), lab<qint64>(9, {1}), vl<qint64>({I64Min}));
         row("Int64 * wraps", '*', lab<qint64>(9, {I64Min}), lab<qint64>(9, {-1}), vl<qint64>({I64Min}));
         row("UInt64 + wraps", '+', lab<quint64>(10, {U64Max}), lab<quint64>(10, {2}), vl<quint64>({1}));
         // Division: truncation, unsigned quotients, MIN / -1, zero divisors.
         row("Int8 MIN/-1", '/', lab<char>(2, {-128, -7}), lab<char>(2, {-1, 2}), vl<char>({-128, -3}));
-        row("Int16 MIN/-1", '/', lab<short>(4, {-32768, 7}), lab<short>(4, {-1, -2}), vl<short>({-32768, -3}));
+        row("Int16 MIN/-1", '/', lab<short>(4, {-32768, 7}), lab<short>(4, {-1, -2}),
+            vl<short>({-32768, -3}));
         row("Int32 MIN/-1", '/', lab<int>(6, {I32Min}), lab<int>(6, {-1}), vl<int>({I32Min}));
         row("Int64 MIN/-1", '/', lab<qint64>(9, {I64Min}), lab<qint64>(9, {-1}), vl<qint64>({I64Min}));
-        row("Int32 /0 per element", '/', lab<int>(6, {10, 7, -9}), lab<int>(6, {2, 0, 4}), vl<int>({5, 0, -2}));
+        row("Int32 /0 per element", '/', lab<int>(6, {10, 7, -9}), lab<int>(6, {2, 0, 4}),
+            vl<int>({5, 0, -2}));
         row("UInt8 unsigned /", '/', lab<uchar>(3, {200, 9}), lab<uchar>(3, {3, 0}), vl<uchar>({66, 0}));
-        row("UInt32 unsigned /", '/', lab<uint>(7, {4000000000u}), lab<uint>(7, {3}), vl<uint>({1333333333u}));
+        row("UInt32 unsigned /", '/', lab<uint>(7, {4000000000u}), lab<uint>(7, {3}),
+            vl<uint>({1333333333u}));
         row("UInt64 unsigned /", '/', lab<quint64>(10, {U64Max, 1}), lab<quint64>(10, {2, 0}),
             vl<quint64>({U64Max / 2, 0}));
         row("Float 1/0", '/', lab<float>(8, {1, -1}), lab<float>(8, {0, 0}),
@@ -103,11 +109,12 @@ private slots:
         row("40 is Double", '+', lab<double>(40, {0.5}), lab<double>(11, {2}), vl<double>({2.5}));
         // Lists that do not pair up: nothing read, empty list of the left's type.
         row("lengths differ", '+', lab<int>(6, {1, 2}), lab<int>(6, {1}), vl<int>({}), Untouched, Untouched);
-        row("right holds other type", '+', lab<int>(6, {1}), lab<short>(6, {1}), vl<int>({}),
-            Untouched, Untouched);
+        row("right holds other type", '+', lab<int>(6, {1}), lab<short>(6, {1}), vl<int>({}), Untouched,
+            Untouched);
         row("count 0", '-', lab<int>(6, {1}, 0), lab<int>(6, {1}), vl<int>({}), Untouched, Untouched);
         // The left count drives the loop; reads past the lists give 0 + 0.
-        row("count beyond lists", '/', lab<int>(6, {8, 9}, 3), lab<int>(6, {2, 3}), vl<int>({4, 3, 0}), 10, 10);
+        row("count beyond lists", '/', lab<int>(6, {8, 9}, 3), lab<int>(6, {2, 3}), vl<int>({4, 3, 0}), 10,
+            10);
         row("both hold other type", '+', lab<short>(6, {1}, 2), lab<short>(6, {2}), vl<int>({0, 0}), 11, 11);
     }
 
@@ -146,10 +153,16 @@ private slots:
     void resultTakesHeaderFromRight()
     {
         QFETCH(CLabelVariable, left);
-        left.resultCode = 3; left.auxNumber = 4; left.auxText = "left"; left.name = "L";
+        left.resultCode = 3;
+        left.auxNumber = 4;
+        left.auxText = "left";
+        left.name = "L";
         left.timeStamp = QDateTime(QDate(2001, 1, 1), QTime(0, 0));
         CLabelVariable right = lab<int>(18, {5, 6});
-        right.resultCode = 0; right.auxNumber = 8; right.auxText = "right"; right.name = "R";
+        right.resultCode = 0;
+        right.auxNumber = 8;
+        right.auxText = "right";
+        right.name = "R";
         right.timeStamp = left.timeStamp;
 
         const QDateTime before = QDateTime::currentDateTime();
@@ -201,8 +214,8 @@ private slots:
         QTest::addColumn<bool>("equal");
         QTest::addColumn<int>("leftStatus");
         QTest::addColumn<int>("rightStatus");
-        auto row = [](const char *name, const CLabelVariable &l, const CLabelVariable &r, bool eq,
-                      int ls = 0, int rs = 0) { QTest::newRow(name) << l << r << eq << ls << rs; };
+        auto row = [](const char *name, const CLabelVariable &l, const CLabelVariable &r, bool eq, int ls = 0,
+                      int rs = 0) { QTest::newRow(name) << l << r << eq << ls << rs; };
         const auto ints = lab<int>(6, {1, 2, 3});
         row("same ints", ints, ints, true);
         row("last differs", ints, lab<int>(6, {1, 2, 4}), false);
@@ -214,13 +227,17 @@ private slots:
         row("string case", lab<QString>(12, {"Abc"}), lab<QString>(12, {"abc"}), false);
         row("same strings", lab<QString>(12, {"Abc"}), lab<QString>(12, {"Abc"}), true);
         CLabelVariable other = ints;
-        other.timeStamp = QDateTime::currentDateTime(); other.auxNumber = 9;
+        other.timeStamp = QDateTime::currentDateTime();
+        other.auxNumber = 9;
         row("descriptive members ignored", ints, other, true);
-        other = ints; other.name = "axis";
+        other = ints;
+        other.name = "axis";
         row("name case", ints, other, false);
-        other = ints; other.resultCode = 0;
+        other = ints;
+        other.resultCode = 0;
         row("resultCode", ints, other, false);
-        other = ints; other.auxText = "x";
+        other = ints;
+        other.auxText = "x";
         row("auxText", ints, other, false);
         row("type differs", ints, lab<int>(17, {1, 2, 3}), false);
         // Stops after the first element when the header differs or at a

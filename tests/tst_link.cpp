@@ -16,7 +16,8 @@ const quint32 kM = 0x4020;
 
 QString ptyConnectBaud(SimController &sim, CmdBeckhoff_ADS &link, int baud)
 {
-    return link.serialConnectDrive(sim.ptyPath(), baud, 8, 1, QStringLiteral("N")) == 0 ? sim.ptyPath() : QString();
+    return link.serialConnectDrive(sim.ptyPath(), baud, 8, 1, QStringLiteral("N")) == 0 ? sim.ptyPath()
+                                                                                        : QString();
 }
 } // namespace
 
@@ -172,7 +173,8 @@ void TestLink::lateReplyNeverAnswersTheNextRequest()
         QCOMPARE(out, hex("02"));
     }
     const QStringList warnings = log.warnings();
-    QVERIFY2(warnings.filter(QStringLiteral("报文返回序号错误")).size() == 1, qPrintable(warnings.join('\n')));
+    QVERIFY2(warnings.filter(QStringLiteral("报文返回序号错误")).size() == 1,
+             qPrintable(warnings.join('\n')));
 }
 
 // A late reply that comes between two exchanges is dropped before the next
@@ -257,7 +259,9 @@ void TestLink::serialSettingsRefusedLeavePortClosed()
     QCOMPARE(link.Connection_status(), -3);
     QCOMPARE(link.serialConnectDrive(sim->ptyPath(), 9600, 8, 1, QStringLiteral("Mark")), -1);
     QCOMPARE(link.Connection_status(), -3);
-    QCOMPARE(link.serialConnectDrive(QStringLiteral("/dev/no-such-serial-port"), 9600, 8, 1, QStringLiteral("N")), -1);
+    QCOMPARE(
+        link.serialConnectDrive(QStringLiteral("/dev/no-such-serial-port"), 9600, 8, 1, QStringLiteral("N")),
+        -1);
     // Even parity is a setting a pseudo-terminal may refuse; the connect still succeeds.
     QCOMPARE(link.serialConnectDrive(sim->ptyPath(), 19200, 7, 2, QStringLiteral("Even")), 0);
     QByteArray out;

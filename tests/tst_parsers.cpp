@@ -106,7 +106,7 @@ void TestParsers::connectionTexts_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("form");
     QTest::addColumn<QString>("first"); // ip or port name
-    QTest::addColumn<int>("number");   // TCP port or baud
+    QTest::addColumn<int>("number"); // TCP port or baud
     QTest::addColumn<bool>("acceptable");
     const int E = ConnectionText::EthernetForm, S = ConnectionText::SerialForm, N = ConnectionText::NoForm;
     // Refused before any connect, so these example addresses open nothing.
@@ -157,7 +157,8 @@ void TestParsers::serialSettings_data()
     QTest::addColumn<int>("gap");
     QTest::newRow("115200 8N1") << 115200 << 8 << 1 << "N" << true << int(QSerialPort::NoParity) << 0;
     QTest::newRow("Even is even") << 9600 << 7 << 2 << "Even" << true << int(QSerialPort::EvenParity) << 3;
-    QTest::newRow("odd, trimmed, lower") << 2400 << 8 << 1 << " odd" << true << int(QSerialPort::OddParity) << 10;
+    QTest::newRow("odd, trimmed, lower")
+        << 2400 << 8 << 1 << " odd" << true << int(QSerialPort::OddParity) << 10;
     QTest::newRow("none spelt out") << 4800 << 5 << 3 << "None" << true << int(QSerialPort::NoParity) << 6;
     QTest::newRow("unlisted baud") << 9601 << 8 << 1 << "N" << false << 0 << 0;
     QTest::newRow("data bits 9") << 9600 << 9 << 1 << "N" << false << 0 << 0;
@@ -186,9 +187,11 @@ void TestParsers::serialSettings()
 
 void TestParsers::buildStamp()
 {
-    QCOMPARE(BuildStamp::fromCompilerTexts("Dec 26 2023", "15:46:08"), QStringLiteral("v1.0.2 2023-12-26 15:46:08"));
+    QCOMPARE(BuildStamp::fromCompilerTexts("Dec 26 2023", "15:46:08"),
+             QStringLiteral("v1.0.2 2023-12-26 15:46:08"));
     // The compiler pads one-digit days with a blank.
-    QCOMPARE(BuildStamp::fromCompilerTexts("Jan  3 2024", "00:00:01"), QStringLiteral("v1.0.2 2024-01-03 00:00:01"));
+    QCOMPARE(BuildStamp::fromCompilerTexts("Jan  3 2024", "00:00:01"),
+             QStringLiteral("v1.0.2 2024-01-03 00:00:01"));
     const QString now = BuildStamp::current();
     QCOMPARE(BuildStamp::current(), now);
     QVERIFY2(QRegularExpression(QStringLiteral("^v1\\.0\\.2 \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"))
@@ -235,8 +238,16 @@ void TestParsers::symbolNames()
 void TestParsers::symbolEntries()
 {
     // entry length, group, offset, size, type id, flags, name/type/comment lengths, texts
-    const QByteArray good = QByteArray::fromHex("3e000000" "20400000" "10000000" "04000000" "03000000" "08000000"
-                                                "0d00" "04" "00" "0000")
+    const QByteArray good = QByteArray::fromHex("3e000000"
+                                                "20400000"
+                                                "10000000"
+                                                "04000000"
+                                                "03000000"
+                                                "08000000"
+                                                "0d00"
+                                                "04"
+                                                "00"
+                                                "0000")
                             + "MAIN.nCounter" + '\0' + "DINT" + '\0' + '\0';
     SymbolEntry e;
     QVERIFY(SymbolEntry::parse(good, &e));

@@ -149,12 +149,31 @@ bool pickFault(QRandomGenerator &rng, Injected *out)
         return false;
     out->fault = SimFault();
     switch (rng.bounded(6)) {
-    case 0: out->fault.adsResult = 0x700 + rng.bounded(0x30); out->code = 7; break;
-    case 1: out->fault.amsError = 1 + rng.bounded(0x800); out->code = 7; break;
-    case 2: out->fault.truncateBy = 1 + rng.bounded(3); out->code = 7; break;
-    case 3: out->fault.padBy = 1 + rng.bounded(8); out->code = 7; break;
-    case 4: out->fault.splitAt = {1 + rng.bounded(40)}; out->fault.pauseMs = rng.bounded(5); out->code = 0; break;
-    default: out->fault.announce = 0x10000000 + rng.bounded(1000); out->code = 7; break;
+    case 0:
+        out->fault.adsResult = 0x700 + rng.bounded(0x30);
+        out->code = 7;
+        break;
+    case 1:
+        out->fault.amsError = 1 + rng.bounded(0x800);
+        out->code = 7;
+        break;
+    case 2:
+        out->fault.truncateBy = 1 + rng.bounded(3);
+        out->code = 7;
+        break;
+    case 3:
+        out->fault.padBy = 1 + rng.bounded(8);
+        out->code = 7;
+        break;
+    case 4:
+        out->fault.splitAt = {1 + rng.bounded(40)};
+        out->fault.pauseMs = rng.bounded(5);
+        out->code = 0;
+        break;
+    default:
+        out->fault.announce = 0x10000000 + rng.bounded(1000);
+        out->code = 7;
+        break;
     }
     return true;
 }
@@ -170,9 +189,11 @@ private slots:
 
 void TestSoak::randomReadsAndWrites()
 {
-    const int ops = qEnvironmentVariableIsSet("ADS_SOAK_OPS") ? qEnvironmentVariableIntValue("ADS_SOAK_OPS") : 10000;
-    const quint32 seed = qEnvironmentVariableIsSet("ADS_SOAK_SEED") ? quint32(qEnvironmentVariableIntValue("ADS_SOAK_SEED"))
-                                                                     : QRandomGenerator::global()->generate();
+    const int ops =
+        qEnvironmentVariableIsSet("ADS_SOAK_OPS") ? qEnvironmentVariableIntValue("ADS_SOAK_OPS") : 10000;
+    const quint32 seed = qEnvironmentVariableIsSet("ADS_SOAK_SEED")
+                             ? quint32(qEnvironmentVariableIntValue("ADS_SOAK_SEED"))
+                             : QRandomGenerator::global()->generate();
     qInfo("soak: %d operations, seed %u", ops, seed);
     QRandomGenerator rng(seed);
 
@@ -219,12 +240,14 @@ void TestSoak::randomReadsAndWrites()
             failingFaults += injected.code != 0;
         }
         const int expectedCode = faulty ? injected.code : 0;
-        const QString where = QStringLiteral("op %1 %2 type %3 count %4").arg(i).arg(address).arg(type).arg(count);
+        const QString where =
+            QStringLiteral("op %1 %2 type %3 count %4").arg(i).arg(address).arg(type).arg(count);
 
         if (rng.bounded(2) == 0) {
             const QByteArray wanted = sim.server()->readImage(group, place, width * count);
             const CLabelVariable r = driver->ReadVariable(address, DataType(type), count);
-            QVERIFY2(r.resultCode == expectedCode, qPrintable(where + QStringLiteral(": code %1").arg(r.resultCode)));
+            QVERIFY2(r.resultCode == expectedCode,
+                     qPrintable(where + QStringLiteral(": code %1").arg(r.resultCode)));
             if (r.resultCode == 0) {
                 QVERIFY2(sameValues(type, r.value, expectedFor(type, wanted)), qPrintable(where));
                 QVERIFY(r.timeStamp.isValid());
@@ -237,7 +260,8 @@ void TestSoak::randomReadsAndWrites()
             CLabelVariable value;
             value.value = expectedFor(type, bytes);
             const CLabelVariable w = driver->WriteVariable(address, DataType(type), value, count);
-            QVERIFY2(w.resultCode == expectedCode, qPrintable(where + QStringLiteral(": code %1").arg(w.resultCode)));
+            QVERIFY2(w.resultCode == expectedCode,
+                     qPrintable(where + QStringLiteral(": code %1").arg(w.resultCode)));
             if (w.resultCode == 0)
                 QVERIFY2(sim.server()->readImage(group, place, width * count) == bytes, qPrintable(where));
             else

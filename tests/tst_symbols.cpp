@@ -133,10 +133,10 @@ void TestSymbols::lookupFrameAndTrace()
     QCOMPARE(driver->ReadVariable(QStringLiteral(".bRun"), DT_Bool).resultCode, 0);
     const QByteArray lookup = sim->server()->requests().at(0);
     QCOMPARE(lookup.size(), 54 + 6);
-    QCOMPARE(le32(lookup, 2), 32u + 16 + 6);   // AMS/TCP length
-    QCOMPARE(le16(lookup, 22), quint16(9));     // ReadWrite
-    QCOMPARE(le16(lookup, 24), quint16(4));     // request
-    QCOMPARE(le32(lookup, 26), 16u + 6);        // AMS data length
+    QCOMPARE(le32(lookup, 2), 32u + 16 + 6); // AMS/TCP length
+    QCOMPARE(le16(lookup, 22), quint16(9)); // ReadWrite
+    QCOMPARE(le16(lookup, 24), quint16(4)); // request
+    QCOMPARE(le32(lookup, 26), 16u + 6); // AMS data length
     QCOMPARE(le32(lookup, 38), 0xF009u);
     QCOMPARE(le32(lookup, 42), 0u);
     QCOMPARE(le32(lookup, 46), 0xFFFFu);
@@ -145,9 +145,13 @@ void TestSymbols::lookupFrameAndTrace()
     const QString at = QStringLiteral("127.0.0.1:%1").arg(sim->tcpPort());
     const QStringList lines = log.debugLines();
     QCOMPARE(lines.size(), 4);
-    QCOMPARE(lines.at(0), QStringLiteral("lib[Beckhoff]读命令 %1 ID=851 .bRun len = 65535 msg : %2").arg(at, lookup.toHex()));
-    QVERIFY(lines.at(1).startsWith(QStringLiteral("lib[Beckhoff]读响应 %1 ID=851 .bRun len = 65535 msg : ").arg(at)));
-    QVERIFY(lines.at(2).startsWith(QStringLiteral("lib[Beckhoff]读命令 %1 ID=851 .bRun len = 1 msg : ").arg(at)));
+    QCOMPARE(
+        lines.at(0),
+        QStringLiteral("lib[Beckhoff]读命令 %1 ID=851 .bRun len = 65535 msg : %2").arg(at, lookup.toHex()));
+    QVERIFY(lines.at(1).startsWith(
+        QStringLiteral("lib[Beckhoff]读响应 %1 ID=851 .bRun len = 65535 msg : ").arg(at)));
+    QVERIFY(
+        lines.at(2).startsWith(QStringLiteral("lib[Beckhoff]读命令 %1 ID=851 .bRun len = 1 msg : ").arg(at)));
     QCOMPARE(le32(sim->server()->requests().at(1), 38), 0xF030u);
 }
 
@@ -180,7 +184,8 @@ void TestSymbols::unknownNameIsNotCached()
     QVERIFY(!r.value.isValid());
     QCOMPARE(log.warnings().size(), 1);
     QVERIFY(log.warnings().first().startsWith(
-        QStringLiteral("lib[Beckhoff]报文返回错误码 127.0.0.1:%1 ID=851 MAIN.nMissing len = 65535 err = 0x710 msg : ")
+        QStringLiteral(
+            "lib[Beckhoff]报文返回错误码 127.0.0.1:%1 ID=851 MAIN.nMissing len = 65535 err = 0x710 msg : ")
             .arg(sim->tcpPort())));
     QCOMPARE(driver->WriteVariable(QStringLiteral("MAIN.nMissing"), DT_Int32, ints({1})).resultCode, 7);
     QCOMPARE(commands(sim->server(), 0), (QList<int>{9, 9}));
@@ -270,7 +275,8 @@ void TestSymbols::areaAddressesUnchanged()
     QVERIFY(connectTo(false));
     const auto area = AddressResolver::area(address);
     const int offset = AddressResolver::offset(address, area);
-    const quint32 group = area == AddressResolver::AT_Data ? quint32(AddressResolver::explicitGroup(address)) : quint32(area);
+    const quint32 group =
+        area == AddressResolver::AT_Data ? quint32(AddressResolver::explicitGroup(address)) : quint32(area);
     QVERIFY(driver->ReadVariable(address, DT_UInt8).resultCode != 3);
     QCOMPARE(sim->server()->requestCount(), 1);
     const QByteArray read = sim->server()->requests().first();

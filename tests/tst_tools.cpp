@@ -111,8 +111,8 @@ private:
     {
         // Without an event loop the process's output waits in the pipe until
         // asked for; take what is there now, so that counts are current.
-        for (int i = 0; i < 1000 && m_process.state() == QProcess::Running && m_process.waitForReadyRead(0); ++i) {
-        }
+        for (int i = 0; i < 1000 && m_process.state() == QProcess::Running && m_process.waitForReadyRead(0);
+             ++i) { }
         m_pending += m_process.readAllStandardOutput();
         int newline;
         while ((newline = m_pending.indexOf('\n')) >= 0) {
@@ -227,20 +227,35 @@ void TestTools::roundTrips_data()
         QStringList write, read, expected;
     };
     const QList<Row> rows = {
-        {"int16 array", {"MW20", "int16", "-32768", "0", "32767"}, {"MW20", "INT16", "3"}, {"-32768", "0", "32767"}},
+        {"int16 array",
+         {"MW20", "int16", "-32768", "0", "32767"},
+         {"MW20", "INT16", "3"},
+         {"-32768", "0", "32767"}},
         {"uint8 hex in", {"MB30", "uint8", "0xff", "0x10"}, {"MB30", "uint8", "2"}, {"255", "16"}},
         {"int8", {"MB34", "int8", "-128", "127"}, {"MB34", "int8", "2"}, {"-128", "127"}},
-        {"float shortest", {"MW40", "float", "0.1", "-1.5e-7", "3.4028235e38"}, {"MW40", "float", "3"},
+        {"float shortest",
+         {"MW40", "float", "0.1", "-1.5e-7", "3.4028235e38"},
+         {"MW40", "float", "3"},
          {"0.1", "-1.5e-07", "3.4028235e+38"}},
-        {"double shortest", {"MW60", "double", "0.1", "1e300", "-0", "nan"}, {"MW60", "double", "4"},
+        {"double shortest",
+         {"MW60", "double", "0.1", "1e300", "-0", "nan"},
+         {"MW60", "double", "4"},
          {"0.1", "1e+300", "-0", "nan"}},
-        {"int64 limits", {"MW90", "int64", "-9223372036854775808", "9223372036854775807"}, {"MW90", "int64", "2"},
+        {"int64 limits",
+         {"MW90", "int64", "-9223372036854775808", "9223372036854775807"},
+         {"MW90", "int64", "2"},
          {"-9223372036854775808", "9223372036854775807"}},
-        {"uint64 max", {"MWB0", "uint64", "18446744073709551615"}, {"MWB0", "uint64"}, {"18446744073709551615"}},
+        {"uint64 max",
+         {"MWB0", "uint64", "18446744073709551615"},
+         {"MWB0", "uint64"},
+         {"18446744073709551615"}},
         {"uint32 outputs", {"QW4", "uint32", "4294967295"}, {"QW4", "uint32"}, {"4294967295"}},
         {"json", {"MWC0", "uint16", "1", "65535"}, {"MWC0", "uint16", "2", "--json"}, {"[1,65535]"}},
         {"bit", {"MX10.3", "bool", "true"}, {"MBA", "uint8"}, {"8"}}, // bit 3 of byte 10 (0xA)
-        {"bool array", {"MB300", "bool", "1", "false", "TRUE"}, {"MB300", "bool", "3"}, {"true", "false", "true"}},
+        {"bool array",
+         {"MB300", "bool", "1", "false", "TRUE"},
+         {"MB300", "bool", "3"},
+         {"true", "false", "true"}},
         // Writes of the explicit form go to the data group; reads to the group named.
         {"explicit form", {"F030:10", "uint16", "513"}, {"4040:10", "uint16"}, {"513"}},
     };
@@ -275,7 +290,8 @@ void TestTools::embeddedControllerWhenNoConnect()
 {
     const Run w = adsctl({"write", "MW0", "int16", "5"});
     QCOMPARE(w.exitCode, 0);
-    QVERIFY2(w.err.contains(QStringLiteral("simulated controller inside adsctl at 127.0.0.1:")), qPrintable(w.err));
+    QVERIFY2(w.err.contains(QStringLiteral("simulated controller inside adsctl at 127.0.0.1:")),
+             qPrintable(w.err));
     // Each run has a controller of its own, with zeroed memory.
     const Run r = adsctl({"read", "MW0", "int16", "2"});
     QCOMPARE(r.exitCode, 0);
@@ -285,17 +301,20 @@ void TestTools::embeddedControllerWhenNoConnect()
 
 void TestTools::watchPrintsChangesUntilStopped()
 {
-    const QRegularExpression stamped(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} (.*)$"));
+    const QRegularExpression stamped(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} (.*)$"));
     // Waits until ads-sim has served three more reads of the watched place.
     auto threeMoreReads = [this]() {
         int seen = 0;
         const auto watchedRead = [&seen](const QString &l) {
-            return l.startsWith(QStringLiteral("read ")) && l.contains(QStringLiteral("offset=0x100 ")) && ++seen == 3;
+            return l.startsWith(QStringLiteral("read ")) && l.contains(QStringLiteral("offset=0x100 "))
+                   && ++seen == 3;
         };
         return sim->child->waitForLine(watchedRead, sim->child->lines().size());
     };
     QCOMPARE(adsctl({"--connect", sim->tcp, "write", "MW100", "int32", "0", "0"}).exitCode, 0);
-    Child watch("adsctl", {"--connect", sim->tcp, "watch", "MW100", "int32", "2", "--every", "20", "--times", "1000"});
+    Child watch("adsctl",
+                {"--connect", sim->tcp, "watch", "MW100", "int32", "2", "--every", "20", "--times", "1000"});
     QVERIFY(watch.waitForLine([](const QString &l) { return l.endsWith(QStringLiteral(" 0 0")); }));
     QVERIFY(threeMoreReads());
 
@@ -313,8 +332,8 @@ void TestTools::watchPrintsChangesUntilStopped()
 
 void TestTools::watchStopsAfterTimesAndWhenTheLinkGoesDown()
 {
-    Child counted("adsctl", {"--connect", sim->tcp, "watch", "MW200", "uint8", "--times", "3", "--every", "10",
-                             "--json"});
+    Child counted("adsctl", {"--connect", sim->tcp, "watch", "MW200", "uint8", "--times", "3", "--every",
+                             "10", "--json"});
     QCOMPARE(counted.waitForExit(), 0);
     const QStringList lines = counted.lines();
     QCOMPARE(lines.size(), 1); // nothing changed after the first read
@@ -322,7 +341,8 @@ void TestTools::watchStopsAfterTimesAndWhenTheLinkGoesDown()
 
     Sim own;
     QVERIFY(own.started);
-    Child watch("adsctl", {"--connect", own.tcp, "watch", "MW0", "int16", "--every", "20", "--times", "1000"});
+    Child watch("adsctl",
+                {"--connect", own.tcp, "watch", "MW0", "int16", "--every", "20", "--times", "1000"});
     QVERIFY(watch.waitForLine([](const QString &l) { return l.endsWith(QStringLiteral(" 0")); }));
     QCOMPARE(own.child->stop(SIGTERM), 0);
     QCOMPARE(watch.waitForExit(), 1);
@@ -346,8 +366,10 @@ void TestTools::badInputSendsNothing_data()
     QTest::newRow("too many") << QStringList{"read", "MW0", "int16", "2", "3"} << "'3' is one too many";
     QTest::newRow("unknown command") << QStringList{"get", "MW0", "int16"} << "unknown command 'get'";
     QTest::newRow("no command") << QStringList{} << "no command given";
-    QTest::newRow("unknown option") << QStringList{"read", "MW0", "int16", "--fast"} << "unknown option --fast";
-    QTest::newRow("every on read") << QStringList{"read", "MW0", "int16", "--every", "5"} << "--every is for watch";
+    QTest::newRow("unknown option") << QStringList{"read", "MW0", "int16", "--fast"}
+                                    << "unknown option --fast";
+    QTest::newRow("every on read") << QStringList{"read", "MW0", "int16", "--every", "5"}
+                                   << "--every is for watch";
     QTest::newRow("ams port") << QStringList{"--ams-port", "70000", "read", "MW0", "int16"} << "--ams-port";
 }
 
@@ -360,11 +382,13 @@ void TestTools::badInputSendsNothing()
     QCOMPARE(bad.exitCode, 2);
     QCOMPARE(bad.out, QString());
     QCOMPARE(bad.errLines().size(), 1);
-    QVERIFY2(bad.err.startsWith(QStringLiteral("adsctl: ")) && bad.err.contains(message), qPrintable(bad.err));
+    QVERIFY2(bad.err.startsWith(QStringLiteral("adsctl: ")) && bad.err.contains(message),
+             qPrintable(bad.err));
 
     // A request that does go out, to see that it is the only new one.
     QCOMPARE(adsctl({"--connect", sim->tcp, "read", "MB777", "uint8"}).exitCode, 0);
-    QVERIFY(sim->child->waitForLine([](const QString &l) { return l.contains(QStringLiteral("offset=0x777")); }));
+    QVERIFY(
+        sim->child->waitForLine([](const QString &l) { return l.contains(QStringLiteral("offset=0x777")); }));
     const QStringList since = sim->requestLines().mid(before);
     QCOMPARE(since.size(), 1);
     QVERIFY(since.first().contains(QStringLiteral("offset=0x777")));
@@ -379,9 +403,12 @@ void TestTools::connectFailures_data()
     const QString nobody = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
     closed.close();
     QTest::newRow("nothing listens") << nobody << "-3: no TCP connection";
-    QTest::newRow("no separator") << "localhost" << "-4: ";
-    QTest::newRow("port out of range") << "127.0.0.1:70000" << "-1: ";
-    QTest::newRow("no such serial port") << "/nonexistent/tty,9600,8,1,N" << "-1: ";
+    QTest::newRow("no separator") << "localhost"
+                                  << "-4: ";
+    QTest::newRow("port out of range") << "127.0.0.1:70000"
+                                       << "-1: ";
+    QTest::newRow("no such serial port") << "/nonexistent/tty,9600,8,1,N"
+                                         << "-1: ";
 }
 
 void TestTools::connectFailures()
@@ -410,7 +437,8 @@ void TestTools::driverResultsWithTheirMeaning()
     // The controller answers AMS port 851 only.
     r = adsctl(connect + QStringList{"--ams-port", "852", "read", "MW0", "int16"});
     QCOMPARE(r.exitCode, 1);
-    QVERIFY2(r.err.contains(QStringLiteral("7: wrong reply, or the controller reported an error")), qPrintable(r.err));
+    QVERIFY2(r.err.contains(QStringLiteral("7: wrong reply, or the controller reported an error")),
+             qPrintable(r.err));
     r = adsctl(connect + QStringList{"--ams-port", "851", "read", "MW0", "int16"});
     QCOMPARE(r.exitCode, 0);
 
@@ -425,7 +453,8 @@ void TestTools::simMisbehavesOnRequest()
     QVERIFY(failing.started);
     const Run r = adsctl({"--connect", failing.tcp, "--ams-port", "852", "read", "MW0", "int16"});
     QCOMPARE(r.exitCode, 1);
-    QVERIFY(failing.child->waitForLine([](const QString &l) { return l.endsWith(QStringLiteral("result 0x710")); }));
+    QVERIFY(failing.child->waitForLine(
+        [](const QString &l) { return l.endsWith(QStringLiteral("result 0x710")); }));
     QVERIFY2(r.errLines().contains(QStringLiteral("7: wrong reply, or the controller reported an error")),
              qPrintable(r.err));
 
@@ -443,7 +472,8 @@ void TestTools::simMisbehavesOnRequest()
     const Run dropped = adsctl({"--connect", dropping.serial, "read", "MW0", "int16"});
     QCOMPARE(dropped.exitCode, 1);
     QVERIFY2(dropped.err.contains(QStringLiteral("8: no reply")), qPrintable(dropped.err));
-    QVERIFY(dropping.child->waitForLine([](const QString &l) { return l.endsWith(QStringLiteral("no answer")); }));
+    QVERIFY(dropping.child->waitForLine(
+        [](const QString &l) { return l.endsWith(QStringLiteral("no answer")); }));
 }
 
 void TestTools::simStopsCleanlyOnSignals_data()
@@ -514,7 +544,8 @@ void TestTools::simBadOptions_data()
     QTest::newRow("listen not an address") << QStringList{"--listen", "nowhere:5"} << "--listen";
     QTest::newRow("ams port 0") << QStringList{"--ams-port", "0"} << "--ams-port";
     QTest::newRow("drop every x") << QStringList{"--drop-every", "x"} << "--drop-every";
-    QTest::newRow("missing image") << QStringList{"--image", "/nonexistent/image.txt"} << "/nonexistent/image.txt";
+    QTest::newRow("missing image") << QStringList{"--image", "/nonexistent/image.txt"}
+                                   << "/nonexistent/image.txt";
 }
 
 void TestTools::simBadOptions()

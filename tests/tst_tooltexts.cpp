@@ -26,19 +26,50 @@ private slots:
 void TestToolTexts::integerEdges_data()
 {
     QTest::addColumn<QString>("type");
-    QTest::addColumn<QString>("low");  // the smallest value that fits
+    QTest::addColumn<QString>("low"); // the smallest value that fits
     QTest::addColumn<QString>("high"); // the largest
     QTest::addColumn<QString>("below");
     QTest::addColumn<QString>("above");
-    QTest::newRow("int8") << "int8" << "-128" << "127" << "-129" << "128";
-    QTest::newRow("uint8") << "uint8" << "0" << "255" << "-1" << "256";
-    QTest::newRow("int16") << "int16" << "-32768" << "32767" << "-32769" << "32768";
-    QTest::newRow("uint16") << "uint16" << "0" << "65535" << "-1" << "65536";
-    QTest::newRow("int32") << "int32" << "-2147483648" << "2147483647" << "-2147483649" << "2147483648";
-    QTest::newRow("uint32") << "uint32" << "0" << "4294967295" << "-1" << "4294967296";
-    QTest::newRow("int64") << "int64" << "-9223372036854775808" << "9223372036854775807" << "-9223372036854775809"
+    QTest::newRow("int8") << "int8"
+                          << "-128"
+                          << "127"
+                          << "-129"
+                          << "128";
+    QTest::newRow("uint8") << "uint8"
+                           << "0"
+                           << "255"
+                           << "-1"
+                           << "256";
+    QTest::newRow("int16") << "int16"
+                           << "-32768"
+                           << "32767"
+                           << "-32769"
+                           << "32768";
+    QTest::newRow("uint16") << "uint16"
+                            << "0"
+                            << "65535"
+                            << "-1"
+                            << "65536";
+    QTest::newRow("int32") << "int32"
+                           << "-2147483648"
+                           << "2147483647"
+                           << "-2147483649"
+                           << "2147483648";
+    QTest::newRow("uint32") << "uint32"
+                            << "0"
+                            << "4294967295"
+                            << "-1"
+                            << "4294967296";
+    QTest::newRow("int64") << "int64"
+                           << "-9223372036854775808"
+                           << "9223372036854775807"
+                           << "-9223372036854775809"
                            << "9223372036854775808";
-    QTest::newRow("uint64") << "uint64" << "0" << "18446744073709551615" << "-1" << "18446744073709551616";
+    QTest::newRow("uint64") << "uint64"
+                            << "0"
+                            << "18446744073709551615"
+                            << "-1"
+                            << "18446744073709551616";
 }
 
 void TestToolTexts::integerEdges()
@@ -50,11 +81,13 @@ void TestToolTexts::integerEdges()
     QFETCH(QString, above);
     const DataType t = ValueText::typeFromName(type);
     QString error;
-    const QVariant edges = ValueText::parse(t, {low, high, QStringLiteral("+0"), QStringLiteral("0x1F")}, &error);
+    const QVariant edges =
+        ValueText::parse(t, {low, high, QStringLiteral("+0"), QStringLiteral("0x1F")}, &error);
     QVERIFY2(edges.isValid(), qPrintable(error));
     QCOMPARE(ValueText::elements(t, edges), (QStringList{low, high, "0", "31"}));
-    for (const QString &bad : {below, above, QStringLiteral("1.0"), QStringLiteral("1e2"), QStringLiteral("0x"),
-                               QStringLiteral("--1"), QStringLiteral("12abc"), QString()}) {
+    for (const QString &bad :
+         {below, above, QStringLiteral("1.0"), QStringLiteral("1e2"), QStringLiteral("0x"),
+          QStringLiteral("--1"), QStringLiteral("12abc"), QString()}) {
         error.clear();
         QVERIFY2(!ValueText::parse(t, {QStringLiteral("1"), bad}, &error).isValid(), qPrintable(bad));
         QVERIFY2(error.contains(QStringLiteral("'%1' for %2").arg(bad, type)), qPrintable(error));
@@ -63,7 +96,8 @@ void TestToolTexts::integerEdges()
 
 void TestToolTexts::floatTextsReadBackExactly()
 {
-    const QList<double> doubles = {0.1, 1.0 / 3, -2.5e-308, DBL_MAX, DBL_MIN, 4.9e-324, 123456789.125, -0.0, 1e21};
+    const QList<double> doubles = {0.1,      1.0 / 3,       -2.5e-308, DBL_MAX, DBL_MIN,
+                                   4.9e-324, 123456789.125, -0.0,      1e21};
     const QList<float> floats = {0.1f, 1.0f / 3, FLT_MAX, -FLT_MIN, 1.4e-45f, 16777217.0f, 3.14159274f};
     QString error;
     QVariant dv = QVariant::fromValue(doubles);
@@ -115,10 +149,11 @@ void TestToolTexts::imageFile()
     QCOMPARE(entries.at(1).offset, 2u);
     QCOMPARE(entries.at(1).bytes, QByteArray::fromHex("0a0f"));
 
-    const QList<SimImageFile::Entry> symbols = SimImageFile::parse("symbol MAIN.nCounter 4020 100 4 DINT\n"
-                                                                   "symbol GVL.a 0x4020 200 40 ARRAY [0..9] OF REAL\n"
-                                                                   "symbol .bRun F030 4 1\n",
-                                                                   &error);
+    const QList<SimImageFile::Entry> symbols =
+        SimImageFile::parse("symbol MAIN.nCounter 4020 100 4 DINT\n"
+                            "symbol GVL.a 0x4020 200 40 ARRAY [0..9] OF REAL\n"
+                            "symbol .bRun F030 4 1\n",
+                            &error);
     QCOMPARE(error, QString());
     QCOMPARE(symbols.size(), 3);
     QVERIFY(symbols.at(0).isSymbol);
@@ -141,9 +176,11 @@ void TestToolTexts::imageFileErrorsNameTheLine_data()
     QTest::newRow("signed offset") << QByteArray("4020 -1 1\n") << "line 1: '-1' is not a hex offset";
     QTest::newRow("past the image") << QByteArray("4020 3ffffff 1 2\n") << "line 1: ends past";
     QTest::newRow("zero byte in a byte") << QByteArray("4020 0 1\0 2\n", 12) << "line 1: '1";
-    QTest::newRow("symbol without size") << QByteArray("symbol A.b 4020 0\n") << "line 1: expected symbol NAME";
+    QTest::newRow("symbol without size")
+        << QByteArray("symbol A.b 4020 0\n") << "line 1: expected symbol NAME";
     QTest::newRow("symbol size zero") << QByteArray("symbol A.b 4020 0 0\n") << "line 1: '0' is not a size";
-    QTest::newRow("symbol bad group") << QByteArray("symbol A.b G 0 4\n") << "line 1: 'G' is not a hex index group";
+    QTest::newRow("symbol bad group")
+        << QByteArray("symbol A.b G 0 4\n") << "line 1: 'G' is not a hex index group";
 }
 
 void TestToolTexts::imageFileErrorsNameTheLine()

@@ -45,7 +45,8 @@ void TestValueCodec::decodersTakeLeastSignificantFirst()
     QCOMPARE(listOf<short>(d.set_variant_Int16(hex("34 12"), 1)), QList<short>{4660});
     QCOMPARE(listOf<unsigned short>(d.set_variant_UInt16(hex("ff ff"), 1)), QList<unsigned short>{65535});
     QCOMPARE(listOf<int>(d.set_variant_Int32(hex("01 00 00 00 02 00 00 00"), 2)), (QList<int>{1, 2}));
-    QCOMPARE(listOf<unsigned int>(d.set_variant_UInt32(hex("fe ff ff ff"), 1)), QList<unsigned int>{4294967294u});
+    QCOMPARE(listOf<unsigned int>(d.set_variant_UInt32(hex("fe ff ff ff"), 1)),
+             QList<unsigned int>{4294967294u});
     QCOMPARE(listOf<float>(d.set_variant_fload(hex("c3 f5 48 40"), 1)), QList<float>{3.14f});
     QCOMPARE(listOf<long long>(d.set_variant_Int64(hex("fe ff ff ff ff ff ff ff"), 1)), QList<long long>{-2});
     QCOMPARE(listOf<unsigned long long>(d.set_variant_UInt64(hex("ff ff ff ff ff ff ff ff"), 1)),
@@ -145,7 +146,8 @@ void TestValueCodec::everyTypeRoundTrips()
     QVERIFY(roundTrip(QList<unsigned int>{0, 4294967295u}, &L::Wset_variant_UInt32, &L::set_variant_UInt32));
     QVERIFY(roundTrip(QList<float>{-1.5f, 3.4e38f, 1e-45f}, &L::Wset_variant_float, &L::set_variant_fload));
     QVERIFY(roundTrip(QList<long long>{LLONG_MIN, LLONG_MAX}, &L::Wset_variant_Int64, &L::set_variant_Int64));
-    QVERIFY(roundTrip(QList<unsigned long long>{0, ULLONG_MAX}, &L::Wset_variant_UInt64, &L::set_variant_UInt64));
+    QVERIFY(
+        roundTrip(QList<unsigned long long>{0, ULLONG_MAX}, &L::Wset_variant_UInt64, &L::set_variant_UInt64));
     QVERIFY(roundTrip(QList<double>{-0.0, 1e308, 4.9e-324}, &L::Wset_variant_double, &L::set_variant_double));
 }
 

@@ -83,12 +83,7 @@ public:
         RC_LinkDown = 9
     };
     // Outcomes of the last element access.
-    enum AccessStatus : qint32 {
-        AS_Read = 0,
-        AS_NotAccessed = 1,
-        AS_OutOfRange = 10,
-        AS_WrongListType = 11
-    };
+    enum AccessStatus : qint32 { AS_Read = 0, AS_NotAccessed = 1, AS_OutOfRange = 10, AS_WrongListType = 11 };
 
     qint32 resultCode;
     // mutable: the operators record element accesses on their right

@@ -171,15 +171,27 @@ CLabelVariable arithmetic(CLabelVariable &left, const CLabelVariable &right, Ari
 
 } // namespace
 
-CLabelVariable CLabelVariable::operator+(const CLabelVariable &right) { return arithmetic(*this, right, Arith::Add); }
-CLabelVariable CLabelVariable::operator-(const CLabelVariable &right) { return arithmetic(*this, right, Arith::Sub); }
-CLabelVariable CLabelVariable::operator*(const CLabelVariable &right) { return arithmetic(*this, right, Arith::Mul); }
-CLabelVariable CLabelVariable::operator/(const CLabelVariable &right) { return arithmetic(*this, right, Arith::Div); }
+CLabelVariable CLabelVariable::operator+(const CLabelVariable &right)
+{
+    return arithmetic(*this, right, Arith::Add);
+}
+CLabelVariable CLabelVariable::operator-(const CLabelVariable &right)
+{
+    return arithmetic(*this, right, Arith::Sub);
+}
+CLabelVariable CLabelVariable::operator*(const CLabelVariable &right)
+{
+    return arithmetic(*this, right, Arith::Mul);
+}
+CLabelVariable CLabelVariable::operator/(const CLabelVariable &right)
+{
+    return arithmetic(*this, right, Arith::Div);
+}
 
 bool CLabelVariable::operator==(const CLabelVariable &right)
 {
     const bool headerEqual = resultCode == right.resultCode && name == right.name && count == right.count
-        && type == right.type && auxText == right.auxText;
+                             && type == right.type && auxText == right.auxText;
 
     bool equal = headerEqual;
     withAccessor(foldType(type), [&](auto at) {
