@@ -5,8 +5,9 @@
 #   2. the end-to-end test under valgrind memcheck;
 #   3. every fuzz target for a bounded time (build-fuzz/);
 #   4. the Debian package, installed and removed in a throwaway root;
-#   5. the suite itself (build/), ending with ctest's summary.
-# With --quick, only step 5.
+#   5. the format of every source against .clang-format;
+#   6. the suite itself (build/), ending with ctest's summary.
+# With --quick, only step 6.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -14,7 +15,7 @@ jobs=$(nproc)
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-bash scripts/setup.sh valgrind
+bash scripts/setup.sh valgrind clang-format
 
 if [ "$quick" = 0 ]; then
   echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"
@@ -40,6 +41,9 @@ if [ "$quick" = 0 ]; then
 
   echo "== the Debian package"
   bash scripts/package.sh
+
+  echo "== the format of the sources"
+  bash scripts/check-format.sh
 fi
 
 echo "== the suite"
