@@ -17,6 +17,12 @@ QByteArray le32Bytes(quint32 v)
     putLe32(b.data(), v);
     return b;
 }
+
+// Overwrites four bytes of `frame` at `at`.
+void patchLe32(QByteArray &frame, int at, quint32 v)
+{
+    frame.replace(at, 4, le32Bytes(v));
+}
 } // namespace
 
 qint64 SimProtocol::frameSize(const QByteArray &buffer)
@@ -116,11 +122,11 @@ QByteArray SimProtocol::shape(const QByteArray &reply, const SimFault &fault)
         return fault.rawReply;
     QByteArray out = reply;
     if (fault.otherInvokeId && out.size() >= kHeader)
-        putLe32(out.data() + 34, le32(out.constData() + 34) + 0x10001);
+        patchLe32(out, 34, le32(out.constData() + 34) + 0x10001);
     auto relength = [&out]() {
         if (out.size() >= 30) {
-            putLe32(out.data() + 2, quint32(out.size() - 6));
-            putLe32(out.data() + 26, quint32(out.size() - kHeader));
+            patchLe32(out, 2, quint32(out.size() - 6));
+            patchLe32(out, 26, quint32(out.size() - kHeader));
         }
     };
     if (fault.truncateBy > 0) {
@@ -134,6 +140,6 @@ QByteArray SimProtocol::shape(const QByteArray &reply, const SimFault &fault)
     if (fault.cutBy > 0)
         out.chop(fault.cutBy);
     if (fault.announce >= 0 && out.size() >= 6)
-        putLe32(out.data() + 2, quint32(fault.announce));
+        patchLe32(out, 2, quint32(fault.announce));
     return out;
 }

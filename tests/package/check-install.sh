@@ -15,7 +15,13 @@ while IFS= read -r -d '' f; do
   fi
 done < <(find "$work/prefix" -type f -print0)
 
-cmake -S "$source/tests/package/host" -B "$work/host" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+# A sanitizer build installs instrumented libraries: the host then needs the
+# sanitizer runtime linked in too.
+flags=()
+if grep -q '^ADS_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then
+  flags=(-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined)
+fi
+cmake -S "$source/tests/package/host" -B "$work/host" -DCMAKE_PREFIX_PATH="$work/prefix" "${flags[@]}" >/dev/null
 cmake --build "$work/host" >/dev/null
 out=$("$work/host/tinyhost")
 echo "tinyhost: $out"
