@@ -58,9 +58,3 @@ QString SimController::serialConnectionText() const
 {
     return QStringLiteral("%1,115200,8,1,N").arg(m_ptyPath);
 }
-
-void SimController::dropConnections()
-{
-    QMetaObject::invokeMethod(
-        m_server, [this]() { m_server->closeConnections(); }, Qt::BlockingQueuedConnection);
-}

@@ -30,8 +30,6 @@ public:
     QString serialConnectionText() const;
 
     SimServer *server() const { return m_server; }
-    // Drops every TCP connection, as a controller that restarts does.
-    void dropConnections();
 
 private:
     void ensureThread();

@@ -20,11 +20,6 @@ struct SimFault {
     int closeAfter = -1; // close the connection after this many reply bytes
     QByteArray before; // bytes sent just before the reply, unasked
     QByteArray rawReply; // send these bytes instead of the reply
-
-    bool shapesReply() const
-    {
-        return otherInvokeId || truncateBy || cutBy || padBy || announce >= 0 || !rawReply.isNull();
-    }
 };
 
 #endif // SIMFAULT_H

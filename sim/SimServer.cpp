@@ -86,12 +86,6 @@ int SimServer::requestCount() const
     return m_requests.size();
 }
 
-qint64 SimServer::bytesReceived() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_bytesReceived;
-}
-
 int SimServer::repliesSent() const
 {
     QMutexLocker lock(&m_mutex);
@@ -108,7 +102,6 @@ void SimServer::clearRequests()
 {
     QMutexLocker lock(&m_mutex);
     m_requests.clear();
-    m_bytesReceived = 0;
 }
 
 bool SimServer::waitForRequests(int count, int timeoutMs) const
@@ -161,13 +154,6 @@ QString SimServer::openPty()
     return m_pty->slavePath();
 }
 
-void SimServer::closeConnections()
-{
-    const auto sockets = findChildren<QTcpSocket *>();
-    for (QTcpSocket *s : sockets)
-        s->abort();
-}
-
 void SimServer::acceptConnection()
 {
     while (QTcpSocket *socket = m_tcp->nextPendingConnection()) {
@@ -196,10 +182,6 @@ void SimServer::acceptConnection()
 
 void SimServer::onBytes(QObject *peer, const QByteArray &bytes, const Sender &send, const Closer &close)
 {
-    {
-        QMutexLocker lock(&m_mutex);
-        m_bytesReceived += bytes.size();
-    }
     // Take the whole requests out first: serving one may close the
     // connection, and its inbox with it.
     QList<QByteArray> requests;

@@ -52,7 +52,6 @@ public:
     // What the controller received: every request frame, in order.
     QList<QByteArray> requests() const;
     int requestCount() const;
-    qint64 bytesReceived() const;
     // Replies whose last byte went out.
     int repliesSent() const;
     void clearRequests();
@@ -65,7 +64,6 @@ public slots:
     // Run on the server's thread.
     quint16 listenTcp(const QHostAddress &address, quint16 port);
     QString openPty();
-    void closeConnections();
 
 private:
     struct Inbox {
@@ -96,7 +94,6 @@ private:
     int m_dropEvery = 0;
     int m_amsPort = 851;
     qint64 m_served = 0;
-    qint64 m_bytesReceived = 0;
     int m_repliesSent = 0;
     QList<QByteArray> m_requests;
     std::function<void(const QString &)> m_logger;

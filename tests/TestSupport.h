@@ -18,6 +18,17 @@ inline QByteArray hex(const char *text)
     return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
 }
 
+// Little-endian fields of a frame, read the plain way.
+inline quint16 le16(const QByteArray &b, int at)
+{
+    return quint16(quint8(b.at(at)) | quint8(b.at(at + 1)) << 8);
+}
+
+inline quint32 le32(const QByteArray &b, int at)
+{
+    return quint32(le16(b, at)) | quint32(le16(b, at + 2)) << 16;
+}
+
 // Collects every line of the Qt message log while it lives.
 class LogCapture
 {

@@ -26,16 +26,6 @@ CLabelVariable labelOf(const QList<T> &values)
     v.auxText = QStringLiteral("host's own");
     return v;
 }
-
-quint16 le16(const QByteArray &b, int at)
-{
-    return quint16(quint8(b.at(at)) | quint8(b.at(at + 1)) << 8);
-}
-
-quint32 le32(const QByteArray &b, int at)
-{
-    return quint32(le16(b, at)) | quint32(le16(b, at + 2)) << 16;
-}
 } // namespace
 
 class TestEndToEnd : public QObject

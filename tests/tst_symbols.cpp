@@ -14,16 +14,6 @@ using namespace TestSupport;
 namespace {
 const quint32 kM = 0x4020;
 
-quint16 le16(const QByteArray &b, int at)
-{
-    return quint16(quint8(b.at(at)) | quint8(b.at(at + 1)) << 8);
-}
-
-quint32 le32(const QByteArray &b, int at)
-{
-    return quint32(le16(b, at)) | quint32(le16(b, at + 2)) << 16;
-}
-
 // The commands the controller received since `from`.
 QList<int> commands(SimServer *server, int from)
 {
