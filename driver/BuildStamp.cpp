@@ -1,6 +1,7 @@
 #include "BuildStamp.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QLocale>
 #include <QTime>
 
@@ -13,18 +14,34 @@ QDate compilerDate(const char *date)
     text.replace(QStringLiteral("  "), QStringLiteral(" "));
     return QLocale(QLocale::English, QLocale::AnyCountry).toDate(text, QStringLiteral("MMM d yyyy"));
 }
-} // namespace
 
-QString BuildStamp::fromCompilerTexts(const char *date, const char *time)
+QString stampOf(const QDate &day, const QTime &clock)
 {
-    const QDate day = compilerDate(date);
-    const QTime clock = QTime::fromString(QString::fromLatin1(time), QStringLiteral("hh:mm:ss"));
     return QStringLiteral("v1.0.2 %1 %2")
         .arg(day.toString(QStringLiteral("yyyy-MM-dd")), clock.toString(QStringLiteral("hh:mm:ss")));
 }
 
+QString buildStamp()
+{
+#ifdef ADS_BUILD_EPOCH
+    // A reproducible build (SOURCE_DATE_EPOCH at configure time) is stamped
+    // with its sources' date in UTC, not with the moment it was compiled.
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(qint64(ADS_BUILD_EPOCH), Qt::UTC);
+    return stampOf(when.date(), when.time());
+#else
+    return BuildStamp::fromCompilerTexts(__DATE__, __TIME__);
+#endif
+}
+} // namespace
+
+QString BuildStamp::fromCompilerTexts(const char *date, const char *time)
+{
+    return stampOf(compilerDate(date),
+                   QTime::fromString(QString::fromLatin1(time), QStringLiteral("hh:mm:ss")));
+}
+
 QString BuildStamp::current()
 {
-    static const QString stamp = fromCompilerTexts(__DATE__, __TIME__); // once per process
+    static const QString stamp = buildStamp(); // once per process
     return stamp;
 }

@@ -1,5 +1,6 @@
-// Loads the installed plug-in by the path the package gives, reads its name
-// and proves the label library links: prints "Beckhoff 1".
+// Loads the installed plug-in by the path the package gives (or the one
+// given as its argument, for a tree installed under another root), reads its
+// name and proves the label library links: prints "Beckhoff 1".
 #include <CDriveBaseClass.h>
 #include <CLabelVariable.h>
 
@@ -11,7 +12,8 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    void *lib = dlopen(PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    const char *path = argc > 1 ? argv[1] : PLUGIN_PATH;
+    void *lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (!lib) {
         std::fprintf(stderr, "%s\n", dlerror());
         return 1;
