@@ -1,15 +1,26 @@
 #include "AdsSimOptions.h"
 
-#include <QCommandLineParser>
+#include "SimRouter.h"
+
+#include <QRegularExpression>
 
 namespace {
+const QStringList kWithValue = {
+    QStringLiteral("listen"),   QStringLiteral("ams-port"),   QStringLiteral("image"),
+    QStringLiteral("delay-ms"), QStringLiteral("drop-every"), QStringLiteral("ads-error"),
+    QStringLiteral("netid"),    QStringLiteral("route"),
+};
+const QStringList kFlags = {QStringLiteral("serial"), QStringLiteral("verbose"), QStringLiteral("help")};
+
 // Decimal, or hex with 0x; nothing else, so that "12abc" is refused.
 bool number(const QString &text, quint64 limit, quint64 *out)
 {
     bool ok = false;
     const bool hex = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
     const QString digits = hex ? text.mid(2) : text;
-    if (digits.isEmpty() || digits.startsWith(QLatin1Char('+')) || digits.startsWith(QLatin1Char('-')))
+    // toULongLong alone would also take a sign and blanks around the digits.
+    static const QRegularExpression form(QStringLiteral("^[0-9A-Fa-f]+$"));
+    if (!form.match(digits).hasMatch())
         return false;
     const quint64 value = digits.toULongLong(&ok, hex ? 16 : 10);
     if (!ok || value > limit)
@@ -32,82 +43,137 @@ bool listenText(const QString &text, QHostAddress *address, quint16 *port)
     *port = quint16(p);
     return true;
 }
+
+// "851,852": ports 1 to 65535, each once.
+bool portList(const QString &text, QList<int> *ports)
+{
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        quint64 p = 0;
+        if (!number(part, 65535, &p) || p == 0 || ports->contains(int(p)))
+            return false;
+        ports->append(int(p));
+    }
+    return true;
+}
+
+struct Parser {
+    AdsSimOptions o;
+    bool portsGiven = false;
+
+    bool fail(const QString &message)
+    {
+        if (o.error.isEmpty())
+            o.error = message;
+        return false;
+    }
+
+    // `args[*i]` starts with "--"; a value is "--name=value" or the next argument.
+    bool option(const QStringList &args, int *i)
+    {
+        QString key = args.at(*i).mid(2);
+        QString value;
+        bool hasValue = false;
+        const int eq = key.indexOf(QLatin1Char('='));
+        if (eq >= 0) {
+            value = key.mid(eq + 1);
+            key = key.left(eq);
+            hasValue = true;
+        }
+        if (kFlags.contains(key)) {
+            if (hasValue)
+                return fail(QStringLiteral("--%1 takes no value").arg(key));
+        } else if (kWithValue.contains(key)) {
+            if (!hasValue) {
+                if (*i + 1 >= args.size() || args.at(*i + 1).startsWith(QLatin1String("--")))
+                    return fail(QStringLiteral("--%1 needs a value").arg(key));
+                value = args.at(++*i);
+            }
+        } else {
+            return fail(QStringLiteral("unknown option --%1").arg(key));
+        }
+        return apply(key, value);
+    }
+
+    bool apply(const QString &key, const QString &value)
+    {
+        quint64 n = 0;
+        if (key == QLatin1String("help"))
+            o.help = true;
+        else if (key == QLatin1String("serial"))
+            o.serial = true;
+        else if (key == QLatin1String("verbose"))
+            o.verbose = true;
+        else if (key == QLatin1String("image")) {
+            if (value.isEmpty())
+                return fail(QStringLiteral("--image needs a file name"));
+            o.imagePath = value;
+        } else if (key == QLatin1String("listen")) {
+            if (!listenText(value, &o.listenAddress, &o.listenPort))
+                return fail(QStringLiteral(
+                                "--listen wants ADDR:PORT with an IP address and a port 0 to 65535, not '%1'")
+                                .arg(value));
+        } else if (key == QLatin1String("ams-port")) {
+            // Repeated or comma-joined: every port given is a runtime.
+            if (!portsGiven)
+                o.amsPorts.clear();
+            portsGiven = true;
+            if (!portList(value, &o.amsPorts))
+                return fail(
+                    QStringLiteral("--ams-port wants ports 1 to 65535, each once, joined by commas, not '%1'")
+                        .arg(value));
+        } else if (key == QLatin1String("netid") || key == QLatin1String("route")) {
+            const QByteArray netId = SimRouter::netIdFromText(value);
+            if (netId.isEmpty())
+                return fail(QStringLiteral(
+                                "--%1 wants six numbers 0 to 255 joined by dots (5.12.34.56.1.1), not '%2'")
+                                .arg(key, value));
+            if (key == QLatin1String("netid"))
+                o.netId = netId;
+            else
+                o.routes.append(netId);
+        } else if (key == QLatin1String("delay-ms")) {
+            if (!number(value, 3600000, &n))
+                return fail(
+                    QStringLiteral("--delay-ms wants milliseconds 0 to 3600000, not '%1'").arg(value));
+            o.delayMs = int(n);
+        } else if (key == QLatin1String("drop-every")) {
+            if (!number(value, 1000000, &n) || n == 0)
+                return fail(QStringLiteral("--drop-every wants a count 1 to 1000000, not '%1'").arg(value));
+            o.dropEvery = int(n);
+        } else if (key == QLatin1String("ads-error")) {
+            if (!number(value, 0xFFFFFFFFu, &n) || n == 0)
+                return fail(
+                    QStringLiteral("--ads-error wants a non-zero 32-bit code (decimal or 0x hex), not '%1'")
+                        .arg(value));
+            o.adsError = quint32(n);
+        }
+        return true;
+    }
+};
 } // namespace
 
 AdsSimOptions AdsSimOptions::parse(const QStringList &arguments)
 {
-    AdsSimOptions o;
-    QCommandLineParser p;
-    const QCommandLineOption listen(QStringLiteral("listen"), QString(), QStringLiteral("ADDR:PORT"));
-    const QCommandLineOption serial(QStringLiteral("serial"));
-    const QCommandLineOption amsPort(QStringLiteral("ams-port"), QString(), QStringLiteral("N"));
-    const QCommandLineOption image(QStringLiteral("image"), QString(), QStringLiteral("FILE"));
-    const QCommandLineOption verbose(QStringLiteral("verbose"));
-    const QCommandLineOption delay(QStringLiteral("delay-ms"), QString(), QStringLiteral("N"));
-    const QCommandLineOption drop(QStringLiteral("drop-every"), QString(), QStringLiteral("N"));
-    const QCommandLineOption adsError(QStringLiteral("ads-error"), QString(), QStringLiteral("CODE"));
-    const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
-    p.addOptions({listen, serial, amsPort, image, verbose, delay, drop, adsError, help});
-    if (!p.parse(QStringList{QStringLiteral("ads-sim")} + arguments)) {
-        o.error = p.errorText();
-        return o;
+    Parser p;
+    for (int i = 0; i < arguments.size() && p.o.error.isEmpty(); ++i) {
+        const QString &arg = arguments.at(i);
+        if (arg == QLatin1String("-h"))
+            p.o.help = true;
+        else if (arg.startsWith(QLatin1String("--")))
+            p.option(arguments, &i);
+        else if (arg.startsWith(QLatin1Char('-')))
+            p.fail(QStringLiteral("unknown option %1").arg(arg));
+        else
+            p.fail(QStringLiteral("unexpected argument '%1' (ads-sim takes options only)").arg(arg));
     }
-    if (!p.positionalArguments().isEmpty()) {
-        o.error = QStringLiteral("unexpected argument '%1'").arg(p.positionalArguments().first());
-        return o;
-    }
-    o.help = p.isSet(help);
-    o.serial = p.isSet(serial);
-    o.verbose = p.isSet(verbose);
-    o.imagePath = p.value(image);
-    if (p.isSet(image) && o.imagePath.isEmpty()) {
-        o.error = QStringLiteral("--image needs a file name");
-        return o;
-    }
-    if (p.isSet(listen) && !listenText(p.value(listen), &o.listenAddress, &o.listenPort)) {
-        o.error =
-            QStringLiteral("--listen wants ADDR:PORT with an IP address and a port 0 to 65535, not '%1'")
-                .arg(p.value(listen));
-        return o;
-    }
-    quint64 n = 0;
-    if (p.isSet(amsPort)) {
-        if (!number(p.value(amsPort), 65535, &n) || n == 0) {
-            o.error = QStringLiteral("--ams-port wants a port 1 to 65535, not '%1'").arg(p.value(amsPort));
-            return o;
-        }
-        o.amsPort = int(n);
-    }
-    if (p.isSet(delay)) {
-        if (!number(p.value(delay), 3600000, &n)) {
-            o.error =
-                QStringLiteral("--delay-ms wants milliseconds 0 to 3600000, not '%1'").arg(p.value(delay));
-            return o;
-        }
-        o.delayMs = int(n);
-    }
-    if (p.isSet(drop)) {
-        if (!number(p.value(drop), 1000000, &n)) {
-            o.error = QStringLiteral("--drop-every wants a count 0 to 1000000, not '%1'").arg(p.value(drop));
-            return o;
-        }
-        o.dropEvery = int(n);
-    }
-    if (p.isSet(adsError)) {
-        if (!number(p.value(adsError), 0xFFFFFFFFu, &n) || n == 0) {
-            o.error = QStringLiteral("--ads-error wants a non-zero 32-bit code (decimal or 0x hex), not '%1'")
-                          .arg(p.value(adsError));
-            return o;
-        }
-        o.adsError = quint32(n);
-    }
-    return o;
+    return p.o;
 }
 
 QString AdsSimOptions::usage()
 {
     return QStringLiteral(
-        "usage: ads-sim [--listen ADDR:PORT] [--serial] [--ams-port N] [--image FILE] [--verbose]\n"
+        "usage: ads-sim [--listen ADDR:PORT] [--serial] [--ams-port N[,N...]] [--netid NETID]\n"
+        "               [--route NETID]... [--image FILE] [--verbose]\n"
         "               [--delay-ms N] [--drop-every N] [--ads-error CODE]\n"
         "\n"
         "A simulated ADS controller. It prints \"tcp ADDR:PORT\" and, with --serial,\n"
@@ -115,10 +181,18 @@ QString AdsSimOptions::usage()
         "\n"
         "  --listen ADDR:PORT  TCP address (default 127.0.0.1:48898; port 0: any free port)\n"
         "  --serial            also serve on a pseudo-terminal; its path is the serial port name\n"
-        "  --ams-port N        the AMS port it answers (default 851)\n"
-        "  --image FILE        starting memory: lines of hex GROUP OFFSET BYTE...\n"
+        "  --ams-port N,N...   the runtimes' AMS ports, each with memory and symbols of its own\n"
+        "                      (default 851; the first is the one image lines fill by default);\n"
+        "                      other ports get AMS error 0x6\n"
+        "  --netid NETID       the controller's AMS NetId, e.g. 5.12.34.56.1.1: a frame for\n"
+        "                      another target gets AMS error 0x7 (default: answer any target)\n"
+        "  --route NETID       a source NetId allowed to talk to it (repeatable); once one is\n"
+        "                      given, a frame from any other source is not answered and its\n"
+        "                      TCP connection is closed (default: any source)\n"
+        "  --image FILE        starting memory: lines of hex GROUP OFFSET BYTE..., symbol lines,\n"
+        "                      and port N lines naming the runtime the lines after them fill\n"
         "  --verbose           one line per request served\n"
         "  --delay-ms N        answer every request N ms late\n"
-        "  --drop-every N      leave every N-th request unanswered\n"
+        "  --drop-every N      leave every N-th request unanswered (N 1 or more)\n"
         "  --ads-error CODE    answer every request with this ADS error (e.g. 0x710)\n");
 }

@@ -2,7 +2,9 @@
 #ifndef ADSSIMOPTIONS_H
 #define ADSSIMOPTIONS_H
 
+#include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -12,11 +14,13 @@ public:
     QHostAddress listenAddress = QHostAddress(QHostAddress::LocalHost);
     quint16 listenPort = 48898; // 0: an ephemeral port, printed on start
     bool serial = false;
-    int amsPort = 851;
+    QList<int> amsPorts = {851}; // one runtime per port; the first is the default
+    QByteArray netId; // 6 bytes; empty: answer any target NetId
+    QList<QByteArray> routes; // source NetIds allowed; empty: any
     QString imagePath;
     bool verbose = false;
     int delayMs = 0;
-    int dropEvery = 0;
+    int dropEvery = 0; // 0: drop nothing (the option itself wants 1 or more)
     quint32 adsError = 0;
     bool help = false;
 

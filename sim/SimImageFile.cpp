@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QStringList>
 
 namespace {
 bool hexWord(const QByteArray &field, quint32 *out)
@@ -35,12 +36,78 @@ QString quoted(const QByteArray &field)
     return QStringLiteral("'%1'").arg(QString::fromUtf8(field));
 }
 
+// Identifiers joined by dots, each with an optional [n] or [n,m]; an
+// optional leading dot. The driver looks names up in this form.
+bool symbolName(const QByteArray &field)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^\\.?[A-Za-z_][A-Za-z0-9_]*(\\[[0-9]+(,[0-9]+)?\\])?"
+                       "(\\.[A-Za-z_][A-Za-z0-9_]*(\\[[0-9]+(,[0-9]+)?\\])?)*$"));
+    return form.match(QString::fromLatin1(field.constData(), field.size())).hasMatch();
+}
+
+QString portList(const QList<int> &ports)
+{
+    QStringList texts;
+    for (int port : ports)
+        texts << QString::number(port);
+    return texts.join(QStringLiteral(", "));
+}
+
+// port N: the runtime the following lines fill.
+QString portLine(const QList<QByteArray> &fields, const QList<int> &amsPorts, int *port)
+{
+    if (fields.size() != 2)
+        return QStringLiteral("expected port N");
+    static const QRegularExpression decimal(QStringLiteral("^[0-9]{1,5}$"));
+    const int value = fields.at(1).toInt();
+    if (!decimal.match(QString::fromLatin1(fields.at(1))).hasMatch() || value < 1 || value > 65535)
+        return quoted(fields.at(1)) + QStringLiteral(" is not an AMS port (decimal, 1 to 65535)");
+    if (!amsPorts.isEmpty() && !amsPorts.contains(value))
+        return QStringLiteral("port %1 has no runtime (the runtimes are on %2)")
+            .arg(value)
+            .arg(portList(amsPorts));
+    *port = value;
+    return QString();
+}
+
+// GROUP OFFSET BYTE...
+QString dataLine(const QList<QByteArray> &fields, SimImageFile::Entry *e)
+{
+    if (fields.size() < 3)
+        return QStringLiteral("expected GROUP OFFSET BYTE..., all hex");
+    if (!hexWord(fields.at(0), &e->group))
+        return quoted(fields.at(0)) + QStringLiteral(" is not a hex index group");
+    if (!hexWord(fields.at(1), &e->offset))
+        return quoted(fields.at(1)) + QStringLiteral(" is not a hex offset");
+    const bool bits = SimImage::isBitGroup(e->group);
+    for (int f = 2; f < fields.size(); ++f) {
+        char b = 0;
+        if (!hexByte(fields.at(f), &b))
+            return quoted(fields.at(f)) + QStringLiteral(" is not a hex byte (00 to ff)");
+        if (bits && b != 0 && b != 1)
+            return quoted(fields.at(f))
+                   + QStringLiteral(" is not a bit (00 or 01) for bit group %1")
+                         .arg(QString::number(e->group, 16).toUpper());
+        e->bytes.append(b);
+    }
+    // The controller refuses to grow an image past this; say so here
+    // rather than start with memory the file did not describe.
+    if (quint64(e->offset) + quint64(e->bytes.size()) > quint64(SimImage::kMaxImageBytes))
+        return QStringLiteral("ends past the %1 bytes an image can hold").arg(SimImage::kMaxImageBytes);
+    return QString();
+}
+
 // symbol NAME GROUP OFFSET SIZE [TYPE NAME...]
 QString symbolLine(const QList<QByteArray> &fields, SimImageFile::Entry *e)
 {
     if (fields.size() < 5)
         return QStringLiteral("expected symbol NAME GROUP OFFSET SIZE [TYPE]");
     e->isSymbol = true;
+    if (!symbolName(fields.at(1)))
+        return quoted(fields.at(1))
+               + QStringLiteral(" is not a symbol name (identifiers joined by dots, each a letter or _ "
+                                "then letters, digits, _; optional [n] or [n,m])");
     e->symbol.name = QString::fromLatin1(fields.at(1));
     if (!hexWord(fields.at(2), &e->symbol.group))
         return quoted(fields.at(2)) + QStringLiteral(" is not a hex index group");
@@ -55,9 +122,11 @@ QString symbolLine(const QList<QByteArray> &fields, SimImageFile::Entry *e)
 }
 } // namespace
 
-QList<SimImageFile::Entry> SimImageFile::parse(const QByteArray &text, QString *error)
+QList<SimImageFile::Entry> SimImageFile::parse(const QByteArray &text, QString *error,
+                                               const QList<int> &amsPorts)
 {
     QList<Entry> entries;
+    int port = 0;
     const QList<QByteArray> lines = text.split('\n');
     for (int i = 0; i < lines.size(); ++i) {
         QByteArray line = lines.at(i);
@@ -72,45 +141,31 @@ QList<SimImageFile::Entry> SimImageFile::parse(const QByteArray &text, QString *
             *error = where + what;
             return QList<Entry>();
         };
-        Entry e;
-        if (fields.first() == "symbol") {
-            const QString problem = symbolLine(fields, &e);
+        if (fields.first() == "port") {
+            const QString problem = portLine(fields, amsPorts, &port);
             if (!problem.isEmpty())
                 return fail(problem);
-            entries.append(e);
             continue;
         }
-        if (fields.size() < 3)
-            return fail(QStringLiteral("expected GROUP OFFSET BYTE..., all hex"));
-        if (!hexWord(fields.at(0), &e.group))
-            return fail(quoted(fields.at(0)) + QStringLiteral(" is not a hex index group"));
-        if (!hexWord(fields.at(1), &e.offset))
-            return fail(quoted(fields.at(1)) + QStringLiteral(" is not a hex offset"));
-        for (int f = 2; f < fields.size(); ++f) {
-            char b = 0;
-            if (!hexByte(fields.at(f), &b))
-                return fail(quoted(fields.at(f)) + QStringLiteral(" is not a hex byte (00 to ff)"));
-            e.bytes.append(b);
-        }
-        // The controller refuses to grow an image past this; say so here
-        // rather than start with memory the file did not describe.
-        if (quint64(e.offset) + quint64(e.bytes.size()) > quint64(SimImage::kMaxImageBytes))
-            return fail(
-                QStringLiteral("ends past the %1 bytes an image can hold").arg(SimImage::kMaxImageBytes));
+        Entry e;
+        e.amsPort = port;
+        const QString problem = fields.first() == "symbol" ? symbolLine(fields, &e) : dataLine(fields, &e);
+        if (!problem.isEmpty())
+            return fail(problem);
         entries.append(e);
     }
     error->clear();
     return entries;
 }
 
-QList<SimImageFile::Entry> SimImageFile::read(const QString &path, QString *error)
+QList<SimImageFile::Entry> SimImageFile::read(const QString &path, QString *error, const QList<int> &amsPorts)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return {};
     }
-    const QList<Entry> entries = parse(file.readAll(), error);
+    const QList<Entry> entries = parse(file.readAll(), error, amsPorts);
     if (!error->isEmpty())
         *error = QStringLiteral("%1: %2").arg(path, *error);
     return entries;
@@ -119,9 +174,13 @@ QList<SimImageFile::Entry> SimImageFile::read(const QString &path, QString *erro
 void SimImageFile::apply(const QList<Entry> &entries, SimServer *server)
 {
     for (const Entry &e : entries) {
-        if (e.isSymbol)
+        if (e.isSymbol && e.amsPort == 0)
             server->addSymbol(e.symbol);
-        else
+        else if (e.isSymbol)
+            server->addSymbol(e.amsPort, e.symbol);
+        else if (e.amsPort == 0)
             server->writeImage(e.group, e.offset, e.bytes);
+        else
+            server->writeImage(e.amsPort, e.group, e.offset, e.bytes);
     }
 }

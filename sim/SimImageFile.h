@@ -7,14 +7,26 @@
 //
 // "#" starts a comment; blank lines are skipped; group and offset may carry
 // a 0x prefix. A bit group (4021, F021, F031) takes one byte 00 or 01 per
-// bit from the bit offset on, as a write to it does.
+// bit from the bit offset on, as a write to it does; any other byte there
+// is refused.
 //
 // A symbol line names a place for lookups by name: the name, group and
 // offset in hex as above, the size in bytes in decimal, then the type name
-// (the rest of the line, optional).
+// (the rest of the line, optional). A name is identifiers (a letter or _,
+// then letters, digits, _) joined by dots, with an optional leading dot and
+// an optional [n] or [n,m] index (decimal) after any identifier.
 //
 //   symbol MAIN.nCounter 4020 100 4 DINT
 //   symbol GVL.aTemps 4020 200 40 ARRAY [0..9] OF REAL
+//
+// A port line, "port N" with N decimal, says which runtime (AMS port) the
+// lines after it fill, up to the next port line; lines before any port
+// line fill the first runtime.
+//
+//   4020 0 01          # the first runtime
+//   port 852
+//   4020 0 02          # the runtime on port 852
+//   symbol MAIN.n 4020 0 1 BYTE
 #ifndef SIMIMAGEFILE_H
 #define SIMIMAGEFILE_H
 
@@ -29,20 +41,23 @@ class SimServer;
 class SimImageFile
 {
 public:
-    // A write of bytes, or (isSymbol) a symbol.
+    // A write of bytes, or (isSymbol) a symbol, for the runtime on
+    // `amsPort` (0: the first runtime).
     struct Entry {
         quint32 group = 0;
         quint32 offset = 0;
         QByteArray bytes;
         bool isSymbol = false;
         SimSymbols::Symbol symbol;
+        int amsPort = 0;
     };
 
     // The entries of `text`; on the first bad line, none, and `error` names
-    // the line ("line 3: ...").
-    static QList<Entry> parse(const QByteArray &text, QString *error);
+    // the line ("line 3: ..."). When `amsPorts` is given, a port line must
+    // name one of them.
+    static QList<Entry> parse(const QByteArray &text, QString *error, const QList<int> &amsPorts = {});
     // As parse(), from a file; `error` starts with the file name.
-    static QList<Entry> read(const QString &path, QString *error);
+    static QList<Entry> read(const QString &path, QString *error, const QList<int> &amsPorts = {});
     static void apply(const QList<Entry> &entries, SimServer *server);
 };
 

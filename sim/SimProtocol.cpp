@@ -1,5 +1,6 @@
 #include "SimProtocol.h"
 
+#include "SimRuntime.h"
 #include "WireBytes.h"
 
 using namespace WireBytes;
@@ -73,8 +74,12 @@ QByteArray SimProtocol::lookup(const QByteArray &request, const SimSymbols &symb
     return readReply(request, 0, entry);
 }
 
-QByteArray SimProtocol::answer(const QByteArray &request, SimImage &image, const SimSymbols &symbols,
-                               int amsPort, const SimFault &fault)
+QByteArray SimProtocol::errorReply(const QByteArray &request, quint32 amsError)
+{
+    return request.size() < kHeader ? QByteArray() : replyFrame(request, amsError, QByteArray());
+}
+
+QByteArray SimProtocol::answer(const QByteArray &request, SimRuntime *runtime, const SimFault &fault)
 {
     if (request.size() < kHeader)
         return QByteArray();
@@ -82,8 +87,10 @@ QByteArray SimProtocol::answer(const QByteArray &request, SimImage &image, const
     const quint16 command = le16(q + 22);
     if (fault.amsError != 0)
         return replyFrame(request, fault.amsError, QByteArray());
-    if (le16(q + 12) != quint16(amsPort))
+    if (!runtime)
         return replyFrame(request, AmsTargetPortNotFound, QByteArray());
+    SimImage &image = runtime->image;
+    const SimSymbols &symbols = runtime->symbols;
 
     const QByteArray data = request.mid(kHeader);
     const quint32 group = data.size() >= 12 ? le32(data.constData()) : 0;

@@ -3,16 +3,18 @@
 #define SIMPROTOCOL_H
 
 #include "SimFault.h"
-#include "SimImage.h"
 #include "SimSymbols.h"
 
 #include <QByteArray>
+
+struct SimRuntime;
 
 class SimProtocol
 {
 public:
     enum : quint32 {
         AmsTargetPortNotFound = 0x6,
+        AmsTargetMachineNotFound = 0x7,
         AdsServiceNotSupported = 0x701,
         AdsInvalidSize = 0x705,
         AdsSymbolNotFound = 0x710,
@@ -23,10 +25,14 @@ public:
     // -1 when fewer than 6 bytes are there.
     static qint64 frameSize(const QByteArray &buffer);
 
-    // Answers one request frame against `image` as a controller on AMS port
-    // `amsPort` does. `fault` may add an AMS error or an ADS result.
-    static QByteArray answer(const QByteArray &request, SimImage &image, const SimSymbols &symbols,
-                             int amsPort, const SimFault &fault);
+    // Answers one request frame as `runtime` does; null when no runtime is
+    // on the request's target port (AMS error 0x6). `fault` may add an AMS
+    // error or an ADS result.
+    static QByteArray answer(const QByteArray &request, SimRuntime *runtime, const SimFault &fault);
+
+    // The reply of the router itself: the request's header mirrored, with
+    // `amsError` and no data.
+    static QByteArray errorReply(const QByteArray &request, quint32 amsError);
 
     // Applies the reply-shaping parts of `fault` to a well-formed reply.
     static QByteArray shape(const QByteArray &reply, const SimFault &fault);

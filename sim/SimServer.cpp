@@ -12,9 +12,14 @@
 namespace {
 // A request claiming more than this is noise; the connection's buffer is dropped.
 const qint64 kMaxRequest = 64 * 1024 * 1024;
+// The port the functions without one pass: the first runtime, whatever its port.
+const int kFirstRuntime = -1;
 } // namespace
 
-SimServer::SimServer(QObject *parent) : QObject(parent) { }
+SimServer::SimServer(QObject *parent) : QObject(parent)
+{
+    m_runtimes.append(SimRuntime());
+}
 
 SimServer::~SimServer() = default;
 
@@ -38,40 +43,114 @@ void SimServer::setDropEvery(int n)
     m_dropEvery = n;
 }
 
+void SimServer::setAmsPorts(const QList<int> &ports)
+{
+    QList<int> distinct;
+    for (int port : ports) {
+        if (!distinct.contains(port))
+            distinct.append(port);
+    }
+    if (distinct.isEmpty())
+        return;
+    QMutexLocker lock(&m_mutex);
+    while (m_runtimes.size() > distinct.size())
+        m_runtimes.removeLast();
+    while (m_runtimes.size() < distinct.size())
+        m_runtimes.append(SimRuntime());
+    for (int i = 0; i < distinct.size(); ++i)
+        m_runtimes[i].amsPort = distinct.at(i);
+}
+
 void SimServer::setAmsPort(int port)
 {
+    setAmsPorts({port});
+}
+
+QList<int> SimServer::amsPorts() const
+{
     QMutexLocker lock(&m_mutex);
-    m_amsPort = port;
+    QList<int> ports;
+    for (const SimRuntime &runtime : m_runtimes)
+        ports.append(runtime.amsPort);
+    return ports;
+}
+
+void SimServer::setNetId(const QByteArray &netId)
+{
+    QMutexLocker lock(&m_mutex);
+    m_router.setNetId(netId);
+}
+
+void SimServer::setRoutes(const QList<QByteArray> &sourceNetIds)
+{
+    QMutexLocker lock(&m_mutex);
+    m_router.setRoutes(sourceNetIds);
+}
+
+SimRuntime *SimServer::runtimeOn(int amsPort)
+{
+    if (amsPort == kFirstRuntime)
+        return &m_runtimes.first();
+    for (SimRuntime &runtime : m_runtimes) {
+        if (runtime.amsPort == amsPort)
+            return &runtime;
+    }
+    return nullptr;
+}
+
+const SimRuntime *SimServer::runtimeOn(int amsPort) const
+{
+    return const_cast<SimServer *>(this)->runtimeOn(amsPort);
 }
 
 void SimServer::writeImage(quint32 group, quint32 offset, const QByteArray &bytes)
 {
-    QMutexLocker lock(&m_mutex);
-    m_image.write(group, offset, bytes);
+    writeImage(kFirstRuntime, group, offset, bytes);
 }
 
 QByteArray SimServer::readImage(quint32 group, quint32 offset, int length) const
 {
+    return readImage(kFirstRuntime, group, offset, length);
+}
+
+void SimServer::writeImage(int amsPort, quint32 group, quint32 offset, const QByteArray &bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    if (SimRuntime *runtime = runtimeOn(amsPort))
+        runtime->image.write(group, offset, bytes);
+}
+
+QByteArray SimServer::readImage(int amsPort, quint32 group, quint32 offset, int length) const
+{
     QMutexLocker lock(&m_mutex);
     QByteArray out;
-    m_image.read(group, offset, quint32(length), &out);
+    if (const SimRuntime *runtime = runtimeOn(amsPort))
+        runtime->image.read(group, offset, quint32(length), &out);
     return out;
 }
 
 void SimServer::addSymbol(const SimSymbols::Symbol &symbol)
 {
-    QMutexLocker lock(&m_mutex);
-    m_symbols.add(symbol);
+    addSymbol(kFirstRuntime, symbol);
 }
 
 bool SimServer::moveSymbol(const QString &name, quint32 group, quint32 offset)
 {
+    return moveSymbol(kFirstRuntime, name, group, offset);
+}
+
+void SimServer::addSymbol(int amsPort, const SimSymbols::Symbol &symbol)
+{
     QMutexLocker lock(&m_mutex);
-    SimSymbols::Symbol old;
-    if (!m_symbols.move(name, group, offset, &old))
-        return false;
-    m_image.write(group, offset, m_image.bytes(old.group, old.offset, int(old.size)));
-    return true;
+    if (SimRuntime *runtime = runtimeOn(amsPort))
+        runtime->symbols.add(symbol);
+}
+
+bool SimServer::moveSymbol(int amsPort, const QString &name, quint32 group, quint32 offset)
+{
+    QMutexLocker lock(&m_mutex);
+    SimRuntime *runtime = runtimeOn(amsPort);
+    return runtime && runtime->moveSymbol(name, group, offset);
 }
 
 QList<QByteArray> SimServer::requests() const
@@ -144,10 +223,12 @@ QString SimServer::openPty()
             return QString();
         }
         SimPty *pty = m_pty;
-        connect(pty, &SimPty::received, this, [this, pty](const QByteArray &bytes) {
-            onBytes(
-                pty, bytes, [pty](const QByteArray &b) { pty->write(b); }, [pty]() { pty->close(); });
-        });
+        Peer peer;
+        peer.object = pty;
+        peer.send = [pty](const QByteArray &b) { pty->write(b); };
+        peer.close = [pty]() { pty->close(); };
+        connect(pty, &SimPty::received, this,
+                [this, peer](const QByteArray &bytes) { onBytes(peer, bytes); });
     }
     if (!m_pty->isOpen() && !m_pty->open())
         return QString(); // closed by a fault: a new pair, as a reconnected cable
@@ -159,18 +240,21 @@ void SimServer::acceptConnection()
     while (QTcpSocket *socket = m_tcp->nextPendingConnection()) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         QPointer<QTcpSocket> guard(socket);
-        const Sender send = [guard](const QByteArray &b) {
+        Peer peer;
+        peer.object = socket;
+        peer.tcp = true;
+        peer.send = [guard](const QByteArray &b) {
             if (guard)
                 guard->write(b);
         };
-        const Closer close = [guard]() {
+        peer.close = [guard]() {
             if (guard) {
                 guard->flush();
                 guard->close();
             }
         };
         connect(socket, &QTcpSocket::readyRead, this,
-                [this, socket, send, close]() { onBytes(socket, socket->readAll(), send, close); });
+                [this, socket, peer]() { onBytes(peer, socket->readAll()); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket]() {
             m_inboxes.remove(socket);
             socket->deleteLater();
@@ -180,12 +264,12 @@ void SimServer::acceptConnection()
 
 // ---------------------------------------------------------------- requests
 
-void SimServer::onBytes(QObject *peer, const QByteArray &bytes, const Sender &send, const Closer &close)
+void SimServer::onBytes(const Peer &peer, const QByteArray &bytes)
 {
     // Take the whole requests out first: serving one may close the
     // connection, and its inbox with it.
     QList<QByteArray> requests;
-    QByteArray &inbox = m_inboxes[peer].bytes;
+    QByteArray &inbox = m_inboxes[peer.object].bytes;
     inbox.append(bytes);
     for (;;) {
         const qint64 size = SimProtocol::frameSize(inbox);
@@ -198,8 +282,10 @@ void SimServer::onBytes(QObject *peer, const QByteArray &bytes, const Sender &se
         requests.append(inbox.left(int(size)));
         inbox.remove(0, int(size));
     }
-    for (const QByteArray &request : requests)
-        serve(request, send, close, peer);
+    for (const QByteArray &request : requests) {
+        if (!serve(request, peer))
+            break; // the connection is gone: what followed is never read
+    }
 }
 
 SimFault SimServer::takeFault(bool *drop)
@@ -209,31 +295,59 @@ SimFault SimServer::takeFault(bool *drop)
     return m_queued.isEmpty() ? m_standing : m_queued.takeFirst();
 }
 
-void SimServer::serve(const QByteArray &request, const Sender &send, const Closer &close, QObject *peer)
+// False when the router closed the connection.
+bool SimServer::serve(const QByteArray &request, const Peer &peer)
 {
     SimFault fault;
     QByteArray reply;
     bool drop = false;
+    SimRouter::Verdict verdict;
     {
         QMutexLocker lock(&m_mutex);
         m_requests.append(request);
-        fault = takeFault(&drop);
-        reply = SimProtocol::answer(request, m_image, m_symbols, m_amsPort, fault);
         m_arrived.wakeAll();
+        verdict = m_router.check(request);
+        if (verdict == SimRouter::Pass) {
+            fault = takeFault(&drop);
+            reply = SimProtocol::answer(request, runtimeOn(WireBytes::le16At(request, 12)), fault);
+        }
+    }
+    if (verdict == SimRouter::NoRoute) {
+        refuseUnrouted(request, peer);
+        return !peer.tcp;
+    }
+    if (verdict == SimRouter::UnknownTarget) {
+        reply = SimProtocol::errorReply(request, SimProtocol::AmsTargetMachineNotFound);
+        logRequest(request, outcomeText(reply, true));
+        deliver(peer, reply, SimFault());
+        return true;
     }
     const bool answered = !(drop || fault.noAnswer);
-    logRequest(request, reply, answered);
+    logRequest(request, outcomeText(reply, answered));
     if (!answered) {
         if (fault.closeAfter >= 0)
-            close();
-        return;
+            peer.close();
+        return true;
     }
-    deliver(peer, SimProtocol::shape(reply, fault), fault, send, close);
+    deliver(peer, SimProtocol::shape(reply, fault), fault);
+    return true;
 }
 
-void SimServer::deliver(QObject *peer, const QByteArray &reply, const SimFault &fault, const Sender &send,
-                        const Closer &close)
+// A router drops a TCP connection from a source it has no route for. A
+// serial line cannot be dropped: the frame just goes unanswered.
+void SimServer::refuseUnrouted(const QByteArray &request, const Peer &peer)
 {
+    const QString from = SimRouter::netIdText(SimRouter::sourceNetId(request));
+    logRequest(request, peer.tcp ? QStringLiteral("no route from %1, connection closed").arg(from)
+                                 : QStringLiteral("no route from %1, no answer").arg(from));
+    if (peer.tcp)
+        peer.close();
+}
+
+void SimServer::deliver(const Peer &peer, const QByteArray &reply, const SimFault &fault)
+{
+    const Sender &send = peer.send;
+    const Closer &close = peer.close;
     QByteArray whole = fault.before + reply;
     const bool closing = fault.closeAfter >= 0;
     if (closing)
@@ -256,7 +370,7 @@ void SimServer::deliver(QObject *peer, const QByteArray &reply, const SimFault &
             close();
         return;
     }
-    QPointer<QObject> alive(peer);
+    QPointer<QObject> alive(peer.object);
     int at = fault.delayMs;
     for (int i = 0; i < pieces.size(); ++i) {
         const QByteArray piece = pieces.at(i);
@@ -274,7 +388,17 @@ void SimServer::deliver(QObject *peer, const QByteArray &reply, const SimFault &
     }
 }
 
-void SimServer::logRequest(const QByteArray &request, const QByteArray &reply, bool answered)
+QString SimServer::outcomeText(const QByteArray &reply, bool answered)
+{
+    if (!answered)
+        return QStringLiteral("no answer");
+    using WireBytes::le32At;
+    return QStringLiteral("error 0x%1 result 0x%2")
+        .arg(le32At(reply, 30), 0, 16)
+        .arg(le32At(reply, 38), 0, 16);
+}
+
+void SimServer::logRequest(const QByteArray &request, const QString &outcome)
 {
     std::function<void(const QString &)> logger;
     {
@@ -296,11 +420,5 @@ void SimServer::logRequest(const QByteArray &request, const QByteArray &reply, b
                        .arg(le32At(request, 38), 0, 16)
                        .arg(le32At(request, 42), 0, 16)
                        .arg(le32At(request, 46));
-    if (!answered)
-        line += QStringLiteral(" -> no answer");
-    else
-        line += QStringLiteral(" -> error 0x%1 result 0x%2")
-                    .arg(le32At(reply, 30), 0, 16)
-                    .arg(le32At(reply, 38), 0, 16);
-    logger(line);
+    logger(line + QStringLiteral(" -> ") + outcome);
 }

@@ -1,13 +1,20 @@
 // A simulated controller: answers ADS requests over TCP and a
 // pseudo-terminal from its memory images, and misbehaves on request.
 //
+// Like a real controller it has a router (see SimRouter) in front of one or
+// more runtimes, each on an AMS port of its own with its own images and
+// symbols. Functions without a port mean the first runtime. A frame the
+// router refuses does not reach a runtime: it takes no fault and does not
+// count for setDropEvery.
+//
 // It lives on its own thread (see SimController). The public functions are
 // safe to call from any thread; the slots run on the server's thread.
 #ifndef SIMSERVER_H
 #define SIMSERVER_H
 
 #include "SimFault.h"
-#include "SimImage.h"
+#include "SimRouter.h"
+#include "SimRuntime.h"
 #include "SimSymbols.h"
 
 #include <QByteArray>
@@ -38,16 +45,34 @@ public:
     void setStandingFault(const SimFault &fault);
     // Leave every n-th request unanswered (0: never).
     void setDropEvery(int n);
-    void setAmsPort(int port);
 
-    // The images.
+    // The runtimes' AMS ports; the first is the default runtime. The n-th
+    // runtime keeps its images and symbols and answers the n-th port;
+    // runtimes past the list's end go, new ones start zeroed. Repeated ports
+    // count once; an empty list changes nothing. setAmsPort(p) is
+    // setAmsPorts({p}).
+    void setAmsPorts(const QList<int> &ports);
+    void setAmsPort(int port);
+    QList<int> amsPorts() const;
+
+    // The router: this controller's AMS NetId (6 bytes; empty: answer any
+    // target) and the source NetIds with a route (empty: no route check).
+    void setNetId(const QByteArray &netId);
+    void setRoutes(const QList<QByteArray> &sourceNetIds);
+
+    // The images. On a port without a runtime a write does nothing and a
+    // read gives an empty array.
     void writeImage(quint32 group, quint32 offset, const QByteArray &bytes);
     QByteArray readImage(quint32 group, quint32 offset, int length) const;
+    void writeImage(int amsPort, quint32 group, quint32 offset, const QByteArray &bytes);
+    QByteArray readImage(int amsPort, quint32 group, quint32 offset, int length) const;
 
-    // The symbol table. A move copies the symbol's bytes to the new place
+    // The symbol tables. A move copies the symbol's bytes to the new place
     // and makes the old one refuse requests, as after an online change.
     void addSymbol(const SimSymbols::Symbol &symbol);
     bool moveSymbol(const QString &name, quint32 group, quint32 offset);
+    void addSymbol(int amsPort, const SimSymbols::Symbol &symbol);
+    bool moveSymbol(int amsPort, const QString &name, quint32 group, quint32 offset);
 
     // What the controller received: every request frame, in order.
     QList<QByteArray> requests() const;
@@ -71,15 +96,25 @@ private:
     };
     using Sender = std::function<void(const QByteArray &)>;
     using Closer = std::function<void()>;
+    // One connection's end: the TCP socket or the pty.
+    struct Peer {
+        QObject *object = nullptr;
+        Sender send;
+        Closer close;
+        bool tcp = false;
+    };
 
     void acceptConnection();
-    void onBytes(QObject *peer, const QByteArray &bytes, const Sender &send, const Closer &close);
-    void serve(const QByteArray &request, const Sender &send, const Closer &close, QObject *peer);
+    void onBytes(const Peer &peer, const QByteArray &bytes);
+    bool serve(const QByteArray &request, const Peer &peer);
+    void refuseUnrouted(const QByteArray &request, const Peer &peer);
     SimFault takeFault(bool *drop);
-    void deliver(QObject *peer, const QByteArray &reply, const SimFault &fault, const Sender &send,
-                 const Closer &close);
+    SimRuntime *runtimeOn(int amsPort);
+    const SimRuntime *runtimeOn(int amsPort) const;
+    void deliver(const Peer &peer, const QByteArray &reply, const SimFault &fault);
     void countReplySent();
-    void logRequest(const QByteArray &request, const QByteArray &reply, bool answered);
+    void logRequest(const QByteArray &request, const QString &outcome);
+    static QString outcomeText(const QByteArray &reply, bool answered);
 
     QTcpServer *m_tcp = nullptr;
     SimPty *m_pty = nullptr;
@@ -87,12 +122,11 @@ private:
 
     mutable QMutex m_mutex;
     mutable QWaitCondition m_arrived;
-    SimImage m_image;
-    SimSymbols m_symbols;
+    QList<SimRuntime> m_runtimes; // never empty; the first is the default
+    SimRouter m_router;
     QList<SimFault> m_queued;
     SimFault m_standing;
     int m_dropEvery = 0;
-    int m_amsPort = 851;
     qint64 m_served = 0;
     int m_repliesSent = 0;
     QList<QByteArray> m_requests;

@@ -52,7 +52,7 @@ int main(int argc, char **argv)
     QList<SimImageFile::Entry> image;
     if (!options.imagePath.isEmpty()) {
         QString error;
-        image = SimImageFile::read(options.imagePath, &error);
+        image = SimImageFile::read(options.imagePath, &error, options.amsPorts);
         if (!error.isEmpty())
             return refuse(error);
     }
@@ -76,8 +76,10 @@ int main(int argc, char **argv)
         printLine(stderr, QStringLiteral("ads-sim: cannot open a pseudo-terminal"));
         return 1;
     }
+    server->setAmsPorts(options.amsPorts);
+    server->setNetId(options.netId);
+    server->setRoutes(options.routes);
     SimImageFile::apply(image, server);
-    server->setAmsPort(options.amsPort);
     SimFault standing;
     standing.delayMs = options.delayMs;
     standing.adsResult = options.adsError;

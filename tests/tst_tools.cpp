@@ -171,6 +171,7 @@ private slots:
     void simStopsCleanlyOnSignals_data();
     void simStopsCleanlyOnSignals();
     void simImageFile();
+    void simRouterAndRuntimes();
     void simBadOptions_data();
     void simBadOptions();
     void simRefusesABusyPort();
@@ -535,6 +536,69 @@ void TestTools::simImageFile()
     QVERIFY2(error.contains(QStringLiteral("bad.txt: line 3: '3g'")), qPrintable(error));
 }
 
+void TestTools::simRouterAndRuntimes()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString image = dir.filePath(QStringLiteral("two.txt"));
+    QFile file(image);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("4020 0 01 00\n"
+               "symbol MAIN.n 4020 10 2 INT\n"
+               "port 852\n"
+               "4020 0 02 00\n"
+               "symbol MAIN.n 4020 20 2 INT\n");
+    file.close();
+
+    // The driver's frames carry the target NetId 127.0.0.1.1.1 and the source 192.168.10.100.1.1.
+    Sim plc({"--netid", "127.0.0.1.1.1", "--route", "10.0.0.1.1.1", "--route", "192.168.10.100.1.1",
+             "--ams-port", "851,852", "--image", image});
+    QVERIFY2(plc.started, qPrintable(plc.child->errorOutput()));
+    const QStringList connect = {"--connect", plc.tcp};
+    QCOMPARE(adsctl(connect + QStringList{"read", "MW0", "int16"}).outLines(), QStringList{"1"});
+    QCOMPARE(adsctl(connect + QStringList{"--ams-port", "852", "read", "MW0", "int16"}).outLines(),
+             QStringList{"2"});
+    QCOMPARE(adsctl(connect + QStringList{"--ams-port", "852", "write", "MAIN.n", "int16", "-3"}).exitCode,
+             0);
+    QCOMPARE(adsctl(connect + QStringList{"--ams-port", "852", "read", "MW20", "int16"}).outLines(),
+             QStringList{"-3"});
+    QCOMPARE(adsctl(connect + QStringList{"read", "MW10", "int16"}).outLines(), QStringList{"0"});
+    const Run noRuntime = adsctl(connect + QStringList{"--ams-port", "853", "read", "MW0", "int16"});
+    QCOMPARE(noRuntime.exitCode, 1);
+    QVERIFY(plc.child->waitForLine(
+        [](const QString &l) { return l.endsWith(QStringLiteral("error 0x6 result 0x0")); }));
+
+    Sim elsewhere({"--netid", "5.12.34.56.1.1"});
+    QVERIFY(elsewhere.started);
+    const Run wrongTarget = adsctl({"--connect", elsewhere.tcp, "read", "MW0", "int16"});
+    QCOMPARE(wrongTarget.exitCode, 1);
+    QVERIFY2(wrongTarget.errLines().contains(
+                 QStringLiteral("7: wrong reply, or the controller reported an error")),
+             qPrintable(wrongTarget.err));
+    QVERIFY(elsewhere.child->waitForLine(
+        [](const QString &l) { return l.endsWith(QStringLiteral("error 0x7 result 0x0")); }));
+
+    Sim strangers({"--route", "10.0.0.1.1.1"});
+    QVERIFY(strangers.started);
+    QCOMPARE(adsctl({"--connect", strangers.tcp, "read", "MW0", "int16"}).exitCode, 1);
+    QVERIFY(strangers.child->waitForLine([](const QString &l) {
+        return l.endsWith(QStringLiteral("-> no route from 192.168.10.100.1.1, connection closed"));
+    }));
+    QCOMPARE(adsctl({"--connect", strangers.serial, "read", "MW0", "int16"}).exitCode, 1);
+    QVERIFY(strangers.child->waitForLine([](const QString &l) {
+        return l.endsWith(QStringLiteral("-> no route from 192.168.10.100.1.1, no answer"));
+    }));
+
+    // An image line for a port ads-sim has no runtime on stops it before it listens.
+    Child refused("ads-sim", {"--listen", "127.0.0.1:0", "--image", image});
+    QCOMPARE(refused.waitForExit(), 2);
+    QCOMPARE(refused.lines(), QStringList());
+    const QString error = refused.errorOutput();
+    QVERIFY2(
+        error.contains(QStringLiteral("two.txt: line 3: port 852 has no runtime (the runtimes are on 851)")),
+        qPrintable(error));
+}
+
 void TestTools::simBadOptions_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -544,6 +608,10 @@ void TestTools::simBadOptions_data()
     QTest::newRow("listen not an address") << QStringList{"--listen", "nowhere:5"} << "--listen";
     QTest::newRow("ams port 0") << QStringList{"--ams-port", "0"} << "--ams-port";
     QTest::newRow("drop every x") << QStringList{"--drop-every", "x"} << "--drop-every";
+    QTest::newRow("drop every 0") << QStringList{"--drop-every", "0"} << "--drop-every wants a count 1 to";
+    QTest::newRow("netid") << QStringList{"--netid", "5.12.34.56.1"} << "--netid wants six numbers";
+    QTest::newRow("route") << QStringList{"--route", "localhost"} << "--route wants six numbers";
+    QTest::newRow("ams port twice") << QStringList{"--ams-port", "851,851"} << "--ams-port wants ports";
     QTest::newRow("missing image") << QStringList{"--image", "/nonexistent/image.txt"}
                                    << "/nonexistent/image.txt";
 }
@@ -556,7 +624,7 @@ void TestTools::simBadOptions()
     QCOMPARE(sim.waitForExit(), 2);
     const QString error = sim.errorOutput();
     QCOMPARE(error.count(QLatin1Char('\n')), 1);
-    QVERIFY2(error.contains(message), qPrintable(error));
+    QVERIFY2(error.startsWith(QStringLiteral("ads-sim: ")) && error.contains(message), qPrintable(error));
     QCOMPARE(sim.lines(), QStringList());
 }
 
