@@ -3,17 +3,34 @@
 #include "AdsFrame.h"
 #include "BuildStamp.h"
 #include "ConnectionText.h"
+#include "LinkResult.h"
 #include "SymbolName.h"
 #include "ValueCodec.h"
 
 #include <QDateTime>
 
 #include <climits>
+#include <new>
 
 namespace {
 const int kDefaultAmsPort = 851;
 // A write moves at most this many elements in one request.
 const int kMaxWriteCount = 65535;
+// A QList holds at most this many entries (a pointer-sized slot each,
+// counted in int bytes), a QByteArray a little less than INT_MAX bytes.
+const qint64 kMaxListEntries = (INT_MAX - 64) / qint64(sizeof(void *));
+const qint64 kMaxReplyBytes = INT_MAX - 64;
+
+// Nothing may throw into the host: memory running out becomes a result.
+template <typename F, typename R>
+R guarded(F &&f, R onFailure)
+{
+    try {
+        return f();
+    } catch (...) {
+        return onFailure;
+    }
+}
 } // namespace
 
 LibBeckhoff_ADS::LibBeckhoff_ADS()
@@ -49,33 +66,44 @@ QString LibBeckhoff_ADS::DebugCmd(EDebugCmdType cmd)
 
 // ---------------------------------------------------------------- connection
 
+// A refused or failed connect leaves the line in use as it was.
 int LibBeckhoff_ADS::ConnectDrive(QString connectionText)
 {
-    symbolCache.clear(); // another controller, or the same one restarted
-    switch (ConnectionText::formOf(connectionText)) {
-    case ConnectionText::SerialForm: {
-        const ConnectionText::Serial s = ConnectionText::serial(connectionText);
-        serialPortName = s.portName;
-        serialBaud = s.baud;
-        serialDataBits = s.dataBits;
-        serialStopBits = s.stopBits;
-        serialParity = s.parity;
-        if (!ConnectionText::acceptable(s))
-            return -1;
-        return adsLink.serialConnectDrive(serialPortName, serialBaud, serialDataBits, serialStopBits,
-                                          serialParity);
-    }
-    case ConnectionText::EthernetForm: {
-        const ConnectionText::Ethernet e = ConnectionText::ethernet(connectionText);
-        ethIp = e.ip;
-        ethPort = e.port;
-        if (!ConnectionText::acceptable(e))
-            return -1;
-        return adsLink.EthConnectDrive(ethIp, ethPort);
-    }
-    case ConnectionText::NoForm: break;
-    }
-    return -4;
+    if (!adsLink.callerOwnsLink() || adsLink.busy())
+        return -1;
+    return guarded(
+        [&]() {
+            int rc = -4;
+            switch (ConnectionText::formOf(connectionText)) {
+            case ConnectionText::SerialForm: {
+                const ConnectionText::Serial s = ConnectionText::serial(connectionText);
+                serialPortName = s.portName;
+                serialBaud = s.baud;
+                serialDataBits = s.dataBits;
+                serialStopBits = s.stopBits;
+                serialParity = s.parity;
+                if (!ConnectionText::acceptable(s))
+                    return -1;
+                rc = adsLink.serialConnectDrive(serialPortName, serialBaud, serialDataBits, serialStopBits,
+                                                serialParity);
+                break;
+            }
+            case ConnectionText::EthernetForm: {
+                const ConnectionText::Ethernet e = ConnectionText::ethernet(connectionText);
+                ethIp = e.ip;
+                ethPort = e.port;
+                if (!ConnectionText::acceptable(e))
+                    return -1;
+                rc = adsLink.EthConnectDrive(ethIp, ethPort);
+                break;
+            }
+            case ConnectionText::NoForm: break;
+            }
+            if (rc == 0)
+                symbolCache.clear(); // another controller, or the same one restarted
+            return rc;
+        },
+        -1);
 }
 
 int LibBeckhoff_ADS::SetConnectPar(QString parameterText)
@@ -88,14 +116,18 @@ int LibBeckhoff_ADS::SetConnectPar(QString parameterText)
 
 int LibBeckhoff_ADS::DisConnectDrive()
 {
+    if (!adsLink.callerOwnsLink())
+        return -1;
     symbolCache.clear();
     return adsLink.DisConnectDrive();
 }
 
 int LibBeckhoff_ADS::DestroyFree()
 {
+    if (!adsLink.callerOwnsLink())
+        return -1;
     symbolCache.clear();
-    return adsLink.DestroyFree();
+    return guarded([&]() { return adsLink.DestroyFree(); }, -1);
 }
 
 // ---------------------------------------------------------------- addresses
@@ -116,13 +148,15 @@ int LibBeckhoff_ADS::getBytelen(DataType type, int count)
     return n >= INT_MIN && n <= INT_MAX ? int(n) : 0;
 }
 
-LibBeckhoff_ADS::Target LibBeckhoff_ADS::resolve(const QString &address, bool forRead)
+// The explicit form GROUP:OFFSET names its index group, for writes as for
+// reads: a write must land where the host said.
+LibBeckhoff_ADS::Target LibBeckhoff_ADS::resolve(const QString &address)
 {
     Target t;
     t.area = AddressResolver::area(address);
     t.offset = AddressResolver::offset(address, AreaType(t.area), &t.parsed);
     t.group = t.area;
-    if (forRead && t.area == AddressResolver::AT_Data) {
+    if (t.area == AddressResolver::AT_Data) {
         bool groupParsed = false;
         t.group = AddressResolver::explicitGroup(address, &groupParsed);
         t.parsed = t.parsed && groupParsed;
@@ -136,7 +170,7 @@ LibBeckhoff_ADS::Target LibBeckhoff_ADS::resolve(const QString &address, bool fo
 }
 
 // The refusals shared by reads and writes, first match wins; 0 when none.
-int LibBeckhoff_ADS::refusal(const Target &target, DataType type, int count)
+int LibBeckhoff_ADS::refusal(const Target &target, DataType type, int count, int maxCount)
 {
     if (target.offset < 0)
         return CLabelVariable::RC_BadOffsetOrCount;
@@ -144,9 +178,22 @@ int LibBeckhoff_ADS::refusal(const Target &target, DataType type, int count)
         return CLabelVariable::RC_NoArea;
     if (count < 1)
         return CLabelVariable::RC_CountBelowOne;
+    if (count > maxCount)
+        return CLabelVariable::RC_BadOffsetOrCount;
     if (type == DT_None)
         return CLabelVariable::RC_TypeNotHandled;
     return 0;
+}
+
+// A read the driver could not hand over: a list longer than Qt can hold
+// (a bool read unpacks 8 entries per byte and one byte more), or a reply
+// longer than a byte array can.
+bool LibBeckhoff_ADS::readTooLarge(DataType type, int count)
+{
+    const qint64 entries =
+        type == DT_Bool ? 8 * (qint64(count) / 8 + (count % 8 ? 1 : 0) + 1) : qint64(count);
+    return entries > kMaxListEntries
+           || AddressResolver::byteLength(type, count) > kMaxReplyBytes - AdsFrame::ReadReplyHeaderSize;
 }
 
 // ---------------------------------------------------------------- read path
@@ -159,10 +206,25 @@ CLabelVariable LibBeckhoff_ADS::ReadVariable(QString address, DataType type)
 CLabelVariable LibBeckhoff_ADS::ReadVariable(QString address, DataType type, int count)
 {
     CLabelVariable answer;
-    const Target target = resolve(address, true);
-    int refused = refusal(target, type, count);
-    // The reply (46 bytes and the data) must fit the link's int lengths.
-    if (!refused && AddressResolver::byteLength(type, count) > INT_MAX - AdsFrame::ReadReplyHeaderSize)
+    if (!adsLink.callerOwnsLink()) {
+        answer.resultCode = CLabelVariable::RC_LinkDown;
+    } else {
+        CLabelVariable outOfMemory;
+        outOfMemory.resultCode = CLabelVariable::RC_BadOffsetOrCount;
+        answer = guarded([&]() { return readVariable(address, type, count); }, outOfMemory);
+    }
+    answer.name = address;
+    answer.count = count;
+    answer.type = type;
+    return answer;
+}
+
+CLabelVariable LibBeckhoff_ADS::readVariable(const QString &address, DataType type, int count)
+{
+    CLabelVariable answer;
+    const Target target = resolve(address);
+    int refused = refusal(target, type, count, INT_MAX);
+    if (!refused && readTooLarge(type, count))
         refused = CLabelVariable::RC_BadOffsetOrCount;
     if (refused)
         answer.resultCode = refused;
@@ -170,9 +232,6 @@ CLabelVariable LibBeckhoff_ADS::ReadVariable(QString address, DataType type, int
         answer = readSymbol(address, type, count);
     else
         answer = Read_data(target.offset, type, count, target.group, address);
-    answer.name = address;
-    answer.count = count;
-    answer.type = type;
     return answer;
 }
 
@@ -196,10 +255,11 @@ CLabelVariable LibBeckhoff_ADS::Read_data(int indexOffset, DataType type, int co
 int LibBeckhoff_ADS::resultOfLink(int linkResult)
 {
     switch (linkResult) {
-    case 0: return CLabelVariable::RC_Success;
-    case -1: return CLabelVariable::RC_WrongReply;
-    case -2: return CLabelVariable::RC_NoReply;
-    case -3: return CLabelVariable::RC_LinkDown;
+    case LinkOk: return CLabelVariable::RC_Success;
+    case LinkWrongReply: return CLabelVariable::RC_WrongReply;
+    case LinkNoReply: return CLabelVariable::RC_NoReply;
+    case LinkDown: return CLabelVariable::RC_LinkDown;
+    case LinkBusy: return CLabelVariable::RC_Busy;
     default: return CLabelVariable::RC_NotDone;
     }
 }
@@ -210,11 +270,8 @@ int LibBeckhoff_ADS::locateSymbol(const QString &name, DataType type, int count,
                                   bool *fromCache)
 {
     SymbolEntry entry;
-    const auto cached = symbolCache.constFind(name);
-    *fromCache = cached != symbolCache.constEnd();
-    if (*fromCache) {
-        entry = *cached;
-    } else {
+    *fromCache = symbolCache.find(amsPort, name, &entry);
+    if (!*fromCache) {
         QByteArray answer;
         const int rc =
             adsLink.ReadWrite_area(amsPort, SymbolEntry::LookupGroup, 0, SymbolEntry::LookupReadLength,
@@ -223,7 +280,7 @@ int LibBeckhoff_ADS::locateSymbol(const QString &name, DataType type, int count,
             return resultOfLink(rc);
         if (!SymbolEntry::parse(answer, &entry))
             return CLabelVariable::RC_WrongReply;
-        symbolCache.insert(name, entry);
+        symbolCache.insert(amsPort, name, entry);
     }
     // Reading fewer elements than the symbol holds reads its head; more is refused.
     if (AddressResolver::byteLength(type, count) > qint64(entry.size))
@@ -247,7 +304,7 @@ CLabelVariable LibBeckhoff_ADS::readSymbol(const QString &name, DataType type, i
     if (!refused) {
         inner = Read_data(place.offset, type, count, place.group, name);
         if (placeWentStale(inner.resultCode)) {
-            symbolCache.remove(name);
+            symbolCache.remove(amsPort, name);
             if (fromCache && !(refused = locateSymbol(name, type, count, &place, &fromCache)))
                 inner = Read_data(place.offset, type, count, place.group, name);
         }
@@ -265,7 +322,7 @@ void LibBeckhoff_ADS::writeSymbol(const QString &name, DataType type, int count,
     if (!refused) {
         Write_D(place.offset, type, count, value, place.group, name);
         if (placeWentStale(value.resultCode)) {
-            symbolCache.remove(name);
+            symbolCache.remove(amsPort, name);
             if (fromCache && !(refused = locateSymbol(name, type, count, &place, &fromCache)))
                 Write_D(place.offset, type, count, value, place.group, name);
         }
@@ -319,10 +376,28 @@ CLabelVariable LibBeckhoff_ADS::WriteVariable(QString address, DataType type, CL
 
 CLabelVariable LibBeckhoff_ADS::WriteVariable(QString address, DataType type, CLabelVariable value, int count)
 {
-    const Target target = resolve(address, false);
-    int refused = refusal(target, type, count);
-    if (!refused && count > kMaxWriteCount)
-        refused = CLabelVariable::RC_BadOffsetOrCount;
+    if (!adsLink.callerOwnsLink()) {
+        value.resultCode = CLabelVariable::RC_LinkDown;
+    } else {
+        const bool done = guarded(
+            [&]() {
+                writeVariable(address, type, value, count);
+                return true;
+            },
+            false);
+        if (!done)
+            value.resultCode = CLabelVariable::RC_BadOffsetOrCount;
+    }
+    value.name = address;
+    value.count = count;
+    value.type = type;
+    return value;
+}
+
+void LibBeckhoff_ADS::writeVariable(const QString &address, DataType type, CLabelVariable &value, int count)
+{
+    const Target target = resolve(address);
+    int refused = refusal(target, type, count, kMaxWriteCount);
     if (!refused && target.symbol)
         refused = valueRefusal(type, count, value); // before any lookup goes out
     if (refused)
@@ -330,11 +405,7 @@ CLabelVariable LibBeckhoff_ADS::WriteVariable(QString address, DataType type, CL
     else if (target.symbol)
         writeSymbol(address, type, count, value);
     else
-        Write_D(target.offset, type, count, value, target.area, address);
-    value.name = address;
-    value.count = count;
-    value.type = type;
-    return value;
+        Write_D(target.offset, type, count, value, target.group, address);
 }
 
 void LibBeckhoff_ADS::Write_D(int indexOffset, DataType type, int count, CLabelVariable &value,

@@ -7,9 +7,7 @@
 #include "CDriveBaseClass.h"
 #include "CLabelVariable.h"
 #include "CmdBeckhoff_ADS.h"
-#include "SymbolEntry.h"
-
-#include <QHash>
+#include "SymbolCache.h"
 
 #include <QObject>
 
@@ -82,10 +80,13 @@ private:
         bool parsed = false;
         bool symbol = false; // a PLC symbol name, located by asking the controller
     };
-    Target resolve(const QString &address, bool forRead);
-    static int refusal(const Target &target, DataType type, int count);
+    static Target resolve(const QString &address);
+    static int refusal(const Target &target, DataType type, int count, int maxCount);
+    static bool readTooLarge(DataType type, int count);
     static int valueRefusal(DataType type, int count, const CLabelVariable &value);
     static int resultOfLink(int linkResult);
+    CLabelVariable readVariable(const QString &address, DataType type, int count);
+    void writeVariable(const QString &address, DataType type, CLabelVariable &value, int count);
 
     // Symbols: located once per name and connection, and again when the
     // controller refuses a place the cache gave (the program changed online).
@@ -105,7 +106,7 @@ private:
     QString serialParity;
     QString ethIp;
     int ethPort;
-    QHash<QString, SymbolEntry> symbolCache;
+    SymbolCache symbolCache;
 };
 
 #endif // LIBBECKHOFF_ADS_H

@@ -24,13 +24,16 @@ bool SymbolName::identifierAt(const QString &text, int *at)
 
 bool SymbolName::numberAt(const QString &text, int *at)
 {
+    if (*at < text.size() && text.at(*at) == QLatin1Char('-'))
+        ++*at; // arrays may start below 0
     const int start = *at;
     while (*at < text.size() && isDigit(text.at(*at)))
         ++*at;
     return *at > start;
 }
 
-// [n] or [n,m]
+// [n], [n,m], [n,m,k] ...: whether the array has those dimensions and
+// bounds is the controller's to judge.
 bool SymbolName::indexAt(const QString &text, int *at)
 {
     if (text.at(*at) != QLatin1Char('['))
@@ -38,7 +41,7 @@ bool SymbolName::indexAt(const QString &text, int *at)
     ++*at;
     if (!numberAt(text, at))
         return false;
-    if (*at < text.size() && text.at(*at) == QLatin1Char(',')) {
+    while (*at < text.size() && text.at(*at) == QLatin1Char(',')) {
         ++*at;
         if (!numberAt(text, at))
             return false;

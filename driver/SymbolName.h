@@ -1,7 +1,8 @@
 // Whether an address text names a PLC symbol, as MAIN.nCounter,
 // GVL.aTemps[3], .bRun or Main.st.aMatrix[1,2].x do: identifiers joined by
 // ".", at least one "." in all, an optional leading ".", and optional
-// decimal indexes [n] or [n,m] after any identifier.
+// indexes after any identifier: decimal, possibly negative, separated by
+// "," ([n], [n,m], [-1], [1,2,3]).
 #ifndef SYMBOLNAME_H
 #define SYMBOLNAME_H
 

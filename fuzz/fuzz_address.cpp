@@ -229,7 +229,8 @@ void checkDriverPaths(const QString &text, const Resolved &r)
     const bool readParsed =
         r.area != AR::AT_None && r.converted && (r.area != AR::AT_Data || r.groupConverted);
     const bool readUsable = (readParsed && r.offset >= 0) || (!readParsed && symbolPath);
-    const bool writeParsed = r.area != AR::AT_None && r.converted;
+    // The explicit form names its group for writes as for reads.
+    const bool writeParsed = readParsed;
     const bool writeUsable = (writeParsed && r.offset >= 0) || (!writeParsed && symbolPath);
     for (const Probe &p : probes) {
         const bool knownType = AR::elementWidth(p.type) > 0;

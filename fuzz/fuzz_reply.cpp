@@ -1,18 +1,18 @@
 // The reply path of the link without a socket. A connection is a run of
 // exchanges; each sends a read, a write or a symbol lookup (read-write)
 // request built as Read_area, Write_area and ReadWrite_area build it, then
-// lets bytes "arrive" in the pieces the input cuts, and takes them through
-// the same steps as CmdBeckhoff_ADS: dropStaleBytes before the request,
-// collectReply on every arrival, the hand-over at the end of SendData, the
-// reply checks of Message_parsing and Write_area, and for an accepted read
-// the decoder Read_data uses, for an accepted lookup the entry parser.
+// lets bytes "arrive" in the pieces the input cuts, through the exchange
+// engine as CmdBeckhoff_ADS drives it, then the reply checks, and for an
+// accepted read the decoder Read_data uses, for an accepted lookup the entry
+// parser. After every exchange, whatever it met, an honest reply to the
+// next request must be found: the stream never falls out of step.
 //
 // Input layout (ByteReader: little-endian, zero past the end):
 //   u32 first invoke id, u8 exchanges (low two bits + 1), then per exchange
 //   u8 ctl    bits0-1 0 read, 1 write, 2 lookup, 3 read; bit2 one more
-//             piece after the exchange; bit3 one more piece just before the
-//             hand-over; bit4 reconnect first; bits5-7 ids taken by
-//             requests that were refused
+//             piece after the exchange; bit3 the request echoed first;
+//             bit4 reconnect first; bits5-7 ids taken by requests that
+//             were refused
 //   u8 type   (% 11) + 1; for a lookup it picks the name
 //   u16 count reads: + 1 (replies up to 46 + 8 * 65536 bytes, < 1 MB);
 //             writes: % 1024 + 1 (the reply is 42 bytes whatever the count);
@@ -21,11 +21,11 @@
 //   u8 n      (% 16) pieces that arrive during the exchange
 //   pieces    each u16 length + bytes
 #include "AddressResolver.h"
+#include "AdsExchange.h"
 #include "AdsFrame.h"
 #include "AdsLog.h"
 #include "AdsReplyCheck.h"
 #include "FuzzSupport.h"
-#include "ReplyFramer.h"
 #include "SymbolEntry.h"
 #include "ValueCodec.h"
 #include "WireBytes.h"
@@ -87,26 +87,7 @@ private:
 
 // A QByteArray block holds a header and the terminating zero besides the bytes.
 const size_t kBlockSlack = 64;
-
-// ---------------------------------------------------------------- the link
-
 const int kAmsPort = 851;
-
-struct Link {
-    QByteArray recvBuffer;
-    ReplyFramer framer;
-    ReplyFramer::State replyState = ReplyFramer::NeedMore;
-    bool exchanging = false;
-    quint32 invokeId = 0;
-    AdsLog::Context log;
-
-    // What the invariants are measured against: every byte appended since
-    // the buffer was last empty, in order.
-    QByteArray arrivedSinceEmpty;
-    quint16 ourId = 0;
-    qint64 maxReply = 0;
-    int sinkCalls = 0;
-};
 
 QByteArray netId()
 {
@@ -114,115 +95,45 @@ QByteArray netId()
     return id;
 }
 
-qint64 announced(const QByteArray &buffer)
+struct Link {
+    AdsExchange engine;
+    quint32 invokeId = 0;
+    AdsLog::Context log;
+    qint64 now = 0;
+};
+
+// A reply to `request` as an honest controller sends it.
+QByteArray honestReply(const QByteArray &request)
 {
-    return AdsFrame::TcpHeaderSize + qint64(le32(buffer.constData() + AdsFrame::OffTcpLength));
+    const bool isWrite = AdsFrame::commandOf(request) == AdsFrame::CmdWrite;
+    const qint64 n = isWrite ? 0 : qMin<qint64>(le32(request.constData() + AdsFrame::OffRequestLength), 64);
+    QByteArray r(AdsFrame::HeaderSize + (isWrite ? 4 : 8 + int(n)), '\0');
+    char *p = r.data();
+    WireBytes::putLe32(p + 2, quint32(r.size() - AdsFrame::TcpHeaderSize));
+    std::memcpy(p + 6, request.constData() + 14, 8);
+    std::memcpy(p + 14, request.constData() + 6, 8);
+    std::memcpy(p + 22, request.constData() + 22, 2);
+    WireBytes::putLe16(p + 24, 0x0005);
+    WireBytes::putLe32(p + 26, quint32(r.size() - AdsFrame::HeaderSize));
+    std::memcpy(p + 34, request.constData() + 34, 4);
+    if (!isWrite)
+        WireBytes::putLe32(p + 42, quint32(n));
+    return r;
 }
 
-// The framer only ever drops bytes from the front: what it holds is the
-// tail of what arrived.
-void checkHeldIsTail(const Link &link)
+// Whatever the stream held or still owes, the reply to a fresh request is
+// found when it arrives whole.
+void checkInStep(const Link &link)
 {
-    const QByteArray &b = link.recvBuffer;
-    FUZZ_CHECK(b.size() <= link.arrivedSinceEmpty.size());
-    FUZZ_CHECK(link.arrivedSinceEmpty.endsWith(b));
+    AdsExchange probe = link.engine;
+    const QByteArray request =
+        AdsFrame::readRequest(netId(), kAmsPort, link.invokeId + 1, AddressResolver::AT_MByte, 0, 4);
+    const QByteArray reply = honestReply(request);
+    probe.begin(request, link.now, 2050);
+    probe.append(reply.constData(), reply.size());
+    FUZZ_CHECK(probe.advance(link.now, nullptr) == AdsExchange::Replied);
+    FUZZ_CHECK(probe.takeReply() == reply);
 }
-
-void checkAfterScan(const Link &link)
-{
-    checkHeldIsTail(link);
-    const QByteArray &b = link.recvBuffer;
-    switch (link.replyState) {
-    case ReplyFramer::NeedMore:
-        // No whole stranger stays in front, and nothing near the size an
-        // announced length could claim is held: less than one reply.
-        if (b.size() >= AdsFrame::TcpHeaderSize && announced(b) < AdsFrame::HeaderSize)
-            FUZZ_CHECK(b.size() < announced(b));
-        if (b.size() >= AdsFrame::HeaderSize) {
-            FUZZ_CHECK(le16(b.constData() + AdsFrame::OffInvokeId) == link.ourId);
-            FUZZ_CHECK(b.size() < announced(b) && announced(b) <= link.maxReply);
-        }
-        FUZZ_CHECK(b.size() < qMax<qint64>(AdsFrame::HeaderSize, link.maxReply));
-        break;
-    case ReplyFramer::FrameReady:
-        FUZZ_CHECK(b.size() >= AdsFrame::HeaderSize);
-        FUZZ_CHECK(le16(b.constData() + AdsFrame::OffInvokeId) == link.ourId);
-        FUZZ_CHECK(link.framer.frameSize() == announced(b));
-        FUZZ_CHECK(link.framer.frameSize() <= link.maxReply);
-        FUZZ_CHECK(link.framer.frameSize() <= b.size());
-        break;
-    case ReplyFramer::Oversized:
-        FUZZ_CHECK(b.size() >= AdsFrame::HeaderSize);
-        FUZZ_CHECK(le16(b.constData() + AdsFrame::OffInvokeId) == link.ourId);
-        FUZZ_CHECK(announced(b) > link.maxReply);
-        FUZZ_CHECK(link.framer.frameSize() == qMin<qint64>(announced(b), b.size()));
-        break;
-    }
-}
-
-void append(Link &link, const QByteArray &piece)
-{
-    if (link.recvBuffer.isEmpty())
-        link.arrivedSinceEmpty.clear();
-    link.recvBuffer.append(piece);
-    link.arrivedSinceEmpty.append(piece);
-}
-
-void discardStale(Link &link)
-{
-    const size_t before = size_t(link.recvBuffer.size());
-    AllocationWatch watch;
-    link.framer.discardStale(link.recvBuffer);
-    FUZZ_CHECK(watch.largest() <= before + kBlockSlack);
-    FUZZ_CHECK(link.recvBuffer.isEmpty());
-}
-
-// CmdBeckhoff_ADS::collectReply, with the invariants around the scan.
-void collectReply(Link &link)
-{
-    if (!link.exchanging) {
-        discardStale(link);
-        return;
-    }
-    if (link.replyState != ReplyFramer::NeedMore)
-        return;
-    const size_t before = size_t(link.recvBuffer.size());
-    const int strangersBefore = link.framer.strangers();
-    int calls = 0;
-    AllocationWatch watch;
-    link.replyState =
-        link.framer.scan(link.recvBuffer, [&](const QByteArray &head, ReplyFramer::StrangerKind kind) {
-            AllocationPause pause;
-            ++calls;
-            // A stranger is reported with the bytes of it that are there, from
-            // the front of the buffer, before they are dropped.
-            const QByteArray &b = link.recvBuffer;
-            FUZZ_CHECK(head.size() <= b.size());
-            FUZZ_CHECK(b.startsWith(head));
-            switch (kind) {
-            case ReplyFramer::TooShortForId:
-                FUZZ_CHECK(head.size() == announced(b) && head.size() < AdsFrame::HeaderSize);
-                break;
-            case ReplyFramer::OtherInvokeId:
-                FUZZ_CHECK(b.size() >= AdsFrame::HeaderSize);
-                FUZZ_CHECK(le16(b.constData() + AdsFrame::OffInvokeId) != link.ourId);
-                FUZZ_CHECK(head.size() == qMin<qint64>(announced(b), b.size()));
-                break;
-            case ReplyFramer::Noise: FUZZ_CHECK(head.size() <= link.maxReply); break;
-            default: FUZZ_CHECK(!"unknown stranger kind");
-            }
-            // CmdBeckhoff_ADS::warnStranger formats one of these two lines.
-            const QString line = kind == ReplyFramer::OtherInvokeId ? AdsLog::wrongSequence(link.log, head)
-                                                                    : AdsLog::wrongLength(link.log, head);
-            FUZZ_CHECK(line.size() >= 2 * head.size());
-        });
-    FUZZ_CHECK(watch.largest() <= before + kBlockSlack);
-    FUZZ_CHECK(link.framer.strangers() - strangersBefore == calls);
-    link.sinkCalls += calls;
-    checkAfterScan(link);
-}
-
-// ---------------------------------------------------------------- checks of the reply
 
 template <typename T>
 void decodeAccepted(const QByteArray &data, int count)
@@ -288,86 +199,89 @@ void parseEntry(const QByteArray &data)
     FUZZ_CHECK(entry.typeName == fuzzsupport::latin1(data.mid(int(typeAt), int(typeLength))));
 }
 
-// Message_parsing: a read or a lookup, told apart by the request's command.
-AdsReplyCheck::Verdict checkRead(Link &link, AdsReplyCheck::Delivery delivery, const QByteArray &request,
-                                 const QByteArray &reply, int type, int count, int byteLength)
+// What the engine hands over is bytes that arrived in this wait, and a
+// whole reply of ours carries the request's invoke id and mirrored addresses.
+void checkHandOver(AdsExchange::Progress progress, const QByteArray &request, const QByteArray &reply,
+                   const QByteArray &arrived)
 {
-    const bool lookup = AdsFrame::commandOf(request) == AdsFrame::CmdReadWrite;
+    const qint64 maxReply = AdsFrame::expectedReplySize(request);
+    switch (progress) {
+    case AdsExchange::Waiting: FUZZ_CHECK(!"a wait that never ended"); break;
+    case AdsExchange::NoReply: FUZZ_CHECK(reply.isEmpty()); return;
+    case AdsExchange::Replied:
+        FUZZ_CHECK(reply.size() >= AdsFrame::HeaderSize && reply.size() <= maxReply);
+        FUZZ_CHECK(AdsFrame::TcpHeaderSize + qint64(le32(reply.constData() + AdsFrame::OffTcpLength))
+                   == reply.size());
+        break;
+    case AdsExchange::Oversized:
+    case AdsExchange::CutShort: FUZZ_CHECK(!reply.isEmpty()); break;
+    }
+    FUZZ_CHECK(arrived.contains(reply));
+    if (reply.size() >= AdsFrame::HeaderSize) {
+        FUZZ_CHECK(le16(reply.constData() + AdsFrame::OffInvokeId) == quint16(AdsFrame::invokeIdOf(request)));
+        FUZZ_CHECK(std::memcmp(reply.constData() + 6, request.constData() + 14, 8) == 0);
+        FUZZ_CHECK(std::memcmp(reply.constData() + 14, request.constData() + 6, 8) == 0);
+    }
+}
+
+// The checks of Message_parsing and Write_area on what the engine handed over.
+void checkReply(Link &link, AdsExchange::Progress progress, const QByteArray &request,
+                const QByteArray &reply, int type, int count, int byteLength)
+{
     AdsReplyCheck::Result r;
     {
         AllocationWatch watch;
-        r = lookup ? AdsReplyCheck::checkReadWrite(delivery, request, reply, byteLength)
-                   : AdsReplyCheck::checkRead(delivery, request, reply, byteLength);
+        r = AdsReplyCheck::check(progress, request, reply);
         FUZZ_CHECK(watch.largest() == 0);
     }
-    if (reply.isEmpty())
-        FUZZ_CHECK(r.verdict
-                   == (delivery == AdsReplyCheck::OnlyStrangers ? AdsReplyCheck::StrangersOnly
-                                                                : AdsReplyCheck::NoReply));
-    if (r.verdict == AdsReplyCheck::ErrorCode)
+    if (r.verdict == AdsReplyCheck::ErrorCode) {
         FUZZ_CHECK(r.errorCode != 0);
-    // Message_parsing logs one line per verdict; only the formatting runs here.
-    (void)AdsLog::readResponse(link.log, reply);
-    if (r.verdict == AdsReplyCheck::ErrorCode)
         (void)AdsLog::errorCode(link.log, r.errorCode, reply);
-    else if (r.verdict != AdsReplyCheck::Accepted)
-        (void)AdsLog::wrongLength(link.log, reply);
-
-    if (r.verdict != AdsReplyCheck::Accepted) {
-        FUZZ_CHECK(AdsReplyCheck::linkResult(r.verdict) != 0);
-        return r.verdict;
+    } else if (r.verdict == AdsReplyCheck::WrongReply) {
+        const QString line = AdsLog::wrongLength(link.log, reply);
+        FUZZ_CHECK(line.size() <= 600 + 2 * AdsLog::kWarningBytes);
     }
-    FUZZ_CHECK(AdsReplyCheck::linkResult(r.verdict) == 0);
-    FUZZ_CHECK(delivery == AdsReplyCheck::CompleteFrame);
-    FUZZ_CHECK(reply.size() >= AdsFrame::ReadReplyHeaderSize);
-    FUZZ_CHECK(le16(reply.constData() + AdsFrame::OffInvokeId) == quint16(link.invokeId));
+    if (r.verdict != AdsReplyCheck::Accepted) {
+        FUZZ_CHECK(AdsReplyCheck::linkResult(r.verdict) != LinkOk);
+        return;
+    }
+    FUZZ_CHECK(progress == AdsExchange::Replied);
+    FUZZ_CHECK(le16(reply.constData() + AdsFrame::OffCommand) == AdsFrame::commandOf(request));
     FUZZ_CHECK(le32(reply.constData() + AdsFrame::OffErrorCode) == 0);
     FUZZ_CHECK(le32(reply.constData() + AdsFrame::OffAdsResult) == 0);
-
-    // Message_parsing hands over every byte after the length field.
-    QByteArray out;
-    if (reply.size() > AdsFrame::OffReadData)
-        out.append(reply.constData() + AdsFrame::OffReadData, reply.size() - AdsFrame::OffReadData);
-    if (lookup) {
-        // An accepted lookup carries what its length field says, never
-        // more than the request asked for.
+    switch (AdsFrame::commandOf(request)) {
+    case AdsFrame::CmdWrite: FUZZ_CHECK(reply.size() == AdsFrame::WriteReplySize); return;
+    case AdsFrame::CmdReadWrite: {
+        const QByteArray out = reply.mid(AdsFrame::OffReadData);
         FUZZ_CHECK(out.size() == qint64(le32(reply.constData() + AdsFrame::OffReadLength)));
         FUZZ_CHECK(out.size() <= byteLength);
         parseEntry(out);
-    } else {
-        // An accepted read is exactly headers, result, length and the data.
-        FUZZ_CHECK(reply.size() == AdsFrame::ReadReplyHeaderSize + byteLength);
+        return;
+    }
+    default: {
+        const QByteArray out = reply.mid(AdsFrame::OffReadData);
         FUZZ_CHECK(out.size() == byteLength);
         fuzzsupport::withElementType(
             type, [&](auto tag) { decodeAccepted<typename decltype(tag)::type>(out, count); });
     }
-    return r.verdict;
+    }
 }
 
-AdsReplyCheck::Verdict checkWrite(Link &link, AdsReplyCheck::Delivery delivery, const QByteArray &request,
-                                  const QByteArray &reply)
+void feed(Link &link, const QByteArray &piece, QByteArray *arrived)
 {
-    AdsReplyCheck::Result r;
-    {
-        AllocationWatch watch;
-        r = AdsReplyCheck::checkWrite(delivery, request, reply);
-        FUZZ_CHECK(watch.largest() == 0);
-    }
-    if (reply.isEmpty())
-        FUZZ_CHECK(r.verdict
-                   == (delivery == AdsReplyCheck::OnlyStrangers ? AdsReplyCheck::StrangersOnly
-                                                                : AdsReplyCheck::NoReply));
-    (void)AdsLog::writeResponse(link.log, reply);
-    if (r.verdict != AdsReplyCheck::Accepted)
-        return r.verdict;
-    FUZZ_CHECK(delivery == AdsReplyCheck::CompleteFrame);
-    FUZZ_CHECK(reply.size() == AdsFrame::WriteReplySize);
-    FUZZ_CHECK(le32(reply.constData() + AdsFrame::OffTcpLength)
-               == AdsFrame::WriteReplySize - AdsFrame::TcpHeaderSize);
-    FUZZ_CHECK(le16(reply.constData() + AdsFrame::OffInvokeId) == quint16(link.invokeId));
-    FUZZ_CHECK(le32(reply.constData() + AdsFrame::OffErrorCode) == 0);
-    FUZZ_CHECK(le32(reply.constData() + AdsFrame::OffAdsResult) == 0);
-    return r.verdict;
+    arrived->append(piece);
+    const size_t held = size_t(link.engine.buffered() + piece.size());
+    link.engine.append(piece.constData(), piece.size());
+    AllocationWatch watch;
+    link.engine.advance(link.now, [&](AdsExchange::Skipped kind, const QByteArray &bytes, qint64 size) {
+        AllocationPause pause;
+        FUZZ_CHECK(bytes.size() <= size && arrived->contains(bytes));
+        const QString line = kind == AdsExchange::Stranger ? AdsLog::wrongSequence(link.log, bytes, size)
+                                                           : AdsLog::wrongLength(link.log, bytes, size);
+        FUZZ_CHECK(line.size() <= 600 + 2 * AdsLog::kWarningBytes);
+    });
+    // Looking at what arrived never allocates for what a frame announces.
+    FUZZ_CHECK(watch.largest() <= held + kBlockSlack);
 }
 
 // ---------------------------------------------------------------- one exchange
@@ -377,11 +291,8 @@ void exchange(Link &link, ByteReader &in)
     const quint8 ctl = in.u8();
     const bool isWrite = (ctl & 0x03) == 1;
     const bool isLookup = (ctl & 0x03) == 2;
-    if (ctl & 0x10) {
-        // A new connect: EthConnectDrive and serialConnectDrive start afresh.
-        link.recvBuffer.clear();
-        link.framer.reset();
-    }
+    if (ctl & 0x10)
+        link.engine.reset(); // a new connect
     link.invokeId += 1 + (ctl >> 5);
     const quint8 typeByte = in.u8();
     const int type = typeByte % 11 + 1;
@@ -398,8 +309,6 @@ void exchange(Link &link, ByteReader &in)
         byteLength = SymbolEntry::LookupReadLength;
         request = AdsFrame::readWriteRequest(netId(), kAmsPort, link.invokeId, SymbolEntry::LookupGroup, 0,
                                              quint32(byteLength), data);
-        FUZZ_CHECK(request.size() == AdsFrame::ReadWriteRequestSize + data.size());
-        FUZZ_CHECK(AdsFrame::commandOf(request) == AdsFrame::CmdReadWrite);
     } else if (isWrite) {
         request = AdsFrame::writeRequest(netId(), kAmsPort, link.invokeId, AddressResolver::AT_MByte, 0x10,
                                          QByteArray(), byteLength);
@@ -407,92 +316,54 @@ void exchange(Link &link, ByteReader &in)
     } else {
         request = AdsFrame::readRequest(netId(), kAmsPort, link.invokeId, AddressResolver::AT_MByte, 0x10,
                                         quint32(byteLength));
-        FUZZ_CHECK(request.size() == AdsFrame::ReadRequestSize);
     }
     FUZZ_CHECK(AdsFrame::invokeIdOf(request) == link.invokeId);
     link.log.varName = QStringLiteral("MW10");
     link.log.byteLength = byteLength;
 
-    // dropStaleBytes: what came in between exchanges is dropped.
-    append(link, in.piece());
-    discardStale(link);
+    // Bytes that came in between exchanges are stale.
+    const QByteArray stale = in.piece();
+    link.engine.append(stale.constData(), stale.size());
+    link.engine.dropStale();
+    FUZZ_CHECK(link.engine.buffered() == 0);
 
-    // SendData.
-    link.ourId = quint16(AdsFrame::invokeIdOf(request));
-    link.maxReply = AdsFrame::expectedReplySize(request);
-    FUZZ_CHECK(link.maxReply
-               == (isWrite ? AdsFrame::WriteReplySize : AdsFrame::ReadReplyHeaderSize + byteLength));
-    link.framer.beginExchange(link.ourId, link.maxReply);
-    link.sinkCalls = 0;
-    link.replyState = ReplyFramer::NeedMore;
-    link.exchanging = true;
-
-    // The wait ends as soon as the frame is there; later pieces find the
-    // exchange over.
+    link.engine.begin(request, link.now, 2050);
+    QByteArray arrived;
+    if (ctl & 0x08)
+        feed(link, request, &arrived); // an echoing line
     const int pieces = in.u8() % 16;
     QList<QByteArray> late;
     for (int i = 0; i < pieces; ++i) {
         const QByteArray piece = in.piece();
-        if (link.replyState == ReplyFramer::NeedMore) {
-            append(link, piece);
-            collectReply(link);
-        } else {
+        if (link.engine.progress() == AdsExchange::Waiting)
+            feed(link, piece, &arrived);
+        else
             late.append(piece);
-        }
     }
-    // Bytes the serial line still held back, or a read that came in while
-    // the wait was ending: they join the buffer before the hand-over.
-    if (ctl & 0x08) {
-        append(link, in.piece());
-        collectReply(link);
-        checkHeldIsTail(link);
+    AdsExchange::Progress progress = link.engine.progress();
+    if (progress == AdsExchange::Waiting) {
+        link.now += 2050; // the deadline passes
+        progress = link.engine.advance(link.now, nullptr);
     }
-    link.exchanging = false;
-
-    AdsReplyCheck::Delivery delivery;
-    QByteArray reply;
-    const qint64 held = link.recvBuffer.size();
-    if (link.replyState != ReplyFramer::NeedMore) {
-        reply = link.recvBuffer.left(int(link.framer.frameSize()));
-        delivery = link.replyState == ReplyFramer::FrameReady ? AdsReplyCheck::CompleteFrame
-                                                              : AdsReplyCheck::Incomplete;
-        link.recvBuffer.remove(0, reply.size());
-        FUZZ_CHECK(reply.size() == link.framer.frameSize());
-        if (delivery == AdsReplyCheck::CompleteFrame)
-            FUZZ_CHECK(reply.size() <= link.maxReply);
-    } else if (!link.recvBuffer.isEmpty()) {
-        reply = link.recvBuffer;
-        link.recvBuffer.clear();
-        delivery = AdsReplyCheck::Incomplete;
-        FUZZ_CHECK(reply.size() < qMax<qint64>(AdsFrame::HeaderSize, link.maxReply));
-    } else {
-        delivery = link.framer.strangers() > 0 ? AdsReplyCheck::OnlyStrangers : AdsReplyCheck::Nothing;
-    }
-    FUZZ_CHECK(reply.size() <= held);
-    FUZZ_CHECK(link.framer.strangers() == link.sinkCalls);
-
-    const AdsReplyCheck::Verdict verdict =
-        isWrite ? checkWrite(link, delivery, request, reply)
-                : checkRead(link, delivery, request, reply, type, count, byteLength);
-    if (tracing()) {
-        static const char *const deliveries[] = {"CompleteFrame", "Incomplete", "Nothing", "OnlyStrangers"};
-        static const char *const verdicts[] = {"Accepted",  "NoReply",       "WrongLength",
-                                               "ErrorCode", "WrongSequence", "StrangersOnly"};
-        std::fprintf(stderr, "%s id %u type %d count %d: %d strangers, %s, reply %d bytes, %s\n",
+    const QByteArray reply = link.engine.takeReply();
+    checkHandOver(progress, request, reply, arrived);
+    checkReply(link, progress, request, reply, type, count, byteLength);
+    if (tracing())
+        std::fprintf(stderr, "%s id %u: progress %d, reply %d bytes\n",
                      isWrite    ? "write"
                      : isLookup ? "lookup"
                                 : "read",
-                     link.invokeId, type, count, link.framer.strangers(), deliveries[delivery],
-                     int(reply.size()), verdicts[verdict]);
-    }
+                     link.invokeId, int(progress), int(reply.size()));
 
     // Pieces that arrive with no exchange running are dropped on arrival.
     if (ctl & 0x04)
         late.append(in.piece());
     for (const QByteArray &piece : late) {
-        append(link, piece);
-        collectReply(link);
+        link.engine.append(piece.constData(), piece.size());
+        link.engine.dropStale();
     }
+    checkInStep(link);
+    link.now += 10;
 }
 
 } // namespace

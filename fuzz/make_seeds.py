@@ -97,7 +97,8 @@ DRIVER_NETID = bytes([192, 168, 10, 100, 1, 1])
 
 
 def frame(invoke, command, body, error=0, tcp_length=None):
-    ams = (CONTROLLER_NETID + u16(851) + DRIVER_NETID + u16(32957) + u16(command) + u16(0x0005)
+    # A reply is addressed to the driver, from the controller.
+    ams = (DRIVER_NETID + u16(32957) + CONTROLLER_NETID + u16(851) + u16(command) + u16(0x0005)
            + u32(len(body)) + u32(error) + u32(invoke))
     length = 32 + len(body) if tcp_length is None else tcp_length
     return u16(0) + u32(length) + ams + body
@@ -121,15 +122,13 @@ def piece(data):
     return u16(len(data)) + data
 
 
-# ctl: bits0-1 kind, bit2 late piece, bit3 extra piece, bit4 reconnect, bits5-7 refused ids
-READ, WRITE, LOOKUP, LATE, EXTRA, RECONNECT, SKIP1 = 0, 1, 2, 0x04, 0x08, 0x10, 0x20
+# ctl: bits0-1 kind, bit2 late piece, bit3 the request echoed, bit4 reconnect, bits5-7 refused ids
+READ, WRITE, LOOKUP, LATE, ECHO, RECONNECT, SKIP1 = 0, 1, 2, 0x04, 0x08, 0x10, 0x20
 
 
-def exchange(ctl, type_index, count_raw, stale=b"", pieces=(), extra=None, late=None):
+def exchange(ctl, type_index, count_raw, stale=b"", pieces=(), late=None):
     out = u8(ctl) + u8(type_index) + u16(count_raw) + piece(stale) + u8(len(pieces))
     out += b"".join(piece(p) for p in pieces)
-    if ctl & 0x08:
-        out += piece(extra or b"")
     if ctl & 0x04:
         out += piece(late or b"")
     return out
@@ -186,7 +185,14 @@ def replies():
     seeds["reconnect-drops-pending"] = connection(
         1, exchange(0, T_INT32, 2, pieces=[cut[:60]]),
         exchange(RECONNECT, T_INT32, 2, pieces=[read_reply(3, int32x3)]))
-    seeds["serial-tail"] = connection(0, exchange(EXTRA, T_INT32, 2, pieces=[r1[:20]], extra=r1[20:]))
+    seeds["echoed-request"] = connection(0, exchange(ECHO, T_INT32, 2, pieces=[r1[:20], r1[20:]]))
+    seeds["stray-byte-after-lookup"] = connection(
+        0, exchange(LOOKUP, 2, 0, pieces=[read_reply(1, symbol_entry(0x4020, 0, 2, b".bRun", b"BOOL", b""))]),
+        exchange(READ, T_INT32, 2, pieces=[b"\x01" + read_reply(2, int32x3)]))
+    seeds["oversized-then-next"] = connection(
+        0, exchange(0, T_INT32, 2, pieces=[read_reply(1, int32x3, length=12)[:2] + u32(44 + 12 + 1000)
+                                             + read_reply(1, int32x3)[6:]]),
+        exchange(0, T_INT32, 2, pieces=[read_reply(2, int32x3)]))
     seeds["write-trailing-late"] = connection(
         0, exchange(WRITE | LATE, T_INT32, 0, pieces=[write_reply(1) + b"\x00\x00\x07"], late=write_reply(1)))
     seeds["mixed-four"] = connection(

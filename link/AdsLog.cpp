@@ -4,11 +4,20 @@
 
 // Every placeholder is filled in one pass: an address text that itself
 // contains "%1" must show as it is, not swallow a later value.
-QString AdsLog::exchangeLine(const char *pattern, const Context &c, const QByteArray &bytes)
+QString AdsLog::exchangeLine(const char *pattern, const Context &c, const QString &hex)
 {
     return QString::fromUtf8(pattern).arg(c.host, QString::number(c.tcpPort), QString::number(c.amsPort),
-                                          c.varName, QString::number(c.byteLength),
-                                          QString::fromLatin1(bytes.toHex()));
+                                          c.varName, QString::number(c.byteLength), hex);
+}
+
+QString AdsLog::warningHex(const QByteArray &bytes, qint64 size)
+{
+    const qint64 whole = qMax<qint64>(size, bytes.size());
+    if (whole <= kWarningBytes && bytes.size() == whole)
+        return QString::fromLatin1(bytes.toHex());
+    return QString::fromLatin1(
+               QByteArray::fromRawData(bytes.constData(), qMin<int>(bytes.size(), kWarningBytes)).toHex())
+           + QStringLiteral("...(%1 bytes)").arg(whole);
 }
 
 QString AdsLog::areaLine(const char *pattern, const Context &c, const QByteArray &bytes)
@@ -19,12 +28,14 @@ QString AdsLog::areaLine(const char *pattern, const Context &c, const QByteArray
 
 QString AdsLog::readCommand(const Context &c, const QByteArray &frame)
 {
-    return exchangeLine("lib[Beckhoff]读命令 %1:%2 ID=%3 %4 len = %5 msg : %6", c, frame);
+    return exchangeLine("lib[Beckhoff]读命令 %1:%2 ID=%3 %4 len = %5 msg : %6", c,
+                        QString::fromLatin1(frame.toHex()));
 }
 
 QString AdsLog::readResponse(const Context &c, const QByteArray &reply)
 {
-    return exchangeLine("lib[Beckhoff]读响应 %1:%2 ID=%3 %4 len = %5 msg : %6", c, reply);
+    return exchangeLine("lib[Beckhoff]读响应 %1:%2 ID=%3 %4 len = %5 msg : %6", c,
+                        QString::fromLatin1(reply.toHex()));
 }
 
 QString AdsLog::writeCommand(const Context &c, const QByteArray &frame)
@@ -39,17 +50,20 @@ QString AdsLog::writeResponse(const Context &c, const QByteArray &reply)
 
 QString AdsLog::emptyReply(const Context &c, const QByteArray &reply)
 {
-    return exchangeLine("lib[Beckhoff]返回的报文长度为0 %1:%2 ID=%3 %4 len = %5 msg : %6", c, reply);
+    return exchangeLine("lib[Beckhoff]返回的报文长度为0 %1:%2 ID=%3 %4 len = %5 msg : %6", c,
+                        warningHex(reply));
 }
 
-QString AdsLog::wrongLength(const Context &c, const QByteArray &reply)
+QString AdsLog::wrongLength(const Context &c, const QByteArray &reply, qint64 size)
 {
-    return exchangeLine("lib[Beckhoff]报文返回长度错误 %1:%2 ID=%3 %4 len = %5 msg : %6", c, reply);
+    return exchangeLine("lib[Beckhoff]报文返回长度错误 %1:%2 ID=%3 %4 len = %5 msg : %6", c,
+                        warningHex(reply, size));
 }
 
-QString AdsLog::wrongSequence(const Context &c, const QByteArray &reply)
+QString AdsLog::wrongSequence(const Context &c, const QByteArray &reply, qint64 size)
 {
-    return exchangeLine("lib[Beckhoff]报文返回序号错误 %1:%2 ID=%3 %4 len = %5 msg : %6", c, reply);
+    return exchangeLine("lib[Beckhoff]报文返回序号错误 %1:%2 ID=%3 %4 len = %5 msg : %6", c,
+                        warningHex(reply, size));
 }
 
 QString AdsLog::errorCode(const Context &c, quint32 code, const QByteArray &reply)
@@ -57,12 +71,18 @@ QString AdsLog::errorCode(const Context &c, quint32 code, const QByteArray &repl
     return QString::fromUtf8("lib[Beckhoff]报文返回错误码 %1:%2 ID=%3 %4 len = %5 err = %6 msg : %7")
         .arg(c.host, QString::number(c.tcpPort), QString::number(c.amsPort), c.varName,
              QString::number(c.byteLength), QStringLiteral("0x") + QString::number(code, 16),
-             QString::fromLatin1(reply.toHex()));
+             warningHex(reply));
 }
 
 QString AdsLog::linkLost(const QString &host, int tcpPort)
 {
     return QStringLiteral("lib[Beckhoff]%1:%2").arg(host, QString::number(tcpPort));
+}
+
+QString AdsLog::foreignThread(const QString &caller, const QString &owner)
+{
+    return QStringLiteral("lib[Beckhoff]call refused: thread %1 called a driver that belongs to thread %2")
+        .arg(caller, owner);
 }
 
 void AdsLog::trace(const QString &line)

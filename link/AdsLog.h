@@ -22,17 +22,25 @@ public:
     static QString readResponse(const Context &c, const QByteArray &reply);
     static QString writeCommand(const Context &c, const QByteArray &frame);
     static QString writeResponse(const Context &c, const QByteArray &reply);
+    // Warnings show at most kWarningBytes of a frame; `size` is the whole
+    // frame's length when only part of it is at hand.
     static QString emptyReply(const Context &c, const QByteArray &reply);
-    static QString wrongLength(const Context &c, const QByteArray &reply);
-    static QString wrongSequence(const Context &c, const QByteArray &reply);
+    static QString wrongLength(const Context &c, const QByteArray &reply, qint64 size = -1);
+    static QString wrongSequence(const Context &c, const QByteArray &reply, qint64 size = -1);
     static QString errorCode(const Context &c, quint32 code, const QByteArray &reply);
     static QString linkLost(const QString &host, int tcpPort);
+    static QString foreignThread(const QString &caller, const QString &owner);
+
+    enum { kWarningBytes = 1024 };
+    // The hex of a frame in a warning: whole up to kWarningBytes, else cut
+    // there with "...(N bytes)" after it.
+    static QString warningHex(const QByteArray &bytes, qint64 size = -1);
 
     static void trace(const QString &line);
     static void warn(const QString &line);
 
 private:
-    static QString exchangeLine(const char *pattern, const Context &c, const QByteArray &bytes);
+    static QString exchangeLine(const char *pattern, const Context &c, const QString &hex);
     static QString areaLine(const char *pattern, const Context &c, const QByteArray &bytes);
 };
 

@@ -3,14 +3,35 @@
 #include "AdsFrame.h"
 #include "WireBytes.h"
 
+using WireBytes::le16At;
 using WireBytes::le32At;
 
-bool AdsReplyCheck::nothingUsable(Delivery delivery, const QByteArray &reply, Result *result)
+AdsReplyCheck::Result AdsReplyCheck::check(AdsExchange::Progress progress, const QByteArray &request,
+                                           const QByteArray &reply)
 {
-    if (!reply.isEmpty())
-        return false;
-    *result = {delivery == OnlyStrangers ? StrangersOnly : NoReply, 0};
-    return true;
+    switch (progress) {
+    case AdsExchange::Replied: break;
+    case AdsExchange::Waiting:
+    case AdsExchange::NoReply: return {NoReply, 0};
+    case AdsExchange::Oversized:
+    case AdsExchange::CutShort: return {WrongReply, 0};
+    }
+    Result result{Accepted, 0};
+    if (!answersCommand(request, reply))
+        return {WrongReply, 0};
+    if (carriesError(reply, &result))
+        return result;
+    if (!dataFits(request, reply))
+        return {WrongReply, 0};
+    return result;
+}
+
+bool AdsReplyCheck::answersCommand(const QByteArray &request, const QByteArray &reply)
+{
+    return reply.size() >= AdsFrame::HeaderSize
+           && le16At(reply, AdsFrame::OffCommand) == le16At(request, AdsFrame::OffCommand)
+           && (le16At(reply, AdsFrame::OffStateFlags) & AdsFrame::StateResponse)
+           && le32At(reply, AdsFrame::OffAmsLength) == quint32(reply.size() - AdsFrame::HeaderSize);
 }
 
 // Both error fields are looked at whole: an AMS error such as 0x700 has a
@@ -25,53 +46,31 @@ bool AdsReplyCheck::carriesError(const QByteArray &reply, Result *result)
     return true;
 }
 
-bool AdsReplyCheck::sameInvokeId(const QByteArray &request, const QByteArray &reply)
+bool AdsReplyCheck::dataFits(const QByteArray &request, const QByteArray &reply)
 {
-    const int at = AdsFrame::OffInvokeId;
-    return reply.size() >= at + 2 && request.size() >= at + 2 && reply.at(at) == request.at(at)
-           && reply.at(at + 1) == request.at(at + 1);
-}
-
-AdsReplyCheck::Result AdsReplyCheck::checkRead(Delivery delivery, const QByteArray &request,
-                                               const QByteArray &reply, qint64 dataLength)
-{
-    Result result{Accepted, 0};
-    if (nothingUsable(delivery, reply, &result) || carriesError(reply, &result))
-        return result;
-    if (delivery != CompleteFrame || reply.size() != AdsFrame::ReadReplyHeaderSize + dataLength)
-        return {WrongLength, 0};
-    if (!sameInvokeId(request, reply))
-        return {WrongSequence, 0};
-    return result;
-}
-
-AdsReplyCheck::Result AdsReplyCheck::checkReadWrite(Delivery delivery, const QByteArray &request,
-                                                    const QByteArray &reply, qint64 readLength)
-{
+    const qint64 size = reply.size();
     const qint64 announced = le32At(reply, AdsFrame::OffReadLength);
-    // More than was asked for matches no reply size: it fails as a wrong length.
-    return checkRead(delivery, request, reply, announced <= readLength ? announced : -1);
+    switch (le16At(request, AdsFrame::OffCommand)) {
+    case AdsFrame::CmdWrite: return size == AdsFrame::WriteReplySize;
+    case AdsFrame::CmdRead: {
+        const qint64 asked = le32At(request, AdsFrame::OffRequestLength);
+        return size == AdsFrame::ReadReplyHeaderSize + asked && announced == asked;
+    }
+    case AdsFrame::CmdReadWrite:
+        return size >= AdsFrame::ReadReplyHeaderSize
+               && announced <= le32At(request, AdsFrame::OffRequestLength)
+               && size == AdsFrame::ReadReplyHeaderSize + announced;
+    default: return false;
+    }
 }
 
-AdsReplyCheck::Result AdsReplyCheck::checkWrite(Delivery delivery, const QByteArray &request,
-                                                const QByteArray &reply)
-{
-    Result result{Accepted, 0};
-    if (nothingUsable(delivery, reply, &result) || carriesError(reply, &result))
-        return result;
-    if (delivery != CompleteFrame || reply.size() != AdsFrame::WriteReplySize
-        || quint8(reply.at(AdsFrame::OffTcpLength)) != AdsFrame::WriteReplySize - AdsFrame::TcpHeaderSize)
-        return {WrongLength, 0};
-    if (!sameInvokeId(request, reply))
-        return {WrongSequence, 0};
-    return result;
-}
-
-int AdsReplyCheck::linkResult(Verdict verdict)
+LinkResult AdsReplyCheck::linkResult(Verdict verdict)
 {
     switch (verdict) {
-    case Accepted: return 0;
-    case NoReply: return -2;
-    default: return -1;
+    case Accepted: return LinkOk;
+    case NoReply: return LinkNoReply;
+    case WrongReply:
+    case ErrorCode: break;
     }
+    return LinkWrongReply;
 }

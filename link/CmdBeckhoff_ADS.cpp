@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QSerialPort>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
 
 #include <sys/socket.h>
@@ -17,18 +18,39 @@ const int kConnectWaitMs = 30000;
 const int kFirstWaitMs = 2000;
 // What the read and write paths allow on top of it.
 const int kReplyTimeOutMs = 50;
-// The receive buffer is kept from one exchange to the next up to this size:
-// no allocation per small exchange, no page faults per large one, and no
-// more than this held per idle driver.
-const int kKeptBufferBytes = 1024 * 1024;
+// Bounds the draining of stale bytes before a request.
+const int kDrainRounds = 64;
+
+QString threadName(const QThread *thread)
+{
+    if (!thread)
+        return QStringLiteral("(none)");
+    if (!thread->objectName().isEmpty())
+        return thread->objectName();
+    return QStringLiteral("0x%1").arg(quintptr(thread), 0, 16);
+}
+
+// Holds a flag up for the life of a scope, also when it is left by an exception.
+class FlagUp
+{
+public:
+    explicit FlagUp(bool &flag) : m_flag(flag) { m_flag = true; }
+    ~FlagUp() { m_flag = false; }
+    FlagUp(const FlagUp &) = delete;
+    FlagUp &operator=(const FlagUp &) = delete;
+
+private:
+    bool &m_flag;
+};
 } // namespace
 
 CmdBeckhoff_ADS::CmdBeckhoff_ADS(QObject *parent)
     : QObject(parent), debugFlag(false), tcpSocket(nullptr), serialTimer(nullptr), serialPort(nullptr),
       frameGapMs(2), tcpPort(0), invokeId(0), active(NoTransport), errorCode(0),
-      targetNetId(AdsFrame::targetNetId(QString())), exchanging(false), replyState(ReplyFramer::NeedMore),
+      targetNetId(AdsFrame::targetNetId(QString())), exchanging(false), closingOnPurpose(false),
       waitLoop(nullptr)
 {
+    clock.start();
 }
 
 CmdBeckhoff_ADS::~CmdBeckhoff_ADS()
@@ -36,42 +58,75 @@ CmdBeckhoff_ADS::~CmdBeckhoff_ADS()
     DestroyFree();
 }
 
+bool CmdBeckhoff_ADS::callerOwnsLink() const
+{
+    const QThread *caller = QThread::currentThread();
+    if (caller == thread())
+        return true;
+    AdsLog::warn(AdsLog::foreignThread(threadName(caller), threadName(thread())));
+    return false;
+}
+
 // ---------------------------------------------------------------- TCP
 
 int CmdBeckhoff_ADS::EthConnectDrive(QString ip, int port)
 {
+    QHostAddress address;
+    if (exchanging || !address.setAddress(ip))
+        return -1;
+    QTcpSocket *candidate = new QTcpSocket(this);
+    candidate->connectToHost(address, quint16(port), QIODevice::ReadWrite);
+    candidate->waitForConnected(kConnectWaitMs);
+    const auto state = candidate->state();
+    if (state != QAbstractSocket::ConnectingState && state != QAbstractSocket::ConnectedState) {
+        delete candidate;
+        return -3;
+    }
+    adoptTcp(candidate, address, ip, port);
+    return 0;
+}
+
+// The new connection works: it replaces whatever line was open.
+void CmdBeckhoff_ADS::adoptTcp(QTcpSocket *socket, const QHostAddress &address, const QString &ip, int port)
+{
+    closeTcp();
+    closeSerial();
+    discard(tcpSocket);
+    tcpSocket = socket;
+    connect(tcpSocket, &QAbstractSocket::connected, this, &CmdBeckhoff_ADS::Ethconnected);
+    connect(tcpSocket, &QAbstractSocket::disconnected, this, &CmdBeckhoff_ADS::Ethdisconnected);
+    connect(tcpSocket, &QIODevice::readyRead, this, &CmdBeckhoff_ADS::EthreadyRead);
+    if (tcpSocket->state() == QAbstractSocket::ConnectedState)
+        Ethconnected(); // the wait already saw it connect
+    hostAddress = address;
+    hostText = address.toString();
     tcpPort = port;
     ipText = ip;
     targetNetId = AdsFrame::targetNetId(ipText);
     active = TcpTransport;
-    if (!tcpSocket) {
-        tcpSocket = new QTcpSocket(this);
-        connect(tcpSocket, &QAbstractSocket::connected, this, &CmdBeckhoff_ADS::Ethconnected);
-        connect(tcpSocket, &QAbstractSocket::disconnected, this, &CmdBeckhoff_ADS::Ethdisconnected);
-        connect(tcpSocket, &QIODevice::readyRead, this, &CmdBeckhoff_ADS::EthreadyRead);
-    }
-    const bool parsed = hostAddress.setAddress(ip);
-    hostText = hostAddress.toString();
-    if (!parsed)
-        return -1;
-    tcpSocket->abort();
-    recvBuffer.clear();
-    framer.reset();
-    tcpSocket->connectToHost(hostAddress, quint16(port), QIODevice::ReadWrite);
-    tcpSocket->waitForConnected(kConnectWaitMs);
-    const auto state = tcpSocket->state();
-    return state == QAbstractSocket::ConnectingState || state == QAbstractSocket::ConnectedState ? 0 : -3;
+    exchange.reset();
 }
 
 int CmdBeckhoff_ADS::EthDisConnectDrive()
 {
     if (!tcpSocket)
         return 1;
+    closeTcp();
+    return 0;
+}
+
+void CmdBeckhoff_ADS::closeTcp()
+{
+    if (!tcpSocket || tcpSocket->state() == QAbstractSocket::UnconnectedState)
+        return;
+    closingOnPurpose = true;
     tcpSocket->close();
     tcpSocket->disconnectFromHost();
     if (tcpSocket->state() != QAbstractSocket::UnconnectedState)
         tcpSocket->waitForDisconnected(kConnectWaitMs);
-    return 0;
+    closingOnPurpose = false;
+    if (waitLoop)
+        waitLoop->quit();
 }
 
 void CmdBeckhoff_ADS::Ethconnected()
@@ -81,11 +136,13 @@ void CmdBeckhoff_ADS::Ethconnected()
         tcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 }
 
+// Only a loss the host did not ask for is worth a warning.
 void CmdBeckhoff_ADS::Ethdisconnected()
 {
-    const QAbstractSocket::SocketError error =
-        tcpSocket ? tcpSocket->error() : QAbstractSocket::UnknownSocketError;
-    qWarning().noquote() << AdsLog::linkLost(hostText, tcpPort) << error;
+    if (!tcpSocket || sender() != tcpSocket)
+        return;
+    if (!closingOnPurpose)
+        qWarning().noquote() << AdsLog::linkLost(hostText, tcpPort) << tcpSocket->error();
     // No more bytes can come: an exchange that waits for them ends now.
     if (waitLoop)
         waitLoop->quit();
@@ -98,11 +155,9 @@ void CmdBeckhoff_ADS::EthreadyRead()
     const qint64 available = tcpSocket->bytesAvailable();
     if (available <= 0)
         return;
-    const int held = recvBuffer.size();
-    recvBuffer.resize(held + int(available));
-    const qint64 got = tcpSocket->read(recvBuffer.data() + held, available);
-    recvBuffer.resize(held + int(qMax<qint64>(got, 0)));
-    collectReply();
+    char *tail = exchange.reserveTail(available);
+    exchange.commitTail(tcpSocket->read(tail, available));
+    afterArrival();
 }
 
 // ---------------------------------------------------------------- serial line
@@ -110,48 +165,69 @@ void CmdBeckhoff_ADS::EthreadyRead()
 int CmdBeckhoff_ADS::serialConnectDrive(QString portName, int baud, int dataBits, int stopBits,
                                         QString parity)
 {
-    active = SerialTransport;
-    if (!serialPort)
-        serialPort = new QSerialPort(this);
-    if (serialPort->isOpen()) {
-        serialPort->clear(QSerialPort::AllDirections);
-        serialPort->close();
-    }
     SerialLineSettings line;
-    if (!SerialLineSettings::fromText(baud, dataBits, stopBits, parity, &line))
+    if (exchanging || !SerialLineSettings::fromText(baud, dataBits, stopBits, parity, &line))
         return -1;
-    serialPort->setPortName(portName);
-    if (!serialPort->open(QIODevice::ReadWrite))
-        return -1;
-    // A pseudo-terminal refuses some settings; what the port accepts is what counts.
-    serialPort->setBaudRate(line.baud, QSerialPort::AllDirections);
-    serialPort->setDataBits(line.dataBits);
-    serialPort->setStopBits(line.stopBits);
-    serialPort->setParity(line.parity);
-    serialPort->setFlowControl(QSerialPort::NoFlowControl);
+    if (active == SerialTransport && serialPort && serialPort->isOpen() && serialName == portName) {
+        // The same device again: new settings on the open port, the old ones
+        // back if it refuses.
+        const SerialLineSettings previous = SerialLineSettings::of(*serialPort);
+        if (!line.applyTo(serialPort, portName)) {
+            previous.applyTo(serialPort, portName);
+            return -1;
+        }
+        exchange.reset();
+    } else {
+        QSerialPort *candidate = new QSerialPort(this);
+        candidate->setPortName(portName);
+        if (!candidate->open(QIODevice::ReadWrite) || !line.applyTo(candidate, portName)) {
+            delete candidate;
+            return -1;
+        }
+        adoptSerial(candidate, portName);
+    }
     if (line.frameGapMs() > 0)
         frameGapMs = line.frameGapMs();
-    connect(serialPort, &QIODevice::readyRead, this, &CmdBeckhoff_ADS::serialreadyRead, Qt::UniqueConnection);
-    connect(serialPort, &QSerialPort::errorOccurred, this, &CmdBeckhoff_ADS::serialError,
-            Qt::UniqueConnection);
+    return 0;
+}
+
+void CmdBeckhoff_ADS::adoptSerial(QSerialPort *port, const QString &portName)
+{
+    closeTcp();
+    closeSerial();
+    discard(serialPort);
+    serialPort = port;
+    serialName = portName;
+    connect(serialPort, &QIODevice::readyRead, this, &CmdBeckhoff_ADS::serialreadyRead);
+    connect(serialPort, &QSerialPort::errorOccurred, this, &CmdBeckhoff_ADS::serialError);
     if (!serialTimer) {
         serialTimer = new QTimer(this);
         serialTimer->setSingleShot(true);
         serialTimer->setTimerType(Qt::PreciseTimer);
         connect(serialTimer, &QTimer::timeout, this, &CmdBeckhoff_ADS::TimerTimeOut);
     }
-    recvBuffer.clear();
-    framer.reset();
-    return 0;
+    active = SerialTransport;
+    exchange.reset();
 }
 
 int CmdBeckhoff_ADS::serialDisConnectDrive()
 {
     if (!serialPort || !serialPort->isOpen())
         return 1;
+    closeSerial();
+    return 0;
+}
+
+void CmdBeckhoff_ADS::closeSerial()
+{
+    if (serialTimer)
+        serialTimer->stop();
+    if (!serialPort || !serialPort->isOpen())
+        return;
     serialPort->clear(QSerialPort::AllDirections);
     serialPort->close();
-    return 0;
+    if (waitLoop)
+        waitLoop->quit();
 }
 
 // Bytes stay in the port until the line has been quiet for a frame gap, so a
@@ -169,8 +245,12 @@ void CmdBeckhoff_ADS::TimerTimeOut()
         serialTimer->stop();
     if (!serialPort)
         return;
-    recvBuffer.append(serialPort->readAll());
-    collectReply();
+    const qint64 available = serialPort->bytesAvailable();
+    if (available <= 0)
+        return;
+    char *tail = exchange.reserveTail(available);
+    exchange.commitTail(serialPort->read(tail, available));
+    afterArrival();
 }
 
 // A device that went away (a USB adapter pulled: EIO; the far end of a
@@ -180,13 +260,10 @@ void CmdBeckhoff_ADS::TimerTimeOut()
 void CmdBeckhoff_ADS::serialError(QSerialPort::SerialPortError error)
 {
     if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !serialPort
-        || !serialPort->isOpen())
+        || sender() != serialPort || !serialPort->isOpen())
         return;
-    if (exchanging) {
-        // What came before the line went is part of the reply, if cut short.
-        recvBuffer.append(serialPort->readAll());
-        collectReply();
-    }
+    if (exchanging)
+        TimerTimeOut(); // what came before the line went is part of the reply, if cut short
     serialPort->close();
     if (waitLoop)
         waitLoop->quit();
@@ -250,39 +327,32 @@ int CmdBeckhoff_ADS::Only_send(const QByteArray &bytes)
 
 // ---------------------------------------------------------------- teardown
 
-int CmdBeckhoff_ADS::deletetcpSocket()
+// A transport that is no longer used. Inside an exchange's wait it may
+// still be on the stack, so it goes once control is back in the event loop.
+void CmdBeckhoff_ADS::discard(QObject *transport)
 {
-    if (tcpSocket) {
-        disconnect(tcpSocket, nullptr, this, nullptr);
-        delete tcpSocket;
-        tcpSocket = nullptr;
-    }
-    return 0;
-}
-
-int CmdBeckhoff_ADS::deleteSerialPort()
-{
-    delete serialPort;
-    serialPort = nullptr;
-    delete serialTimer;
-    serialTimer = nullptr;
-    return 0;
+    if (!transport)
+        return;
+    disconnect(transport, nullptr, this, nullptr);
+    if (exchanging)
+        transport->deleteLater();
+    else
+        delete transport;
 }
 
 int CmdBeckhoff_ADS::DestroyFree()
 {
     const bool any = serialPort || tcpSocket;
-    if (serialPort) {
-        serialDisConnectDrive();
-        deleteSerialPort();
-    }
-    if (tcpSocket) {
-        if (tcpSocket->state() != QAbstractSocket::UnconnectedState)
-            EthDisConnectDrive();
-        deletetcpSocket();
-    }
+    closeSerial();
+    closeTcp();
+    discard(serialPort);
+    serialPort = nullptr;
+    discard(serialTimer);
+    serialTimer = nullptr;
+    discard(tcpSocket);
+    tcpSocket = nullptr;
     active = NoTransport;
-    recvBuffer.clear();
+    exchange.reset();
     return any ? 0 : 1;
 }
 
@@ -293,12 +363,16 @@ quint32 CmdBeckhoff_ADS::nextInvokeId()
     return ++invokeId; // wraps as an unsigned 32-bit value
 }
 
-// A request goes out only on a usable line, and never from inside the wait
-// of another exchange: the two would share one reply stream.
-bool CmdBeckhoff_ADS::refuseRequest()
+// A request goes out only from the owning thread, on a usable line, and
+// never from inside the wait of another exchange: the two would share one
+// reply stream.
+LinkResult CmdBeckhoff_ADS::refusal() const
 {
-    errorCode = 0; // a new request: no error from the controller yet
-    return exchanging || !lineOpen();
+    if (!callerOwnsLink())
+        return LinkDown;
+    if (exchanging)
+        return LinkBusy;
+    return lineOpen() ? LinkOk : LinkDown;
 }
 
 int CmdBeckhoff_ADS::Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,
@@ -306,8 +380,9 @@ int CmdBeckhoff_ADS::Read_area(int amsPort, int indexOffset, int byteLength, QBy
 {
     const QByteArray frame = AdsFrame::readRequest(targetNetId, amsPort, nextInvokeId(), quint32(indexGroup),
                                                    quint32(indexOffset), quint32(byteLength));
-    if (refuseRequest())
-        return -3;
+    errorCode = 0;
+    if (const LinkResult refused = refusal())
+        return refused;
     return Message_parsing(frame, out, amsPort, byteLength, varName);
 }
 
@@ -316,13 +391,9 @@ int CmdBeckhoff_ADS::Message_parsing(QByteArray frame, QByteArray *out, int amsP
 {
     beginExchangeLog(amsPort, varName, byteLength);
     QByteArray reply;
-    const AdsReplyCheck::Delivery delivery = tracedExchange(frame, reply, true);
-    const AdsReplyCheck::Result check =
-        AdsFrame::commandOf(frame) == AdsFrame::CmdReadWrite
-            ? AdsReplyCheck::checkReadWrite(delivery, frame, reply, byteLength)
-            : AdsReplyCheck::checkRead(delivery, frame, reply, byteLength);
-    const int rc = reportCheck(check, reply, true);
-    if (rc == 0 && reply.size() > AdsFrame::OffReadData)
+    const AdsExchange::Progress progress = tracedExchange(frame, reply, true);
+    const int rc = reportCheck(AdsReplyCheck::check(progress, frame, reply), reply, true);
+    if (rc == LinkOk && reply.size() > AdsFrame::OffReadData)
         out->append(reply.constData() + AdsFrame::OffReadData, reply.size() - AdsFrame::OffReadData);
     return rc;
 }
@@ -333,8 +404,9 @@ int CmdBeckhoff_ADS::ReadWrite_area(int amsPort, int indexGroup, int indexOffset
     const QByteArray frame =
         AdsFrame::readWriteRequest(targetNetId, amsPort, nextInvokeId(), quint32(indexGroup),
                                    quint32(indexOffset), quint32(readLength), writeData);
-    if (refuseRequest())
-        return -3;
+    errorCode = 0;
+    if (const LinkResult refused = refusal())
+        return refused;
     return Message_parsing(frame, out, amsPort, readLength, varName);
 }
 
@@ -343,26 +415,26 @@ int CmdBeckhoff_ADS::Write_area(int amsPort, int indexOffset, int byteLength, QB
 {
     const QByteArray frame = AdsFrame::writeRequest(targetNetId, amsPort, nextInvokeId(), quint32(indexGroup),
                                                     quint32(indexOffset), data, byteLength);
-    if (refuseRequest())
-        return -3;
+    errorCode = 0;
+    if (const LinkResult refused = refusal())
+        return refused;
     beginExchangeLog(amsPort, varName, byteLength);
     QByteArray reply;
-    const AdsReplyCheck::Delivery delivery = tracedExchange(frame, reply, false);
-    return reportCheck(AdsReplyCheck::checkWrite(delivery, frame, reply), reply, false);
+    const AdsExchange::Progress progress = tracedExchange(frame, reply, false);
+    return reportCheck(AdsReplyCheck::check(progress, frame, reply), reply, false);
 }
 
 // The exchange, with its command and response lines while the trace is on.
-AdsReplyCheck::Delivery CmdBeckhoff_ADS::tracedExchange(const QByteArray &frame, QByteArray &reply,
-                                                        bool isRead)
+AdsExchange::Progress CmdBeckhoff_ADS::tracedExchange(const QByteArray &frame, QByteArray &reply, bool isRead)
 {
     if (debugFlag)
         AdsLog::trace(isRead ? AdsLog::readCommand(exchangeLog, frame)
                              : AdsLog::writeCommand(exchangeLog, frame));
-    const AdsReplyCheck::Delivery delivery = SendData(frame, reply, kReplyTimeOutMs);
+    const AdsExchange::Progress progress = SendData(frame, reply, kReplyTimeOutMs);
     if (debugFlag)
         AdsLog::trace(isRead ? AdsLog::readResponse(exchangeLog, reply)
                              : AdsLog::writeResponse(exchangeLog, reply));
-    return delivery;
+    return progress;
 }
 
 void CmdBeckhoff_ADS::beginExchangeLog(int amsPort, const QString &varName, qint64 byteLength)
@@ -382,100 +454,85 @@ int CmdBeckhoff_ADS::reportCheck(const AdsReplyCheck::Result &check, const QByte
         if (isRead)
             AdsLog::warn(AdsLog::emptyReply(exchangeLog, reply));
         break;
-    case AdsReplyCheck::WrongLength: AdsLog::warn(AdsLog::wrongLength(exchangeLog, reply)); break;
+    case AdsReplyCheck::WrongReply: AdsLog::warn(AdsLog::wrongLength(exchangeLog, reply)); break;
     case AdsReplyCheck::ErrorCode:
         AdsLog::warn(AdsLog::errorCode(exchangeLog, check.errorCode, reply));
         break;
-    case AdsReplyCheck::WrongSequence: AdsLog::warn(AdsLog::wrongSequence(exchangeLog, reply)); break;
-    case AdsReplyCheck::Accepted:
-    case AdsReplyCheck::StrangersOnly: // each stranger had its line when it was dropped
-        break;
+    case AdsReplyCheck::Accepted: break;
     }
     return AdsReplyCheck::linkResult(check.verdict);
 }
 
-void CmdBeckhoff_ADS::warnStranger(const QByteArray &head, ReplyFramer::StrangerKind kind)
+void CmdBeckhoff_ADS::reportSkipped(AdsExchange::Skipped kind, const QByteArray &bytes, qint64 size)
 {
-    if (kind == ReplyFramer::OtherInvokeId)
-        AdsLog::warn(AdsLog::wrongSequence(exchangeLog, head));
+    if (kind == AdsExchange::Stranger)
+        AdsLog::warn(AdsLog::wrongSequence(exchangeLog, bytes, size));
     else
-        AdsLog::warn(AdsLog::wrongLength(exchangeLog, head));
+        AdsLog::warn(AdsLog::wrongLength(exchangeLog, bytes, size));
 }
 
 // ---------------------------------------------------------------- the exchange
 
-void CmdBeckhoff_ADS::dropStaleBytes()
+// What the line holds before a request is stale: what Qt has buffered and
+// what is still in the kernel, taken without blocking.
+void CmdBeckhoff_ADS::drainStaleBytes()
 {
-    QIODevice *device = active == TcpTransport      ? static_cast<QIODevice *>(tcpSocket)
-                        : active == SerialTransport ? static_cast<QIODevice *>(serialPort)
-                                                    : nullptr;
-    if (serialTimer)
-        serialTimer->stop();
-    if (device && device->bytesAvailable() > 0)
-        recvBuffer.append(device->readAll());
-    framer.discardStale(recvBuffer);
+    if (active == TcpTransport && tcpSocket) {
+        EthreadyRead();
+        for (int round = 0; round < kDrainRounds && tcpSocket && tcpSocket->waitForReadyRead(0); ++round) { }
+    } else if (active == SerialTransport && serialPort && serialPort->isOpen()) {
+        if (serialTimer)
+            serialTimer->stop();
+        TimerTimeOut();
+        for (int round = 0; round < kDrainRounds && serialPort->isOpen() && serialPort->waitForReadyRead(0);
+             ++round)
+            TimerTimeOut();
+    }
+    exchange.dropStale();
 }
 
-void CmdBeckhoff_ADS::collectReply()
+void CmdBeckhoff_ADS::afterArrival()
 {
     if (!exchanging) {
-        framer.discardStale(recvBuffer); // nobody waits for these bytes
+        exchange.dropStale(); // nobody waits for these bytes
         return;
     }
-    if (replyState != ReplyFramer::NeedMore)
-        return;
-    replyState = framer.scan(recvBuffer, [this](const QByteArray &head, ReplyFramer::StrangerKind kind) {
-        warnStranger(head, kind);
-    });
-    if (replyState != ReplyFramer::NeedMore && waitLoop)
+    const AdsExchange::Progress progress =
+        exchange.advance(clock.elapsed(), [this](auto kind, auto &b, auto n) { reportSkipped(kind, b, n); });
+    if (progress != AdsExchange::Waiting && waitLoop)
         waitLoop->quit();
 }
 
-AdsReplyCheck::Delivery CmdBeckhoff_ADS::SendData(const QByteArray &request, QByteArray &reply, int timeOut)
+AdsExchange::Progress CmdBeckhoff_ADS::SendData(const QByteArray &request, QByteArray &reply, int timeOut)
 {
-    dropStaleBytes();
-    const qint64 expected = AdsFrame::expectedReplySize(request);
-    recvBuffer.reserve(int(qMin<qint64>(expected, kKeptBufferBytes)));
-    framer.beginExchange(quint16(AdsFrame::invokeIdOf(request)), expected);
-    replyState = ReplyFramer::NeedMore;
-    exchanging = true;
-
-    QElapsedTimer clock;
-    clock.start();
-    Only_send(request);
-    while (replyState == ReplyFramer::NeedMore && lineOpen() && clock.elapsed() < kFirstWaitMs)
-        waitBlocking(int(kFirstWaitMs - clock.elapsed()));
-    if (replyState == ReplyFramer::NeedMore && timeOut > 0 && lineOpen())
-        waitInEventLoop(int(kFirstWaitMs + timeOut - clock.elapsed()));
-    // Bytes still held back by the frame gap belong to this reply too.
-    if (replyState == ReplyFramer::NeedMore && active == SerialTransport && serialPort
-        && serialPort->bytesAvailable() > 0)
-        TimerTimeOut();
-    exchanging = false;
+    drainStaleBytes();
+    const qint64 start = clock.elapsed();
+    exchange.begin(request, start, kFirstWaitMs + qMax(0, timeOut));
+    const auto sink = [this](auto kind, auto &bytes, auto size) { reportSkipped(kind, bytes, size); };
+    {
+        FlagUp waiting(exchanging);
+        Only_send(request);
+        while (exchange.progress() == AdsExchange::Waiting && lineOpen()) {
+            const qint64 now = clock.elapsed();
+            const qint64 left = exchange.remainingMs(now);
+            if (left <= 0)
+                break;
+            if (now - start < kFirstWaitMs)
+                waitBlocking(int(qMin<qint64>(left, kFirstWaitMs - (now - start))));
+            else
+                waitInEventLoop(int(left));
+            exchange.advance(clock.elapsed(), sink);
+        }
+        // Bytes still held back by the frame gap belong to this reply too.
+        if (exchange.progress() == AdsExchange::Waiting && active == SerialTransport && serialPort
+            && serialPort->isOpen())
+            TimerTimeOut();
+        exchange.end(sink);
+    }
     if (serialTimer)
         serialTimer->stop();
-
-    AdsReplyCheck::Delivery delivery;
-    if (replyState != ReplyFramer::NeedMore) {
-        delivery =
-            replyState == ReplyFramer::FrameReady ? AdsReplyCheck::CompleteFrame : AdsReplyCheck::Incomplete;
-        if (framer.frameSize() == recvBuffer.size()) {
-            // Shared, not copied: the next exchange skips it as a frame it has seen.
-            reply = recvBuffer;
-        } else {
-            reply = recvBuffer.left(int(framer.frameSize()));
-            recvBuffer.remove(0, reply.size());
-        }
-    } else if (!recvBuffer.isEmpty()) {
-        reply = recvBuffer;
-        recvBuffer.resize(0);
-        delivery = AdsReplyCheck::Incomplete;
-    } else {
-        delivery = framer.strangers() > 0 ? AdsReplyCheck::OnlyStrangers : AdsReplyCheck::Nothing;
-    }
-    if (recvBuffer.capacity() > kKeptBufferBytes)
-        recvBuffer = QByteArray(); // the reply keeps what it needs
-    return delivery;
+    reply = exchange.takeReply();
+    return exchange.progress();
 }
 
 void CmdBeckhoff_ADS::waitBlocking(int ms)
@@ -507,7 +564,8 @@ void CmdBeckhoff_ADS::waitInEventLoop(int ms)
     deadline.setTimerType(Qt::PreciseTimer);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     deadline.start(ms);
+    QEventLoop *outer = waitLoop;
     waitLoop = &loop;
     loop.exec(QEventLoop::AllEvents);
-    waitLoop = nullptr;
+    waitLoop = outer;
 }

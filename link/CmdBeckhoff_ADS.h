@@ -5,13 +5,18 @@
 // For the first 2000 ms an exchange waits without running the thread's event
 // loop; for the caller's time-out after that it runs a nested event loop, so
 // the thread's other events are handled while a slow controller answers.
-// A read or write started from inside that loop is refused with -3.
+// A request made from inside that loop is refused as busy, and a call from
+// a thread that does not own the link is refused at once.
+//
+// A connect never disturbs a working line: the new transport is opened
+// beside it and replaces it only once it works.
 #ifndef CMDBECKHOFF_ADS_H
 #define CMDBECKHOFF_ADS_H
 
+#include "AdsExchange.h"
 #include "AdsLog.h"
 #include "AdsReplyCheck.h"
-#include "ReplyFramer.h"
+#include "LinkResult.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -32,22 +37,24 @@ public:
     explicit CmdBeckhoff_ADS(QObject *parent = nullptr);
     ~CmdBeckhoff_ADS() override;
 
-    // 0 connected (or still connecting after the wait), -1 not an address, -3 not connected.
+    // 0 connected (or still connecting after the wait), -1 not an address
+    // or busy, -3 not connected. On failure the previous line stays as it was.
     int EthConnectDrive(QString ipText, int port);
     // 0 done, 1 no TCP socket.
     int EthDisConnectDrive();
-    // 0 open and configured; -1 a setting the line does not support, or the port did not open.
+    // 0 open and configured; -1 a setting the line cannot honour, the port did
+    // not open, or busy. On failure the previous line stays as it was.
     int serialConnectDrive(QString portName, int baud, int dataBits, int stopBits, QString parity);
     // 0 closed, 1 no serial port or not open.
     int serialDisConnectDrive();
-    // Closes the transport of the latest connect; 1 when no connect ever reached the link.
+    // Closes the transport of the latest successful connect; 1 when there is none.
     int DisConnectDrive();
     // 0 the active transport can carry a request, -3 it cannot.
     int Connection_status();
     // 0 a transport was torn down, 1 there was none.
     int DestroyFree();
 
-    // One ADS Read / Write: 0 success, -1 wrong reply, -2 no reply, -3 link down.
+    // One ADS Read / Write: a LinkResult.
     int Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,
                   QString varName);
     int Write_area(int amsPort, int indexOffset, int byteLength, QByteArray data, int indexGroup,
@@ -57,6 +64,11 @@ public:
                        const QByteArray &writeData, QByteArray *out, const QString &varName);
     // The error code the controller gave in the last reply, 0 when it gave none.
     quint32 lastErrorCode() const { return errorCode; }
+
+    // Whether the calling thread owns the link; when not, says so in the log.
+    bool callerOwnsLink() const;
+    // Whether an exchange is waiting for its reply.
+    bool busy() const { return exchanging; }
 
     // The quiet gap that ends a reply on the serial line at the current baud rate.
     int serialFrameGap() const { return frameGapMs; }
@@ -74,30 +86,35 @@ private:
     enum Transport { NoTransport, TcpTransport, SerialTransport };
 
     int Message_parsing(QByteArray frame, QByteArray *out, int amsPort, int byteLength, QString varName);
-    AdsReplyCheck::Delivery tracedExchange(const QByteArray &frame, QByteArray &reply, bool isRead);
+    AdsExchange::Progress tracedExchange(const QByteArray &frame, QByteArray &reply, bool isRead);
     // Sends `request` and hands over what came back as its reply.
-    AdsReplyCheck::Delivery SendData(const QByteArray &request, QByteArray &reply, int timeOut);
+    AdsExchange::Progress SendData(const QByteArray &request, QByteArray &reply, int timeOut);
     int Only_send(const QByteArray &bytes);
     void waitBlocking(int ms);
     void waitInEventLoop(int ms);
-    void dropStaleBytes();
-    void collectReply();
+    void drainStaleBytes();
+    void afterArrival();
     void TimerTimeOut();
     void serialError(QSerialPort::SerialPortError error);
     bool lineOpen() const;
     quint32 nextInvokeId();
-    bool refuseRequest();
+    LinkResult refusal() const;
     void beginExchangeLog(int amsPort, const QString &varName, qint64 byteLength);
     int reportCheck(const AdsReplyCheck::Result &check, const QByteArray &reply, bool isRead);
-    void warnStranger(const QByteArray &head, ReplyFramer::StrangerKind kind);
-    int deletetcpSocket();
-    int deleteSerialPort();
+    void reportSkipped(AdsExchange::Skipped kind, const QByteArray &bytes, qint64 size);
 
-    QByteArray recvBuffer;
+    void adoptTcp(QTcpSocket *socket, const QHostAddress &address, const QString &ip, int port);
+    void adoptSerial(QSerialPort *port, const QString &portName);
+    void closeTcp();
+    void closeSerial();
+    void discard(QObject *transport);
+
+    AdsExchange exchange;
     QHostAddress hostAddress;
     QTcpSocket *tcpSocket;
     QTimer *serialTimer;
     QSerialPort *serialPort;
+    QString serialName;
     int frameGapMs;
     int tcpPort;
     QString ipText;
@@ -110,10 +127,10 @@ private:
 
     // The exchange in progress.
     bool exchanging;
-    ReplyFramer framer;
-    ReplyFramer::State replyState;
+    bool closingOnPurpose;
     AdsLog::Context exchangeLog;
     QEventLoop *waitLoop;
+    QElapsedTimer clock;
     QElapsedTimer sinceSerialArrival;
 };
 

@@ -1,5 +1,10 @@
 #include "SerialLineSettings.h"
 
+#include <QFile>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 bool SerialLineSettings::fromText(int baud, int dataBits, int stopBits, const QString &parity,
                                   SerialLineSettings *out)
 {
@@ -19,7 +24,11 @@ bool SerialLineSettings::fromText(int baud, int dataBits, int stopBits, const QS
     switch (stopBits) {
     case 1: s.stopBits = QSerialPort::OneStop; break;
     case 2: s.stopBits = QSerialPort::TwoStop; break;
+#ifdef Q_OS_WIN
     case 3: s.stopBits = QSerialPort::OneAndHalfStop; break;
+#endif
+    // Elsewhere 1.5 stop bits do not exist in the line discipline: the port
+    // would quietly run with one.
     default: return false;
     }
 
@@ -36,6 +45,39 @@ bool SerialLineSettings::fromText(int baud, int dataBits, int stopBits, const QS
 
     *out = s;
     return true;
+}
+
+SerialLineSettings SerialLineSettings::of(const QSerialPort &port)
+{
+    SerialLineSettings s;
+    s.baud = port.baudRate();
+    s.dataBits = port.dataBits();
+    s.stopBits = port.stopBits();
+    s.parity = port.parity();
+    return s;
+}
+
+bool SerialLineSettings::applyTo(QSerialPort *port, const QString &portName) const
+{
+    bool all = port->setBaudRate(baud, QSerialPort::AllDirections);
+    all = port->setDataBits(dataBits) && all;
+    all = port->setStopBits(stopBits) && all;
+    all = port->setParity(parity) && all;
+    all = port->setFlowControl(QSerialPort::NoFlowControl) && all;
+    port->clearError();
+    return all || isPseudoTerminal(portName);
+}
+
+// Pseudo-terminal slaves are character devices of majors 136 to 143 on Linux.
+bool SerialLineSettings::isPseudoTerminal(const QString &portName)
+{
+    const QString path =
+        portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    const unsigned int majorNumber = major(info.st_rdev);
+    return majorNumber >= 136 && majorNumber <= 143;
 }
 
 int SerialLineSettings::frameGapMs() const

@@ -9,13 +9,22 @@
 class SerialLineSettings
 {
 public:
-    // False when any of the four is not a supported setting.
+    // False when any of the four is not a setting this platform can give a line.
     static bool fromText(int baud, int dataBits, int stopBits, const QString &parity,
                          SerialLineSettings *out);
+    // The settings `port` runs with now.
+    static SerialLineSettings of(const QSerialPort &port);
+
+    // Sets all four on an open port, no flow control. False when the port
+    // refuses one; a pseudo-terminal's refusals are tolerated, since it
+    // carries bytes the same whatever it is told.
+    bool applyTo(QSerialPort *port, const QString &portName) const;
 
     // The quiet gap in ms after which the line hands a reply over, for the
     // slow rates that need a longer one; 0 keeps the gap already in force.
     int frameGapMs() const;
+
+    static bool isPseudoTerminal(const QString &portName);
 
     qint32 baud = 0;
     QSerialPort::DataBits dataBits = QSerialPort::Data8;

@@ -29,6 +29,38 @@ inline quint32 le32(const QByteArray &b, int at)
     return quint32(le16(b, at)) | quint32(le16(b, at + 2)) << 16;
 }
 
+// A reply to `request` as a controller sends it: the request's addresses
+// swapped, its command and invoke id, the response flag, `data` after the
+// header.
+inline QByteArray replyTo(const QByteArray &request, const QByteArray &data, quint32 amsError = 0)
+{
+    QByteArray r(38, '\0');
+    auto put32 = [&r](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            r[at + i] = char((v >> (8 * i)) & 0xff);
+    };
+    put32(2, quint32(32 + data.size()));
+    r.replace(6, 8, request.mid(14, 8));
+    r.replace(14, 8, request.mid(6, 8));
+    r.replace(22, 2, request.mid(22, 2));
+    r[24] = 0x05;
+    put32(26, quint32(data.size()));
+    put32(30, amsError);
+    r.replace(34, 4, request.mid(34, 4));
+    return r + data;
+}
+
+// The data of a read reply: result, length, bytes.
+inline QByteArray readData(quint32 result, const QByteArray &bytes)
+{
+    QByteArray d(8, '\0');
+    for (int i = 0; i < 4; ++i) {
+        d[i] = char((result >> (8 * i)) & 0xff);
+        d[4 + i] = char((quint32(bytes.size()) >> (8 * i)) & 0xff);
+    }
+    return d + bytes;
+}
+
 // Collects every line of the Qt message log while it lives.
 class LogCapture
 {

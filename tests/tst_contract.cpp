@@ -76,6 +76,8 @@ private:
             const size_t amsLen = reply.size() - 6;
             reply[2] = amsLen & 0xff;
             reply[3] = (amsLen >> 8) & 0xff;
+            std::copy(req + 14, req + 22, reply.begin() + 6); // the requester's address
+            std::copy(req + 6, req + 14, reply.begin() + 14); // and ours
             reply[22] = req[22];
             reply[24] = 5;
             reply[26] = (amsLen - 32) & 0xff;

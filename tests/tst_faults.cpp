@@ -125,7 +125,8 @@ void TestFaults::controllerFaults_data()
              f.pauseMs = 30;
          }),
          0, false},
-        {"another invoke id", with([](SimFault &f) { f.otherInvokeId = true; }), 7, true},
+        // Strangers are skipped: the request's own reply never came.
+        {"another invoke id", with([](SimFault &f) { f.otherInvokeId = true; }), 8, true},
         {"AMS error code", with([](SimFault &f) { f.amsError = 0x700; }), 7, false},
         {"AMS error low byte", with([](SimFault &f) { f.amsError = 0x6; }), 7, false},
         {"ADS result", with([](SimFault &f) { f.adsResult = 0x701; }), 7, false},
@@ -136,9 +137,10 @@ void TestFaults::controllerFaults_data()
         {"announces far more than it carries", with([](SimFault &f) { f.announce = 0x7ffffff0; }), 7, false},
         {"announces nothing", with([](SimFault &f) { f.announce = 0; }), 7, true},
         {"no reply", with([](SimFault &f) { f.noAnswer = true; }), 8, true},
+        // Bytes that are no frame are skipped up to the next plausible header.
         {"unasked bytes ahead of the reply",
-         with([](SimFault &f) { f.before = QByteArray::fromHex("deadbeef"); }), 7, true},
-        {"garbage instead of a reply", with([](SimFault &f) { f.rawReply = QByteArray(60, '\xff'); }), 7,
+         with([](SimFault &f) { f.before = QByteArray::fromHex("deadbeef"); }), 0, false},
+        {"garbage instead of a reply", with([](SimFault &f) { f.rawReply = QByteArray(60, '\xff'); }), 8,
          true},
     };
 

@@ -1,35 +1,21 @@
-// Request frames byte for byte, the framing of reply streams, and the reply
-// checks.
+// Request frames byte for byte, and the reply checks.
 #include "AdsFrame.h"
 #include "AdsReplyCheck.h"
-#include "ReplyFramer.h"
+#include "TestSupport.h"
 #include "WireBytes.h"
 
 #include <QtTest>
 
-namespace {
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
-}
+using TestSupport::hex;
+using TestSupport::readData;
+using TestSupport::replyTo;
 
+namespace {
 QByteArray le32(quint32 v)
 {
     char b[4];
     WireBytes::putLe32(b, v);
     return QByteArray(b, 4);
-}
-
-// A reply to `request` as a controller sends it: `data` after the header.
-QByteArray replyTo(const QByteArray &request, const QByteArray &data, quint32 amsError = 0)
-{
-    return QByteArray(2, '\0') + le32(quint32(32 + data.size())) + QByteArray(16, '\0') + request.mid(22, 2)
-           + QByteArray(2, '\0') + le32(quint32(data.size())) + le32(amsError) + request.mid(34, 4) + data;
-}
-
-QByteArray readData(quint32 result, const QByteArray &bytes)
-{
-    return le32(result) + le32(quint32(bytes.size())) + bytes;
 }
 } // namespace
 
@@ -42,11 +28,8 @@ private slots:
     void readWriteRequestAndReply();
     void netIdFromIpText_data();
     void netIdFromIpText();
-    void framerFindsOurReplyInPieces();
-    void framerSkipsStrangersAcrossExchanges();
-    void framerStopsAtOversizedReplyAndNoise();
-    void readChecks();
-    void writeChecks();
+    void replyChecks_data();
+    void replyChecks();
 };
 
 void TestFrames::workedReadAndWriteRequests()
@@ -99,18 +82,6 @@ void TestFrames::readWriteRequestAndReply()
                  "14 00 00 00 00 00 00 00 03 00 00 00 09 f0 00 00 00 00 00 00 ff ff 00 00 04 00 00 00 "
                  "41 2e 62 00"));
     QCOMPARE(AdsFrame::expectedReplySize(request), qint64(46 + 0xFFFF));
-
-    using C = AdsReplyCheck;
-    const QByteArray good = replyTo(request, readData(0, QByteArray(40, 'e')));
-    QCOMPARE(C::checkReadWrite(C::CompleteFrame, request, good, 0xFFFF).verdict, C::Accepted);
-    // The length field decides the size, and may not exceed what was asked.
-    QCOMPARE(C::checkReadWrite(C::CompleteFrame, request, good, 39).verdict, C::WrongLength);
-    QByteArray lying = good;
-    lying[42] = 41;
-    QCOMPARE(C::checkReadWrite(C::CompleteFrame, request, lying, 0xFFFF).verdict, C::WrongLength);
-    QCOMPARE(
-        C::checkReadWrite(C::CompleteFrame, request, replyTo(request, readData(0x710, {})), 0xFFFF).errorCode,
-        0x710u);
 }
 
 void TestFrames::netIdFromIpText_data()
@@ -131,127 +102,92 @@ void TestFrames::netIdFromIpText()
     QCOMPARE(AdsFrame::targetNetId(ip), netId);
 }
 
-void TestFrames::framerFindsOurReplyInPieces()
+namespace {
+QByteArray patched(QByteArray frame, int at, const QByteArray &bytes)
 {
-    const QByteArray request = AdsFrame::readRequest(QByteArray(6, 0), 851, 5, 0x4020, 0, 300);
-    const QByteArray reply = replyTo(request, readData(0, QByteArray(300, 'v')));
-    for (int cut = 1; cut < reply.size(); ++cut) {
-        ReplyFramer framer;
-        framer.beginExchange(5, AdsFrame::expectedReplySize(request));
-        QByteArray buffer = reply.left(cut);
-        QCOMPARE(framer.scan(buffer, nullptr), ReplyFramer::NeedMore);
-        buffer.append(reply.mid(cut));
-        QCOMPARE(framer.scan(buffer, nullptr), ReplyFramer::FrameReady);
-        QCOMPARE(framer.frameSize(), qint64(reply.size()));
-        QCOMPARE(buffer, reply);
-    }
+    return frame.replace(at, bytes.size(), bytes);
 }
+} // namespace
 
-void TestFrames::framerSkipsStrangersAcrossExchanges()
+Q_DECLARE_METATYPE(AdsExchange::Progress)
+Q_DECLARE_METATYPE(AdsReplyCheck::Verdict)
+
+// Every expectation comes from the request: command, response flag, the
+// AMS length, the errors, and the data length for reads and read-writes.
+void TestFrames::replyChecks_data()
 {
-    const QByteArray oldRequest = AdsFrame::readRequest(QByteArray(6, 0), 851, 1, 0x4020, 0, 1000);
-    const QByteArray lateReply = replyTo(oldRequest, readData(0, QByteArray(1000, 'o')));
-    const QByteArray request = AdsFrame::readRequest(QByteArray(6, 0), 851, 2, 0x4020, 0, 2);
-    const QByteArray reply = replyTo(request, readData(0, hex("34 12")));
-
-    ReplyFramer framer;
-    framer.beginExchange(1, AdsFrame::expectedReplySize(oldRequest));
-    // The old exchange gave up; 100 bytes of its reply come before the next request.
-    QByteArray buffer = lateReply.left(100);
-    framer.discardStale(buffer);
-    QVERIFY(buffer.isEmpty());
-
-    framer.beginExchange(2, AdsFrame::expectedReplySize(request));
-    QList<ReplyFramer::StrangerKind> seen;
-    auto sink = [&](const QByteArray &, ReplyFramer::StrangerKind kind) { seen.append(kind); };
-    buffer = lateReply.mid(100, 500);
-    QCOMPARE(framer.scan(buffer, sink), ReplyFramer::NeedMore);
-    // The rest of the late reply, a whole second stranger, then ours.
-    const QByteArray stranger =
-        replyTo(AdsFrame::readRequest(QByteArray(6, 0), 851, 9, 0, 0, 2), readData(0, hex("00 00")));
-    buffer.append(lateReply.mid(600) + stranger + reply);
-    QCOMPARE(framer.scan(buffer, sink), ReplyFramer::FrameReady);
-    QCOMPARE(buffer.left(int(framer.frameSize())), reply);
-    QCOMPARE(seen, QList<ReplyFramer::StrangerKind>{ReplyFramer::OtherInvokeId});
-    QCOMPARE(framer.strangers(), 1);
-
-    // A frame too short to carry an invoke id is skipped as well.
-    framer.beginExchange(2, AdsFrame::expectedReplySize(request));
-    buffer = hex("00 00 00 00 00 00") + reply;
-    QCOMPARE(framer.scan(buffer, sink), ReplyFramer::FrameReady);
-    QCOMPARE(seen.last(), ReplyFramer::TooShortForId);
-}
-
-void TestFrames::framerStopsAtOversizedReplyAndNoise()
-{
-    const QByteArray request = AdsFrame::readRequest(QByteArray(6, 0), 851, 3, 0x4020, 0, 2);
-    QByteArray huge = replyTo(request, readData(0, hex("00 00")));
-    WireBytes::putLe32(huge.data() + 2, 0x7fffffff);
-    ReplyFramer framer;
-    framer.beginExchange(3, AdsFrame::expectedReplySize(request));
-    QByteArray buffer = huge;
-    QCOMPARE(framer.scan(buffer, nullptr), ReplyFramer::Oversized);
-    QCOMPARE(framer.frameSize(), qint64(huge.size()));
-
-    // A stranger longer than anything this connection asked for is noise:
-    // the buffer goes, and nothing waits for gigabytes to pass.
-    QByteArray noise = huge;
-    noise[34] = 0x44;
-    framer.beginExchange(3, AdsFrame::expectedReplySize(request));
-    buffer = noise;
-    QCOMPARE(framer.scan(buffer, nullptr), ReplyFramer::NeedMore);
-    QVERIFY(buffer.isEmpty());
-    const QByteArray reply = replyTo(request, readData(0, hex("01 00")));
-    buffer = reply;
-    QCOMPARE(framer.scan(buffer, nullptr), ReplyFramer::FrameReady);
-}
-
-void TestFrames::readChecks()
-{
-    const QByteArray request = AdsFrame::readRequest(QByteArray(6, 0), 851, 0x12345, 0x4020, 0, 2);
-    const QByteArray good = replyTo(request, readData(0, hex("34 12")));
     using C = AdsReplyCheck;
-    QCOMPARE(C::checkRead(C::CompleteFrame, request, good, 2).verdict, C::Accepted);
-    QCOMPARE(C::checkRead(C::Nothing, request, QByteArray(), 2).verdict, C::NoReply);
-    QCOMPARE(C::checkRead(C::OnlyStrangers, request, QByteArray(), 2).verdict, C::StrangersOnly);
-    QCOMPARE(C::checkRead(C::Incomplete, request, good.left(40), 2).verdict, C::WrongLength);
-    QCOMPARE(C::checkRead(C::CompleteFrame, request, good, 3).verdict, C::WrongLength);
+    QTest::addColumn<AdsExchange::Progress>("progress");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<AdsReplyCheck::Verdict>("verdict");
+    QTest::addColumn<quint32>("errorCode");
 
+    const QByteArray netId = AdsFrame::targetNetId(QStringLiteral("127.0.0.1"));
+    const QByteArray read = AdsFrame::readRequest(netId, 851, 0x12345, 0x4020, 0, 2);
+    const QByteArray good = replyTo(read, readData(0, hex("34 12")));
+    const auto ok = AdsExchange::Replied;
+    QTest::newRow("read accepted") << ok << read << good << C::Accepted << 0u;
+    QTest::newRow("read, nothing came") << AdsExchange::NoReply << read << QByteArray() << C::NoReply << 0u;
+    QTest::newRow("read cut short") << AdsExchange::CutShort << read << good.left(40) << C::WrongReply << 0u;
+    QTest::newRow("read oversized") << AdsExchange::Oversized << read << good << C::WrongReply << 0u;
+    QTest::newRow("read, another command")
+        << ok << read << patched(good, 22, hex("03 00")) << C::WrongReply << 0u;
+    QTest::newRow("read, no response flag")
+        << ok << read << patched(good, 24, hex("04 00")) << C::WrongReply << 0u;
+    QTest::newRow("read, AMS length disagrees")
+        << ok << read << patched(good, 26, hex("09 00 00 00")) << C::WrongReply << 0u;
+    QTest::newRow("read, ADS length disagrees")
+        << ok << read << patched(good, 42, hex("03 00 00 00")) << C::WrongReply << 0u;
+    QTest::newRow("read, more data than asked")
+        << ok << read << replyTo(read, readData(0, hex("34 12 56"))) << C::WrongReply << 0u;
     // Errors are looked at whole: 0x700 has a zero low byte.
-    const C::Result ams = C::checkRead(C::CompleteFrame, request, replyTo(request, QByteArray(), 0x700), 2);
-    QCOMPARE(ams.verdict, C::ErrorCode);
-    QCOMPARE(ams.errorCode, 0x700u);
-    const C::Result ads = C::checkRead(C::CompleteFrame, request, replyTo(request, readData(0x710, {})), 2);
-    QCOMPARE(ads.verdict, C::ErrorCode);
-    QCOMPARE(ads.errorCode, 0x710u);
+    QTest::newRow("read, AMS error") << ok << read << replyTo(read, QByteArray(), 0x700) << C::ErrorCode
+                                     << 0x700u;
+    QTest::newRow("read, ADS result")
+        << ok << read << replyTo(read, readData(0x710, {})) << C::ErrorCode << 0x710u;
+    QTest::newRow("read, invoke id differs above 16 bits")
+        << ok << read << patched(good, 36, hex("7f")) << C::Accepted << 0u;
 
-    QByteArray otherId = good;
-    otherId[35] = char(otherId[35] + 1);
-    QCOMPARE(C::checkRead(C::CompleteFrame, request, otherId, 2).verdict, C::WrongSequence);
-    QByteArray highBitsDiffer = good;
-    highBitsDiffer[36] = 0x7f;
-    QCOMPARE(C::checkRead(C::CompleteFrame, request, highBitsDiffer, 2).verdict, C::Accepted);
+    const QByteArray write = AdsFrame::writeRequest(netId, 851, 9, 0x4020, 0, hex("01"), 1);
+    const QByteArray written = replyTo(write, le32(0));
+    QTest::newRow("write accepted") << ok << write << written << C::Accepted << 0u;
+    QTest::newRow("write, ADS result")
+        << ok << write << replyTo(write, le32(0x705)) << C::ErrorCode << 0x705u;
+    QTest::newRow("write, a byte more")
+        << ok << write << replyTo(write, le32(0) + hex("00")) << C::WrongReply << 0u;
+    QTest::newRow("write, answered as a read")
+        << ok << write << patched(written, 22, hex("02 00")) << C::WrongReply << 0u;
 
-    QCOMPARE(C::linkResult(C::Accepted), 0);
-    QCOMPARE(C::linkResult(C::NoReply), -2);
-    QCOMPARE(C::linkResult(C::ErrorCode), -1);
-    QCOMPARE(C::linkResult(C::StrangersOnly), -1);
+    const QByteArray lookup =
+        AdsFrame::readWriteRequest(netId, 851, 3, 0xF009, 0, 0xFFFF, QByteArray("A.b\0", 4));
+    const QByteArray entry = replyTo(lookup, readData(0, QByteArray(40, 'e')));
+    QTest::newRow("read-write accepted") << ok << lookup << entry << C::Accepted << 0u;
+    QTest::newRow("read-write, length field lies")
+        << ok << lookup << patched(entry, 42, hex("29 00 00 00")) << C::WrongReply << 0u;
+    QTest::newRow("read-write, more than asked")
+        << ok << AdsFrame::readWriteRequest(netId, 851, 3, 0xF009, 0, 39, QByteArray("A.b\0", 4))
+        << replyTo(AdsFrame::readWriteRequest(netId, 851, 3, 0xF009, 0, 39, QByteArray("A.b\0", 4)),
+                   readData(0, QByteArray(40, 'e')))
+        << C::WrongReply << 0u;
+    QTest::newRow("read-write, symbol not found")
+        << ok << lookup << replyTo(lookup, readData(0x710, {})) << C::ErrorCode << 0x710u;
 }
 
-void TestFrames::writeChecks()
+void TestFrames::replyChecks()
 {
-    const QByteArray request = AdsFrame::writeRequest(QByteArray(6, 0), 851, 9, 0x4020, 0, hex("01"), 1);
-    const QByteArray good = replyTo(request, le32(0));
-    using C = AdsReplyCheck;
-    QCOMPARE(good.size(), 42);
-    QCOMPARE(C::checkWrite(C::CompleteFrame, request, good).verdict, C::Accepted);
-    QCOMPARE(C::checkWrite(C::Nothing, request, QByteArray()).verdict, C::NoReply);
-    QCOMPARE(C::checkWrite(C::CompleteFrame, request, replyTo(request, le32(0x705))).errorCode, 0x705u);
-    QCOMPARE(C::checkWrite(C::CompleteFrame, request, good + hex("00")).verdict, C::WrongLength);
-    QCOMPARE(C::checkWrite(C::Incomplete, request, good.left(41)).verdict, C::WrongLength);
-    QByteArray otherId = good;
-    otherId[34] = 0x55;
-    QCOMPARE(C::checkWrite(C::CompleteFrame, request, otherId).verdict, C::WrongSequence);
+    QFETCH(AdsExchange::Progress, progress);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    QFETCH(AdsReplyCheck::Verdict, verdict);
+    QFETCH(quint32, errorCode);
+    const AdsReplyCheck::Result result = AdsReplyCheck::check(progress, request, reply);
+    QCOMPARE(result.verdict, verdict);
+    if (verdict == AdsReplyCheck::ErrorCode)
+        QCOMPARE(result.errorCode, errorCode);
+    QCOMPARE(AdsReplyCheck::linkResult(verdict), verdict == AdsReplyCheck::Accepted  ? LinkOk
+                                                 : verdict == AdsReplyCheck::NoReply ? LinkNoReply
+                                                                                     : LinkWrongReply);
 }
 
 QTEST_APPLESS_MAIN(TestFrames)

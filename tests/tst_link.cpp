@@ -34,10 +34,10 @@ private slots:
     void lateReplyNeverAnswersTheNextRequest_data();
     void lateReplyNeverAnswersTheNextRequest();
     void staleBytesAreDroppedBeforeSending();
-    void unaskedBytesFailOneExchangeOnly();
+    void unaskedBytesAheadOfTheReplyAreSkipped();
     void controllerClosingIsLoggedAndEndsTheWait();
     void requestsGoToTheLatestTransport();
-    void serialSettingsRefusedLeavePortClosed();
+    void serialSettingsRefusedLeaveTheLineAsItWas();
     void frameGapFollowsSlowBaudRates();
     void destroyFreeTearsDownEveryTransport();
 
@@ -194,20 +194,22 @@ void TestLink::staleBytesAreDroppedBeforeSending()
     QCOMPARE(out, hex("5a a5"));
 }
 
-// Bytes no one asked for, ahead of the reply in the same stream, cannot be
-// told apart from a frame: the exchange fails, the next one is clean.
-void TestLink::unaskedBytesFailOneExchangeOnly()
+// Bytes no one asked for, ahead of the reply in the same stream, are no
+// plausible frame: they are skipped, with one line, and the reply found.
+void TestLink::unaskedBytesAheadOfTheReplyAreSkipped()
 {
     CmdBeckhoff_ADS link;
     QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), sim->tcpPort()), 0);
+    LogCapture log;
     SimFault junk;
     junk.before = hex("de ad be ef");
     sim->server()->pushFault(junk);
     QByteArray out;
-    QCOMPARE(link.Read_area(851, 0, 2, &out, kM, QStringLiteral("MB0")), -1);
-    QVERIFY(out.isEmpty());
     QCOMPARE(link.Read_area(851, 0, 2, &out, kM, QStringLiteral("MB0")), 0);
     QCOMPARE(out, hex("11 22"));
+    QCOMPARE(log.warnings().size(), 1);
+    QVERIFY2(log.warnings().first().endsWith(QStringLiteral("msg : deadbeef")),
+             qPrintable(log.warnings().first()));
 }
 
 void TestLink::controllerClosingIsLoggedAndEndsTheWait()
@@ -245,26 +247,44 @@ void TestLink::requestsGoToTheLatestTransport()
     QCOMPARE(link.DisConnectDrive(), 0); // closes the serial port
     QCOMPARE(link.Connection_status(), -3);
     QCOMPARE(link.DisConnectDrive(), 1); // already closed
-    // A TCP connect that fails still makes TCP the transport in use.
+    // A TCP connect that fails leaves the serial line in use.
     QVERIFY(!ptyConnectBaud(*sim, link, 115200).isEmpty());
     QCOMPARE(link.EthConnectDrive(QStringLiteral("nonsense"), 1), -1);
-    QCOMPARE(link.Connection_status(), -3);
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 deadPort = closed.serverPort();
+    closed.close();
+    QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), deadPort), -3);
+    QCOMPARE(link.Connection_status(), 0);
+    out.clear();
+    QCOMPARE(link.Read_area(851, 4, 2, &out, kM, QStringLiteral("MB4")), 0);
+    QCOMPARE(out, hex("55 66"));
 }
 
-void TestLink::serialSettingsRefusedLeavePortClosed()
+// Settings the line cannot honour are refused before anything is touched:
+// the working line stays as it was.
+void TestLink::serialSettingsRefusedLeaveTheLineAsItWas()
 {
     CmdBeckhoff_ADS link;
     QVERIFY(!ptyConnectBaud(*sim, link, 115200).isEmpty());
-    QCOMPARE(link.serialConnectDrive(sim->ptyPath(), 9601, 8, 1, QStringLiteral("N")), -1);
-    QCOMPARE(link.Connection_status(), -3);
-    QCOMPARE(link.serialConnectDrive(sim->ptyPath(), 9600, 8, 1, QStringLiteral("Mark")), -1);
-    QCOMPARE(link.Connection_status(), -3);
+    QByteArray out;
+    for (const auto &refused :
+         {std::make_tuple(9601, 1, "N"), std::make_tuple(9600, 1, "Mark"), std::make_tuple(9600, 3, "N")}) {
+        QCOMPARE(link.serialConnectDrive(sim->ptyPath(), std::get<0>(refused), 8, std::get<1>(refused),
+                                         QString::fromLatin1(std::get<2>(refused))),
+                 -1);
+        QCOMPARE(link.Connection_status(), 0);
+        out.clear();
+        QCOMPARE(link.Read_area(851, 0, 1, &out, kM, QStringLiteral("MB0")), 0);
+        QCOMPARE(out, hex("11"));
+    }
     QCOMPARE(
         link.serialConnectDrive(QStringLiteral("/dev/no-such-serial-port"), 9600, 8, 1, QStringLiteral("N")),
         -1);
-    // Even parity is a setting a pseudo-terminal may refuse; the connect still succeeds.
+    QCOMPARE(link.Connection_status(), 0);
+    // Even parity is a setting a pseudo-terminal refuses; the connect still succeeds.
     QCOMPARE(link.serialConnectDrive(sim->ptyPath(), 19200, 7, 2, QStringLiteral("Even")), 0);
-    QByteArray out;
+    out.clear();
     QCOMPARE(link.Read_area(851, 0, 1, &out, kM, QStringLiteral("MB0")), 0);
     QCOMPARE(out, hex("11"));
 }

@@ -257,8 +257,8 @@ void TestTools::roundTrips_data()
          {"MB300", "bool", "1", "false", "TRUE"},
          {"MB300", "bool", "3"},
          {"true", "false", "true"}},
-        // Writes of the explicit form go to the data group; reads to the group named.
-        {"explicit form", {"F030:10", "uint16", "513"}, {"4040:10", "uint16"}, {"513"}},
+        // The explicit form reads and writes the group it names.
+        {"explicit form", {"F030:10", "uint16", "513"}, {"F030:10", "uint16"}, {"513"}},
     };
     for (bool serial : {false, true}) {
         for (const Row &r : rows)

@@ -78,6 +78,7 @@ public:
         RC_NoArea = 3,
         RC_CountBelowOne = 4,
         RC_BadOffsetOrCount = 5,
+        RC_Busy = 6, // another request of this driver is waiting for its reply; nothing sent
         RC_WrongReply = 7,
         RC_NoReply = 8,
         RC_LinkDown = 9

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <new>
 #include <type_traits>
 
 namespace {
@@ -60,6 +61,10 @@ CLabelVariable &accessible(const CLabelVariable &label)
 {
     return const_cast<CLabelVariable &>(label);
 }
+
+// A QList holds at most this many entries (one pointer-sized slot each,
+// counted in int bytes); a count beyond it could never be built.
+const qint64 kMaxListEntries = (std::numeric_limits<int>::max() - 64) / qint64(sizeof(void *));
 
 template <typename T>
 int listSize(const QVariant &value)
@@ -157,11 +162,17 @@ CLabelVariable arithmetic(CLabelVariable &left, const CLabelVariable &right, Ari
         using T = std::decay_t<decltype((left.*at)(0))>;
         QList<T> combined;
         // Lists of different lengths do not pair up; then nothing is read.
-        if (listSize<T>(left.value) == listSize<T>(right.value)) {
-            for (int i = 0; i < left.count; ++i) {
-                const T a = (left.*at)(i);
-                const T b = (accessible(right).*at)(i);
-                combined.append(elementOp(op, a, b));
+        // Nor for a count no list can hold, and memory running out leaves
+        // the list empty rather than throwing into the host.
+        if (listSize<T>(left.value) == listSize<T>(right.value) && left.count <= kMaxListEntries) {
+            try {
+                for (int i = 0; i < left.count; ++i) {
+                    const T a = (left.*at)(i);
+                    const T b = (accessible(right).*at)(i);
+                    combined.append(elementOp(op, a, b));
+                }
+            } catch (const std::bad_alloc &) {
+                combined = QList<T>();
             }
         }
         result.value = QVariant::fromValue(combined);

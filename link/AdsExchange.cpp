@@ -1,0 +1,349 @@
+#include "AdsExchange.h"
+
+#include "AdsFrame.h"
+#include "WireBytes.h"
+
+#include <cstring>
+
+using WireBytes::le16;
+using WireBytes::le32;
+
+namespace {
+// A header's address bytes (6-21) end here: a header that starts closer
+// than this to the end of what arrived cannot be recognised yet.
+const qint64 kAddressEnd = AdsFrame::OffSourcePort + 2;
+const int kAddressBytes = int(kAddressEnd - AdsFrame::OffTargetNetId); // ours, then the peer's
+const int kOwnAddressBytes = kAddressBytes / 2;
+
+// The buffer keeps its capacity between waits up to this size: no
+// allocation per small exchange, no page faults per large one, and no more
+// than this held by an idle connection.
+const int kKeptCapacity = 1024 * 1024;
+
+bool isCommandWeSend(quint16 command)
+{
+    return command == AdsFrame::CmdRead || command == AdsFrame::CmdWrite || command == AdsFrame::CmdReadWrite;
+}
+} // namespace
+
+void AdsExchange::reset()
+{
+    m_buf.resize(0);
+    m_pos = 0;
+    m_skip = 0;
+    m_noiseFrom = -1;
+    m_owed = 0;
+    m_active = false;
+    m_progress = NoReply;
+    m_replySize = 0;
+    m_addresses.clear();
+}
+
+void AdsExchange::begin(const QByteArray &request, qint64 now, qint64 waitMs)
+{
+    m_replySize = 0;
+    dropStale();
+    m_request = request;
+    m_addresses.resize(kAddressBytes);
+    // A reply swaps the request's target and source addresses.
+    std::memcpy(m_addresses.data(), request.constData() + AdsFrame::OffSourceNetId, kOwnAddressBytes);
+    std::memcpy(m_addresses.data() + kOwnAddressBytes, request.constData() + AdsFrame::OffTargetNetId,
+                kOwnAddressBytes);
+    m_invokeId = quint16(AdsFrame::invokeIdOf(request));
+    m_maxReply = AdsFrame::expectedReplySize(request);
+    m_owed = qMax(m_owed, m_maxReply);
+    if (m_buf.capacity() < qMin<qint64>(m_maxReply, kKeptCapacity))
+        m_buf.reserve(int(qMin<qint64>(m_maxReply, kKeptCapacity)));
+    m_deadline = now + waitMs;
+    m_progress = Waiting;
+    m_active = true;
+}
+
+char *AdsExchange::reserveTail(qint64 size)
+{
+    if (m_pos == m_buf.size() && m_noiseFrom < 0 && m_replySize == 0)
+        compact();
+    m_tailFrom = m_buf.size();
+    m_buf.resize(int(m_tailFrom + size));
+    return m_buf.data() + m_tailFrom;
+}
+
+void AdsExchange::commitTail(qint64 used)
+{
+    m_buf.resize(int(m_tailFrom + qMax<qint64>(0, used)));
+}
+
+void AdsExchange::append(const char *data, qint64 size)
+{
+    std::memcpy(reserveTail(size), data, size_t(size));
+}
+
+AdsExchange::Progress AdsExchange::advance(qint64 now, const SkipSink &sink)
+{
+    if (!m_active)
+        return m_progress;
+    scan(sink);
+    if (m_progress == Waiting)
+        return now >= m_deadline ? end(sink) : Waiting;
+    m_active = false;
+    return m_progress;
+}
+
+AdsExchange::Progress AdsExchange::end(const SkipSink &sink)
+{
+    if (!m_active)
+        return m_progress;
+    scan(sink);
+    if (m_progress == Waiting) {
+        const qint64 avail = m_buf.size() - m_pos;
+        qint64 frameSize = 0;
+        if (m_skip > 0 || avail == 0) {
+            m_progress = NoReply; // what is held belongs to a frame given up earlier
+        } else if (classify(m_pos, &frameSize) == Ours) {
+            flushNoise(sink);
+            setReply(avail, CutShort); // the rest is skipped when it comes
+            m_skip = qMax<qint64>(0, frameSize - avail);
+        } else if (ownPrefix(m_pos)) {
+            // Cut inside its header: its length is believed if it could be owed.
+            const qint64 announced = AdsFrame::TcpHeaderSize + qint64(le32(m_buf.constData() + m_pos + 2));
+            flushNoise(sink);
+            setReply(avail, CutShort);
+            if (announced >= AdsFrame::HeaderSize && announced <= m_maxReply)
+                m_skip = announced - avail;
+        } else {
+            m_progress = NoReply;
+        }
+    }
+    flushNoise(sink);
+    m_active = false;
+    return m_progress;
+}
+
+QByteArray AdsExchange::takeReply()
+{
+    QByteArray reply;
+    if (m_replySize > 0) {
+        if (m_replyAt == 0 && m_replySize == m_buf.size())
+            reply = m_buf; // shared, not copied
+        else
+            reply = m_buf.mid(int(m_replyAt), int(m_replySize));
+    }
+    m_replySize = 0;
+    if (m_pos == m_buf.size() && m_noiseFrom < 0)
+        compact(); // a shared buffer is let go here, before anything is appended to it
+    return reply;
+}
+
+void AdsExchange::dropStale()
+{
+    m_active = false;
+    m_noiseFrom = -1;
+    for (;;) {
+        if (m_skip > 0) {
+            const qint64 n = qMin(m_skip, m_buf.size() - m_pos);
+            m_pos += n;
+            m_skip -= n;
+        }
+        if (m_pos == m_buf.size() || m_skip > 0)
+            break;
+        qint64 frameSize = 0;
+        const Head head = classify(m_pos, &frameSize);
+        if (head == NeedMore)
+            break; // too short to tell: dropped below, the rest resynchronises
+        if (head == StrangerFrame)
+            m_skip = frameSize;
+        else
+            ++m_pos;
+    }
+    m_pos = m_buf.size();
+    if (m_replySize == 0)
+        compact();
+}
+
+// ---------------------------------------------------------------- scanning
+
+void AdsExchange::scan(const SkipSink &sink)
+{
+    while (m_progress == Waiting) {
+        if (m_skip > 0 && !skipPending())
+            return;
+        const qint64 avail = m_buf.size() - m_pos;
+        if (avail == 0)
+            return;
+        qint64 frameSize = 0;
+        switch (classify(m_pos, &frameSize)) {
+        case NeedMore: return;
+        case Noise_:
+            if (m_noiseFrom < 0)
+                m_noiseFrom = m_pos;
+            ++m_pos;
+            break;
+        case Echo:
+            // Our own request, sent back by the line (RS-485 adapters do).
+            flushNoise(sink);
+            m_pos += frameSize;
+            break;
+        case StrangerFrame:
+            flushNoise(sink);
+            if (sink)
+                sink(Stranger,
+                     QByteArray::fromRawData(m_buf.constData() + m_pos, int(qMin(avail, frameSize))),
+                     frameSize);
+            m_skip = frameSize;
+            break;
+        case Ours:
+            flushNoise(sink);
+            if (frameSize < 0) {
+                // A length that cannot be: what this request may get is
+                // taken, and the stream resynchronises after it.
+                setReply(qMin(avail, m_maxReply), Oversized);
+            } else if (frameSize > m_maxReply) {
+                const qint64 taken = qMin(avail, frameSize);
+                setReply(taken, Oversized);
+                m_skip = frameSize - taken;
+            } else if (avail >= frameSize) {
+                setReply(frameSize, Replied);
+            }
+            return;
+        }
+    }
+}
+
+// Skips what is still to come of a frame given up, but never past the start
+// of a reply of ours. False when more bytes are needed.
+bool AdsExchange::skipPending()
+{
+    const qint64 avail = m_buf.size() - m_pos;
+    qint64 n = qMin(m_skip, avail);
+    if (m_active) {
+        bool complete = false;
+        const qint64 ours = ownHeaderWithin(m_pos, m_pos + n, &complete);
+        if (ours >= 0) {
+            m_skip -= ours - m_pos;
+            m_pos = ours;
+            if (!complete)
+                return false; // the rest of that header decides
+            m_skip = 0; // the frame given up was shorter than it said
+            return true;
+        }
+        // The last bytes may start a header of ours whose addresses have
+        // not all arrived yet.
+        if (m_skip > avail)
+            n = qMax<qint64>(0, n - (kAddressEnd - 1));
+    }
+    m_pos += n;
+    m_skip -= n;
+    return m_skip == 0;
+}
+
+// The first position in [from, to) where a header of ours starts, or -1.
+// `complete` tells whether its invoke id has arrived too.
+qint64 AdsExchange::ownHeaderWithin(qint64 from, qint64 to, bool *complete) const
+{
+    const char *p = m_buf.constData();
+    int found = m_buf.indexOf(m_addresses, int(from + AdsFrame::OffTargetNetId));
+    while (found >= 0 && found - AdsFrame::OffTargetNetId < to) {
+        const qint64 at = found - AdsFrame::OffTargetNetId;
+        if (p[at] == 0 && p[at + 1] == 0) {
+            if (m_buf.size() < at + AdsFrame::HeaderSize) {
+                *complete = false;
+                return at;
+            }
+            if (le16(p + at + AdsFrame::OffInvokeId) == m_invokeId) {
+                *complete = true;
+                return at;
+            }
+        }
+        found = m_buf.indexOf(m_addresses, found + 1);
+    }
+    return -1;
+}
+
+// Whether the bytes at `at` are the start of a reply of ours cut inside its
+// header: reserved bytes and our address agree, and the peer's address and
+// the invoke id as far as they came.
+bool AdsExchange::ownPrefix(qint64 at) const
+{
+    const qint64 avail = qMin<qint64>(m_buf.size() - at, AdsFrame::HeaderSize);
+    const char *p = m_buf.constData() + at;
+    if (avail < AdsFrame::OffSourceNetId || p[0] != 0 || p[1] != 0)
+        return false;
+    const qint64 addressed = qMin<qint64>(avail, kAddressEnd) - AdsFrame::OffTargetNetId;
+    if (std::memcmp(p + AdsFrame::OffTargetNetId, m_addresses.constData(), size_t(addressed)) != 0)
+        return false;
+    return avail < AdsFrame::OffInvokeId + 2 || le16(p + AdsFrame::OffInvokeId) == m_invokeId;
+}
+
+AdsExchange::Head AdsExchange::classify(qint64 at, qint64 *frameSize) const
+{
+    if (m_addresses.size() != kAddressBytes)
+        return Noise_; // nothing was asked on this connection: nothing can be owed
+    const qint64 avail = m_buf.size() - at;
+    const char *p = m_buf.constData() + at;
+    if (m_active) {
+        const qint64 n = qMin<qint64>(avail, m_request.size());
+        if (std::memcmp(p, m_request.constData(), size_t(n)) == 0) {
+            if (n < m_request.size())
+                return NeedMore;
+            *frameSize = m_request.size();
+            return Echo;
+        }
+    }
+    // Reserved bytes, then our own address, as far as they have arrived.
+    for (qint64 i = 0; i < qMin<qint64>(avail, AdsFrame::OffSourceNetId); ++i) {
+        if (i < 2 && p[i] != 0)
+            return Noise_;
+        if (i >= AdsFrame::OffTargetNetId && p[i] != m_addresses.at(int(i - AdsFrame::OffTargetNetId)))
+            return Noise_;
+    }
+    if (avail < AdsFrame::HeaderSize)
+        return NeedMore;
+    const qint64 length = qint64(le32(p + AdsFrame::OffTcpLength));
+    const qint64 size = AdsFrame::TcpHeaderSize + length;
+    const bool believable = length >= AdsFrame::AmsHeaderSize && size <= m_owed
+                            && le32(p + AdsFrame::OffAmsLength) == length - AdsFrame::AmsHeaderSize;
+    if (m_active && le16(p + AdsFrame::OffInvokeId) == m_invokeId
+        && std::memcmp(p + AdsFrame::OffSourceNetId, m_addresses.constData() + kOwnAddressBytes,
+                       size_t(kOwnAddressBytes))
+               == 0) {
+        *frameSize = believable ? size : -1;
+        return Ours;
+    }
+    if (believable && isCommandWeSend(le16(p + AdsFrame::OffCommand))
+        && (le16(p + AdsFrame::OffStateFlags) & AdsFrame::StateResponse)) {
+        *frameSize = size;
+        return StrangerFrame;
+    }
+    return Noise_;
+}
+
+void AdsExchange::setReply(qint64 size, Progress progress)
+{
+    m_replyAt = m_pos;
+    m_replySize = size;
+    m_pos += size;
+    m_progress = progress;
+}
+
+void AdsExchange::flushNoise(const SkipSink &sink)
+{
+    if (m_noiseFrom < 0)
+        return;
+    if (sink && m_active)
+        sink(Noise, QByteArray::fromRawData(m_buf.constData() + m_noiseFrom, int(m_pos - m_noiseFrom)),
+             m_pos - m_noiseFrom);
+    m_noiseFrom = -1;
+}
+
+void AdsExchange::compact()
+{
+    if (m_pos >= m_buf.size()) {
+        if (m_buf.isDetached() && m_buf.capacity() <= kKeptCapacity)
+            m_buf.resize(0); // keeps its capacity
+        else
+            m_buf = QByteArray(); // a reply still shares it
+    } else if (m_pos > 0) {
+        m_buf.remove(0, int(m_pos));
+    }
+    m_pos = 0;
+}

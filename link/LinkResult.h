@@ -1,0 +1,14 @@
+// What the link answers for one request. The driver turns these into the
+// host's result codes in one table.
+#ifndef LINKRESULT_H
+#define LINKRESULT_H
+
+enum LinkResult : int {
+    LinkOk = 0, // the reply was accepted
+    LinkWrongReply = -1, // a reply came that does not answer the request, or carries an error
+    LinkNoReply = -2, // no reply of ours came in time
+    LinkDown = -3, // the line cannot carry a request (or the caller may not use it): nothing sent
+    LinkBusy = -4 // another request of this link is waiting for its reply: nothing sent
+};
+
+#endif // LINKRESULT_H

@@ -1,0 +1,247 @@
+// The exchange engine without a socket: byte arrivals and clock values in,
+// what each wait ended with out. Every row runs two exchanges on one
+// stream: whatever the first met, the second finds its reply when it
+// arrives in time.
+#include "AdsExchange.h"
+#include "AdsFrame.h"
+#include "TestSupport.h"
+
+#include <QtTest>
+
+using TestSupport::hex;
+using TestSupport::readData;
+using TestSupport::replyTo;
+
+namespace {
+const qint64 kWaitMs = 2050;
+const QByteArray kNetId = AdsFrame::targetNetId(QStringLiteral("127.0.0.1"));
+
+QByteArray readRequest(quint32 id, quint32 length)
+{
+    return AdsFrame::readRequest(kNetId, 851, id, 0x4020, 0, length);
+}
+
+QByteArray readReply(const QByteArray &request, char fill)
+{
+    return replyTo(request, readData(0, QByteArray(int(AdsFrame::expectedReplySize(request)) - 46, fill)));
+}
+
+QByteArray announcing(QByteArray frame, quint32 length)
+{
+    char b[4];
+    for (int i = 0; i < 4; ++i)
+        b[i] = char((length >> (8 * i)) & 0xff);
+    return frame.replace(2, 4, QByteArray(b, 4));
+}
+
+// Bytes arriving at a time, in ms after the exchange began.
+struct Arrival {
+    qint64 at;
+    QByteArray bytes;
+};
+using Arrivals = QList<Arrival>;
+
+// One stream, one engine, and what it reported skipping.
+struct Stream {
+    AdsExchange engine;
+    qint64 now = 0;
+    QStringList skipped;
+
+    AdsExchange::Progress run(const QByteArray &request, const Arrivals &arrivals)
+    {
+        engine.begin(request, now, kWaitMs);
+        const qint64 start = now;
+        AdsExchange::Progress p = AdsExchange::Waiting;
+        const auto sink = [this](AdsExchange::Skipped kind, const QByteArray &bytes, qint64 size) {
+            skipped << QStringLiteral("%1 %2/%3")
+                           .arg(kind == AdsExchange::Stranger ? "stranger" : "noise")
+                           .arg(bytes.size())
+                           .arg(size);
+        };
+        for (const Arrival &a : arrivals) {
+            now = start + a.at;
+            if (p != AdsExchange::Waiting) {
+                engine.append(a.bytes.constData(), a.bytes.size());
+                engine.dropStale(); // after the wait: nobody asked for these
+                continue;
+            }
+            engine.append(a.bytes.constData(), a.bytes.size());
+            p = engine.advance(now, sink);
+        }
+        now = qMax(now, start + kWaitMs);
+        return p == AdsExchange::Waiting ? engine.advance(now, sink) : p;
+    }
+};
+} // namespace
+
+Q_DECLARE_METATYPE(AdsExchange::Progress)
+Q_DECLARE_METATYPE(Arrivals)
+
+class TestExchange : public QObject
+{
+    Q_OBJECT
+private slots:
+    void everyExchangeEndsInStep_data();
+    void everyExchangeEndsInStep();
+    void replySplitAtEveryByte();
+    void staleBytesBetweenExchanges();
+    void resetForgetsTheStream();
+};
+
+void TestExchange::everyExchangeEndsInStep_data()
+{
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<Arrivals>("during");
+    QTest::addColumn<AdsExchange::Progress>("ended");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<Arrivals>("next");
+    QTest::addColumn<QStringList>("skipped");
+    QTest::addColumn<QStringList>("skippedNext");
+
+    const QByteArray req1 = readRequest(1, 8);
+    const QByteArray rep1 = readReply(req1, 'a');
+    const QByteArray req2 = readRequest(2, 8);
+    const QByteArray rep2 = readReply(req2, 'b');
+    const auto Replied = AdsExchange::Replied;
+    const auto noNotes = QStringList();
+
+    QTest::newRow("reply whole") << req1 << Arrivals{{5, rep1}} << Replied << rep1 << Arrivals{{5, rep2}}
+                                 << noNotes << noNotes;
+    QTest::newRow("reply late, in two pieces; its rest before the next reply")
+        << req1 << Arrivals{{2000, rep1.left(20)}} << AdsExchange::CutShort << rep1.left(20)
+        << Arrivals{{3, rep1.mid(20)}, {5, rep2}} << noNotes << noNotes;
+    QTest::newRow("reply late; its rest and the next reply in one piece")
+        << req1 << Arrivals{{2000, rep1.left(30)}} << AdsExchange::CutShort << rep1.left(30)
+        << Arrivals{{5, rep1.mid(30) + rep2}} << noNotes << noNotes;
+    QTest::newRow("reply late; its rest never comes")
+        << req1 << Arrivals{{2000, rep1.left(40)}} << AdsExchange::CutShort << rep1.left(40)
+        << Arrivals{{5, rep2}} << noNotes << noNotes;
+    QTest::newRow("reply late; its rest comes after the next reply")
+        << req1 << Arrivals{{2000, rep1.left(40)}} << AdsExchange::CutShort << rep1.left(40)
+        << Arrivals{{5, rep2}, {6, rep1.mid(40)}} << noNotes << noNotes;
+    QTest::newRow("reply cut inside its header")
+        << req1 << Arrivals{{10, rep1.left(24)}} << AdsExchange::CutShort << rep1.left(24)
+        << Arrivals{{5, rep2}} << noNotes << noNotes;
+    QTest::newRow("own reply announcing 1000 bytes too many")
+        << req1 << Arrivals{{5, announcing(rep1, 48 + 1000)}} << AdsExchange::Oversized
+        << announcing(rep1, 48 + 1000) << Arrivals{{5, rep2}} << noNotes << noNotes;
+    QTest::newRow("own reply announcing 2 GB")
+        << req1 << Arrivals{{5, announcing(rep1, 0x7ffffff0)}} << AdsExchange::Oversized
+        << announcing(rep1, 0x7ffffff0) << Arrivals{{5, rep2}} << noNotes << noNotes;
+    QTest::newRow("own reply announcing nothing")
+        << req1 << Arrivals{{5, announcing(rep1, 0)}} << AdsExchange::Oversized << announcing(rep1, 0)
+        << Arrivals{{5, rep2}} << noNotes << noNotes;
+    // A length beyond anything this connection asked for is not believed:
+    // what the request may get is taken, the rest resynchronises.
+    QTest::newRow("own reply padded, lengths agreeing")
+        << req1 << Arrivals{{5, replyTo(req1, readData(0, QByteArray(11, 'a')))}} << AdsExchange::Oversized
+        << replyTo(req1, readData(0, QByteArray(11, 'a'))).left(54) << Arrivals{{5, rep2}} << noNotes
+        << noNotes;
+    QTest::newRow("late reply to an earlier request, then ours")
+        << req1 << Arrivals{{5, readReply(readRequest(0, 8), 'z') + rep1}} << Replied << rep1
+        << Arrivals{{5, rep2}} << QStringList{"stranger 54/54"} << noNotes;
+    QTest::newRow("only a stranger: no reply")
+        << req1 << Arrivals{{2100, readReply(readRequest(0, 8), 'z')}} << AdsExchange::NoReply << QByteArray()
+        << Arrivals{{5, rep2}} << QStringList{"stranger 54/54"} << noNotes;
+    QTest::newRow("the request echoed by the line")
+        << req1 << Arrivals{{1, req1.left(9)}, {2, req1.mid(9) + rep1}} << Replied << rep1
+        << Arrivals{{1, req2}, {5, rep2}} << noNotes << noNotes;
+    QTest::newRow("unasked bytes ahead of the reply")
+        << req1 << Arrivals{{5, hex("de ad be ef") + rep1}} << Replied << rep1 << Arrivals{{5, rep2}}
+        << QStringList{"noise 4/4"} << noNotes;
+    QTest::newRow("garbage instead of a reply")
+        << req1 << Arrivals{{5, QByteArray(60, '\xff')}} << AdsExchange::NoReply << QByteArray()
+        << Arrivals{{5, rep2}} << QStringList{"noise 60/60"} << noNotes;
+    QTest::newRow("nothing at all") << req1 << Arrivals{} << AdsExchange::NoReply << QByteArray()
+                                    << Arrivals{{5, rep2}} << noNotes << noNotes;
+
+    // After a lookup the connection may be owed 65 581 bytes; a stray byte
+    // in front of a reply makes its length read as 256 L + 6, which must not
+    // be believed.
+    const QByteArray lookup =
+        AdsFrame::readWriteRequest(kNetId, 851, 1, 0xF009, 0, 0xFFFF, QByteArray("MAIN.x\0", 7));
+    const QByteArray entry = replyTo(lookup, readData(0, QByteArray(60, 'e')));
+    for (const char stray : {'\x01', '\x00'}) {
+        QTest::newRow(
+            qPrintable(QStringLiteral("stray byte %1 ahead of a reply, after a lookup").arg(int(stray))))
+            << lookup << Arrivals{{5, entry}} << Replied << entry
+            << Arrivals{{5, QByteArray(1, stray) + rep2}} << noNotes << QStringList{"noise 1/1"};
+    }
+
+    // A large read cut by the deadline: the rest of it, 300 000 bytes, comes
+    // while the next read waits, and must be skipped, not taken for a stranger.
+    const QByteArray big = readRequest(1, 400000);
+    const QByteArray bigReply = readReply(big, 'd');
+    QTest::newRow("large reply cut; its rest during the next exchange")
+        << big << Arrivals{{1900, bigReply.left(100046)}} << AdsExchange::CutShort << bigReply.left(100046)
+        << Arrivals{{1, bigReply.mid(100046, 150000)}, {2, bigReply.mid(250046)}, {3, rep2}} << noNotes
+        << noNotes;
+}
+
+void TestExchange::everyExchangeEndsInStep()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(Arrivals, during);
+    QFETCH(AdsExchange::Progress, ended);
+    QFETCH(QByteArray, reply);
+    QFETCH(Arrivals, next);
+    QFETCH(QStringList, skipped);
+    QFETCH(QStringList, skippedNext);
+
+    Stream stream;
+    QCOMPARE(stream.run(first, during), ended);
+    const QByteArray got = stream.engine.takeReply();
+    QCOMPARE(got.size(), reply.size());
+    QCOMPARE(got, reply);
+    QCOMPARE(stream.skipped, skipped);
+
+    stream.skipped.clear();
+    const QByteArray second = readRequest(2, 8);
+    QCOMPARE(stream.run(second, next), AdsExchange::Replied);
+    QCOMPARE(stream.engine.takeReply(), readReply(second, 'b'));
+    QCOMPARE(stream.skipped, skippedNext);
+}
+
+void TestExchange::replySplitAtEveryByte()
+{
+    const QByteArray request = readRequest(5, 300);
+    const QByteArray reply = readReply(request, 'v');
+    for (int cut = 1; cut < reply.size(); ++cut) {
+        Stream stream;
+        QCOMPARE(stream.run(request, {{1, reply.left(cut)}, {2, reply.mid(cut)}}), AdsExchange::Replied);
+        QCOMPARE(stream.engine.takeReply(), reply);
+    }
+}
+
+// Bytes that come while no request waits are dropped, but the part of a
+// frame they begin is remembered and skipped when its rest arrives.
+void TestExchange::staleBytesBetweenExchanges()
+{
+    const QByteArray late = readReply(readRequest(1, 1000), 'o');
+    const QByteArray request = readRequest(2, 2);
+    Stream stream;
+    QCOMPARE(stream.run(readRequest(1, 1000), {}), AdsExchange::NoReply);
+    stream.engine.append(late.constData(), 100);
+    stream.engine.dropStale();
+    QCOMPARE(stream.engine.buffered(), qint64(0));
+    const QByteArray rest = late.mid(100);
+    QCOMPARE(stream.run(request, {{1, rest.left(500)}, {2, rest.mid(500) + readReply(request, 'r')}}),
+             AdsExchange::Replied);
+    QCOMPARE(stream.engine.takeReply(), readReply(request, 'r'));
+    QVERIFY2(stream.skipped.isEmpty(), qPrintable(stream.skipped.join(", ")));
+}
+
+// A new connection owes nothing: what the old one left to skip is gone.
+void TestExchange::resetForgetsTheStream()
+{
+    const QByteArray big = readRequest(1, 5000);
+    Stream stream;
+    QCOMPARE(stream.run(big, {{10, readReply(big, 'x').left(100)}}), AdsExchange::CutShort);
+    stream.engine.reset();
+    const QByteArray request = readRequest(2, 8);
+    QCOMPARE(stream.run(request, {{1, readReply(request, 'n')}}), AdsExchange::Replied);
+    QCOMPARE(stream.engine.takeReply(), readReply(request, 'n'));
+}
+
+QTEST_APPLESS_MAIN(TestExchange)
+#include "tst_exchange.moc"
