@@ -1,18 +1,25 @@
-# The Debian package: cpack -G DEB in the build folder. Its version is the
-# project's; its dependencies are computed from the libraries it links.
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME beckhoff-ads)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "Beckhoff ADS driver developers")
-set(CPACK_PACKAGE_CONTACT "Beckhoff ADS driver developers <ads-driver@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ADS PLC driver plug-in for Qt 5 hosts, with adsctl and ads-sim")
-set(CPACK_PACKAGE_DESCRIPTION
-  "A plug-in that a Qt 5 HMI or SCADA host loads at run time to read and write\nvariables of a controller over ADS, on TCP or a serial line; the label value\nlibrary and headers a host compiles against; adsctl, a host for the shell;\nand ads-sim, a simulated controller.")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_STRIP_FILES ON)
-include(CPack)
+# The Debian packages, built by scripts/package.sh with debhelper from the
+# debian/ folder this writes into the build folder (from packaging/debian/):
+#   libclabelvariable<SOVERSION>  the label library, named after its SONAME
+#   libclabelvariable-dev         headers, the .so link, CMake and pkg-config files
+#   beckhoff-ads                  the plug-in, adsctl and ads-sim
+# Their version is the project's; the changelog's newest entry must name it.
+
+# The one place the maintainer's name and address are written.
+set(ADS_MAINTAINER "Beckhoff ADS driver maintainers <beckhoff-ads@example.org>")
+
+get_target_property(ADS_SOVERSION CLabelVariable SOVERSION)
+set(ADS_RUNTIME_PACKAGE libclabelvariable${ADS_SOVERSION})
+set(ADS_DEV_PACKAGE libclabelvariable-dev)
+set(ADS_TOOLS_PACKAGE beckhoff-ads)
+
+set(_ads_debian_in ${PROJECT_SOURCE_DIR}/packaging/debian)
+set(_ads_debian ${CMAKE_BINARY_DIR}/debian)
+file(REMOVE_RECURSE ${_ads_debian})
+configure_file(${_ads_debian_in}/control.in ${_ads_debian}/control @ONLY)
+configure_file(${_ads_debian_in}/changelog.in ${_ads_debian}/changelog @ONLY)
+configure_file(${_ads_debian_in}/runtime.install ${_ads_debian}/${ADS_RUNTIME_PACKAGE}.install COPYONLY)
+configure_file(${_ads_debian_in}/dev.install ${_ads_debian}/${ADS_DEV_PACKAGE}.install COPYONLY)
+configure_file(${_ads_debian_in}/tools.install ${_ads_debian}/${ADS_TOOLS_PACKAGE}.install COPYONLY)
+file(COPY ${_ads_debian_in}/rules ${_ads_debian_in}/copyright ${_ads_debian_in}/not-installed
+          ${_ads_debian_in}/source DESTINATION ${_ads_debian})

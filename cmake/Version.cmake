@@ -8,6 +8,5 @@ if(DEFINED ENV{SOURCE_DATE_EPOCH})
   if(NOT "$ENV{SOURCE_DATE_EPOCH}" MATCHES "^[0-9]+$")
     message(FATAL_ERROR "SOURCE_DATE_EPOCH must be seconds since 1970, not '$ENV{SOURCE_DATE_EPOCH}'")
   endif()
-  set_source_files_properties(driver/BuildStamp.cpp DIRECTORY driver
-    PROPERTIES COMPILE_DEFINITIONS "ADS_BUILD_EPOCH=$ENV{SOURCE_DATE_EPOCH}")
+  target_compile_definitions(adsdriver PRIVATE ADS_BUILD_EPOCH=$ENV{SOURCE_DATE_EPOCH})
 endif()

@@ -4,10 +4,13 @@
 #      halting on the first report (build-asan/);
 #   2. the end-to-end test under valgrind memcheck;
 #   3. every fuzz target for a bounded time (build-fuzz/);
-#   4. the Debian package, installed and removed in a throwaway root;
-#   5. the format of every source against .clang-format;
-#   6. the suite itself (build/), ending with ctest's summary.
-# With --quick, only step 6.
+#   4. the Debian packages: built hardened, lintian, hardening-check,
+#      installed with hosts built against them and removed in a throwaway
+#      root, and built again at another path to be bit-identical;
+#   5. the label library's binary contract against its reference (abidiff);
+#   6. the format of every source against .clang-format;
+#   7. the suite itself (build/), ending with ctest's summary.
+# With --quick, only step 7.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -39,8 +42,13 @@ if [ "$quick" = 0 ]; then
     bash scripts/fuzz.sh 30
   fi
 
-  echo "== the Debian package"
-  bash scripts/package.sh
+  echo "== the Debian packages"
+  bash scripts/package.sh --reproducible
+
+  echo "== the binary contract of the label library"
+  bash scripts/install-packages.sh abigail-tools
+  bash packaging/abi/check-abi.sh build/lib/libCLabelVariable.so.1
+  bash packaging/abi/check-abi.sh --self-test
 
   echo "== the format of the sources"
   bash scripts/check-format.sh
