@@ -18,7 +18,8 @@ jobs=$(nproc)
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-bash scripts/setup.sh valgrind clang-format
+# pkg-config: the install test builds a qmake host from the installed beckhoff-ads.pc.
+bash scripts/setup.sh valgrind clang-format pkg-config
 
 if [ "$quick" = 0 ]; then
   echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"
