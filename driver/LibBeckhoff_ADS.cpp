@@ -33,8 +33,10 @@ R guarded(F &&f, R onFailure)
 }
 } // namespace
 
+// The link is a child, so moveToThread of the driver carries the link and its
+// sockets along.
 LibBeckhoff_ADS::LibBeckhoff_ADS()
-    : QObject(nullptr), amsPort(kDefaultAmsPort), serialBaud(0), serialDataBits(0), serialStopBits(0),
+    : QObject(nullptr), adsLink(this), amsPort(kDefaultAmsPort), serialBaud(0), serialDataBits(0), serialStopBits(0),
       ethPort(0)
 {
 }

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <functional>
+
 struct SimFault {
     int delayMs = 0; // answer this late
     QList<int> splitAt; // send the reply in pieces, cut at these offsets
@@ -20,6 +22,8 @@ struct SimFault {
     int closeAfter = -1; // close the connection after this many reply bytes
     QByteArray before; // bytes sent just before the reply, unasked
     QByteArray rawReply; // send these bytes instead of the reply
+    // Last: what is sent, given the request and the reply shaped so far.
+    std::function<QByteArray(const QByteArray &request, const QByteArray &reply)> reshape;
 };
 
 #endif // SIMFAULT_H

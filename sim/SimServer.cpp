@@ -19,6 +19,7 @@ const int kFirstRuntime = -1;
 SimServer::SimServer(QObject *parent) : QObject(parent)
 {
     m_runtimes.append(SimRuntime());
+    m_clock.start();
 }
 
 SimServer::~SimServer() = default;
@@ -257,6 +258,7 @@ void SimServer::acceptConnection()
                 [this, socket, peer]() { onBytes(peer, socket->readAll()); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket]() {
             m_inboxes.remove(socket);
+            m_lineFreeAt.remove(socket);
             socket->deleteLater();
         });
     }
@@ -329,7 +331,8 @@ bool SimServer::serve(const QByteArray &request, const Peer &peer)
             peer.close();
         return true;
     }
-    deliver(peer, SimProtocol::shape(reply, fault), fault);
+    const QByteArray shaped = SimProtocol::shape(reply, fault);
+    deliver(peer, fault.reshape ? fault.reshape(request, shaped) : shaped, fault);
     return true;
 }
 
@@ -363,7 +366,13 @@ void SimServer::deliver(const Peer &peer, const QByteArray &reply, const SimFaul
     }
     pieces.append(whole.mid(from));
 
-    if (fault.delayMs == 0 && pieces.size() == 1) {
+    // One frame at a time on a line: a reply never overtakes the pieces of
+    // an earlier one, as no controller interleaves frames.
+    const qint64 now = m_clock.elapsed();
+    const qint64 lineFree = m_lineFreeAt.value(peer.object, -1);
+    const qint64 start = qMax(now + fault.delayMs, lineFree);
+    m_lineFreeAt.insert(peer.object, start + qint64(fault.pauseMs) * (pieces.size() - 1));
+    if (start == now && lineFree < now && pieces.size() == 1) {
         send(pieces.first());
         countReplySent();
         if (closing)
@@ -371,19 +380,20 @@ void SimServer::deliver(const Peer &peer, const QByteArray &reply, const SimFaul
         return;
     }
     QPointer<QObject> alive(peer.object);
-    int at = fault.delayMs;
+    qint64 at = start - now;
     for (int i = 0; i < pieces.size(); ++i) {
         const QByteArray piece = pieces.at(i);
         const bool last = i == pieces.size() - 1;
-        QTimer::singleShot(at, this, [this, alive, piece, last, closing, send, close]() {
-            if (!alive)
-                return;
-            send(piece);
-            if (last)
-                countReplySent();
-            if (last && closing)
-                close();
-        });
+        QTimer::singleShot(int(at), Qt::PreciseTimer, this,
+                           [this, alive, piece, last, closing, send, close]() {
+                               if (!alive)
+                                   return;
+                               send(piece);
+                               if (last)
+                                   countReplySent();
+                               if (last && closing)
+                                   close();
+                           });
         at += fault.pauseMs;
     }
 }

@@ -18,6 +18,7 @@
 #include "SimSymbols.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -119,6 +120,8 @@ private:
     QTcpServer *m_tcp = nullptr;
     SimPty *m_pty = nullptr;
     QHash<QObject *, Inbox> m_inboxes;
+    QElapsedTimer m_clock;
+    QHash<QObject *, qint64> m_lineFreeAt; // when the last piece of a reply on a line goes out
 
     mutable QMutex m_mutex;
     mutable QWaitCondition m_arrived;

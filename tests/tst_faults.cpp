@@ -110,11 +110,20 @@ void TestFaults::controllerFaults_data()
         SimFault fault;
         int code;
         bool slow; // waits out the whole exchange time: run once per transport, for reads
+        bool readsOnly = false; // a field only read replies carry
     };
     // A fault with one thing set.
     auto with = [](void (*set)(SimFault &)) {
         SimFault f;
         set(f);
+        return f;
+    };
+    // A fault that rewrites `bytes` at `at` of the reply as shaped so far.
+    auto patching = [](int at, QByteArray bytes) {
+        SimFault f;
+        f.reshape = [at, bytes](const QByteArray &, const QByteArray &reply) {
+            return QByteArray(reply).replace(at, bytes.size(), bytes);
+        };
         return f;
     };
     const QList<Row> rows = {
@@ -142,12 +151,26 @@ void TestFaults::controllerFaults_data()
          with([](SimFault &f) { f.before = QByteArray::fromHex("deadbeef"); }), 0, false},
         {"garbage instead of a reply", with([](SimFault &f) { f.rawReply = QByteArray(60, '\xff'); }), 8,
          true},
+        {"a stray byte ahead of the reply", with([](SimFault &f) { f.before = QByteArray(1, '\x01'); }), 0,
+         false},
+        {"a stray zero byte ahead of the reply", with([](SimFault &f) { f.before = QByteArray(1, '\0'); }), 0,
+         false},
+        // A reply counts only on full evidence.
+        {"another command", patching(22, QByteArray::fromHex("0900")), 7, false},
+        {"no response flag", patching(24, QByteArray::fromHex("0400")), 7, false},
+        {"AMS data length disagrees", patching(26, QByteArray::fromHex("01000000")), 7, false},
+        {"ADS length disagrees", patching(42, QByteArray::fromHex("01000000")), 7, false, true},
+        {"announces 1000 bytes more than it carries", patching(2, QByteArray::fromHex("00040000")), 7, false},
+        {"the request echoed ahead of the reply", with([](SimFault &f) {
+             f.reshape = [](const QByteArray &request, const QByteArray &reply) { return request + reply; };
+         }),
+         0, false},
     };
 
     for (bool serial : {false, true}) {
         for (Op op : {Read, Write}) {
             for (const Row &r : rows) {
-                if (r.slow && op == Write && QByteArray(r.name) != "no reply")
+                if ((r.slow || r.readsOnly) && op == Write && QByteArray(r.name) != "no reply")
                     continue;
                 const int code = r.code;
                 QTest::newRow(
@@ -312,6 +335,7 @@ void TestFaults::connectionTextsRefused_data()
     QTest::newRow("serial, unlisted baud") << "/dev/null,9601,8,1,N" << -1;
     QTest::newRow("serial, data bits 9") << "/dev/null,9600,9,1,N" << -1;
     QTest::newRow("serial, parity X") << "/dev/null,9600,8,1,X" << -1;
+    QTest::newRow("serial, 1.5 stop bits") << "/dev/null,9600,8,3,N" << -1;
     QTest::newRow("serial, fields repeated") << "ttyS0,9600" << -1;
     QTest::newRow("serial, no such port") << "/dev/no-such-port,9600,8,1,N" << -1;
     QTest::newRow("comma wins") << "a,b:c" << -1;
@@ -337,6 +361,8 @@ void TestFaults::hostNonsense()
         QCOMPARE(driver->WriteVariable(QStringLiteral("MW0"), DT_Int16, shorts({1}), count).resultCode, 4);
     for (int count : {65536, INT_MAX})
         QCOMPARE(driver->WriteVariable(QStringLiteral("MW0"), DT_Int16, shorts({1}), count).resultCode, 5);
+    // The count is refused before the type.
+    QCOMPARE(driver->WriteVariable(QStringLiteral("MW0"), DT_None, shorts({1}), 65536).resultCode, 5);
     QCOMPARE(driver->WriteVariable(QStringLiteral("MW0"), DT_Int16, shorts({1}), 2).resultCode, 5);
     CLabelVariable wrongList;
     wrongList.value = QVariant::fromValue(QList<int>{1});

@@ -143,6 +143,18 @@ private slots:
         QVERIFY(std::isnan(qvariant_cast<QList<double>>((d / d).value).value(0)));
     }
 
+    // A count no list can hold must not throw into the host: the result
+    // holds an empty list, as for lists that do not pair up.
+    void countNoListCanHoldGivesAnEmptyList()
+    {
+        for (int count : {INT_MAX, 268435448}) {
+            CLabelVariable l = lab<double>(11, {}, count), r = lab<double>(11, {}, count);
+            const CLabelVariable sum = l + r;
+            QCOMPARE(sum.value.value<QList<double>>().size(), 0);
+            QCOMPARE(sum.count, count);
+        }
+    }
+
     void resultTakesHeaderFromRight_data()
     {
         QTest::addColumn<CLabelVariable>("left");

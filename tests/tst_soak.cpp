@@ -1,7 +1,9 @@
 // A long run of random reads and writes, with a few injected faults, through
-// the host's view against the simulated controller. Every value is checked
-// against the controller's memory, every failure must be reported as one,
-// and the process must not grow once warmed up.
+// the host's view against the simulated controller with two runtimes. Every
+// value is checked against the controller's memory, every failure must be
+// reported as the one injected (and none after the controller recovered),
+// and the process must not grow once warmed up. Between requests the host
+// switches runtimes, and tries connects that fail or are refused.
 //
 // ADS_SOAK_OPS sets the number of operations (default 10000), ADS_SOAK_SEED
 // the random seed.
@@ -134,49 +136,116 @@ bool sameValues(int type, const QVariant &a, const QVariant &b)
 struct Injected {
     SimFault fault;
     int code;
+    bool errorCode = false; // the controller reports an error: a name's place is looked up again
+    const char *kind = "none";
 };
+
+// Faults that wait out the exchange: no reply, a slow one, and one cut by
+// the deadline whose rest comes during later exchanges.
+void pickSlowFault(QRandomGenerator &rng, Injected *out)
+{
+    out->fault = SimFault();
+    switch (rng.bounded(3)) {
+    case 0:
+        out->fault.noAnswer = true;
+        out->code = 8;
+        out->kind = "no answer";
+        break;
+    case 1:
+        out->fault.delayMs = 2150 + rng.bounded(100);
+        out->code = 8;
+        out->kind = "slow";
+        break;
+    default:
+        out->fault.splitAt = {20 + rng.bounded(20)}; // inside any reply
+        out->fault.pauseMs = 2150 + rng.bounded(100);
+        out->code = 7;
+        out->kind = "cut by the deadline";
+        break;
+    }
+}
 
 // A fault now and then: most end at once, a rare one waits out the exchange.
 bool pickFault(QRandomGenerator &rng, Injected *out)
 {
-    if (rng.bounded(5000) == 0) {
-        out->fault = SimFault();
-        out->fault.noAnswer = true;
-        out->code = 8;
+    if (rng.bounded(3000) == 0) {
+        pickSlowFault(rng, out);
         return true;
     }
     if (rng.bounded(100) != 0)
         return false;
     out->fault = SimFault();
-    switch (rng.bounded(6)) {
+    out->errorCode = false;
+    switch (rng.bounded(9)) {
     case 0:
         out->fault.adsResult = 0x700 + rng.bounded(0x30);
         out->code = 7;
+        out->kind = "ADS result";
+        out->errorCode = true;
         break;
     case 1:
         out->fault.amsError = 1 + rng.bounded(0x800);
         out->code = 7;
+        out->kind = "AMS error";
+        out->errorCode = true;
         break;
     case 2:
         out->fault.truncateBy = 1 + rng.bounded(3);
         out->code = 7;
+        out->kind = "truncated";
         break;
     case 3:
         out->fault.padBy = 1 + rng.bounded(8);
         out->code = 7;
+        out->kind = "padded";
         break;
     case 4:
         out->fault.splitAt = {1 + rng.bounded(40)};
         out->fault.pauseMs = rng.bounded(5);
         out->code = 0;
+        out->kind = "split";
         break;
-    default:
+    case 5:
         out->fault.announce = 0x10000000 + rng.bounded(1000);
         out->code = 7;
+        out->kind = "announces 256 MB";
+        break;
+    case 6: {
+        // An own reply announcing more than it carries.
+        const quint32 more = 1 + rng.bounded(2000);
+        out->fault.reshape = [more](const QByteArray &, const QByteArray &reply) {
+            QByteArray r = reply;
+            const quint32 announced = quint32(reply.size() - 6) + more;
+            for (int i = 0; i < 4; ++i)
+                r[2 + i] = char((announced >> (8 * i)) & 0xff);
+            return r;
+        };
+        out->code = 7;
+        out->kind = "announces more than it carries";
+        break;
+    }
+    case 7:
+        // Line noise ahead of the reply.
+        out->fault.before = QByteArray(1 + rng.bounded(3), char(rng.bounded(256)));
+        out->code = 0;
+        out->kind = "noise ahead";
+        break;
+    default:
+        // A line that sends every request back.
+        out->fault.reshape = [](const QByteArray &request, const QByteArray &reply) {
+            return request + reply;
+        };
+        out->code = 0;
+        out->kind = "echo";
         break;
     }
     return true;
 }
+
+const int kPorts[] = {851, 852};
+// The same name at another place in each runtime.
+const quint32 kNamePlace[] = {0x800, 0xC00};
+const int kNameBytes = 0x200;
 
 } // namespace
 
@@ -202,12 +271,22 @@ void TestSoak::randomReadsAndWrites()
     SimController sim;
     QVERIFY(sim.startTcp());
     QVERIFY(sim.startPty());
-    for (const Area &a : kAreas)
-        sim.server()->writeImage(a.group, 0, randomBytes(rng, DT_UInt8, kAreaBytes));
+    sim.server()->setAmsPorts({kPorts[0], kPorts[1]});
+    for (int p = 0; p < 2; ++p) {
+        for (const Area &a : kAreas)
+            sim.server()->writeImage(kPorts[p], a.group, 0, randomBytes(rng, DT_UInt8, kAreaBytes));
+        sim.server()->addSymbol(kPorts[p], {QStringLiteral("MAIN.aBuf"), kAreas[0].group, kNamePlace[p],
+                                            kNameBytes, QStringLiteral("ARRAY [0..511] OF BYTE")});
+    }
     const Driver tcp(plugin.create());
     const Driver serial(plugin.create());
     QCOMPARE(tcp->ConnectDrive(sim.connectionText()), 0);
     QCOMPARE(serial->ConnectDrive(sim.serialConnectionText()), 0);
+    int portOf[2] = {0, 0}; // per driver: the runtime it talks to
+    const QStringList refusedTexts = {
+        QStringLiteral("/dev/no-such-tty,9600,8,1,N"), QStringLiteral("127.0.0.1:0"),
+        sim.ptyPath() + QStringLiteral(",1234,8,1,N"), sim.ptyPath() + QStringLiteral(",9600,8,1,Mark"),
+        QStringLiteral("no separator")};
 
     const int warmUp = qMin(ops / 10, 2000);
     qint64 rssAfterWarmUp = 0;
@@ -219,18 +298,35 @@ void TestSoak::randomReadsAndWrites()
             rssAfterWarmUp = residentBytes();
         if (i % 1000 == 0)
             sim.server()->clearRequests(); // the controller's own record is not the driver's memory
-        CDriveBaseClass *driver = rng.bounded(10) == 0 ? serial.get() : tcp.get();
+        const int which = rng.bounded(10) == 0 ? 1 : 0;
+        CDriveBaseClass *driver = which ? serial.get() : tcp.get();
+        if (rng.bounded(50) == 0) {
+            portOf[which] = rng.bounded(2);
+            QCOMPARE(driver->SetConnectPar(QString::number(kPorts[portOf[which]])), kPorts[portOf[which]]);
+        }
+        if (rng.bounded(500) == 0) {
+            // A connect that fails leaves the working line alone; a good one replaces it.
+            const QString text = refusedTexts.at(rng.bounded(refusedTexts.size()));
+            QVERIFY2(driver->ConnectDrive(text) < 0, qPrintable(text));
+            if (rng.bounded(4) == 0)
+                QCOMPARE(driver->ConnectDrive(which ? sim.serialConnectionText() : sim.connectionText()), 0);
+        }
+        const int port = kPorts[portOf[which]];
         const Area &area = kAreas[rng.bounded(3)];
+        const bool named = rng.bounded(8) == 0;
         const int type = 1 + rng.bounded(11);
-        const bool bits = type == DT_Bool && rng.bounded(3) == 0;
+        const bool bits = !named && type == DT_Bool && rng.bounded(3) == 0;
         const int count = 1 + rng.bounded(bits ? 16 : 64);
         const int width = widthOf(type);
         const int offset = rng.bounded(kAreaBytes - width * count - 2);
         const int bit = rng.bounded(8);
-        const QString address = bits ? QStringLiteral("%1X%2.%3").arg(area.letter).arg(offset).arg(bit)
-                                     : QStringLiteral("%1B%2").arg(area.letter).arg(offset, 0, 16);
-        const quint32 group = bits ? area.group + 1 : area.group;
-        const quint32 place = bits ? quint32(offset * 8 + bit) : quint32(offset);
+        const QString address = named  ? QStringLiteral("MAIN.aBuf")
+                                : bits ? QStringLiteral("%1X%2.%3").arg(area.letter).arg(offset).arg(bit)
+                                       : QStringLiteral("%1B%2").arg(area.letter).arg(offset, 0, 16);
+        const quint32 group = named ? kAreas[0].group : bits ? area.group + 1 : area.group;
+        const quint32 place = named  ? kNamePlace[portOf[which]]
+                              : bits ? quint32(offset * 8 + bit)
+                                     : quint32(offset);
 
         Injected injected{SimFault(), 0};
         const bool faulty = pickFault(rng, &injected);
@@ -240,14 +336,24 @@ void TestSoak::randomReadsAndWrites()
             failingFaults += injected.code != 0;
         }
         const int expectedCode = faulty ? injected.code : 0;
-        const QString where =
-            QStringLiteral("op %1 %2 type %3 count %4").arg(i).arg(address).arg(type).arg(count);
+        // A controller error at a name's place makes the driver look it up
+        // once more and repeat the request there.
+        const bool mayRecover = named && injected.errorCode;
+        auto codeOk = [&](int code) { return code == expectedCode || (mayRecover && code == 0); };
+        const QString where = QStringLiteral("op %1 %2 port %3 type %4 count %5 fault %6")
+                                  .arg(i)
+                                  .arg(address)
+                                  .arg(port)
+                                  .arg(type)
+                                  .arg(count)
+                                  .arg(QLatin1String(injected.kind));
 
         if (rng.bounded(2) == 0) {
-            const QByteArray wanted = sim.server()->readImage(group, place, width * count);
+            const QByteArray wanted = sim.server()->readImage(port, group, place, width * count);
             const CLabelVariable r = driver->ReadVariable(address, DataType(type), count);
-            QVERIFY2(r.resultCode == expectedCode,
-                     qPrintable(where + QStringLiteral(": code %1").arg(r.resultCode)));
+            QVERIFY2(codeOk(r.resultCode), qPrintable(where + QStringLiteral(": code %1").arg(r.resultCode)));
+            if (r.resultCode == 0 && faulty && injected.code != 0)
+                --failingFaults;
             if (r.resultCode == 0) {
                 QVERIFY2(sameValues(type, r.value, expectedFor(type, wanted)), qPrintable(where));
                 QVERIFY(r.timeStamp.isValid());
@@ -260,10 +366,12 @@ void TestSoak::randomReadsAndWrites()
             CLabelVariable value;
             value.value = expectedFor(type, bytes);
             const CLabelVariable w = driver->WriteVariable(address, DataType(type), value, count);
-            QVERIFY2(w.resultCode == expectedCode,
-                     qPrintable(where + QStringLiteral(": code %1").arg(w.resultCode)));
+            QVERIFY2(codeOk(w.resultCode), qPrintable(where + QStringLiteral(": code %1").arg(w.resultCode)));
+            if (w.resultCode == 0 && faulty && injected.code != 0)
+                --failingFaults;
             if (w.resultCode == 0)
-                QVERIFY2(sim.server()->readImage(group, place, width * count) == bytes, qPrintable(where));
+                QVERIFY2(sim.server()->readImage(port, group, place, width * count) == bytes,
+                         qPrintable(where));
             else
                 ++failures;
         }

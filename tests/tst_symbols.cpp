@@ -5,6 +5,7 @@
 #include "PluginHandle.h"
 #include "SimController.h"
 #include "SimServer.h"
+#include "SymbolCache.h"
 #include "TestSupport.h"
 
 #include <QtTest>
@@ -51,6 +52,8 @@ private slots:
     void nameOverTheSerialLine();
     void areaAddressesUnchanged_data();
     void areaAddressesUnchanged();
+    void unusualIndexesAreTheControllersToJudge();
+    void cacheIsBounded();
 
 private:
     bool connectTo(bool serial);
@@ -273,6 +276,40 @@ void TestSymbols::areaAddressesUnchanged()
     QCOMPARE(le16(read, 22), quint16(2));
     QCOMPARE(le32(read, 38), group);
     QCOMPARE(le32(read, 42), quint32(offset));
+}
+
+// Negative bounds and three dimensions are legal in PLC programs: the name
+// goes to the controller, which knows them or says so.
+void TestSymbols::unusualIndexesAreTheControllersToJudge()
+{
+    sim->server()->addSymbol({QStringLiteral("MAIN.arr[-1]"), kM, 0x300, 2, QStringLiteral("INT")});
+    sim->server()->writeImage(kM, 0x300, hex("2c 01"));
+    QVERIFY(connectTo(false));
+    const CLabelVariable r = driver->ReadVariable(QStringLiteral("MAIN.arr[-1]"), DT_Int16);
+    QCOMPARE(r.resultCode, 0);
+    QCOMPARE(r.value.value<QList<short>>(), QList<short>{300});
+    const int before = sim->server()->requestCount();
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.cube[1,2,3]"), DT_Int16).resultCode, 7);
+    QCOMPARE(sim->server()->requests().at(before).mid(54), QByteArray("MAIN.cube[1,2,3]\0", 17));
+}
+
+// Least recently used names go first; long names count for more.
+void TestSymbols::cacheIsBounded()
+{
+    SymbolCache cache(100);
+    SymbolEntry entry;
+    entry.typeName = QStringLiteral("INT");
+    for (int i = 0; i < 1000; ++i) {
+        cache.insert(851, QStringLiteral("MAIN.n%1").arg(i), entry);
+        QVERIFY(cache.find(851, QStringLiteral("MAIN.n0"), &entry)); // used all the time
+    }
+    QCOMPARE(cache.size(), 100);
+    QVERIFY(!cache.find(851, QStringLiteral("MAIN.n1"), &entry));
+    QVERIFY(cache.find(851, QStringLiteral("MAIN.n999"), &entry));
+    QVERIFY(!cache.find(852, QStringLiteral("MAIN.n999"), &entry)); // another runtime
+    for (int i = 0; i < 300; ++i)
+        cache.insert(851, QStringLiteral("MAIN.%1").arg(i) + QString(10000, QLatin1Char('x')), entry);
+    QVERIFY(cache.size() <= 100 / 40 + 1);
 }
 
 QTEST_GUILESS_MAIN(TestSymbols)
