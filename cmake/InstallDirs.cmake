@@ -12,10 +12,6 @@ set(ADS_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/beckhoff-ads)
 set(ADS_CMAKEDIR ${ADS_LIBDIR}/cmake/BeckhoffADS)
 set(ADS_PKGCONFIGDIR ${ADS_LIBDIR}/pkgconfig)
 
-# Run paths in the build tree are relative to each file ($ORIGIN/../lib), so
-# the build folder's own path never enters a binary or its build id.
-set(CMAKE_BUILD_RPATH_USE_ORIGIN ON)
-
 # An installed library folder the dynamic loader already searches (/usr/lib/
 # <multiarch>) needs no run path; any other prefix gets one relative to each
 # file, so that the installed tree can be moved as a whole.
