@@ -1,5 +1,7 @@
 #include "BenchRun.h"
 
+#include "ElementType.h"
+
 #include "Measure.h"
 #include "PieceServer.h"
 #include "PluginHandle.h"
@@ -53,12 +55,9 @@ using DriverPtr = std::unique_ptr<CDriveBaseClass, DriverDeleter>;
 
 int widthOf(DataType type)
 {
-    switch (type) {
-    case DT_Int16: return 2;
-    case DT_Int32: return 4;
-    case DT_Double: return 8;
-    default: return 0;
-    }
+    int width = 0;
+    withElementType(type, [&](auto tag) { width = int(sizeof(typename decltype(tag)::type)); });
+    return width;
 }
 
 QString tcpText(quint16 port)

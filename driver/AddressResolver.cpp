@@ -1,6 +1,7 @@
 #include "AddressResolver.h"
 
 #include "CLabelVariable.h"
+#include "SymbolName.h"
 
 #include <QStringList>
 
@@ -84,25 +85,20 @@ int AddressResolver::explicitGroup(const QString &address, bool *converted)
     return hexNumber(address.section(QLatin1Char(':'), 0, 0), converted);
 }
 
-int AddressResolver::elementWidth(int type)
+AddressResolver::Target AddressResolver::resolve(const QString &address)
 {
-    switch (type) {
-    case DT_Bool:
-    case DT_Int8:
-    case DT_UInt8: return 1;
-    case DT_Int16:
-    case DT_UInt16: return 2;
-    case DT_Int32:
-    case DT_UInt32:
-    case DT_Float: return 4;
-    case DT_Int64:
-    case DT_UInt64:
-    case DT_Double: return 8;
-    default: return 0;
+    Target t;
+    t.area = area(address);
+    t.offset = offset(address, AreaType(t.area), &t.parsed);
+    t.group = t.area;
+    if (t.area == AT_Data) {
+        bool groupParsed = false;
+        t.group = explicitGroup(address, &groupParsed);
+        t.parsed = t.parsed && groupParsed;
     }
-}
-
-qint64 AddressResolver::byteLength(int type, qint64 count)
-{
-    return elementWidth(type) * count;
+    if ((t.area == AT_None || !t.parsed) && SymbolName::isSymbolPath(address)) {
+        t.symbol = true;
+        t.offset = 0;
+    }
+    return t;
 }

@@ -4,6 +4,8 @@
 // a "." makes it a bit address. Byte offsets are hexadecimal, byte and bit
 // numbers of bit addresses decimal. The explicit form is GROUP:OFFSET.
 // The first two characters never enter the offset (MW10, MB10, MX10.3).
+// Only a text this grammar refuses can name a PLC variable (MB10 stays an
+// address); such a name is located on the controller.
 #ifndef ADDRESSRESOLVER_H
 #define ADDRESSRESOLVER_H
 
@@ -23,6 +25,20 @@ public:
         AT_QBit = 0xF031
     };
 
+    // Where an address points.
+    struct Target {
+        int area = AT_None; // the area found, AT_None for none
+        int group = 0; // the index group a request carries
+        int offset = 0; // the index offset; below 0 is refused
+        bool parsed = false; // every number the area needs converted whole
+        bool symbol = false; // a PLC variable by name: group and offset come from the controller
+        // Whether a request can go out: an area that parsed, or a name.
+        bool usable() const { return symbol || (area != AT_None && parsed); }
+    };
+    // The whole grammar: area, offset and group, or a name. The explicit form
+    // GROUP:OFFSET names its group for writes as for reads.
+    static Target resolve(const QString &address);
+
     static AreaType area(const QString &address);
     // The index offset. `converted` tells whether every number the area
     // needs converted as a whole; when not, the result is 0.
@@ -30,9 +46,6 @@ public:
     // The index group a read of the explicit form uses: the text before the
     // first ":" read as hexadecimal.
     static int explicitGroup(const QString &address, bool *converted = nullptr);
-    // Element width times count; 0 for a type that cannot be transferred.
-    static qint64 byteLength(int type, qint64 count);
-    static int elementWidth(int type);
 
 private:
     static int hexNumber(const QString &text, bool *converted);

@@ -1,25 +1,21 @@
+// The host's driver: the contract's operations, each turned into an address
+// resolved, the refusals, and one request on the link.
 #include "LibBeckhoff_ADS.h"
 
 #include "AdsFrame.h"
 #include "BuildStamp.h"
 #include "ConnectionText.h"
-#include "LinkResult.h"
-#include "SymbolName.h"
+#include "RequestRefusal.h"
+#include "ResultCodes.h"
+#include "SymbolEntry.h"
 #include "ValueCodec.h"
 
 #include <QDateTime>
 
 #include <climits>
-#include <new>
 
 namespace {
 const int kDefaultAmsPort = 851;
-// A write moves at most this many elements in one request.
-const int kMaxWriteCount = 65535;
-// A QList holds at most this many entries (a pointer-sized slot each,
-// counted in int bytes), a QByteArray a little less than INT_MAX bytes.
-const qint64 kMaxListEntries = (INT_MAX - 64) / qint64(sizeof(void *));
-const qint64 kMaxReplyBytes = INT_MAX - 64;
 
 // Nothing may throw into the host: memory running out becomes a result.
 template <typename F, typename R>
@@ -36,8 +32,8 @@ R guarded(F &&f, R onFailure)
 // The link is a child, so moveToThread of the driver carries the link and its
 // sockets along.
 LibBeckhoff_ADS::LibBeckhoff_ADS()
-    : QObject(nullptr), adsLink(this), amsPort(kDefaultAmsPort), serialBaud(0), serialDataBits(0), serialStopBits(0),
-      ethPort(0)
+    : QObject(nullptr), adsLink(this), amsPort(kDefaultAmsPort), serialBaud(0), serialDataBits(0),
+      serialStopBits(0), ethPort(0)
 {
 }
 
@@ -102,7 +98,7 @@ int LibBeckhoff_ADS::ConnectDrive(QString connectionText)
             case ConnectionText::NoForm: break;
             }
             if (rc == 0)
-                symbolCache.clear(); // another controller, or the same one restarted
+                symbols.forgetAll(); // another controller, or the same one restarted
             return rc;
         },
         -1);
@@ -120,7 +116,7 @@ int LibBeckhoff_ADS::DisConnectDrive()
 {
     if (!adsLink.callerOwnsLink())
         return -1;
-    symbolCache.clear();
+    symbols.forgetAll();
     return adsLink.DisConnectDrive();
 }
 
@@ -128,7 +124,7 @@ int LibBeckhoff_ADS::DestroyFree()
 {
     if (!adsLink.callerOwnsLink())
         return -1;
-    symbolCache.clear();
+    symbols.forgetAll();
     return guarded([&]() { return adsLink.DestroyFree(); }, -1);
 }
 
@@ -146,56 +142,8 @@ int LibBeckhoff_ADS::getAddr(const QString &address, AreaType area)
 
 int LibBeckhoff_ADS::getBytelen(DataType type, int count)
 {
-    const qint64 n = AddressResolver::byteLength(type, count);
+    const qint64 n = ValueCodec::byteLength(type, count);
     return n >= INT_MIN && n <= INT_MAX ? int(n) : 0;
-}
-
-// The explicit form GROUP:OFFSET names its index group, for writes as for
-// reads: a write must land where the host said.
-LibBeckhoff_ADS::Target LibBeckhoff_ADS::resolve(const QString &address)
-{
-    Target t;
-    t.area = AddressResolver::area(address);
-    t.offset = AddressResolver::offset(address, AreaType(t.area), &t.parsed);
-    t.group = t.area;
-    if (t.area == AddressResolver::AT_Data) {
-        bool groupParsed = false;
-        t.group = AddressResolver::explicitGroup(address, &groupParsed);
-        t.parsed = t.parsed && groupParsed;
-    }
-    // Only what the area grammar refuses can be a name: MB10 stays an address.
-    if ((t.area == AddressResolver::AT_None || !t.parsed) && SymbolName::isSymbolPath(address)) {
-        t.symbol = true;
-        t.offset = 0;
-    }
-    return t;
-}
-
-// The refusals shared by reads and writes, first match wins; 0 when none.
-int LibBeckhoff_ADS::refusal(const Target &target, DataType type, int count, int maxCount)
-{
-    if (target.offset < 0)
-        return CLabelVariable::RC_BadOffsetOrCount;
-    if (!target.symbol && (target.area == AddressResolver::AT_None || !target.parsed))
-        return CLabelVariable::RC_NoArea;
-    if (count < 1)
-        return CLabelVariable::RC_CountBelowOne;
-    if (count > maxCount)
-        return CLabelVariable::RC_BadOffsetOrCount;
-    if (type == DT_None)
-        return CLabelVariable::RC_TypeNotHandled;
-    return 0;
-}
-
-// A read the driver could not hand over: a list longer than Qt can hold
-// (a bool read unpacks 8 entries per byte and one byte more), or a reply
-// longer than a byte array can.
-bool LibBeckhoff_ADS::readTooLarge(DataType type, int count)
-{
-    const qint64 entries =
-        type == DT_Bool ? 8 * (qint64(count) / 8 + (count % 8 ? 1 : 0) + 1) : qint64(count);
-    return entries > kMaxListEntries
-           || AddressResolver::byteLength(type, count) > kMaxReplyBytes - AdsFrame::ReadReplyHeaderSize;
 }
 
 // ---------------------------------------------------------------- read path
@@ -224,16 +172,20 @@ CLabelVariable LibBeckhoff_ADS::ReadVariable(QString address, DataType type, int
 CLabelVariable LibBeckhoff_ADS::readVariable(const QString &address, DataType type, int count)
 {
     CLabelVariable answer;
-    const Target target = resolve(address);
-    int refused = refusal(target, type, count, INT_MAX);
-    if (!refused && readTooLarge(type, count))
-        refused = CLabelVariable::RC_BadOffsetOrCount;
-    if (refused)
+    const Target target = AddressResolver::resolve(address);
+    if (const int refused = RequestRefusal::read(target, type, count)) {
         answer.resultCode = refused;
-    else if (target.symbol)
-        answer = readSymbol(address, type, count);
-    else
+    } else if (target.symbol) {
+        const SymbolAccess::Outcome done =
+            symbols.run(amsPort, address, ValueCodec::byteLength(type, count), symbolLookup(),
+                        [&](quint32 group, quint32 offset) {
+                            return readAt(answer, int(offset), type, count, int(group), address);
+                        });
+        if (done.refusal)
+            answer.resultCode = done.refusal;
+    } else {
         answer = Read_data(target.offset, type, count, target.group, address);
+    }
     return answer;
 }
 
@@ -241,114 +193,33 @@ CLabelVariable LibBeckhoff_ADS::Read_data(int indexOffset, DataType type, int co
                                           const QString &address)
 {
     CLabelVariable inner;
+    readAt(inner, indexOffset, type, count, indexGroup, address);
+    return inner;
+}
+
+LinkOutcome LibBeckhoff_ADS::readAt(CLabelVariable &inner, int indexOffset, DataType type, int count,
+                                    int indexGroup, const QString &address)
+{
+    inner = CLabelVariable();
     QByteArray bytes;
-    const int byteLength = int(AddressResolver::byteLength(type, count));
-    const int rc = adsLink.Read_area(amsPort, indexOffset, byteLength, &bytes, indexGroup, address);
-    inner.resultCode = resultOfLink(rc);
-    if (rc == 0) {
+    const LinkOutcome done = adsLink.readArea(amsPort, indexGroup, indexOffset,
+                                              int(ValueCodec::byteLength(type, count)), &bytes, address);
+    inner.resultCode = resultCodeOf(done.result);
+    if (done.result == LinkOk) {
         inner.timeStamp = QDateTime::currentDateTime();
-        inner.value = decode(type, bytes, count);
+        inner.value = ValueCodec::decode(type, bytes, count);
         if (!inner.value.isValid())
             inner.resultCode = CLabelVariable::RC_TypeNotHandled;
     }
-    return inner;
+    return done;
 }
 
-int LibBeckhoff_ADS::resultOfLink(int linkResult)
+SymbolAccess::Lookup LibBeckhoff_ADS::symbolLookup()
 {
-    switch (linkResult) {
-    case LinkOk: return CLabelVariable::RC_Success;
-    case LinkWrongReply: return CLabelVariable::RC_WrongReply;
-    case LinkNoReply: return CLabelVariable::RC_NoReply;
-    case LinkDown: return CLabelVariable::RC_LinkDown;
-    case LinkBusy: return CLabelVariable::RC_Busy;
-    default: return CLabelVariable::RC_NotDone;
-    }
-}
-
-// ---------------------------------------------------------------- symbols
-
-int LibBeckhoff_ADS::locateSymbol(const QString &name, DataType type, int count, Target *target,
-                                  bool *fromCache)
-{
-    SymbolEntry entry;
-    *fromCache = symbolCache.find(amsPort, name, &entry);
-    if (!*fromCache) {
-        QByteArray answer;
-        const int rc =
-            adsLink.ReadWrite_area(amsPort, SymbolEntry::LookupGroup, 0, SymbolEntry::LookupReadLength,
-                                   SymbolEntry::lookupData(name), &answer, name);
-        if (rc != 0)
-            return resultOfLink(rc);
-        if (!SymbolEntry::parse(answer, &entry))
-            return CLabelVariable::RC_WrongReply;
-        symbolCache.insert(amsPort, name, entry);
-    }
-    // Reading fewer elements than the symbol holds reads its head; more is refused.
-    if (AddressResolver::byteLength(type, count) > qint64(entry.size))
-        return CLabelVariable::RC_BadOffsetOrCount;
-    target->group = int(entry.indexGroup);
-    target->offset = int(entry.indexOffset);
-    return 0;
-}
-
-bool LibBeckhoff_ADS::placeWentStale(int resultCode) const
-{
-    return resultCode == CLabelVariable::RC_WrongReply && adsLink.lastErrorCode() != 0;
-}
-
-CLabelVariable LibBeckhoff_ADS::readSymbol(const QString &name, DataType type, int count)
-{
-    CLabelVariable inner;
-    Target place;
-    bool fromCache = false;
-    int refused = locateSymbol(name, type, count, &place, &fromCache);
-    if (!refused) {
-        inner = Read_data(place.offset, type, count, place.group, name);
-        if (placeWentStale(inner.resultCode)) {
-            symbolCache.remove(amsPort, name);
-            if (fromCache && !(refused = locateSymbol(name, type, count, &place, &fromCache)))
-                inner = Read_data(place.offset, type, count, place.group, name);
-        }
-    }
-    if (refused)
-        inner.resultCode = refused;
-    return inner;
-}
-
-void LibBeckhoff_ADS::writeSymbol(const QString &name, DataType type, int count, CLabelVariable &value)
-{
-    Target place;
-    bool fromCache = false;
-    int refused = locateSymbol(name, type, count, &place, &fromCache);
-    if (!refused) {
-        Write_D(place.offset, type, count, value, place.group, name);
-        if (placeWentStale(value.resultCode)) {
-            symbolCache.remove(amsPort, name);
-            if (fromCache && !(refused = locateSymbol(name, type, count, &place, &fromCache)))
-                Write_D(place.offset, type, count, value, place.group, name);
-        }
-    }
-    if (refused)
-        value.resultCode = refused;
-}
-
-QVariant LibBeckhoff_ADS::decode(DataType type, const QByteArray &bytes, int count)
-{
-    switch (type) {
-    case DT_Bool: return set_variant_bool(bytes, count);
-    case DT_Int8: return set_variant_Int8(bytes, count);
-    case DT_UInt8: return set_variant_UInt8(bytes, count);
-    case DT_Int16: return set_variant_Int16(bytes, count);
-    case DT_UInt16: return set_variant_UInt16(bytes, count);
-    case DT_Int32: return set_variant_Int32(bytes, count);
-    case DT_UInt32: return set_variant_UInt32(bytes, count);
-    case DT_Float: return set_variant_fload(bytes, count);
-    case DT_Int64: return set_variant_Int64(bytes, count);
-    case DT_UInt64: return set_variant_UInt64(bytes, count);
-    case DT_Double: return set_variant_double(bytes, count);
-    default: return QVariant();
-    }
+    return [this](const QString &name, QByteArray *entry) {
+        return adsLink.readWriteArea(amsPort, SymbolEntry::LookupGroup, 0, SymbolEntry::LookupReadLength,
+                                     SymbolEntry::lookupData(name), entry, name);
+    };
 }
 
 #define ADS_DECODER(name, T)                                                                                 \
@@ -398,62 +269,49 @@ CLabelVariable LibBeckhoff_ADS::WriteVariable(QString address, DataType type, CL
 
 void LibBeckhoff_ADS::writeVariable(const QString &address, DataType type, CLabelVariable &value, int count)
 {
-    const Target target = resolve(address);
-    int refused = refusal(target, type, count, kMaxWriteCount);
+    const Target target = AddressResolver::resolve(address);
+    int refused = RequestRefusal::write(target, type, count);
     if (!refused && target.symbol)
-        refused = valueRefusal(type, count, value); // before any lookup goes out
-    if (refused)
+        refused = RequestRefusal::value(type, count, value); // before any lookup goes out
+    if (refused) {
         value.resultCode = refused;
-    else if (target.symbol)
-        writeSymbol(address, type, count, value);
-    else
+    } else if (target.symbol) {
+        const SymbolAccess::Outcome done =
+            symbols.run(amsPort, address, ValueCodec::byteLength(type, count), symbolLookup(),
+                        [&](quint32 group, quint32 offset) {
+                            return writeAt(value, int(offset), type, count, int(group), address);
+                        });
+        if (done.refusal)
+            value.resultCode = done.refusal;
+    } else {
         Write_D(target.offset, type, count, value, target.group, address);
+    }
 }
 
 void LibBeckhoff_ADS::Write_D(int indexOffset, DataType type, int count, CLabelVariable &value,
                               int indexGroup, const QString &address)
 {
-    if (const int refused = valueRefusal(type, count, value)) {
+    writeAt(value, indexOffset, type, count, indexGroup, address);
+}
+
+// Records the outcome in the host's label: its result code and, on
+// success, its time stamp.
+LinkOutcome LibBeckhoff_ADS::writeAt(CLabelVariable &value, int indexOffset, DataType type, int count,
+                                     int indexGroup, const QString &address)
+{
+    if (const int refused = RequestRefusal::value(type, count, value)) {
         value.resultCode = refused;
-        return;
+        return {LinkOk, 0};
     }
     QByteArray data;
-    const int byteLength = int(AddressResolver::byteLength(type, count));
+    const int byteLength = int(ValueCodec::byteLength(type, count));
     data.reserve(byteLength);
-    encode(type, value, count, &data);
-    const int rc = adsLink.Write_area(amsPort, indexOffset, byteLength, data, indexGroup, address);
-    if (rc == 0)
+    ValueCodec::encode(type, value.value, count, &data);
+    const LinkOutcome done = adsLink.writeArea(amsPort, indexGroup, indexOffset, byteLength, data, address);
+    if (done.result == LinkOk)
         value.timeStamp = QDateTime::currentDateTime();
-    value.resultCode = resultOfLink(rc);
-}
-
-// A request never announces more data than the host's value can fill.
-int LibBeckhoff_ADS::valueRefusal(DataType type, int count, const CLabelVariable &value)
-{
-    const int held = ValueCodec::elementsHeld(type, value.value);
-    if (AddressResolver::elementWidth(type) == 0 || held < 0)
-        return CLabelVariable::RC_TypeNotHandled;
-    if (held < count)
-        return CLabelVariable::RC_BadOffsetOrCount;
-    return 0;
-}
-
-void LibBeckhoff_ADS::encode(DataType type, const CLabelVariable &value, int count, QByteArray *out)
-{
-    switch (type) {
-    case DT_Bool: Wset_variant_bool(value, count, out); break;
-    case DT_Int8: Wset_variant_Int8(value, count, out); break;
-    case DT_UInt8: Wset_variant_UInt8(value, count, out); break;
-    case DT_Int16: Wset_variant_Int16(value, count, out); break;
-    case DT_UInt16: Wset_variant_uInt16(value, count, out); break;
-    case DT_Int32: Wset_variant_Int32(value, count, out); break;
-    case DT_UInt32: Wset_variant_UInt32(value, count, out); break;
-    case DT_Float: Wset_variant_float(value, count, out); break;
-    case DT_Int64: Wset_variant_Int64(value, count, out); break;
-    case DT_UInt64: Wset_variant_UInt64(value, count, out); break;
-    case DT_Double: Wset_variant_double(value, count, out); break;
-    default: break;
-    }
+    value.resultCode = resultCodeOf(done.result);
+    return done;
 }
 
 #define ADS_ENCODER(name, T)                                                                                 \

@@ -7,7 +7,7 @@
 #include "CDriveBaseClass.h"
 #include "CLabelVariable.h"
 #include "CmdBeckhoff_ADS.h"
-#include "SymbolCache.h"
+#include "SymbolAccess.h"
 
 #include <QObject>
 
@@ -72,30 +72,15 @@ public:
     int Wset_variant_double(const CLabelVariable &value, int count, QByteArray *out);
 
 private:
-    // Where an address points, and whether it parsed at all.
-    struct Target {
-        int area = AddressResolver::AT_None;
-        int offset = 0;
-        int group = 0;
-        bool parsed = false;
-        bool symbol = false; // a PLC symbol name, located by asking the controller
-    };
-    static Target resolve(const QString &address);
-    static int refusal(const Target &target, DataType type, int count, int maxCount);
-    static bool readTooLarge(DataType type, int count);
-    static int valueRefusal(DataType type, int count, const CLabelVariable &value);
-    static int resultOfLink(int linkResult);
+    using Target = AddressResolver::Target;
     CLabelVariable readVariable(const QString &address, DataType type, int count);
     void writeVariable(const QString &address, DataType type, CLabelVariable &value, int count);
-
-    // Symbols: located once per name and connection, and again when the
-    // controller refuses a place the cache gave (the program changed online).
-    int locateSymbol(const QString &name, DataType type, int count, Target *target, bool *fromCache);
-    bool placeWentStale(int resultCode) const;
-    CLabelVariable readSymbol(const QString &name, DataType type, int count);
-    void writeSymbol(const QString &name, DataType type, int count, CLabelVariable &value);
-    QVariant decode(DataType type, const QByteArray &bytes, int count);
-    void encode(DataType type, const CLabelVariable &value, int count, QByteArray *out);
+    SymbolAccess::Lookup symbolLookup();
+    // One request at a place, told as the link's outcome.
+    LinkOutcome readAt(CLabelVariable &inner, int indexOffset, DataType type, int count, int indexGroup,
+                       const QString &address);
+    LinkOutcome writeAt(CLabelVariable &value, int indexOffset, DataType type, int count, int indexGroup,
+                        const QString &address);
 
     CmdBeckhoff_ADS adsLink;
     int amsPort;
@@ -106,7 +91,7 @@ private:
     QString serialParity;
     QString ethIp;
     int ethPort;
-    SymbolCache symbolCache;
+    SymbolAccess symbols;
 };
 
 #endif // LIBBECKHOFF_ADS_H

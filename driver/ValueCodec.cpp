@@ -1,29 +1,38 @@
 #include "ValueCodec.h"
 
-namespace {
-template <typename T>
-int sizeIfHeld(const QVariant &value)
+#include "ElementType.h"
+
+QVariant ValueCodec::decode(int type, const QByteArray &bytes, int count)
 {
-    if (value.userType() != qMetaTypeId<QList<T>>())
-        return -1;
-    return static_cast<const QList<T> *>(value.constData())->size();
+    QVariant value;
+    withElementType(type, [&](auto tag) { value = decode<typename decltype(tag)::type>(bytes, count); });
+    return value;
 }
-} // namespace
+
+void ValueCodec::encode(int type, const QVariant &value, int count, QByteArray *out)
+{
+    withElementType(type, [&](auto tag) { encode<typename decltype(tag)::type>(value, count, out); });
+}
 
 int ValueCodec::elementsHeld(int type, const QVariant &value)
 {
-    switch (type) {
-    case DT_Bool: return sizeIfHeld<bool>(value);
-    case DT_Int8: return sizeIfHeld<char>(value);
-    case DT_UInt8: return sizeIfHeld<unsigned char>(value);
-    case DT_Int16: return sizeIfHeld<short>(value);
-    case DT_UInt16: return sizeIfHeld<unsigned short>(value);
-    case DT_Int32: return sizeIfHeld<int>(value);
-    case DT_UInt32: return sizeIfHeld<unsigned int>(value);
-    case DT_Float: return sizeIfHeld<float>(value);
-    case DT_Int64: return sizeIfHeld<long long>(value);
-    case DT_UInt64: return sizeIfHeld<unsigned long long>(value);
-    case DT_Double: return sizeIfHeld<double>(value);
-    default: return -1;
-    }
+    int held = -1;
+    withElementType(type, [&](auto tag) {
+        using T = typename decltype(tag)::type;
+        if (value.userType() == qMetaTypeId<QList<T>>())
+            held = static_cast<const QList<T> *>(value.constData())->size();
+    });
+    return held;
+}
+
+int ValueCodec::elementWidth(int type)
+{
+    int width = 0;
+    withElementType(type, [&](auto tag) { width = int(sizeof(typename decltype(tag)::type)); });
+    return width;
+}
+
+qint64 ValueCodec::byteLength(int type, qint64 count)
+{
+    return elementWidth(type) * count;
 }

@@ -26,9 +26,19 @@ public:
     template <typename T>
     static void encode(const QVariant &value, int count, QByteArray *out);
 
+    // The same for a type code, chosen at run time: an invalid QVariant, or
+    // nothing appended, for a type that has no elements to transfer.
+    static QVariant decode(int type, const QByteArray &bytes, int count);
+    static void encode(int type, const QVariant &value, int count, QByteArray *out);
+
     // The number of elements `value` holds as the list of `type`, or -1 when
     // it holds no such list (or the type has no list to transfer).
     static int elementsHeld(int type, const QVariant &value);
+
+    // Bytes per element on the controller; 0 for a type that cannot be transferred.
+    static int elementWidth(int type);
+    // Element width times count.
+    static qint64 byteLength(int type, qint64 count);
 
 private:
     template <typename T>

@@ -6,6 +6,8 @@
 
 #include "CLabelVariable.h"
 
+#include "ElementType.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -87,31 +89,10 @@ inline QString utf8(const QByteArray &bytes)
     return QString::fromUtf8(bytes.constData(), bytes.size());
 }
 
+// The project's one dispatch over element types.
 template <typename T>
-struct Tag {
-    using type = T;
-};
-
-// Calls f(Tag<T>{}) for the element type of `code`; false for a code
-// without one of the eleven transferable element types.
-template <typename F>
-bool withElementType(int code, F &&f)
-{
-    switch (code) {
-    case DT_Bool: f(Tag<bool>{}); return true;
-    case DT_Int8: f(Tag<char>{}); return true;
-    case DT_UInt8: f(Tag<unsigned char>{}); return true;
-    case DT_Int16: f(Tag<short>{}); return true;
-    case DT_UInt16: f(Tag<unsigned short>{}); return true;
-    case DT_Int32: f(Tag<int>{}); return true;
-    case DT_UInt32: f(Tag<unsigned int>{}); return true;
-    case DT_Float: f(Tag<float>{}); return true;
-    case DT_Int64: f(Tag<long long>{}); return true;
-    case DT_UInt64: f(Tag<unsigned long long>{}); return true;
-    case DT_Double: f(Tag<double>{}); return true;
-    default: return false;
-    }
-}
+using Tag = ElementTag<T>;
+using ::withElementType;
 
 } // namespace fuzzsupport
 

@@ -5,6 +5,7 @@
 // with "link down"; every other answer is a refusal, so the result code
 // tells whether a text reached the wire.
 #include "AddressResolver.h"
+#include "ValueCodec.h"
 #include "FuzzSupport.h"
 #include "LibBeckhoff_ADS.h"
 #include "SymbolEntry.h"
@@ -169,13 +170,13 @@ void checkByteLengths(ByteReader &in)
 {
     const int counts[] = {INT_MIN, -1, 0, 1, 3, INT_MAX, in.i32()};
     for (int type = -1; type <= 45; ++type) {
-        const qint64 width = AR::elementWidth(type);
+        const qint64 width = ValueCodec::elementWidth(type);
         FUZZ_CHECK(width == 0 || width == 1 || width == 2 || width == 4 || width == 8);
         FUZZ_CHECK((width != 0) == (type >= DT_Bool && type <= DT_Double));
         for (int count : counts) {
             // Every caller passes an int count; the product of width and
             // count then always fits: UBSan reports it if it did not.
-            const qint64 n = AR::byteLength(type, count);
+            const qint64 n = ValueCodec::byteLength(type, count);
             FUZZ_CHECK(n == width * qint64(count));
             const int asInt = driver().getBytelen(DataType(type), count);
             FUZZ_CHECK(asInt == ((n >= INT_MIN && n <= INT_MAX) ? int(n) : 0));
@@ -233,8 +234,8 @@ void checkDriverPaths(const QString &text, const Resolved &r)
     const bool writeParsed = readParsed;
     const bool writeUsable = (writeParsed && r.offset >= 0) || (!writeParsed && symbolPath);
     for (const Probe &p : probes) {
-        const bool knownType = AR::elementWidth(p.type) > 0;
-        const bool lengthFits = AR::byteLength(p.type, p.count) <= INT_MAX - 46;
+        const bool knownType = ValueCodec::elementWidth(p.type) > 0;
+        const bool lengthFits = ValueCodec::byteLength(p.type, p.count) <= INT_MAX - 46;
 
         const CLabelVariable read = driver().ReadVariable(text, p.type, p.count);
         FUZZ_CHECK(read.name == text && read.count == p.count && read.type == p.type);

@@ -1,13 +1,12 @@
 // The element codec on its own: ValueCodec::decode<T> for the eleven
-// element types with any bytes and count, the driver's per-type decoders
-// that Read_data dispatches to, and ValueCodec::encode<T> back, which must
-// give the data bytes again (bool: one canonical 0 or 1 per element).
+// element types with any bytes and count, the run-time dispatch Read_data
+// uses, and ValueCodec::encode<T> back, which must give the data bytes
+// again (bool: one canonical 0 or 1 per element).
 //
 // Input layout: u8 type (% 11 + 1), i16 count (% 4097: negative, zero, and
 // up to 4096 elements; larger counts only add zero elements past the data),
 // u8 flags (encode count and prefix), then the data bytes.
 #include "FuzzSupport.h"
-#include "LibBeckhoff_ADS.h"
 #include "ValueCodec.h"
 
 #include <QList>
@@ -16,30 +15,10 @@ using fuzzsupport::ByteReader;
 
 namespace {
 
-LibBeckhoff_ADS &driver()
-{
-    static LibBeckhoff_ADS *d = new LibBeckhoff_ADS;
-    return *d;
-}
-
-// The decoder of the driver for `type`, as Read_data reaches it.
+// The decoder for `type`, as Read_data reaches it.
 QVariant driverDecode(int type, const QByteArray &bytes, int count)
 {
-    LibBeckhoff_ADS &d = driver();
-    switch (type) {
-    case DT_Bool: return d.set_variant_bool(bytes, count);
-    case DT_Int8: return d.set_variant_Int8(bytes, count);
-    case DT_UInt8: return d.set_variant_UInt8(bytes, count);
-    case DT_Int16: return d.set_variant_Int16(bytes, count);
-    case DT_UInt16: return d.set_variant_UInt16(bytes, count);
-    case DT_Int32: return d.set_variant_Int32(bytes, count);
-    case DT_UInt32: return d.set_variant_UInt32(bytes, count);
-    case DT_Float: return d.set_variant_fload(bytes, count);
-    case DT_Int64: return d.set_variant_Int64(bytes, count);
-    case DT_UInt64: return d.set_variant_UInt64(bytes, count);
-    case DT_Double: return d.set_variant_double(bytes, count);
-    default: return QVariant();
-    }
+    return ValueCodec::decode(type, bytes, count);
 }
 
 // The element's bit pattern, read little-endian from the bytes with zeros

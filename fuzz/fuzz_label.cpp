@@ -54,11 +54,7 @@ int baseType(int code)
 template <typename F>
 bool withBaseType(int base, F &&f)
 {
-    if (base == DT_String) {
-        f(fuzzsupport::Tag<QString>{});
-        return true;
-    }
-    return fuzzsupport::withElementType(base, f);
+    return withListType(base, f);
 }
 
 // ---------------------------------------------------------------- building labels

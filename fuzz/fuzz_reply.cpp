@@ -298,7 +298,7 @@ void exchange(Link &link, ByteReader &in)
     const int type = typeByte % 11 + 1;
     const quint16 countRaw = in.u16();
     const int count = isWrite ? countRaw % 1024 + 1 : int(countRaw) + 1;
-    int byteLength = int(AddressResolver::byteLength(type, count));
+    int byteLength = int(ValueCodec::byteLength(type, count));
     FUZZ_CHECK(byteLength > 0 && byteLength <= 8 * 65536);
 
     QByteArray request;

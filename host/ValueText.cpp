@@ -1,5 +1,7 @@
 #include "ValueText.h"
 
+#include "ElementType.h"
+
 #include <QRegularExpression>
 
 #include <charconv>
@@ -165,20 +167,9 @@ QStringList textsOf(const QVariant &value, bool json)
 
 QStringList texts(DataType type, const QVariant &value, bool json)
 {
-    switch (type) {
-    case DT_Bool: return textsOf<bool>(value, json);
-    case DT_Int8: return textsOf<char>(value, json);
-    case DT_UInt8: return textsOf<unsigned char>(value, json);
-    case DT_Int16: return textsOf<short>(value, json);
-    case DT_UInt16: return textsOf<unsigned short>(value, json);
-    case DT_Int32: return textsOf<int>(value, json);
-    case DT_UInt32: return textsOf<unsigned int>(value, json);
-    case DT_Float: return textsOf<float>(value, json);
-    case DT_Int64: return textsOf<long long>(value, json);
-    case DT_UInt64: return textsOf<unsigned long long>(value, json);
-    case DT_Double: return textsOf<double>(value, json);
-    default: return {};
-    }
+    QStringList out;
+    withElementType(type, [&](auto tag) { out = textsOf<typename decltype(tag)::type>(value, json); });
+    return out;
 }
 } // namespace
 
@@ -207,20 +198,10 @@ QStringList ValueText::typeNames()
 
 QVariant ValueText::parse(DataType type, const QStringList &texts, QString *error)
 {
-    switch (type) {
-    case DT_Bool: return parseList<bool>(type, texts, error);
-    case DT_Int8: return parseList<char>(type, texts, error);
-    case DT_UInt8: return parseList<unsigned char>(type, texts, error);
-    case DT_Int16: return parseList<short>(type, texts, error);
-    case DT_UInt16: return parseList<unsigned short>(type, texts, error);
-    case DT_Int32: return parseList<int>(type, texts, error);
-    case DT_UInt32: return parseList<unsigned int>(type, texts, error);
-    case DT_Float: return parseList<float>(type, texts, error);
-    case DT_Int64: return parseList<long long>(type, texts, error);
-    case DT_UInt64: return parseList<unsigned long long>(type, texts, error);
-    case DT_Double: return parseList<double>(type, texts, error);
-    default: *error = QStringLiteral("no values of this type"); return QVariant();
-    }
+    QVariant list;
+    if (!withElementType(type, [&](auto tag) { list = parseList<typename decltype(tag)::type>(type, texts, error); }))
+        *error = QStringLiteral("no values of this type");
+    return list;
 }
 
 QStringList ValueText::elements(DataType type, const QVariant &value)

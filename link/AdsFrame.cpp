@@ -10,12 +10,11 @@ namespace {
 // The driver's own address as the controller sees it: 192.168.10.100.1.1, port 32957.
 const char kSourceNetId[6] = {char(0xc0), char(0xa8), 0x0a, 0x64, 0x01, 0x01};
 const quint16 kSourcePort = 32957;
-const quint16 kStateRequest = 0x0004;
 } // namespace
 
 QByteArray AdsFrame::targetNetId(const QString &ipText)
 {
-    QByteArray id(6, 0);
+    QByteArray id(NetIdSize, 0);
     const QStringList parts = ipText.split(QLatin1Char('.'));
     for (int i = 0; i < 4 && i < parts.size(); ++i)
         id[i] = char(parts.at(i).toInt(nullptr, 10) & 0xff);
@@ -28,28 +27,28 @@ void AdsFrame::header(char *h, const QByteArray &netId, int amsPort, quint16 com
                       int dataLength)
 {
     putLe16(h, 0);
-    putLe32(h + 2, quint32(AmsHeaderSize + dataLength));
-    for (int i = 0; i < 6; ++i)
-        h[6 + i] = i < netId.size() ? netId.at(i) : 0;
-    putLe16(h + 12, quint16(amsPort));
-    for (int i = 0; i < 6; ++i)
-        h[14 + i] = kSourceNetId[i];
-    putLe16(h + 20, kSourcePort);
-    putLe16(h + 22, command);
-    putLe16(h + 24, kStateRequest);
-    putLe32(h + 26, quint32(dataLength));
-    putLe32(h + 30, 0);
-    putLe32(h + 34, invokeId);
+    putLe32(h + OffTcpLength, quint32(AmsHeaderSize + dataLength));
+    for (int i = 0; i < NetIdSize; ++i)
+        h[OffTargetNetId + i] = i < netId.size() ? netId.at(i) : 0;
+    putLe16(h + OffTargetPort, quint16(amsPort));
+    for (int i = 0; i < NetIdSize; ++i)
+        h[OffSourceNetId + i] = kSourceNetId[i];
+    putLe16(h + OffSourcePort, kSourcePort);
+    putLe16(h + OffCommand, command);
+    putLe16(h + OffStateFlags, StateAdsCommand);
+    putLe32(h + OffAmsLength, quint32(dataLength));
+    putLe32(h + OffErrorCode, 0);
+    putLe32(h + OffInvokeId, invokeId);
 }
 
 QByteArray AdsFrame::readRequest(const QByteArray &netId, int amsPort, quint32 invokeId, quint32 indexGroup,
                                  quint32 indexOffset, quint32 length)
 {
     char p[ReadRequestSize];
-    header(p, netId, amsPort, CmdRead, invokeId, 12);
-    putLe32(p + 38, indexGroup);
-    putLe32(p + 42, indexOffset);
-    putLe32(p + 46, length);
+    header(p, netId, amsPort, CmdRead, invokeId, ReadRequestSize - HeaderSize);
+    putLe32(p + OffIndexGroup, indexGroup);
+    putLe32(p + OffIndexOffset, indexOffset);
+    putLe32(p + OffRequestLength, length);
     return QByteArray(p, ReadRequestSize);
 }
 
@@ -58,10 +57,10 @@ QByteArray AdsFrame::writeRequest(const QByteArray &netId, int amsPort, quint32 
 {
     const int n = qMax(0, length);
     char p[ReadRequestSize];
-    header(p, netId, amsPort, CmdWrite, invokeId, 12 + n);
-    putLe32(p + 38, indexGroup);
-    putLe32(p + 42, indexOffset);
-    putLe32(p + 46, quint32(n));
+    header(p, netId, amsPort, CmdWrite, invokeId, ReadRequestSize - HeaderSize + n);
+    putLe32(p + OffIndexGroup, indexGroup);
+    putLe32(p + OffIndexOffset, indexOffset);
+    putLe32(p + OffRequestLength, quint32(n));
     QByteArray frame;
     frame.reserve(ReadRequestSize + n);
     frame.append(p, ReadRequestSize);
@@ -77,11 +76,11 @@ QByteArray AdsFrame::readWriteRequest(const QByteArray &netId, int amsPort, quin
 {
     const int n = writeData.size();
     char p[ReadWriteRequestSize];
-    header(p, netId, amsPort, CmdReadWrite, invokeId, 16 + n);
-    putLe32(p + 38, indexGroup);
-    putLe32(p + 42, indexOffset);
-    putLe32(p + 46, readLength);
-    putLe32(p + 50, quint32(n));
+    header(p, netId, amsPort, CmdReadWrite, invokeId, ReadWriteRequestSize - HeaderSize + n);
+    putLe32(p + OffIndexGroup, indexGroup);
+    putLe32(p + OffIndexOffset, indexOffset);
+    putLe32(p + OffRequestLength, readLength);
+    putLe32(p + OffWriteLength, quint32(n));
     QByteArray frame;
     frame.reserve(ReadWriteRequestSize + n);
     frame.append(p, ReadWriteRequestSize);
@@ -93,7 +92,7 @@ qint64 AdsFrame::expectedReplySize(const QByteArray &request)
 {
     switch (commandOf(request)) {
     case CmdRead:
-    case CmdReadWrite: return ReadReplyHeaderSize + qint64(le32At(request, 46));
+    case CmdReadWrite: return ReadReplyHeaderSize + qint64(le32At(request, OffRequestLength));
     case CmdWrite: return WriteReplySize;
     default: return HeaderSize;
     }

@@ -3,44 +3,14 @@
 #ifndef ADSFRAME_H
 #define ADSFRAME_H
 
+#include "AdsLayout.h"
+
 #include <QByteArray>
 #include <QString>
 
-class AdsFrame
+class AdsFrame : public AdsLayout
 {
 public:
-    enum : int {
-        TcpHeaderSize = 6,
-        AmsHeaderSize = 32,
-        HeaderSize = TcpHeaderSize + AmsHeaderSize, // 38
-        ReadRequestSize = HeaderSize + 12, // 50
-        WriteReplySize = HeaderSize + 4, // 42
-        ReadReplyHeaderSize = HeaderSize + 8, // 46: result and length before the data
-        ReadWriteRequestSize = HeaderSize + 16 // 54, and the write data after it
-    };
-    enum Command : quint16 { CmdRead = 2, CmdWrite = 3, CmdReadWrite = 9 };
-    enum StateFlag : quint16 { StateResponse = 0x0001, StateAdsCommand = 0x0004 };
-    // Offsets of the header fields, the same in requests and replies.
-    enum Offset : int {
-        OffTcpLength = 2,
-        OffTargetNetId = 6,
-        OffTargetPort = 12,
-        OffSourceNetId = 14,
-        OffSourcePort = 20,
-        OffCommand = 22,
-        OffStateFlags = 24,
-        OffAmsLength = 26,
-        OffErrorCode = 30,
-        OffInvokeId = 34,
-        OffAdsResult = 38, // replies
-        OffIndexGroup = 38, // requests
-        OffIndexOffset = 42,
-        OffRequestLength = 46, // the bytes to read (read, read-write) or written (write)
-        OffWriteLength = 50, // read-write: the bytes written
-        OffReadLength = 42, // replies: the data bytes that follow
-        OffReadData = 46
-    };
-
     // The target NetId: the four parts of the IP text (missing parts 0) then 1.1.
     static QByteArray targetNetId(const QString &ipText);
 

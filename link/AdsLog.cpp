@@ -94,3 +94,22 @@ void AdsLog::warn(const QString &line)
 {
     qWarning().noquote() << line;
 }
+
+void AdsLog::warnVerdict(const Context &c, const AdsReplyCheck::Result &check, const QByteArray &reply,
+                         bool isRead)
+{
+    switch (check.verdict) {
+    case AdsReplyCheck::NoReply:
+        if (isRead)
+            warn(emptyReply(c, reply));
+        break;
+    case AdsReplyCheck::WrongReply: warn(wrongLength(c, reply)); break;
+    case AdsReplyCheck::ErrorCode: warn(errorCode(c, check.errorCode, reply)); break;
+    case AdsReplyCheck::Accepted: break;
+    }
+}
+
+void AdsLog::warnSkipped(const Context &c, AdsExchange::Skipped kind, const QByteArray &bytes, qint64 size)
+{
+    warn(kind == AdsExchange::Stranger ? wrongSequence(c, bytes, size) : wrongLength(c, bytes, size));
+}

@@ -3,6 +3,9 @@
 #ifndef ADSLOG_H
 #define ADSLOG_H
 
+#include "AdsExchange.h"
+#include "AdsReplyCheck.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -38,6 +41,13 @@ public:
 
     static void trace(const QString &line);
     static void warn(const QString &line);
+    // The warning a verdict calls for: none when accepted, and none for a
+    // write that got no reply.
+    static void warnVerdict(const Context &c, const AdsReplyCheck::Result &check, const QByteArray &reply,
+                            bool isRead);
+    // A stranger gets the sequence line, noise the length line.
+    static void warnSkipped(const Context &c, AdsExchange::Skipped kind, const QByteArray &bytes,
+                            qint64 size);
 
 private:
     static QString exchangeLine(const char *pattern, const Context &c, const QString &hex);

@@ -1,16 +1,15 @@
 #include "CmdBeckhoff_ADS.h"
 
 #include "AdsFrame.h"
+#include "AdsReplyCheck.h"
 #include "SerialLineSettings.h"
+#include "SerialTransport.h"
+#include "TcpTransport.h"
 
 #include <QDebug>
 #include <QEventLoop>
-#include <QSerialPort>
-#include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
-
-#include <sys/socket.h>
 
 namespace {
 const int kConnectWaitMs = 30000;
@@ -18,8 +17,6 @@ const int kConnectWaitMs = 30000;
 const int kFirstWaitMs = 2000;
 // What the read and write paths allow on top of it.
 const int kReplyTimeOutMs = 50;
-// Bounds the draining of stale bytes before a request.
-const int kDrainRounds = 64;
 
 QString threadName(const QThread *thread)
 {
@@ -45,10 +42,9 @@ private:
 } // namespace
 
 CmdBeckhoff_ADS::CmdBeckhoff_ADS(QObject *parent)
-    : QObject(parent), debugFlag(false), tcpSocket(nullptr), serialTimer(nullptr), serialPort(nullptr),
-      frameGapMs(2), tcpPort(0), invokeId(0), active(NoTransport), errorCode(0),
-      targetNetId(AdsFrame::targetNetId(QString())), exchanging(false), closingOnPurpose(false),
-      waitLoop(nullptr)
+    : QObject(parent), debugFlag(false), line(nullptr), tcp(nullptr), serial(nullptr),
+      targetNetId(AdsFrame::targetNetId(QString())), tcpPort(0), frameGapMs(2), invokeId(0),
+      exchanging(false), waitLoop(nullptr)
 {
     clock.start();
 }
@@ -67,226 +63,115 @@ bool CmdBeckhoff_ADS::callerOwnsLink() const
     return false;
 }
 
-// ---------------------------------------------------------------- TCP
+// ---------------------------------------------------------------- connecting
 
 int CmdBeckhoff_ADS::EthConnectDrive(QString ip, int port)
 {
     QHostAddress address;
     if (exchanging || !address.setAddress(ip))
         return -1;
-    QTcpSocket *candidate = new QTcpSocket(this);
-    candidate->connectToHost(address, quint16(port), QIODevice::ReadWrite);
-    candidate->waitForConnected(kConnectWaitMs);
-    const auto state = candidate->state();
-    if (state != QAbstractSocket::ConnectingState && state != QAbstractSocket::ConnectedState) {
-        delete candidate;
+    TcpTransport *opened = TcpTransport::open(address, quint16(port), kConnectWaitMs, this);
+    if (!opened)
         return -3;
-    }
-    adoptTcp(candidate, address, ip, port);
-    return 0;
-}
-
-// The new connection works: it replaces whatever line was open.
-void CmdBeckhoff_ADS::adoptTcp(QTcpSocket *socket, const QHostAddress &address, const QString &ip, int port)
-{
-    closeTcp();
-    closeSerial();
-    discard(tcpSocket);
-    tcpSocket = socket;
-    connect(tcpSocket, &QAbstractSocket::connected, this, &CmdBeckhoff_ADS::Ethconnected);
-    connect(tcpSocket, &QAbstractSocket::disconnected, this, &CmdBeckhoff_ADS::Ethdisconnected);
-    connect(tcpSocket, &QIODevice::readyRead, this, &CmdBeckhoff_ADS::EthreadyRead);
-    if (tcpSocket->state() == QAbstractSocket::ConnectedState)
-        Ethconnected(); // the wait already saw it connect
+    connect(opened, &TcpTransport::connected, this, &CmdBeckhoff_ADS::Ethconnected);
+    connect(opened, &AdsTransport::lost, this, &CmdBeckhoff_ADS::Ethdisconnected);
+    connect(opened, &AdsTransport::bytesReady, this, &CmdBeckhoff_ADS::EthreadyRead);
+    adopt(opened);
+    tcp = opened;
     hostAddress = address;
     hostText = address.toString();
     tcpPort = port;
-    ipText = ip;
-    targetNetId = AdsFrame::targetNetId(ipText);
-    active = TcpTransport;
-    exchange.reset();
-}
-
-int CmdBeckhoff_ADS::EthDisConnectDrive()
-{
-    if (!tcpSocket)
-        return 1;
-    closeTcp();
+    targetNetId = AdsFrame::targetNetId(ip);
     return 0;
 }
-
-void CmdBeckhoff_ADS::closeTcp()
-{
-    if (!tcpSocket || tcpSocket->state() == QAbstractSocket::UnconnectedState)
-        return;
-    closingOnPurpose = true;
-    tcpSocket->close();
-    tcpSocket->disconnectFromHost();
-    if (tcpSocket->state() != QAbstractSocket::UnconnectedState)
-        tcpSocket->waitForDisconnected(kConnectWaitMs);
-    closingOnPurpose = false;
-    if (waitLoop)
-        waitLoop->quit();
-}
-
-void CmdBeckhoff_ADS::Ethconnected()
-{
-    // Requests are single writes; do not let them wait for an acknowledgement.
-    if (tcpSocket)
-        tcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-}
-
-// Only a loss the host did not ask for is worth a warning.
-void CmdBeckhoff_ADS::Ethdisconnected()
-{
-    if (!tcpSocket || sender() != tcpSocket)
-        return;
-    if (!closingOnPurpose)
-        qWarning().noquote() << AdsLog::linkLost(hostText, tcpPort) << tcpSocket->error();
-    // No more bytes can come: an exchange that waits for them ends now.
-    if (waitLoop)
-        waitLoop->quit();
-}
-
-void CmdBeckhoff_ADS::EthreadyRead()
-{
-    if (!tcpSocket)
-        return;
-    const qint64 available = tcpSocket->bytesAvailable();
-    if (available <= 0)
-        return;
-    char *tail = exchange.reserveTail(available);
-    exchange.commitTail(tcpSocket->read(tail, available));
-    afterArrival();
-}
-
-// ---------------------------------------------------------------- serial line
 
 int CmdBeckhoff_ADS::serialConnectDrive(QString portName, int baud, int dataBits, int stopBits,
                                         QString parity)
 {
-    SerialLineSettings line;
-    if (exchanging || !SerialLineSettings::fromText(baud, dataBits, stopBits, parity, &line))
+    SerialLineSettings settings;
+    if (exchanging || !SerialLineSettings::fromText(baud, dataBits, stopBits, parity, &settings))
         return -1;
-    if (active == SerialTransport && serialPort && serialPort->isOpen() && serialName == portName) {
-        // The same device again: new settings on the open port, the old ones
-        // back if it refuses.
-        const SerialLineSettings previous = SerialLineSettings::of(*serialPort);
-        if (!line.applyTo(serialPort, portName)) {
-            previous.applyTo(serialPort, portName);
+    const int gap = settings.frameGapMs() > 0 ? settings.frameGapMs() : frameGapMs;
+    if (line && line == serial && serial->isOpen() && serial->portName() == portName) {
+        // The same device again: new settings on the open line.
+        if (!serial->reconfigure(settings, gap))
             return -1;
-        }
         exchange.reset();
     } else {
-        QSerialPort *candidate = new QSerialPort(this);
-        candidate->setPortName(portName);
-        if (!candidate->open(QIODevice::ReadWrite) || !line.applyTo(candidate, portName)) {
-            delete candidate;
+        SerialTransport *opened = SerialTransport::open(portName, settings, gap, this);
+        if (!opened)
             return -1;
-        }
-        adoptSerial(candidate, portName);
+        connect(opened, &AdsTransport::bytesReady, this, &CmdBeckhoff_ADS::serialreadyRead);
+        connect(opened, &AdsTransport::lost, this, &CmdBeckhoff_ADS::lineGone);
+        adopt(opened);
+        serial = opened;
     }
-    if (line.frameGapMs() > 0)
-        frameGapMs = line.frameGapMs();
+    frameGapMs = gap;
     return 0;
 }
 
-void CmdBeckhoff_ADS::adoptSerial(QSerialPort *port, const QString &portName)
+// The new line works: it replaces whatever line was open.
+void CmdBeckhoff_ADS::adopt(AdsTransport *opened)
 {
-    closeTcp();
-    closeSerial();
-    discard(serialPort);
-    serialPort = port;
-    serialName = portName;
-    connect(serialPort, &QIODevice::readyRead, this, &CmdBeckhoff_ADS::serialreadyRead);
-    connect(serialPort, &QSerialPort::errorOccurred, this, &CmdBeckhoff_ADS::serialError);
-    if (!serialTimer) {
-        serialTimer = new QTimer(this);
-        serialTimer->setSingleShot(true);
-        serialTimer->setTimerType(Qt::PreciseTimer);
-        connect(serialTimer, &QTimer::timeout, this, &CmdBeckhoff_ADS::TimerTimeOut);
-    }
-    active = SerialTransport;
+    discard(tcp);
+    tcp = nullptr;
+    discard(serial);
+    serial = nullptr;
+    line = opened;
     exchange.reset();
+}
+
+// A line that is no longer used. Inside an exchange's wait it may still be
+// on the stack, so it goes once control is back in the event loop.
+void CmdBeckhoff_ADS::discard(AdsTransport *old)
+{
+    if (!old)
+        return;
+    disconnect(old, nullptr, this, nullptr);
+    old->close();
+    if (exchanging)
+        old->deleteLater();
+    else
+        delete old;
+}
+
+int CmdBeckhoff_ADS::EthDisConnectDrive()
+{
+    if (!tcp)
+        return 1;
+    tcp->close();
+    lineGone();
+    return 0;
 }
 
 int CmdBeckhoff_ADS::serialDisConnectDrive()
 {
-    if (!serialPort || !serialPort->isOpen())
+    if (!serial || !serial->isOpen())
         return 1;
-    closeSerial();
+    serial->close();
+    lineGone();
     return 0;
 }
 
-void CmdBeckhoff_ADS::closeSerial()
-{
-    if (serialTimer)
-        serialTimer->stop();
-    if (!serialPort || !serialPort->isOpen())
-        return;
-    serialPort->clear(QSerialPort::AllDirections);
-    serialPort->close();
-    if (waitLoop)
-        waitLoop->quit();
-}
-
-// Bytes stay in the port until the line has been quiet for a frame gap, so a
-// reply is handed over whole.
-void CmdBeckhoff_ADS::serialreadyRead()
-{
-    sinceSerialArrival.start();
-    if (serialTimer)
-        serialTimer->start(frameGapMs);
-}
-
-void CmdBeckhoff_ADS::TimerTimeOut()
-{
-    if (serialTimer)
-        serialTimer->stop();
-    if (!serialPort)
-        return;
-    const qint64 available = serialPort->bytesAvailable();
-    if (available <= 0)
-        return;
-    char *tail = exchange.reserveTail(available);
-    exchange.commitTail(serialPort->read(tail, available));
-    afterArrival();
-}
-
-// A device that went away (a USB adapter pulled: EIO; the far end of a
-// pseudo-terminal closed: reads at end of file) cannot come back by itself:
-// the line is down, as a TCP connection is when the controller closes it.
-// Left open, the port would report the same error on every wait.
-void CmdBeckhoff_ADS::serialError(QSerialPort::SerialPortError error)
-{
-    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !serialPort
-        || sender() != serialPort || !serialPort->isOpen())
-        return;
-    if (exchanging)
-        TimerTimeOut(); // what came before the line went is part of the reply, if cut short
-    serialPort->close();
-    if (waitLoop)
-        waitLoop->quit();
-}
-
-// ---------------------------------------------------------------- transport choice
-
 int CmdBeckhoff_ADS::DisConnectDrive()
 {
-    switch (active) {
-    case TcpTransport: return EthDisConnectDrive();
-    case SerialTransport: return serialDisConnectDrive();
-    default: return 1;
-    }
+    if (line && line == tcp)
+        return EthDisConnectDrive();
+    if (line && line == serial)
+        return serialDisConnectDrive();
+    return 1;
+}
+
+int CmdBeckhoff_ADS::DestroyFree()
+{
+    const bool any = tcp || serial;
+    adopt(nullptr);
+    return any ? 0 : 1;
 }
 
 bool CmdBeckhoff_ADS::lineOpen() const
 {
-    switch (active) {
-    case TcpTransport: return tcpSocket && tcpSocket->state() == QAbstractSocket::ConnectedState;
-    case SerialTransport: return serialPort && serialPort->isOpen();
-    default: return false;
-    }
+    return line && line->isOpen();
 }
 
 int CmdBeckhoff_ADS::Connection_status()
@@ -294,74 +179,51 @@ int CmdBeckhoff_ADS::Connection_status()
     return lineOpen() ? 0 : -3;
 }
 
-int CmdBeckhoff_ADS::Only_send(const QByteArray &bytes)
+// ---------------------------------------------------------------- line events
+
+void CmdBeckhoff_ADS::Ethconnected() { }
+
+// Only a loss the host did not ask for is worth a warning.
+void CmdBeckhoff_ADS::Ethdisconnected()
 {
-    if (active == TcpTransport && tcpSocket && tcpSocket->bytesToWrite() == 0) {
-        // Straight to the socket: a request usually fits its send buffer, and
-        // going through the socket's own buffer costs a notifier switched on
-        // and off for every request. What does not fit goes the usual way.
-        const ssize_t sent = ::send(int(tcpSocket->socketDescriptor()), bytes.constData(),
-                                    size_t(bytes.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent == bytes.size())
-            return 0;
-        if (sent > 0) {
-            tcpSocket->write(bytes.constData() + sent, bytes.size() - sent);
-            tcpSocket->flush();
-            return 0;
-        }
-    }
-    QIODevice *device = nullptr;
-    if (active == TcpTransport)
-        device = tcpSocket;
-    else if (active == SerialTransport)
-        device = serialPort;
-    if (!device)
-        return 1;
-    device->write(bytes);
-    if (active == TcpTransport)
-        tcpSocket->flush();
-    else
-        serialPort->flush();
-    return 0;
+    qWarning().noquote() << AdsLog::linkLost(hostText, tcpPort)
+                         << (tcp ? tcp->error() : QAbstractSocket::UnknownSocketError);
+    lineGone();
 }
 
-// ---------------------------------------------------------------- teardown
-
-// A transport that is no longer used. Inside an exchange's wait it may
-// still be on the stack, so it goes once control is back in the event loop.
-void CmdBeckhoff_ADS::discard(QObject *transport)
+void CmdBeckhoff_ADS::EthreadyRead()
 {
-    if (!transport)
+    if (tcp && tcp->deliverTo(exchange))
+        afterArrival();
+}
+
+void CmdBeckhoff_ADS::serialreadyRead()
+{
+    if (serial && serial->deliverTo(exchange))
+        afterArrival();
+}
+
+// No more bytes can come: an exchange that waits for them ends now.
+void CmdBeckhoff_ADS::lineGone()
+{
+    if (waitLoop)
+        waitLoop->quit();
+}
+
+void CmdBeckhoff_ADS::afterArrival()
+{
+    if (!exchanging) {
+        exchange.dropStale(); // nobody waits for these bytes
         return;
-    disconnect(transport, nullptr, this, nullptr);
-    if (exchanging)
-        transport->deleteLater();
-    else
-        delete transport;
-}
-
-int CmdBeckhoff_ADS::DestroyFree()
-{
-    const bool any = serialPort || tcpSocket;
-    closeSerial();
-    closeTcp();
-    discard(serialPort);
-    serialPort = nullptr;
-    discard(serialTimer);
-    serialTimer = nullptr;
-    discard(tcpSocket);
-    tcpSocket = nullptr;
-    active = NoTransport;
-    exchange.reset();
-    return any ? 0 : 1;
+    }
+    const auto sink = [this](auto kind, auto &bytes, auto size) {
+        AdsLog::warnSkipped(exchangeLog, kind, bytes, size);
+    };
+    if (exchange.advance(clock.elapsed(), sink) != AdsExchange::Waiting && waitLoop)
+        waitLoop->quit();
 }
 
 // ---------------------------------------------------------------- requests
-
-quint32 CmdBeckhoff_ADS::nextInvokeId()
-{
-    return ++invokeId; // wraps as an unsigned 32-bit value
-}
 
 // A request goes out only from the owning thread, on a usable line, and
 // never from inside the wait of another exchange: the two would share one
@@ -375,189 +237,105 @@ LinkResult CmdBeckhoff_ADS::refusal() const
     return lineOpen() ? LinkOk : LinkDown;
 }
 
+LinkOutcome CmdBeckhoff_ADS::readArea(int amsPort, int indexGroup, int indexOffset, int byteLength,
+                                      QByteArray *out, const QString &varName)
+{
+    return Message_parsing(AdsFrame::readRequest(targetNetId, amsPort, ++invokeId, quint32(indexGroup),
+                                                 quint32(indexOffset), quint32(byteLength)),
+                           amsPort, byteLength, out, varName);
+}
+
+LinkOutcome CmdBeckhoff_ADS::writeArea(int amsPort, int indexGroup, int indexOffset, int byteLength,
+                                       const QByteArray &data, const QString &varName)
+{
+    return Message_parsing(AdsFrame::writeRequest(targetNetId, amsPort, ++invokeId, quint32(indexGroup),
+                                                  quint32(indexOffset), data, byteLength),
+                           amsPort, byteLength, nullptr, varName);
+}
+
+LinkOutcome CmdBeckhoff_ADS::readWriteArea(int amsPort, int indexGroup, int indexOffset, int readLength,
+                                           const QByteArray &writeData, QByteArray *out,
+                                           const QString &varName)
+{
+    return Message_parsing(AdsFrame::readWriteRequest(targetNetId, amsPort, ++invokeId, quint32(indexGroup),
+                                                      quint32(indexOffset), quint32(readLength), writeData),
+                           amsPort, readLength, out, varName);
+}
+
 int CmdBeckhoff_ADS::Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,
                                QString varName)
 {
-    const QByteArray frame = AdsFrame::readRequest(targetNetId, amsPort, nextInvokeId(), quint32(indexGroup),
-                                                   quint32(indexOffset), quint32(byteLength));
-    errorCode = 0;
-    if (const LinkResult refused = refusal())
-        return refused;
-    return Message_parsing(frame, out, amsPort, byteLength, varName);
-}
-
-int CmdBeckhoff_ADS::Message_parsing(QByteArray frame, QByteArray *out, int amsPort, int byteLength,
-                                     QString varName)
-{
-    beginExchangeLog(amsPort, varName, byteLength);
-    QByteArray reply;
-    const AdsExchange::Progress progress = tracedExchange(frame, reply, true);
-    const int rc = reportCheck(AdsReplyCheck::check(progress, frame, reply), reply, true);
-    if (rc == LinkOk && reply.size() > AdsFrame::OffReadData)
-        out->append(reply.constData() + AdsFrame::OffReadData, reply.size() - AdsFrame::OffReadData);
-    return rc;
-}
-
-int CmdBeckhoff_ADS::ReadWrite_area(int amsPort, int indexGroup, int indexOffset, int readLength,
-                                    const QByteArray &writeData, QByteArray *out, const QString &varName)
-{
-    const QByteArray frame =
-        AdsFrame::readWriteRequest(targetNetId, amsPort, nextInvokeId(), quint32(indexGroup),
-                                   quint32(indexOffset), quint32(readLength), writeData);
-    errorCode = 0;
-    if (const LinkResult refused = refusal())
-        return refused;
-    return Message_parsing(frame, out, amsPort, readLength, varName);
+    return readArea(amsPort, indexGroup, indexOffset, byteLength, out, varName).result;
 }
 
 int CmdBeckhoff_ADS::Write_area(int amsPort, int indexOffset, int byteLength, QByteArray data, int indexGroup,
                                 QString varName)
 {
-    const QByteArray frame = AdsFrame::writeRequest(targetNetId, amsPort, nextInvokeId(), quint32(indexGroup),
-                                                    quint32(indexOffset), data, byteLength);
-    errorCode = 0;
-    if (const LinkResult refused = refusal())
-        return refused;
-    beginExchangeLog(amsPort, varName, byteLength);
-    QByteArray reply;
-    const AdsExchange::Progress progress = tracedExchange(frame, reply, false);
-    return reportCheck(AdsReplyCheck::check(progress, frame, reply), reply, false);
+    return writeArea(amsPort, indexGroup, indexOffset, byteLength, data, varName).result;
 }
 
-// The exchange, with its command and response lines while the trace is on.
-AdsExchange::Progress CmdBeckhoff_ADS::tracedExchange(const QByteArray &frame, QByteArray &reply, bool isRead)
+// Sends a built frame (its invoke id already taken, sent or not), traces
+// it, and checks and reports the reply; an accepted read's data goes to `out`.
+LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPort, qint64 byteLength,
+                                             QByteArray *out, const QString &varName)
 {
+    if (const LinkResult refused = refusal())
+        return {refused, 0};
+    const bool isRead = AdsFrame::commandOf(frame) != AdsFrame::CmdWrite;
+    exchangeLog = {hostText, tcpPort, amsPort, varName, byteLength};
     if (debugFlag)
         AdsLog::trace(isRead ? AdsLog::readCommand(exchangeLog, frame)
                              : AdsLog::writeCommand(exchangeLog, frame));
+    QByteArray reply;
     const AdsExchange::Progress progress = SendData(frame, reply, kReplyTimeOutMs);
     if (debugFlag)
         AdsLog::trace(isRead ? AdsLog::readResponse(exchangeLog, reply)
                              : AdsLog::writeResponse(exchangeLog, reply));
-    return progress;
-}
-
-void CmdBeckhoff_ADS::beginExchangeLog(int amsPort, const QString &varName, qint64 byteLength)
-{
-    exchangeLog.host = hostText;
-    exchangeLog.tcpPort = tcpPort;
-    exchangeLog.amsPort = amsPort;
-    exchangeLog.varName = varName;
-    exchangeLog.byteLength = byteLength;
-}
-
-int CmdBeckhoff_ADS::reportCheck(const AdsReplyCheck::Result &check, const QByteArray &reply, bool isRead)
-{
-    errorCode = check.verdict == AdsReplyCheck::ErrorCode ? check.errorCode : 0;
-    switch (check.verdict) {
-    case AdsReplyCheck::NoReply:
-        if (isRead)
-            AdsLog::warn(AdsLog::emptyReply(exchangeLog, reply));
-        break;
-    case AdsReplyCheck::WrongReply: AdsLog::warn(AdsLog::wrongLength(exchangeLog, reply)); break;
-    case AdsReplyCheck::ErrorCode:
-        AdsLog::warn(AdsLog::errorCode(exchangeLog, check.errorCode, reply));
-        break;
-    case AdsReplyCheck::Accepted: break;
-    }
-    return AdsReplyCheck::linkResult(check.verdict);
-}
-
-void CmdBeckhoff_ADS::reportSkipped(AdsExchange::Skipped kind, const QByteArray &bytes, qint64 size)
-{
-    if (kind == AdsExchange::Stranger)
-        AdsLog::warn(AdsLog::wrongSequence(exchangeLog, bytes, size));
-    else
-        AdsLog::warn(AdsLog::wrongLength(exchangeLog, bytes, size));
+    const AdsReplyCheck::Result check = AdsReplyCheck::check(progress, frame, reply);
+    AdsLog::warnVerdict(exchangeLog, check, reply, isRead);
+    if (check.verdict == AdsReplyCheck::Accepted && out && reply.size() > AdsFrame::OffReadData)
+        out->append(reply.constData() + AdsFrame::OffReadData, reply.size() - AdsFrame::OffReadData);
+    return {AdsReplyCheck::linkResult(check.verdict),
+            check.verdict == AdsReplyCheck::ErrorCode ? check.errorCode : 0};
 }
 
 // ---------------------------------------------------------------- the exchange
 
-// What the line holds before a request is stale: what Qt has buffered and
-// what is still in the kernel, taken without blocking.
-void CmdBeckhoff_ADS::drainStaleBytes()
-{
-    if (active == TcpTransport && tcpSocket) {
-        EthreadyRead();
-        for (int round = 0; round < kDrainRounds && tcpSocket && tcpSocket->waitForReadyRead(0); ++round) { }
-    } else if (active == SerialTransport && serialPort && serialPort->isOpen()) {
-        if (serialTimer)
-            serialTimer->stop();
-        TimerTimeOut();
-        for (int round = 0; round < kDrainRounds && serialPort->isOpen() && serialPort->waitForReadyRead(0);
-             ++round)
-            TimerTimeOut();
-    }
-    exchange.dropStale();
-}
-
-void CmdBeckhoff_ADS::afterArrival()
-{
-    if (!exchanging) {
-        exchange.dropStale(); // nobody waits for these bytes
-        return;
-    }
-    const AdsExchange::Progress progress =
-        exchange.advance(clock.elapsed(), [this](auto kind, auto &b, auto n) { reportSkipped(kind, b, n); });
-    if (progress != AdsExchange::Waiting && waitLoop)
-        waitLoop->quit();
-}
-
 AdsExchange::Progress CmdBeckhoff_ADS::SendData(const QByteArray &request, QByteArray &reply, int timeOut)
 {
-    drainStaleBytes();
+    // What the line holds before the request is stale.
+    line->drainTo(exchange);
+    exchange.dropStale();
     const qint64 start = clock.elapsed();
     exchange.begin(request, start, kFirstWaitMs + qMax(0, timeOut));
-    const auto sink = [this](auto kind, auto &bytes, auto size) { reportSkipped(kind, bytes, size); };
+    const auto sink = [this](auto kind, auto &bytes, auto size) {
+        AdsLog::warnSkipped(exchangeLog, kind, bytes, size);
+    };
     {
         FlagUp waiting(exchanging);
-        Only_send(request);
+        line->send(request);
         while (exchange.progress() == AdsExchange::Waiting && lineOpen()) {
             const qint64 now = clock.elapsed();
             const qint64 left = exchange.remainingMs(now);
             if (left <= 0)
                 break;
             if (now - start < kFirstWaitMs)
-                waitBlocking(int(qMin<qint64>(left, kFirstWaitMs - (now - start))));
+                line->waitForBytes(int(qMin<qint64>(left, kFirstWaitMs - (now - start))));
             else
                 waitInEventLoop(int(left));
             exchange.advance(clock.elapsed(), sink);
         }
-        // Bytes still held back by the frame gap belong to this reply too.
-        if (exchange.progress() == AdsExchange::Waiting && active == SerialTransport && serialPort
-            && serialPort->isOpen())
-            TimerTimeOut();
+        // Bytes still held back (by the serial line's quiet gap) belong to this reply too.
+        if (exchange.progress() == AdsExchange::Waiting && line && line->deliverTo(exchange))
+            exchange.advance(clock.elapsed(), sink);
         exchange.end(sink);
     }
-    if (serialTimer)
-        serialTimer->stop();
     reply = exchange.takeReply();
     return exchange.progress();
 }
 
-void CmdBeckhoff_ADS::waitBlocking(int ms)
-{
-    if (ms <= 0)
-        return;
-    if (active == TcpTransport) {
-        tcpSocket->waitForReadyRead(ms);
-        return;
-    }
-    if (serialPort->bytesAvailable() > 0) {
-        const qint64 quietLeft = frameGapMs - sinceSerialArrival.elapsed();
-        if (quietLeft <= 0) {
-            TimerTimeOut();
-            return;
-        }
-        ms = int(qMin<qint64>(ms, quietLeft));
-    }
-    serialPort->waitForReadyRead(ms);
-}
-
 void CmdBeckhoff_ADS::waitInEventLoop(int ms)
 {
-    if (ms <= 0)
-        return;
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);

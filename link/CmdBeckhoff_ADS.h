@@ -1,5 +1,6 @@
-// The driver's one link to the controller: a TCP socket or a serial port,
-// and the synchronous exchange of one ADS request and its reply.
+// The driver's one link to the controller: the line in use (a TCP
+// connection or a serial line) and the synchronous exchange of one ADS
+// request and its reply.
 //
 // Everything runs on the thread that owns the link; an exchange blocks it.
 // For the first 2000 ms an exchange waits without running the thread's event
@@ -8,14 +9,17 @@
 // A request made from inside that loop is refused as busy, and a call from
 // a thread that does not own the link is refused at once.
 //
-// A connect never disturbs a working line: the new transport is opened
-// beside it and replaces it only once it works.
+// A connect never disturbs a working line: the new line is opened beside it
+// and replaces it only once it works.
+//
+// Members: the operations, `debugFlag` and the four slots are the ones the
+// driver's design names; the line, the exchange engine and the rest are the
+// link's own.
 #ifndef CMDBECKHOFF_ADS_H
 #define CMDBECKHOFF_ADS_H
 
 #include "AdsExchange.h"
 #include "AdsLog.h"
-#include "AdsReplyCheck.h"
 #include "LinkResult.h"
 
 #include <QByteArray>
@@ -24,11 +28,10 @@
 #include <QObject>
 #include <QString>
 
-#include <QSerialPort>
-
+class AdsTransport;
 class QEventLoop;
-class QTcpSocket;
-class QTimer;
+class SerialTransport;
+class TcpTransport;
 
 class CmdBeckhoff_ADS : public QObject
 {
@@ -38,38 +41,40 @@ public:
     ~CmdBeckhoff_ADS() override;
 
     // 0 connected (or still connecting after the wait), -1 not an address
-    // or busy, -3 not connected. On failure the previous line stays as it was.
+    // or busy, -3 not connected. On failure the line in use stays as it was.
     int EthConnectDrive(QString ipText, int port);
-    // 0 done, 1 no TCP socket.
+    // 0 done, 1 no TCP connection was ever made.
     int EthDisConnectDrive();
     // 0 open and configured; -1 a setting the line cannot honour, the port did
-    // not open, or busy. On failure the previous line stays as it was.
+    // not open, or busy. On failure the line in use stays as it was.
     int serialConnectDrive(QString portName, int baud, int dataBits, int stopBits, QString parity);
-    // 0 closed, 1 no serial port or not open.
+    // 0 closed, 1 no serial line, or not open.
     int serialDisConnectDrive();
-    // Closes the transport of the latest successful connect; 1 when there is none.
+    // Closes the line of the latest successful connect; 1 when there is none.
     int DisConnectDrive();
-    // 0 the active transport can carry a request, -3 it cannot.
+    // 0 the line can carry a request, -3 it cannot.
     int Connection_status();
-    // 0 a transport was torn down, 1 there was none.
+    // 0 a line was torn down, 1 there was none.
     int DestroyFree();
 
-    // One ADS Read / Write: a LinkResult.
+    // One ADS Read / Write / ReadWrite, with the controller's own error.
+    LinkOutcome readArea(int amsPort, int indexGroup, int indexOffset, int byteLength, QByteArray *out,
+                         const QString &varName);
+    LinkOutcome writeArea(int amsPort, int indexGroup, int indexOffset, int byteLength,
+                          const QByteArray &data, const QString &varName);
+    // Writes `writeData`, appends up to `readLength` bytes of answer to `out`.
+    LinkOutcome readWriteArea(int amsPort, int indexGroup, int indexOffset, int readLength,
+                              const QByteArray &writeData, QByteArray *out, const QString &varName);
+    // The same as a LinkResult alone.
     int Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,
                   QString varName);
     int Write_area(int amsPort, int indexOffset, int byteLength, QByteArray data, int indexGroup,
                    QString varName);
-    // One ADS ReadWrite: writes `writeData`, appends up to `readLength` bytes of answer to `out`.
-    int ReadWrite_area(int amsPort, int indexGroup, int indexOffset, int readLength,
-                       const QByteArray &writeData, QByteArray *out, const QString &varName);
-    // The error code the controller gave in the last reply, 0 when it gave none.
-    quint32 lastErrorCode() const { return errorCode; }
 
     // Whether the calling thread owns the link; when not, says so in the log.
     bool callerOwnsLink() const;
     // Whether an exchange is waiting for its reply.
     bool busy() const { return exchanging; }
-
     // The quiet gap that ends a reply on the serial line at the current baud rate.
     int serialFrameGap() const { return frameGapMs; }
 
@@ -83,55 +88,31 @@ public slots:
     void serialreadyRead();
 
 private:
-    enum Transport { NoTransport, TcpTransport, SerialTransport };
-
-    int Message_parsing(QByteArray frame, QByteArray *out, int amsPort, int byteLength, QString varName);
-    AdsExchange::Progress tracedExchange(const QByteArray &frame, QByteArray &reply, bool isRead);
-    // Sends `request` and hands over what came back as its reply.
+    LinkOutcome Message_parsing(const QByteArray &frame, int amsPort, qint64 byteLength, QByteArray *out,
+                                const QString &varName);
     AdsExchange::Progress SendData(const QByteArray &request, QByteArray &reply, int timeOut);
-    int Only_send(const QByteArray &bytes);
-    void waitBlocking(int ms);
     void waitInEventLoop(int ms);
-    void drainStaleBytes();
     void afterArrival();
-    void TimerTimeOut();
-    void serialError(QSerialPort::SerialPortError error);
+    void lineGone();
     bool lineOpen() const;
-    quint32 nextInvokeId();
     LinkResult refusal() const;
-    void beginExchangeLog(int amsPort, const QString &varName, qint64 byteLength);
-    int reportCheck(const AdsReplyCheck::Result &check, const QByteArray &reply, bool isRead);
-    void reportSkipped(AdsExchange::Skipped kind, const QByteArray &bytes, qint64 size);
-
-    void adoptTcp(QTcpSocket *socket, const QHostAddress &address, const QString &ip, int port);
-    void adoptSerial(QSerialPort *port, const QString &portName);
-    void closeTcp();
-    void closeSerial();
-    void discard(QObject *transport);
+    void adopt(AdsTransport *line);
+    void discard(AdsTransport *line);
 
     AdsExchange exchange;
+    AdsTransport *line; // the one of the two below in use
+    TcpTransport *tcp;
+    SerialTransport *serial;
     QHostAddress hostAddress;
-    QTcpSocket *tcpSocket;
-    QTimer *serialTimer;
-    QSerialPort *serialPort;
-    QString serialName;
-    int frameGapMs;
-    int tcpPort;
-    QString ipText;
-    quint32 invokeId;
-    Transport active;
-    quint32 errorCode;
-    // Derived once per connect, not per request.
-    QString hostText;
+    QString hostText; // derived once per connect, not per request
     QByteArray targetNetId;
-
-    // The exchange in progress.
+    int tcpPort;
+    int frameGapMs;
+    quint32 invokeId;
     bool exchanging;
-    bool closingOnPurpose;
     AdsLog::Context exchangeLog;
     QEventLoop *waitLoop;
     QElapsedTimer clock;
-    QElapsedTimer sinceSerialArrival;
 };
 
 #endif // CMDBECKHOFF_ADS_H

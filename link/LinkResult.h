@@ -11,4 +11,13 @@ enum LinkResult : int {
     LinkBusy = -4 // another request of this link is waiting for its reply: nothing sent
 };
 
+#include <QtGlobal>
+
+// A result with the controller's own error, when it gave one (AMS error
+// code, else ADS result): 0 otherwise.
+struct LinkOutcome {
+    LinkResult result = LinkOk;
+    quint32 controllerError = 0;
+};
+
 #endif // LINKRESULT_H

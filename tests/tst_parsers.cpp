@@ -1,6 +1,7 @@
 // Texts from the host: addresses, connection texts, serial line settings,
 // and the build stamp.
 #include "AddressResolver.h"
+#include "ValueCodec.h"
 #include "BuildStamp.h"
 #include "CLabelVariable.h"
 #include "ConnectionText.h"
@@ -93,12 +94,12 @@ void TestParsers::readGroupOfExplicitForm()
 
 void TestParsers::byteLengths()
 {
-    QCOMPARE(AR::byteLength(DT_Int16, 3), qint64(6));
-    QCOMPARE(AR::byteLength(DT_Bool, 5), qint64(5));
-    QCOMPARE(AR::byteLength(DT_Double, 100000), qint64(800000));
-    QCOMPARE(AR::byteLength(DT_String, 4), qint64(0));
-    QCOMPARE(AR::byteLength(17, 4), qint64(0));
-    QCOMPARE(AR::byteLength(DT_Int64, 0x7fffffff), qint64(8) * 0x7fffffff); // no int overflow
+    QCOMPARE(ValueCodec::byteLength(DT_Int16, 3), qint64(6));
+    QCOMPARE(ValueCodec::byteLength(DT_Bool, 5), qint64(5));
+    QCOMPARE(ValueCodec::byteLength(DT_Double, 100000), qint64(800000));
+    QCOMPARE(ValueCodec::byteLength(DT_String, 4), qint64(0));
+    QCOMPARE(ValueCodec::byteLength(17, 4), qint64(0));
+    QCOMPARE(ValueCodec::byteLength(DT_Int64, 0x7fffffff), qint64(8) * 0x7fffffff); // no int overflow
 }
 
 void TestParsers::connectionTexts_data()

@@ -1,5 +1,6 @@
 // Element-wise arithmetic and comparison of labels.
 #include "CLabelVariable.h"
+#include "ElementType.h"
 
 #include <cmath>
 #include <limits>
@@ -33,26 +34,42 @@ DataType foldType(DataType type)
     return DT_None;
 }
 
+// The accessor that reads elements of type T.
+template <typename T>
+constexpr auto accessorOf()
+{
+    if constexpr (std::is_same_v<T, bool>)
+        return &CLabelVariable::atbool;
+    else if constexpr (std::is_same_v<T, char>)
+        return &CLabelVariable::atInt8;
+    else if constexpr (std::is_same_v<T, unsigned char>)
+        return &CLabelVariable::atUInt8;
+    else if constexpr (std::is_same_v<T, short>)
+        return &CLabelVariable::atInt16;
+    else if constexpr (std::is_same_v<T, unsigned short>)
+        return &CLabelVariable::atUInt16;
+    else if constexpr (std::is_same_v<T, int>)
+        return &CLabelVariable::atInt32;
+    else if constexpr (std::is_same_v<T, unsigned int>)
+        return &CLabelVariable::atUInt32;
+    else if constexpr (std::is_same_v<T, float>)
+        return &CLabelVariable::atFloat;
+    else if constexpr (std::is_same_v<T, long long>)
+        return &CLabelVariable::atInt64;
+    else if constexpr (std::is_same_v<T, unsigned long long>)
+        return &CLabelVariable::atUInt64;
+    else if constexpr (std::is_same_v<T, double>)
+        return &CLabelVariable::atDouble;
+    else
+        return &CLabelVariable::atQString;
+}
+
 // Calls f with the accessor that reads the element type of `base`.
 // Returns false, without calling f, when the type carries no elements.
 template <typename F>
 bool withAccessor(DataType base, F &&f)
 {
-    switch (base) {
-    case DT_Bool: f(&CLabelVariable::atbool); return true;
-    case DT_Int8: f(&CLabelVariable::atInt8); return true;
-    case DT_UInt8: f(&CLabelVariable::atUInt8); return true;
-    case DT_Int16: f(&CLabelVariable::atInt16); return true;
-    case DT_UInt16: f(&CLabelVariable::atUInt16); return true;
-    case DT_Int32: f(&CLabelVariable::atInt32); return true;
-    case DT_UInt32: f(&CLabelVariable::atUInt32); return true;
-    case DT_Float: f(&CLabelVariable::atFloat); return true;
-    case DT_Int64: f(&CLabelVariable::atInt64); return true;
-    case DT_UInt64: f(&CLabelVariable::atUInt64); return true;
-    case DT_Double: f(&CLabelVariable::atDouble); return true;
-    case DT_String: f(&CLabelVariable::atQString); return true;
-    default: return false;
-    }
+    return withListType(base, [&](auto tag) { f(accessorOf<typename decltype(tag)::type>()); });
 }
 
 // The accessors change nothing but the mutable accessStatus, so calling them

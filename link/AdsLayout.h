@@ -1,0 +1,66 @@
+// Where every field of an AMS/TCP frame lies: the 6-byte AMS/TCP header, the
+// 32-byte AMS header, then the command data. Shared by the link, the
+// simulated controller, the tests and the benchmark, so each offset is
+// written once.
+#ifndef ADSLAYOUT_H
+#define ADSLAYOUT_H
+
+#include <QtGlobal>
+
+struct AdsLayout {
+    enum : int {
+        TcpHeaderSize = 6,
+        AmsHeaderSize = 32,
+        HeaderSize = TcpHeaderSize + AmsHeaderSize, // 38
+        ReadRequestSize = HeaderSize + 12, // 50
+        WriteReplySize = HeaderSize + 4, // 42
+        ReadReplyHeaderSize = HeaderSize + 8, // 46: result and length before the data
+        ReadWriteRequestSize = HeaderSize + 16, // 54, and the write data after it
+        NetIdSize = 6
+    };
+    enum Command : quint16 { CmdRead = 2, CmdWrite = 3, CmdReadWrite = 9 };
+    enum StateFlag : quint16 { StateResponse = 0x0001, StateAdsCommand = 0x0004 };
+    // Offsets of the header fields, the same in requests and replies.
+    enum Offset : int {
+        OffTcpLength = 2,
+        OffTargetNetId = 6,
+        OffTargetPort = 12,
+        OffSourceNetId = 14,
+        OffSourcePort = 20,
+        OffCommand = 22,
+        OffStateFlags = 24,
+        OffAmsLength = 26,
+        OffErrorCode = 30,
+        OffInvokeId = 34,
+        OffAdsResult = 38, // replies
+        OffIndexGroup = 38, // requests
+        OffIndexOffset = 42,
+        OffRequestLength = 46, // the bytes to read (read, read-write) or written (write)
+        OffWriteLength = 50, // read-write: the bytes written
+        OffReadLength = 42, // replies: the data bytes that follow
+        OffReadData = 46
+    };
+
+    // Symbol upload: lookups by name, and the table of all symbols.
+    enum IndexGroup : quint32 {
+        GroupSymbolInfo = 0xF00F,
+        GroupSymbolTable = 0xF00B,
+        GroupSymbolByName = 0xF009
+    };
+    // A symbol entry, as a lookup answers it and the symbol table lists it:
+    // the fixed part, then name, type name and comment, each ended by a zero.
+    enum SymbolEntryField : int {
+        EntryLength = 0,
+        EntryGroup = 4,
+        EntryOffset = 8,
+        EntrySize = 12,
+        EntryDataType = 16,
+        EntryFlags = 20,
+        EntryNameLength = 24,
+        EntryTypeLength = 26,
+        EntryCommentLength = 28,
+        EntryFixedSize = 30
+    };
+};
+
+#endif // ADSLAYOUT_H

@@ -1,0 +1,46 @@
+// AMS/TCP frames over a serial line, with no framing of its own. The line
+// owns the quiet gap: bytes are handed over once it has been quiet for the
+// gap, so a reply arrives whole.
+#ifndef SERIALTRANSPORT_H
+#define SERIALTRANSPORT_H
+
+#include "AdsTransport.h"
+#include "SerialLineSettings.h"
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QString>
+
+class QTimer;
+
+class SerialTransport : public AdsTransport
+{
+    Q_OBJECT
+public:
+    // Opens `portName` with `settings`; null when it does not open or refuses one.
+    static SerialTransport *open(const QString &portName, const SerialLineSettings &settings, int gapMs,
+                                 QObject *parent);
+    // New settings on the open line, the old ones back if it refuses.
+    bool reconfigure(const SerialLineSettings &settings, int gapMs);
+
+    QString portName() const { return m_portName; }
+    bool isOpen() const override;
+    void send(const QByteArray &frame) override;
+    bool deliverTo(AdsExchange &exchange) override;
+    void waitForBytes(int ms) override;
+    void drainTo(AdsExchange &exchange) override;
+    void close() override;
+
+private:
+    SerialTransport(const QString &portName, QObject *parent);
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+
+    QSerialPort *m_port;
+    QTimer *m_gap;
+    QString m_portName;
+    int m_gapMs = 2;
+    QElapsedTimer m_sinceArrival;
+};
+
+#endif // SERIALTRANSPORT_H

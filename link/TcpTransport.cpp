@@ -1,0 +1,112 @@
+#include "TcpTransport.h"
+
+#include "AdsExchange.h"
+
+#include <QTcpSocket>
+
+#include <sys/socket.h>
+
+namespace {
+// Bounds the draining of stale bytes before a request.
+const int kDrainRounds = 64;
+} // namespace
+
+TcpTransport::TcpTransport(QObject *parent) : AdsTransport(parent), m_socket(new QTcpSocket(this))
+{
+    connect(m_socket, &QAbstractSocket::connected, this, &TcpTransport::onConnected);
+    connect(m_socket, &QAbstractSocket::disconnected, this, &TcpTransport::onDisconnected);
+    connect(m_socket, &QIODevice::readyRead, this, &AdsTransport::bytesReady);
+}
+
+TcpTransport *TcpTransport::open(const QHostAddress &address, quint16 port, int waitMs, QObject *parent)
+{
+    auto *transport = new TcpTransport(parent);
+    QTcpSocket *socket = transport->m_socket;
+    socket->connectToHost(address, port, QIODevice::ReadWrite);
+    socket->waitForConnected(waitMs);
+    const auto state = socket->state();
+    if (state != QAbstractSocket::ConnectingState && state != QAbstractSocket::ConnectedState) {
+        delete transport;
+        return nullptr;
+    }
+    if (state == QAbstractSocket::ConnectedState)
+        transport->onConnected(); // the wait already saw it connect
+    return transport;
+}
+
+bool TcpTransport::isOpen() const
+{
+    return m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+QAbstractSocket::SocketError TcpTransport::error() const
+{
+    return m_socket->error();
+}
+
+void TcpTransport::onConnected()
+{
+    // Requests are single writes; do not let them wait for an acknowledgement.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    emit connected();
+}
+
+void TcpTransport::onDisconnected()
+{
+    if (!m_closing)
+        emit lost();
+}
+
+void TcpTransport::send(const QByteArray &frame)
+{
+    if (m_socket->bytesToWrite() == 0) {
+        // Straight to the socket: a request usually fits its send buffer, and
+        // going through the socket's own buffer costs a notifier switched on
+        // and off for every request. What does not fit goes the usual way.
+        const ssize_t sent = ::send(int(m_socket->socketDescriptor()), frame.constData(),
+                                    size_t(frame.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent == frame.size())
+            return;
+        if (sent > 0) {
+            m_socket->write(frame.constData() + sent, frame.size() - sent);
+            m_socket->flush();
+            return;
+        }
+    }
+    m_socket->write(frame);
+    m_socket->flush();
+}
+
+bool TcpTransport::deliverTo(AdsExchange &exchange)
+{
+    const qint64 available = m_socket->bytesAvailable();
+    if (available <= 0)
+        return false;
+    char *tail = exchange.reserveTail(available);
+    exchange.commitTail(m_socket->read(tail, available));
+    return true;
+}
+
+void TcpTransport::waitForBytes(int ms)
+{
+    m_socket->waitForReadyRead(ms);
+}
+
+void TcpTransport::drainTo(AdsExchange &exchange)
+{
+    deliverTo(exchange);
+    for (int round = 0; round < kDrainRounds && m_socket->waitForReadyRead(0); ++round)
+        deliverTo(exchange);
+}
+
+void TcpTransport::close()
+{
+    if (m_socket->state() == QAbstractSocket::UnconnectedState)
+        return;
+    m_closing = true;
+    m_socket->close();
+    m_socket->disconnectFromHost();
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->waitForDisconnected(30000);
+    m_closing = false;
+}

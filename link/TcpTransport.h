@@ -1,0 +1,41 @@
+// AMS/TCP frames over a TCP connection.
+#ifndef TCPTRANSPORT_H
+#define TCPTRANSPORT_H
+
+#include "AdsTransport.h"
+
+#include <QAbstractSocket>
+#include <QHostAddress>
+
+class QTcpSocket;
+
+class TcpTransport : public AdsTransport
+{
+    Q_OBJECT
+public:
+    // Connects, blocking up to `waitMs`; null when no connection came of it.
+    // A connection still pending after the wait counts, as it may complete.
+    static TcpTransport *open(const QHostAddress &address, quint16 port, int waitMs, QObject *parent);
+
+    bool isOpen() const override;
+    void send(const QByteArray &frame) override;
+    bool deliverTo(AdsExchange &exchange) override;
+    void waitForBytes(int ms) override;
+    void drainTo(AdsExchange &exchange) override;
+    void close() override;
+
+    QAbstractSocket::SocketError error() const;
+
+signals:
+    void connected();
+
+private:
+    explicit TcpTransport(QObject *parent);
+    void onConnected();
+    void onDisconnected();
+
+    QTcpSocket *m_socket;
+    bool m_closing = false;
+};
+
+#endif // TCPTRANSPORT_H
