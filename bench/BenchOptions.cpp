@@ -1,4 +1,4 @@
-#include "BenchOptions.h"
+#include "bench/BenchOptions.h"
 
 namespace {
 // A quick run takes this many calls per measurement: enough to show the

@@ -3,7 +3,7 @@
 #ifndef BENCHREPORT_H
 #define BENCHREPORT_H
 
-#include "Samples.h"
+#include "bench/Samples.h"
 
 #include <QJsonObject>
 #include <QList>

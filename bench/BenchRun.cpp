@@ -1,11 +1,11 @@
-#include "BenchRun.h"
+#include "bench/BenchRun.h"
 
-#include "ElementType.h"
+#include "value/ElementType.h"
 
-#include "Measure.h"
-#include "PieceServer.h"
-#include "PluginHandle.h"
-#include "RawAds.h"
+#include "bench/Measure.h"
+#include "bench/PieceServer.h"
+#include "bench/RawAds.h"
+#include "host/PluginHandle.h"
 
 #include <QFile>
 #include <QList>

@@ -4,9 +4,9 @@
 #ifndef BENCHRUN_H
 #define BENCHRUN_H
 
-#include "BenchOptions.h"
-#include "BenchReport.h"
-#include "CDriveBaseClass.h"
+#include "bench/BenchOptions.h"
+#include "bench/BenchReport.h"
+#include "driver/CDriveBaseClass.h"
 
 #include <QString>
 #include <QStringList>

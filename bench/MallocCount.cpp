@@ -1,4 +1,4 @@
-#include "MallocCount.h"
+#include "bench/MallocCount.h"
 
 #include <atomic>
 #include <cerrno>

@@ -4,8 +4,8 @@
 #ifndef MEASURE_H
 #define MEASURE_H
 
-#include "MallocCount.h"
-#include "Samples.h"
+#include "bench/MallocCount.h"
+#include "bench/Samples.h"
 
 #include <atomic>
 #include <chrono>

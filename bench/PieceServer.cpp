@@ -1,6 +1,6 @@
-#include "PieceServer.h"
+#include "bench/PieceServer.h"
 
-#include "RawAds.h"
+#include "bench/RawAds.h"
 
 #include <cerrno>
 #include <chrono>

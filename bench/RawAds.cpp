@@ -1,4 +1,4 @@
-#include "RawAds.h"
+#include "bench/RawAds.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "SimProcess.h"
+#include "bench/SimProcess.h"
 
 #include <QElapsedTimer>
 

@@ -1,12 +1,12 @@
 // ads-bench: how much the driver adds to an ADS exchange, measured through
 // the host's view against a bare socket client on the same simulated
 // controller. See the README's "Performance" section.
-#include "BenchOptions.h"
-#include "BenchReport.h"
-#include "BenchRun.h"
-#include "Measure.h"
-#include "PluginHandle.h"
-#include "SimProcess.h"
+#include "bench/BenchOptions.h"
+#include "bench/BenchReport.h"
+#include "bench/BenchRun.h"
+#include "bench/Measure.h"
+#include "bench/SimProcess.h"
+#include "host/PluginHandle.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,15 +1,15 @@
 // The benchmark's own parts, and a short run of the whole program. Nothing
 // here asserts a speed: timings belong to the benchmark's figures.
-#include "AdsFrame.h"
-#include "BenchOptions.h"
-#include "BenchReport.h"
-#include "BenchRun.h"
-#include "MallocCount.h"
-#include "Measure.h"
-#include "PieceServer.h"
-#include "RawAds.h"
-#include "Samples.h"
-#include "SimProcess.h"
+#include "bench/BenchOptions.h"
+#include "bench/BenchReport.h"
+#include "bench/BenchRun.h"
+#include "bench/MallocCount.h"
+#include "bench/Measure.h"
+#include "bench/PieceServer.h"
+#include "bench/RawAds.h"
+#include "bench/Samples.h"
+#include "bench/SimProcess.h"
+#include "link/AdsFrame.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

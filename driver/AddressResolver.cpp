@@ -1,7 +1,7 @@
-#include "AddressResolver.h"
+#include "driver/AddressResolver.h"
 
-#include "CLabelVariable.h"
-#include "SymbolName.h"
+#include "driver/SymbolName.h"
+#include "value/CLabelVariable.h"
 
 #include <QStringList>
 

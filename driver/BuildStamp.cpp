@@ -1,4 +1,4 @@
-#include "BuildStamp.h"
+#include "driver/BuildStamp.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "ConnectionText.h"
+#include "driver/ConnectionText.h"
 
 ConnectionText::Form ConnectionText::formOf(const QString &text)
 {

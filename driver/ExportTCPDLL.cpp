@@ -1,6 +1,6 @@
-#include "ExportTCPDLL.h"
+#include "driver/ExportTCPDLL.h"
 
-#include "LibBeckhoff_ADS.h"
+#include "driver/LibBeckhoff_ADS.h"
 
 CDriveBaseClass *getSharedLibrary()
 {

@@ -3,7 +3,7 @@
 #ifndef EXPORTTCPDLL_H
 #define EXPORTTCPDLL_H
 
-#include "CDriveBaseClass.h"
+#include "driver/CDriveBaseClass.h"
 
 #include <QtGlobal>
 

@@ -1,14 +1,14 @@
 // The host's driver: the contract's operations, each turned into an address
 // resolved, the refusals, and one request on the link.
-#include "LibBeckhoff_ADS.h"
+#include "driver/LibBeckhoff_ADS.h"
 
-#include "AdsFrame.h"
-#include "BuildStamp.h"
-#include "ConnectionText.h"
-#include "RequestRefusal.h"
-#include "ResultCodes.h"
-#include "SymbolEntry.h"
-#include "ValueCodec.h"
+#include "driver/BuildStamp.h"
+#include "driver/ConnectionText.h"
+#include "driver/RequestRefusal.h"
+#include "driver/ResultCodes.h"
+#include "driver/ValueCodec.h"
+#include "link/AdsFrame.h"
+#include "link/SymbolEntry.h"
 
 #include <QDateTime>
 

@@ -3,11 +3,11 @@
 #ifndef LIBBECKHOFF_ADS_H
 #define LIBBECKHOFF_ADS_H
 
-#include "AddressResolver.h"
-#include "CDriveBaseClass.h"
-#include "CLabelVariable.h"
-#include "CmdBeckhoff_ADS.h"
-#include "SymbolAccess.h"
+#include "driver/AddressResolver.h"
+#include "driver/CDriveBaseClass.h"
+#include "driver/SymbolAccess.h"
+#include "link/CmdBeckhoff_ADS.h"
+#include "value/CLabelVariable.h"
 
 #include <QObject>
 

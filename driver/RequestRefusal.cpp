@@ -1,7 +1,7 @@
-#include "RequestRefusal.h"
+#include "driver/RequestRefusal.h"
 
-#include "AdsLayout.h"
-#include "ValueCodec.h"
+#include "driver/ValueCodec.h"
+#include "link/AdsLayout.h"
 
 #include <climits>
 

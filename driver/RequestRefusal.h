@@ -3,8 +3,8 @@
 #ifndef REQUESTREFUSAL_H
 #define REQUESTREFUSAL_H
 
-#include "AddressResolver.h"
-#include "CLabelVariable.h"
+#include "driver/AddressResolver.h"
+#include "value/CLabelVariable.h"
 
 class RequestRefusal
 {

@@ -2,8 +2,8 @@
 #ifndef RESULTCODES_H
 #define RESULTCODES_H
 
-#include "CLabelVariable.h"
-#include "LinkResult.h"
+#include "link/LinkResult.h"
+#include "value/CLabelVariable.h"
 
 inline int resultCodeOf(int linkResult)
 {

@@ -1,6 +1,6 @@
-#include "SymbolAccess.h"
+#include "driver/SymbolAccess.h"
 
-#include "ResultCodes.h"
+#include "driver/ResultCodes.h"
 
 SymbolAccess::Outcome SymbolAccess::run(int amsPort, const QString &name, qint64 byteLength,
                                         const Lookup &lookup, const Attempt &attempt)

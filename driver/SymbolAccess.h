@@ -6,8 +6,8 @@
 #ifndef SYMBOLACCESS_H
 #define SYMBOLACCESS_H
 
-#include "LinkResult.h"
-#include "SymbolCache.h"
+#include "driver/SymbolCache.h"
+#include "link/LinkResult.h"
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "SymbolCache.h"
+#include "driver/SymbolCache.h"
 
 namespace {
 // One unit per entry, one more per 256 characters of name and type name, so

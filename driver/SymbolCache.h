@@ -4,7 +4,7 @@
 #ifndef SYMBOLCACHE_H
 #define SYMBOLCACHE_H
 
-#include "SymbolEntry.h"
+#include "link/SymbolEntry.h"
 
 #include <QCache>
 #include <QPair>

@@ -1,4 +1,4 @@
-#include "SymbolName.h"
+#include "driver/SymbolName.h"
 
 namespace {
 bool isLetter(QChar c)

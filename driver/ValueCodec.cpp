@@ -1,6 +1,6 @@
-#include "ValueCodec.h"
+#include "driver/ValueCodec.h"
 
-#include "ElementType.h"
+#include "value/ElementType.h"
 
 QVariant ValueCodec::decode(int type, const QByteArray &bytes, int count)
 {

@@ -4,7 +4,7 @@
 #ifndef VALUECODEC_H
 #define VALUECODEC_H
 
-#include "CLabelVariable.h"
+#include "value/CLabelVariable.h"
 
 #include <QByteArray>
 #include <QList>

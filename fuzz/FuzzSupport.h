@@ -4,9 +4,9 @@
 #ifndef FUZZSUPPORT_H
 #define FUZZSUPPORT_H
 
-#include "CLabelVariable.h"
+#include "value/CLabelVariable.h"
 
-#include "ElementType.h"
+#include "value/ElementType.h"
 
 #include <QByteArray>
 #include <QString>

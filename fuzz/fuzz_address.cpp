@@ -4,12 +4,12 @@
 // request it would have sent (a read or write, or the lookup of a symbol)
 // with "link down"; every other answer is a refusal, so the result code
 // tells whether a text reached the wire.
-#include "AddressResolver.h"
-#include "ValueCodec.h"
-#include "FuzzSupport.h"
-#include "LibBeckhoff_ADS.h"
-#include "SymbolEntry.h"
-#include "SymbolName.h"
+#include "driver/AddressResolver.h"
+#include "driver/LibBeckhoff_ADS.h"
+#include "driver/SymbolName.h"
+#include "driver/ValueCodec.h"
+#include "fuzz/FuzzSupport.h"
+#include "link/SymbolEntry.h"
 
 #include <QList>
 #include <QString>

@@ -2,11 +2,11 @@
 // made from them. The driver is asked to connect only with texts the
 // parsers refuse: those must come back refused without a transport being
 // opened, which keeps this target free of sockets and devices.
-#include "AdsFrame.h"
-#include "ConnectionText.h"
-#include "FuzzSupport.h"
-#include "LibBeckhoff_ADS.h"
-#include "SerialLineSettings.h"
+#include "driver/ConnectionText.h"
+#include "driver/LibBeckhoff_ADS.h"
+#include "fuzz/FuzzSupport.h"
+#include "link/AdsFrame.h"
+#include "link/SerialLineSettings.h"
 
 #include <QStringList>
 

@@ -6,8 +6,8 @@
 // Input layout: u8 type (% 11 + 1), i16 count (% 4097: negative, zero, and
 // up to 4096 elements; larger counts only add zero elements past the data),
 // u8 flags (encode count and prefix), then the data bytes.
-#include "FuzzSupport.h"
-#include "ValueCodec.h"
+#include "driver/ValueCodec.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <QList>
 

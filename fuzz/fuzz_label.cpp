@@ -15,7 +15,7 @@
 //   i16 count (% 401), u8 list kind (% 16), u16 length (% 301),
 //   the elements (numbers: a pick byte, below 16 a special value, else the
 //   raw bytes follow), u8 result code, name (u8 length % 9), aux text (% 5)
-#include "FuzzSupport.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <QStringList>
 

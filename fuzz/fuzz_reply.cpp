@@ -20,15 +20,15 @@
 //   piece     bytes that arrived while no exchange ran
 //   u8 n      (% 16) pieces that arrive during the exchange
 //   pieces    each u16 length + bytes
-#include "AddressResolver.h"
-#include "AdsExchange.h"
-#include "AdsFrame.h"
-#include "AdsLog.h"
-#include "AdsReplyCheck.h"
-#include "FuzzSupport.h"
-#include "SymbolEntry.h"
-#include "ValueCodec.h"
-#include "WireBytes.h"
+#include "driver/AddressResolver.h"
+#include "driver/ValueCodec.h"
+#include "fuzz/FuzzSupport.h"
+#include "link/AdsExchange.h"
+#include "link/AdsFrame.h"
+#include "link/AdsLog.h"
+#include "link/AdsReplyCheck.h"
+#include "link/SymbolEntry.h"
+#include "link/WireBytes.h"
 
 #include <sanitizer/allocator_interface.h>
 

@@ -1,8 +1,8 @@
-#include "AdsctlCommands.h"
+#include "host/AdsctlCommands.h"
 
-#include "AdsctlOptions.h"
-#include "ResultText.h"
-#include "ValueText.h"
+#include "host/AdsctlOptions.h"
+#include "host/ResultText.h"
+#include "host/ValueText.h"
 
 int AdsctlCommands::info(CDriveBaseClass *driver, QTextStream &out)
 {

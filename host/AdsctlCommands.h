@@ -3,7 +3,7 @@
 #ifndef ADSCTLCOMMANDS_H
 #define ADSCTLCOMMANDS_H
 
-#include "CDriveBaseClass.h"
+#include "driver/CDriveBaseClass.h"
 
 #include <QTextStream>
 

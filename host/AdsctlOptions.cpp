@@ -1,6 +1,6 @@
-#include "AdsctlOptions.h"
+#include "host/AdsctlOptions.h"
 
-#include "ValueText.h"
+#include "host/ValueText.h"
 
 #include <QRegularExpression>
 

@@ -3,7 +3,7 @@
 #ifndef ADSCTLOPTIONS_H
 #define ADSCTLOPTIONS_H
 
-#include "CLabelVariable.h"
+#include "value/CLabelVariable.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,8 +1,8 @@
-#include "DriverSession.h"
+#include "host/DriverSession.h"
 
-#include "AdsctlOptions.h"
-#include "ResultText.h"
-#include "SimController.h"
+#include "host/AdsctlOptions.h"
+#include "host/ResultText.h"
+#include "sim/SimController.h"
 
 namespace {
 void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) { }

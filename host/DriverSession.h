@@ -4,7 +4,7 @@
 #ifndef DRIVERSESSION_H
 #define DRIVERSESSION_H
 
-#include "PluginHandle.h"
+#include "host/PluginHandle.h"
 
 #include <QString>
 #include <QTextStream>

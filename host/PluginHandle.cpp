@@ -1,4 +1,4 @@
-#include "PluginHandle.h"
+#include "host/PluginHandle.h"
 
 #include <QDir>
 #include <QFileInfo>

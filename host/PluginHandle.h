@@ -3,7 +3,7 @@
 #ifndef PLUGINHANDLE_H
 #define PLUGINHANDLE_H
 
-#include "CDriveBaseClass.h"
+#include "driver/CDriveBaseClass.h"
 
 #include <QString>
 

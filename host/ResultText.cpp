@@ -1,6 +1,6 @@
-#include "ResultText.h"
+#include "host/ResultText.h"
 
-#include "CLabelVariable.h"
+#include "value/CLabelVariable.h"
 
 namespace {
 const char *resultMeaning(int code)

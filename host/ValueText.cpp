@@ -1,6 +1,6 @@
-#include "ValueText.h"
+#include "host/ValueText.h"
 
-#include "ElementType.h"
+#include "value/ElementType.h"
 
 #include <QRegularExpression>
 
@@ -199,7 +199,8 @@ QStringList ValueText::typeNames()
 QVariant ValueText::parse(DataType type, const QStringList &texts, QString *error)
 {
     QVariant list;
-    if (!withElementType(type, [&](auto tag) { list = parseList<typename decltype(tag)::type>(type, texts, error); }))
+    if (!withElementType(
+            type, [&](auto tag) { list = parseList<typename decltype(tag)::type>(type, texts, error); }))
         *error = QStringLiteral("no values of this type");
     return list;
 }

@@ -5,7 +5,7 @@
 #ifndef VALUETEXT_H
 #define VALUETEXT_H
 
-#include "CLabelVariable.h"
+#include "value/CLabelVariable.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,8 +1,8 @@
-#include "WatchLoop.h"
+#include "host/WatchLoop.h"
 
-#include "AdsctlOptions.h"
-#include "ResultText.h"
-#include "ValueText.h"
+#include "host/AdsctlOptions.h"
+#include "host/ResultText.h"
+#include "host/ValueText.h"
 
 #include <QDateTime>
 

@@ -4,7 +4,7 @@
 #ifndef WATCHLOOP_H
 #define WATCHLOOP_H
 
-#include "CDriveBaseClass.h"
+#include "driver/CDriveBaseClass.h"
 
 #include <QEventLoop>
 #include <QObject>

@@ -1,10 +1,10 @@
 // adsctl: a host for the driver plug-in, for the shell. It loads the plug-in
 // with dlopen and knows the driver only as a CDriveBaseClass.
-#include "AdsctlCommands.h"
-#include "AdsctlOptions.h"
-#include "DriverSession.h"
-#include "StopSignals.h"
-#include "WatchLoop.h"
+#include "host/AdsctlCommands.h"
+#include "host/AdsctlOptions.h"
+#include "host/DriverSession.h"
+#include "host/WatchLoop.h"
+#include "sim/StopSignals.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

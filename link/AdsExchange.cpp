@@ -1,7 +1,7 @@
-#include "AdsExchange.h"
+#include "link/AdsExchange.h"
 
-#include "AdsFrame.h"
-#include "WireBytes.h"
+#include "link/AdsFrame.h"
+#include "link/WireBytes.h"
 
 #include <cstring>
 

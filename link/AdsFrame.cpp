@@ -1,6 +1,6 @@
-#include "AdsFrame.h"
+#include "link/AdsFrame.h"
 
-#include "WireBytes.h"
+#include "link/WireBytes.h"
 
 #include <QStringList>
 

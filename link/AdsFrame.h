@@ -3,7 +3,7 @@
 #ifndef ADSFRAME_H
 #define ADSFRAME_H
 
-#include "AdsLayout.h"
+#include "link/AdsLayout.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "AdsLog.h"
+#include "link/AdsLog.h"
 
 #include <QDebug>
 

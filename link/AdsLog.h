@@ -3,8 +3,8 @@
 #ifndef ADSLOG_H
 #define ADSLOG_H
 
-#include "AdsExchange.h"
-#include "AdsReplyCheck.h"
+#include "link/AdsExchange.h"
+#include "link/AdsReplyCheck.h"
 
 #include <QByteArray>
 #include <QString>

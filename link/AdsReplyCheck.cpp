@@ -1,7 +1,7 @@
-#include "AdsReplyCheck.h"
+#include "link/AdsReplyCheck.h"
 
-#include "AdsFrame.h"
-#include "WireBytes.h"
+#include "link/AdsFrame.h"
+#include "link/WireBytes.h"
 
 using WireBytes::le16At;
 using WireBytes::le32At;

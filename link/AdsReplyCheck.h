@@ -3,8 +3,8 @@
 #ifndef ADSREPLYCHECK_H
 #define ADSREPLYCHECK_H
 
-#include "AdsExchange.h"
-#include "LinkResult.h"
+#include "link/AdsExchange.h"
+#include "link/LinkResult.h"
 
 #include <QByteArray>
 

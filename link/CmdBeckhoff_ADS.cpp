@@ -1,10 +1,10 @@
-#include "CmdBeckhoff_ADS.h"
+#include "link/CmdBeckhoff_ADS.h"
 
-#include "AdsFrame.h"
-#include "AdsReplyCheck.h"
-#include "SerialLineSettings.h"
-#include "SerialTransport.h"
-#include "TcpTransport.h"
+#include "link/AdsFrame.h"
+#include "link/AdsReplyCheck.h"
+#include "link/SerialLineSettings.h"
+#include "link/SerialTransport.h"
+#include "link/TcpTransport.h"
 
 #include <QDebug>
 #include <QEventLoop>

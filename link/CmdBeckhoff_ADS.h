@@ -18,9 +18,9 @@
 #ifndef CMDBECKHOFF_ADS_H
 #define CMDBECKHOFF_ADS_H
 
-#include "AdsExchange.h"
-#include "AdsLog.h"
-#include "LinkResult.h"
+#include "link/AdsExchange.h"
+#include "link/AdsLog.h"
+#include "link/LinkResult.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "SerialLineSettings.h"
+#include "link/SerialLineSettings.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
-#include "SerialTransport.h"
+#include "link/SerialTransport.h"
 
-#include "AdsExchange.h"
+#include "link/AdsExchange.h"
 
 #include <QTimer>
 

@@ -4,8 +4,8 @@
 #ifndef SERIALTRANSPORT_H
 #define SERIALTRANSPORT_H
 
-#include "AdsTransport.h"
-#include "SerialLineSettings.h"
+#include "link/AdsTransport.h"
+#include "link/SerialLineSettings.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>

@@ -1,7 +1,7 @@
-#include "SymbolEntry.h"
+#include "link/SymbolEntry.h"
 
-#include "AdsLayout.h"
-#include "WireBytes.h"
+#include "link/AdsLayout.h"
+#include "link/WireBytes.h"
 
 QByteArray SymbolEntry::lookupData(const QString &name)
 {

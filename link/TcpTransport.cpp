@@ -1,6 +1,6 @@
-#include "TcpTransport.h"
+#include "link/TcpTransport.h"
 
-#include "AdsExchange.h"
+#include "link/AdsExchange.h"
 
 #include <QTcpSocket>
 

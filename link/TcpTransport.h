@@ -2,7 +2,7 @@
 #ifndef TCPTRANSPORT_H
 #define TCPTRANSPORT_H
 
-#include "AdsTransport.h"
+#include "link/AdsTransport.h"
 
 #include <QAbstractSocket>
 #include <QHostAddress>

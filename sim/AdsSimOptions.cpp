@@ -1,6 +1,6 @@
-#include "AdsSimOptions.h"
+#include "sim/AdsSimOptions.h"
 
-#include "SimRouter.h"
+#include "sim/SimRouter.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
-#include "SimController.h"
+#include "sim/SimController.h"
 
-#include "SimServer.h"
+#include "sim/SimServer.h"
 
 #include <QMetaObject>
 #include <QThread>

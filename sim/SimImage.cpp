@@ -1,4 +1,4 @@
-#include "SimImage.h"
+#include "sim/SimImage.h"
 
 namespace {
 const quint32 kAreaGroups[] = {0x4020, 0xF020, 0xF030};

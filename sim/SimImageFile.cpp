@@ -1,7 +1,7 @@
-#include "SimImageFile.h"
+#include "sim/SimImageFile.h"
 
-#include "SimImage.h"
-#include "SimServer.h"
+#include "sim/SimImage.h"
+#include "sim/SimServer.h"
 
 #include <QFile>
 #include <QRegularExpression>

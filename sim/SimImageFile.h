@@ -34,7 +34,7 @@
 #include <QList>
 #include <QString>
 
-#include "SimSymbols.h"
+#include "sim/SimSymbols.h"
 
 class SimServer;
 

@@ -1,7 +1,7 @@
-#include "SimProtocol.h"
+#include "sim/SimProtocol.h"
 
-#include "SimRuntime.h"
-#include "WireBytes.h"
+#include "link/WireBytes.h"
+#include "sim/SimRuntime.h"
 
 using namespace WireBytes;
 

@@ -2,8 +2,8 @@
 #ifndef SIMPROTOCOL_H
 #define SIMPROTOCOL_H
 
-#include "SimFault.h"
-#include "SimSymbols.h"
+#include "sim/SimFault.h"
+#include "sim/SimSymbols.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "SimRouter.h"
+#include "sim/SimRouter.h"
 
 #include <QRegularExpression>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "SimRuntime.h"
+#include "sim/SimRuntime.h"
 
 bool SimRuntime::moveSymbol(const QString &name, quint32 group, quint32 offset)
 {

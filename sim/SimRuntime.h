@@ -3,8 +3,8 @@
 #ifndef SIMRUNTIME_H
 #define SIMRUNTIME_H
 
-#include "SimImage.h"
-#include "SimSymbols.h"
+#include "sim/SimImage.h"
+#include "sim/SimSymbols.h"
 
 #include <QString>
 

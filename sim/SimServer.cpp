@@ -1,8 +1,8 @@
-#include "SimServer.h"
+#include "sim/SimServer.h"
 
-#include "SimProtocol.h"
-#include "SimPty.h"
-#include "WireBytes.h"
+#include "link/WireBytes.h"
+#include "sim/SimProtocol.h"
+#include "sim/SimPty.h"
 
 #include <QDeadlineTimer>
 #include <QTcpServer>

@@ -12,10 +12,10 @@
 #ifndef SIMSERVER_H
 #define SIMSERVER_H
 
-#include "SimFault.h"
-#include "SimRouter.h"
-#include "SimRuntime.h"
-#include "SimSymbols.h"
+#include "sim/SimFault.h"
+#include "sim/SimRouter.h"
+#include "sim/SimRuntime.h"
+#include "sim/SimSymbols.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
-#include "SimSymbols.h"
+#include "sim/SimSymbols.h"
 
-#include "WireBytes.h"
+#include "link/WireBytes.h"
 
 void SimSymbols::add(const Symbol &symbol)
 {

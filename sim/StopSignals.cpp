@@ -1,4 +1,4 @@
-#include "StopSignals.h"
+#include "sim/StopSignals.h"
 
 #include <QSocketNotifier>
 

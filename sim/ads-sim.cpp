@@ -1,10 +1,10 @@
 // ads-sim: the simulated controller of the tests as a program, for trying a
 // host without a PLC and for hosts' own fault tests.
-#include "AdsSimOptions.h"
-#include "SimController.h"
-#include "SimImageFile.h"
-#include "SimServer.h"
-#include "StopSignals.h"
+#include "sim/AdsSimOptions.h"
+#include "sim/SimController.h"
+#include "sim/SimImageFile.h"
+#include "sim/SimServer.h"
+#include "sim/StopSignals.h"
 
 #include <QCoreApplication>
 #include <QMutex>

@@ -1,10 +1,10 @@
 // Reading and writing through the host's view - the plug-in loaded with
 // dlopen, every call through CDriveBaseClass - against the simulated
 // controller, over TCP and over a pseudo-terminal.
-#include "PluginHandle.h"
-#include "SimController.h"
-#include "SimServer.h"
-#include "TestSupport.h"
+#include "host/PluginHandle.h"
+#include "sim/SimController.h"
+#include "sim/SimServer.h"
+#include "tests/TestSupport.h"
 
 #include <QTimer>
 #include <QtTest>

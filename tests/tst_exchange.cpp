@@ -2,9 +2,9 @@
 // what each wait ended with out. Every row runs two exchanges on one
 // stream: whatever the first met, the second finds its reply when it
 // arrives in time.
-#include "AdsExchange.h"
-#include "AdsFrame.h"
-#include "TestSupport.h"
+#include "link/AdsExchange.h"
+#include "link/AdsFrame.h"
+#include "tests/TestSupport.h"
 
 #include <QtTest>
 

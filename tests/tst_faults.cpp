@@ -2,10 +2,10 @@
 // host's view, over TCP and over a pseudo-terminal. For every fault: the
 // exact result code, no value and no time stamp for a failed exchange, and
 // the next request on the same driver succeeds once the controller behaves.
-#include "PluginHandle.h"
-#include "SimController.h"
-#include "SimServer.h"
-#include "TestSupport.h"
+#include "host/PluginHandle.h"
+#include "sim/SimController.h"
+#include "sim/SimServer.h"
+#include "tests/TestSupport.h"
 
 #include <QTcpServer>
 #include <QtTest>

@@ -1,8 +1,8 @@
 // Request frames byte for byte, and the reply checks.
-#include "AdsFrame.h"
-#include "AdsReplyCheck.h"
-#include "TestSupport.h"
-#include "WireBytes.h"
+#include "link/AdsFrame.h"
+#include "link/AdsReplyCheck.h"
+#include "link/WireBytes.h"
+#include "tests/TestSupport.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
 // Element-wise label arithmetic and comparison.
-#include "CLabelVariable.h"
+#include "value/CLabelVariable.h"
 
 #include <QtTest>
 #include <cmath>

@@ -1,6 +1,6 @@
 // The label value type: defaults, element accessors and their status, copy
 // and assignment semantics.
-#include "CLabelVariable.h"
+#include "value/CLabelVariable.h"
 
 #include <QtTest>
 

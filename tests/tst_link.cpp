@@ -1,10 +1,10 @@
 // The link on real transports: a TCP socket on loopback and a
 // pseudo-terminal, with the simulated controller as the peer on its own
 // thread.
-#include "CmdBeckhoff_ADS.h"
-#include "SimController.h"
-#include "SimServer.h"
-#include "TestSupport.h"
+#include "link/CmdBeckhoff_ADS.h"
+#include "sim/SimController.h"
+#include "sim/SimServer.h"
+#include "tests/TestSupport.h"
 
 #include <QTcpServer>
 #include <QtTest>

@@ -1,13 +1,13 @@
 // Texts from the host: addresses, connection texts, serial line settings,
 // and the build stamp.
-#include "AddressResolver.h"
-#include "ValueCodec.h"
-#include "BuildStamp.h"
-#include "CLabelVariable.h"
-#include "ConnectionText.h"
-#include "SerialLineSettings.h"
-#include "SymbolEntry.h"
-#include "SymbolName.h"
+#include "driver/AddressResolver.h"
+#include "driver/BuildStamp.h"
+#include "driver/ConnectionText.h"
+#include "driver/SymbolName.h"
+#include "driver/ValueCodec.h"
+#include "link/SerialLineSettings.h"
+#include "link/SymbolEntry.h"
+#include "value/CLabelVariable.h"
 
 #include <QtTest>
 

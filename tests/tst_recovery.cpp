@@ -2,10 +2,10 @@
 // report the wrong cause or end the host's process, through the host's view
 // against the simulated controller: after each one, the next request is
 // answered correctly as soon as the controller answers it.
-#include "PluginHandle.h"
-#include "SimController.h"
-#include "SimServer.h"
-#include "TestSupport.h"
+#include "host/PluginHandle.h"
+#include "sim/SimController.h"
+#include "sim/SimServer.h"
+#include "tests/TestSupport.h"
 
 #include <QFile>
 #include <QTcpServer>

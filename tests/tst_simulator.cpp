@@ -1,9 +1,9 @@
 // The simulated controller as a router with runtimes behind it, seen
 // through raw frames on a 127.0.0.1 socket and on its pseudo-terminal:
 // target NetId, routes, one runtime per AMS port.
-#include "SimController.h"
-#include "SimServer.h"
-#include "TestSupport.h"
+#include "sim/SimController.h"
+#include "sim/SimServer.h"
+#include "tests/TestSupport.h"
 
 #include <QDeadlineTimer>
 #include <QTcpSocket>

@@ -7,10 +7,10 @@
 //
 // ADS_SOAK_OPS sets the number of operations (default 10000), ADS_SOAK_SEED
 // the random seed.
-#include "PluginHandle.h"
-#include "SimController.h"
-#include "SimServer.h"
-#include "TestSupport.h"
+#include "host/PluginHandle.h"
+#include "sim/SimController.h"
+#include "sim/SimServer.h"
+#include "tests/TestSupport.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

@@ -1,12 +1,12 @@
 // Variables by name, through the host's view against the simulated
 // controller: one lookup per name and connection, reads and writes at the
 // place the controller names, and area addresses exactly as before.
-#include "AddressResolver.h"
-#include "PluginHandle.h"
-#include "SimController.h"
-#include "SimServer.h"
-#include "SymbolCache.h"
-#include "TestSupport.h"
+#include "driver/AddressResolver.h"
+#include "driver/SymbolCache.h"
+#include "host/PluginHandle.h"
+#include "sim/SimController.h"
+#include "sim/SimServer.h"
+#include "tests/TestSupport.h"
 
 #include <QtTest>
 

@@ -1,10 +1,10 @@
 // The texts of the tools, without processes: typed values at the edges of
 // their types, the shortest float texts reading back exactly, and the image
 // file and command line of ads-sim.
-#include "AdsSimOptions.h"
-#include "SimImageFile.h"
-#include "SimRouter.h"
-#include "ValueText.h"
+#include "host/ValueText.h"
+#include "sim/AdsSimOptions.h"
+#include "sim/SimImageFile.h"
+#include "sim/SimRouter.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 // Element lists to and from wire bytes: least significant byte first for
 // every type, one byte per bool.
-#include "LibBeckhoff_ADS.h"
+#include "driver/LibBeckhoff_ADS.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "CLabelVariable.h"
+#include "value/CLabelVariable.h"
 
 namespace {
 

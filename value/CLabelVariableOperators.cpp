@@ -1,6 +1,6 @@
 // Element-wise arithmetic and comparison of labels.
-#include "CLabelVariable.h"
-#include "ElementType.h"
+#include "value/CLabelVariable.h"
+#include "value/ElementType.h"
 
 #include <cmath>
 #include <limits>

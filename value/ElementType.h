@@ -4,7 +4,7 @@
 #ifndef ELEMENTTYPE_H
 #define ELEMENTTYPE_H
 
-#include "CLabelVariable.h"
+#include "value/CLabelVariable.h"
 
 #include <QString>
 
