@@ -19,6 +19,11 @@ const int kOwnAddressBytes = kAddressBytes / 2;
 // allocation per small exchange, no page faults per large one, and no more
 // than this held by an idle connection.
 const int kKeptCapacity = 1024 * 1024;
+// During a wait, bytes looked at are let go once this many have gathered,
+// so a flood of noise cannot grow the buffer.
+const qint64 kCompactAt = 64 * 1024;
+// A run of noise is reported with at most this many of its bytes.
+const int kNoiseShown = 1024;
 
 bool isCommandWeSend(quint16 command)
 {
@@ -32,6 +37,8 @@ void AdsExchange::reset()
     m_pos = 0;
     m_skip = 0;
     m_noiseFrom = -1;
+    m_noiseShown.resize(0);
+    m_noiseBefore = 0;
     m_owed = 0;
     m_active = false;
     m_progress = NoReply;
@@ -61,8 +68,10 @@ void AdsExchange::begin(const QByteArray &request, qint64 now, qint64 waitMs)
 
 char *AdsExchange::reserveTail(qint64 size)
 {
-    if (m_pos == m_buf.size() && m_noiseFrom < 0 && m_replySize == 0)
+    if (m_replySize == 0 && (m_pos == m_buf.size() || m_pos >= kCompactAt)) {
+        keepNoiseShown();
         compact();
+    }
     m_tailFrom = m_buf.size();
     m_buf.resize(int(m_tailFrom + size));
     return m_buf.data() + m_tailFrom;
@@ -129,8 +138,10 @@ QByteArray AdsExchange::takeReply()
             reply = m_buf.mid(int(m_replyAt), int(m_replySize));
     }
     m_replySize = 0;
-    if (m_pos == m_buf.size() && m_noiseFrom < 0)
+    if (m_pos == m_buf.size()) {
+        keepNoiseShown();
         compact(); // a shared buffer is let go here, before anything is appended to it
+    }
     return reply;
 }
 
@@ -138,6 +149,8 @@ void AdsExchange::dropStale()
 {
     m_active = false;
     m_noiseFrom = -1;
+    m_noiseShown.resize(0);
+    m_noiseBefore = 0;
     for (;;) {
         if (m_skip > 0) {
             const qint64 n = qMin(m_skip, m_buf.size() - m_pos);
@@ -325,18 +338,36 @@ void AdsExchange::setReply(qint64 size, Progress progress)
     m_progress = progress;
 }
 
+// The bytes of the run so far leave the buffer; the first of them are kept
+// for its report.
+void AdsExchange::keepNoiseShown()
+{
+    if (m_noiseFrom < 0)
+        return;
+    const qint64 run = m_pos - m_noiseFrom;
+    const int room = kNoiseShown - m_noiseShown.size();
+    if (room > 0)
+        m_noiseShown.append(m_buf.constData() + m_noiseFrom, int(qMin<qint64>(room, run)));
+    m_noiseBefore += run;
+    m_noiseFrom = m_pos;
+}
+
 void AdsExchange::flushNoise(const SkipSink &sink)
 {
     if (m_noiseFrom < 0)
         return;
+    keepNoiseShown();
     if (sink && m_active)
-        sink(Noise, QByteArray::fromRawData(m_buf.constData() + m_noiseFrom, int(m_pos - m_noiseFrom)),
-             m_pos - m_noiseFrom);
+        sink(Noise, m_noiseShown, m_noiseBefore);
     m_noiseFrom = -1;
+    m_noiseShown.resize(0);
+    m_noiseBefore = 0;
 }
 
 void AdsExchange::compact()
 {
+    if (m_noiseFrom >= 0)
+        m_noiseFrom -= m_pos; // the run goes on from the new start
     if (m_pos >= m_buf.size()) {
         if (m_buf.isDetached() && m_buf.capacity() <= kKeptCapacity)
             m_buf.resize(0); // keeps its capacity

@@ -40,7 +40,8 @@ public:
         Noise // bytes that are no frame at all
     };
     // `bytes` is valid only during the call; `size` is the whole frame's
-    // announced size for a stranger, the bytes' own size for noise.
+    // announced size for a stranger, the run's whole length for noise (of
+    // which `bytes` are the first, at most 1024).
     using SkipSink = std::function<void(Skipped kind, const QByteArray &bytes, qint64 size)>;
 
     // A new connection: nothing is known of the stream.
@@ -81,13 +82,16 @@ private:
     bool skipPending();
     qint64 ownHeaderWithin(qint64 from, qint64 to, bool *complete) const;
     void setReply(qint64 size, Progress progress);
+    void keepNoiseShown();
     void flushNoise(const SkipSink &sink);
     void compact();
 
     QByteArray m_buf;
     qint64 m_pos = 0;
     qint64 m_skip = 0; // bytes of a frame given up that are still to come
-    qint64 m_noiseFrom = -1;
+    qint64 m_noiseFrom = -1; // where the current run of noise began in the buffer
+    QByteArray m_noiseShown; // its first bytes, once they left the buffer
+    qint64 m_noiseBefore = 0; // its bytes that left the buffer
     qint64 m_owed = 0; // the largest reply a request on this connection asked for
 
     bool m_active = false;

@@ -109,7 +109,18 @@ void AdsLog::warnVerdict(const Context &c, const AdsReplyCheck::Result &check, c
     }
 }
 
-void AdsLog::warnSkipped(const Context &c, AdsExchange::Skipped kind, const QByteArray &bytes, qint64 size)
+void AdsLog::warnSkipped(const Context &c, AdsExchange::Skipped kind, const QByteArray &bytes, qint64 size,
+                         int *skipped)
 {
-    warn(kind == AdsExchange::Stranger ? wrongSequence(c, bytes, size) : wrongLength(c, bytes, size));
+    if (++*skipped <= kSkipsShown)
+        warn(kind == AdsExchange::Stranger ? wrongSequence(c, bytes, size) : wrongLength(c, bytes, size));
+}
+
+void AdsLog::warnMoreSkipped(const Context &c, int skipped)
+{
+    if (skipped > kSkipsShown)
+        warn(QStringLiteral(
+                 "lib[Beckhoff]%1:%2 ID=%3 %4 len = %5: %6 more frames or runs of bytes not ours skipped")
+                 .arg(c.host, QString::number(c.tcpPort), QString::number(c.amsPort), c.varName,
+                      QString::number(c.byteLength), QString::number(skipped - kSkipsShown)));
 }

@@ -45,9 +45,12 @@ public:
     // write that got no reply.
     static void warnVerdict(const Context &c, const AdsReplyCheck::Result &check, const QByteArray &reply,
                             bool isRead);
-    // A stranger gets the sequence line, noise the length line.
-    static void warnSkipped(const Context &c, AdsExchange::Skipped kind, const QByteArray &bytes,
-                            qint64 size);
+    // A stranger gets the sequence line, noise the length line; after
+    // kSkipsShown in one exchange, one line at its end counts the rest.
+    enum { kSkipsShown = 3 };
+    static void warnSkipped(const Context &c, AdsExchange::Skipped kind, const QByteArray &bytes, qint64 size,
+                            int *skipped);
+    static void warnMoreSkipped(const Context &c, int skipped);
 
 private:
     static QString exchangeLine(const char *pattern, const Context &c, const QString &hex);

@@ -44,7 +44,7 @@ private:
 CmdBeckhoff_ADS::CmdBeckhoff_ADS(QObject *parent)
     : QObject(parent), debugFlag(false), line(nullptr), tcp(nullptr), serial(nullptr),
       targetNetId(AdsFrame::targetNetId(QString())), tcpPort(0), frameGapMs(2), invokeId(0),
-      exchanging(false), waitLoop(nullptr)
+      exchanging(false), closedDuringWait(false), skipped(0), waitLoop(nullptr)
 {
     clock.start();
 }
@@ -139,6 +139,7 @@ int CmdBeckhoff_ADS::EthDisConnectDrive()
 {
     if (!tcp)
         return 1;
+    closedDuringWait = exchanging;
     tcp->close();
     lineGone();
     return 0;
@@ -148,6 +149,7 @@ int CmdBeckhoff_ADS::serialDisConnectDrive()
 {
     if (!serial || !serial->isOpen())
         return 1;
+    closedDuringWait = exchanging;
     serial->close();
     lineGone();
     return 0;
@@ -165,6 +167,7 @@ int CmdBeckhoff_ADS::DisConnectDrive()
 int CmdBeckhoff_ADS::DestroyFree()
 {
     const bool any = tcp || serial;
+    closedDuringWait = exchanging;
     adopt(nullptr);
     return any ? 0 : 1;
 }
@@ -217,7 +220,7 @@ void CmdBeckhoff_ADS::afterArrival()
         return;
     }
     const auto sink = [this](auto kind, auto &bytes, auto size) {
-        AdsLog::warnSkipped(exchangeLog, kind, bytes, size);
+        AdsLog::warnSkipped(exchangeLog, kind, bytes, size, &skipped);
     };
     if (exchange.advance(clock.elapsed(), sink) != AdsExchange::Waiting && waitLoop)
         waitLoop->quit();
@@ -228,12 +231,18 @@ void CmdBeckhoff_ADS::afterArrival()
 // A request goes out only from the owning thread, on a usable line, and
 // never from inside the wait of another exchange: the two would share one
 // reply stream.
-LinkResult CmdBeckhoff_ADS::refusal() const
+LinkResult CmdBeckhoff_ADS::refusal()
 {
     if (!callerOwnsLink())
         return LinkDown;
     if (exchanging)
         return LinkBusy;
+    if (line) {
+        // What the line holds before a request is stale; taking it also
+        // notices a connection the controller closed while the host was busy.
+        line->drainTo(exchange);
+        exchange.dropStale();
+    }
     return lineOpen() ? LinkOk : LinkDown;
 }
 
@@ -288,6 +297,8 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
                              : AdsLog::writeCommand(exchangeLog, frame));
     QByteArray reply;
     const AdsExchange::Progress progress = SendData(frame, reply, kReplyTimeOutMs);
+    if (closedDuringWait)
+        return {LinkDown, 0}; // the host closed the line itself: no reply is no fault
     if (debugFlag)
         AdsLog::trace(isRead ? AdsLog::readResponse(exchangeLog, reply)
                              : AdsLog::writeResponse(exchangeLog, reply));
@@ -303,14 +314,13 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
 
 AdsExchange::Progress CmdBeckhoff_ADS::SendData(const QByteArray &request, QByteArray &reply, int timeOut)
 {
-    // What the line holds before the request is stale.
-    line->drainTo(exchange);
-    exchange.dropStale();
     const qint64 start = clock.elapsed();
     exchange.begin(request, start, kFirstWaitMs + qMax(0, timeOut));
     const auto sink = [this](auto kind, auto &bytes, auto size) {
-        AdsLog::warnSkipped(exchangeLog, kind, bytes, size);
+        AdsLog::warnSkipped(exchangeLog, kind, bytes, size, &skipped);
     };
+    skipped = 0;
+    closedDuringWait = false;
     {
         FlagUp waiting(exchanging);
         line->send(request);
@@ -330,6 +340,7 @@ AdsExchange::Progress CmdBeckhoff_ADS::SendData(const QByteArray &request, QByte
             exchange.advance(clock.elapsed(), sink);
         exchange.end(sink);
     }
+    AdsLog::warnMoreSkipped(exchangeLog, skipped);
     reply = exchange.takeReply();
     return exchange.progress();
 }

@@ -95,7 +95,7 @@ private:
     void afterArrival();
     void lineGone();
     bool lineOpen() const;
-    LinkResult refusal() const;
+    LinkResult refusal();
     void adopt(AdsTransport *line);
     void discard(AdsTransport *line);
 
@@ -110,6 +110,8 @@ private:
     int frameGapMs;
     quint32 invokeId;
     bool exchanging;
+    bool closedDuringWait; // the host closed the line from inside the wait
+    int skipped; // frames and runs of noise skipped in this exchange
     AdsLog::Context exchangeLog;
     QEventLoop *waitLoop;
     QElapsedTimer clock;

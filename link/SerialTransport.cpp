@@ -4,6 +4,8 @@
 
 #include <QTimer>
 
+#include <poll.h>
+
 namespace {
 // Bounds the draining of stale bytes before a request.
 const int kDrainRounds = 64;
@@ -111,8 +113,23 @@ void SerialTransport::onError(QSerialPort::SerialPortError error)
 {
     if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !m_port->isOpen())
         return;
+    if (!deviceGone()) {
+        // A read that found nothing after another took the bytes (EAGAIN)
+        // is reported alike: the line is fine.
+        m_port->clearError();
+        return;
+    }
     emit bytesReady(); // what came before the line went is part of the reply, if cut short
     m_gap->stop();
     m_port->close();
     emit lost();
+}
+
+// A device that went away shows a hang-up or an error on its descriptor.
+bool SerialTransport::deviceGone() const
+{
+    pollfd fd{int(m_port->handle()), POLLIN, 0};
+    if (::poll(&fd, 1, 0) < 0)
+        return true;
+    return (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }

@@ -35,6 +35,7 @@ private:
     SerialTransport(const QString &portName, QObject *parent);
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
+    bool deviceGone() const;
 
     QSerialPort *m_port;
     QTimer *m_gap;

@@ -86,6 +86,7 @@ private slots:
     void replySplitAtEveryByte();
     void staleBytesBetweenExchanges();
     void resetForgetsTheStream();
+    void floodOfNoiseKeepsTheBufferSmall();
 };
 
 void TestExchange::everyExchangeEndsInStep_data()
@@ -241,6 +242,30 @@ void TestExchange::resetForgetsTheStream()
     const QByteArray request = readRequest(2, 8);
     QCOMPARE(stream.run(request, {{1, readReply(request, 'n')}}), AdsExchange::Replied);
     QCOMPARE(stream.engine.takeReply(), readReply(request, 'n'));
+}
+
+// A megabyte of noise during one wait: what was looked at leaves the
+// buffer, and the report shows the run's first bytes and its length.
+void TestExchange::floodOfNoiseKeepsTheBufferSmall()
+{
+    const QByteArray request = readRequest(3, 8);
+    AdsExchange engine;
+    engine.begin(request, 0, kWaitMs);
+    QStringList skipped;
+    const auto sink = [&](AdsExchange::Skipped, const QByteArray &bytes, qint64 size) {
+        skipped << QStringLiteral("%1/%2").arg(bytes.size()).arg(size);
+    };
+    const QByteArray chunk(4096, '\x7e');
+    for (int i = 0; i < 256; ++i) {
+        engine.append(chunk.constData(), chunk.size());
+        QCOMPARE(engine.advance(1, sink), AdsExchange::Waiting);
+        QVERIFY2(engine.buffered() <= chunk.size(), qPrintable(QString::number(engine.buffered())));
+    }
+    const QByteArray reply = readReply(request, 'q');
+    engine.append(reply.constData(), reply.size());
+    QCOMPARE(engine.advance(2, sink), AdsExchange::Replied);
+    QCOMPARE(engine.takeReply(), reply);
+    QCOMPARE(skipped, QStringList{QStringLiteral("1024/1048576")});
 }
 
 QTEST_APPLESS_MAIN(TestExchange)

@@ -9,7 +9,9 @@
 
 #include <QFile>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 #include <functional>
@@ -87,12 +89,16 @@ private slots:
     void failedConnectLeavesTheWorkingLine();
     void strayBytesOnTheSerialLineCostOneExchangeAtMost();
     void staleReplyInTheKernelIsDroppedBeforeSending();
+    void serialBytesWhileIdleLeaveTheLineOpen();
     void slowControllerIsNoReply();
     void driverMovedToAWorkerThreadWorks();
     void callFromAForeignThreadIsRefusedAtOnce();
     void hugeReadsAreRefused();
     void warningsShowAtMost1024BytesOfAFrame();
     void onlyALossIsLogged();
+    void lineClosedWhileIdleIsLinkDown();
+    void hostClosingDuringAWaitIsLinkDown();
+    void floodsOfStrangersAreCountedNotListed();
 
 private:
     bool connectTo(bool serial);
@@ -352,6 +358,32 @@ void TestRecovery::staleReplyInTheKernelIsDroppedBeforeSending()
     QVERIFY2(log.warnings().isEmpty(), qPrintable(log.warnings().join('\n')));
 }
 
+// Bytes that come while the host is busy elsewhere, then a request started
+// from a posted call: the drain takes them first, and the port's own notice
+// that then finds nothing must not close a healthy line.
+void TestRecovery::serialBytesWhileIdleLeaveTheLineOpen()
+{
+    QVERIFY(connectTo(true));
+    for (int round = 0; round < 3; ++round) {
+        SimFault late;
+        late.delayMs = 2200;
+        sim->server()->pushFault(late);
+        const int sent = sim->server()->repliesSent();
+        QCOMPARE(driver->ReadVariable(QStringLiteral("MW0"), DT_Int16).resultCode, kNoReply);
+        QElapsedTimer waited;
+        waited.start();
+        while (sim->server()->repliesSent() == sent && waited.elapsed() < 5000)
+            QThread::msleep(5); // busy elsewhere: no event loop runs
+        int code = -1;
+        QMetaObject::invokeMethod(
+            this, [&]() { code = driver->ReadVariable(QStringLiteral("MW0"), DT_Int16).resultCode; },
+            Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(code != -1, 5000);
+        QCOMPARE(code, 0);
+        expectReadOk("the line stays open");
+    }
+}
+
 // Replies that come after the wait are no reply, also when the previous
 // late reply arrives during the next exchange.
 void TestRecovery::slowControllerIsNoReply()
@@ -480,6 +512,63 @@ void TestRecovery::onlyALossIsLogged()
     sim->server()->pushFault(close);
     QCOMPARE(driver->ReadVariable(QStringLiteral("MW0"), DT_Int16).resultCode, kNoReply);
     QCOMPARE(log.warnings().filter(QStringLiteral("RemoteHostClosedError")).size(), 1);
+}
+
+// The controller closed the connection while the host did something else:
+// the next request finds the line down before anything is sent.
+void TestRecovery::lineClosedWhileIdleIsLinkDown()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QCOMPARE(driver->ConnectDrive(QStringLiteral("127.0.0.1:%1").arg(server.serverPort())), 0);
+    QVERIFY(server.waitForNewConnection(5000));
+    QTcpSocket *peer = server.nextPendingConnection();
+    QVERIFY(peer);
+    peer->close();
+    LogCapture log;
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MW0"), DT_Int16).resultCode, kLinkDown);
+    QVERIFY2(log.warnings().filter(QStringLiteral("返回的报文长度为0")).isEmpty(),
+             qPrintable(log.warnings().join('\n')));
+}
+
+// DisConnectDrive from a slot while a request waits ends that request as
+// "link down", without a warning: the host asked for it.
+void TestRecovery::hostClosingDuringAWaitIsLinkDown()
+{
+    QVERIFY(connectTo(false));
+    SimFault silent;
+    silent.noAnswer = true;
+    sim->server()->pushFault(silent);
+    int closed = -1;
+    QTimer::singleShot(10, [&]() { closed = driver->DisConnectDrive(); }); // runs in the wait's event loop
+    LogCapture log;
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MW0"), DT_Int16).resultCode, kLinkDown);
+    QCOMPARE(closed, 0);
+    QVERIFY2(log.warnings().isEmpty(), qPrintable(log.warnings().join('\n')));
+    QVERIFY(connectTo(false));
+    expectReadOk("after connecting again");
+}
+
+// A controller that streams replies to other requests gets a few lines and
+// a count, not one line each.
+void TestRecovery::floodsOfStrangersAreCountedNotListed()
+{
+    QVERIFY(connectTo(false));
+    sim->server()->pushFault(reshaped([](const QByteArray &, const QByteArray &reply) {
+        QByteArray stranger = reply;
+        stranger[36] = char(stranger[36] + 1);
+        stranger[34] = char(stranger[34] + 7);
+        QByteArray flood;
+        for (int i = 0; i < 500; ++i)
+            flood += stranger;
+        return flood + reply;
+    }));
+    LogCapture log;
+    expectReadOk("after 500 strangers");
+    const QStringList lines = log.warnings();
+    QCOMPARE(lines.size(), 4);
+    QVERIFY2(lines.last().endsWith(QStringLiteral("497 more frames or runs of bytes not ours skipped")),
+             qPrintable(lines.last()));
 }
 
 QTEST_GUILESS_MAIN(TestRecovery)
