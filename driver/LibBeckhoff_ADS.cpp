@@ -3,6 +3,7 @@
 #include "driver/LibBeckhoff_ADS.h"
 
 #include "driver/BuildStamp.h"
+#include "driver/ConnectParameters.h"
 #include "driver/ConnectionText.h"
 #include "driver/RequestRefusal.h"
 #include "driver/ResultCodes.h"
@@ -104,11 +105,13 @@ int LibBeckhoff_ADS::ConnectDrive(QString connectionText)
         -1);
 }
 
+// The AMS port as always, or the ADS address and options; -1 with nothing
+// changed for a text with a bad part.
 int LibBeckhoff_ADS::SetConnectPar(QString parameterText)
 {
-    // AMS ports are 16 bits: a larger number would reach another port.
-    const uint port = parameterText.toUInt(nullptr, 10);
-    amsPort = port <= 65535 ? int(port) : 0;
+    if (!ConnectParameters::apply(parameterText, &amsPort, &linkSettings))
+        return -1;
+    adsLink.setSettings(linkSettings);
     return amsPort;
 }
 
@@ -158,10 +161,10 @@ CLabelVariable LibBeckhoff_ADS::ReadVariable(QString address, DataType type, int
     CLabelVariable answer;
     if (!adsLink.callerOwnsLink()) {
         answer.resultCode = CLabelVariable::RC_LinkDown;
-    } else {
-        CLabelVariable outOfMemory;
-        outOfMemory.resultCode = CLabelVariable::RC_BadOffsetOrCount;
-        answer = guarded([&]() { return readVariable(address, type, count); }, outOfMemory);
+    } else if (!guarded([&]() { return readVariable(answer, address, type, count); }, false)) {
+        answer = CLabelVariable();
+        answer.auxNumber = 0;
+        answer.resultCode = CLabelVariable::RC_BadOffsetOrCount;
     }
     answer.name = address;
     answer.count = count;
@@ -169,9 +172,8 @@ CLabelVariable LibBeckhoff_ADS::ReadVariable(QString address, DataType type, int
     return answer;
 }
 
-CLabelVariable LibBeckhoff_ADS::readVariable(const QString &address, DataType type, int count)
+bool LibBeckhoff_ADS::readVariable(CLabelVariable &answer, const QString &address, DataType type, int count)
 {
-    CLabelVariable answer;
     const Target target = AddressResolver::resolve(address);
     if (const int refused = RequestRefusal::read(target, type, count)) {
         answer.resultCode = refused;
@@ -181,12 +183,14 @@ CLabelVariable LibBeckhoff_ADS::readVariable(const QString &address, DataType ty
                         [&](quint32 group, quint32 offset) {
                             return readAt(answer, int(offset), type, count, int(group), address);
                         });
-        if (done.refusal)
+        if (done.refusal) {
             answer.resultCode = done.refusal;
+            answer.auxNumber = int(done.controllerError);
+        }
     } else {
-        answer = Read_data(target.offset, type, count, target.group, address);
+        readAt(answer, target.offset, type, count, target.group, address);
     }
-    return answer;
+    return true;
 }
 
 CLabelVariable LibBeckhoff_ADS::Read_data(int indexOffset, DataType type, int count, int indexGroup,
@@ -197,6 +201,8 @@ CLabelVariable LibBeckhoff_ADS::Read_data(int indexOffset, DataType type, int co
     return inner;
 }
 
+// A read's label carries the controller's own error in auxNumber: reads'
+// labels have no other use for it.
 LinkOutcome LibBeckhoff_ADS::readAt(CLabelVariable &inner, int indexOffset, DataType type, int count,
                                     int indexGroup, const QString &address)
 {
@@ -205,6 +211,7 @@ LinkOutcome LibBeckhoff_ADS::readAt(CLabelVariable &inner, int indexOffset, Data
     const LinkOutcome done = adsLink.readArea(amsPort, indexGroup, indexOffset,
                                               int(ValueCodec::byteLength(type, count)), &bytes, address);
     inner.resultCode = resultCodeOf(done.result);
+    inner.auxNumber = int(done.controllerError);
     if (done.result == LinkOk) {
         inner.timeStamp = QDateTime::currentDateTime();
         inner.value = ValueCodec::decode(type, bytes, count);

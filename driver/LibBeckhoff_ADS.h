@@ -73,7 +73,7 @@ public:
 
 private:
     using Target = AddressResolver::Target;
-    CLabelVariable readVariable(const QString &address, DataType type, int count);
+    bool readVariable(CLabelVariable &answer, const QString &address, DataType type, int count);
     void writeVariable(const QString &address, DataType type, CLabelVariable &value, int count);
     SymbolAccess::Lookup symbolLookup();
     // One request at a place, told as the link's outcome.
@@ -92,6 +92,7 @@ private:
     QString ethIp;
     int ethPort;
     SymbolAccess symbols;
+    LinkSettings linkSettings; // addresses and waits from SetConnectPar
 };
 
 #endif // LIBBECKHOFF_ADS_H

@@ -6,11 +6,11 @@
 
 using namespace WireBytes;
 
-namespace {
-// The driver's own address as the controller sees it: 192.168.10.100.1.1, port 32957.
-const char kSourceNetId[6] = {char(0xc0), char(0xa8), 0x0a, 0x64, 0x01, 0x01};
-const quint16 kSourcePort = 32957;
-} // namespace
+AdsFrame::AmsAddress AdsFrame::defaultSource()
+{
+    static const AmsAddress source{QByteArray("\xc0\xa8\x0a\x64\x01\x01", NetIdSize), 32957};
+    return source;
+}
 
 QByteArray AdsFrame::targetNetId(const QString &ipText)
 {
@@ -23,8 +23,8 @@ QByteArray AdsFrame::targetNetId(const QString &ipText)
     return id;
 }
 
-void AdsFrame::header(char *h, const QByteArray &netId, int amsPort, quint16 command, quint32 invokeId,
-                      int dataLength)
+void AdsFrame::header(char *h, const QByteArray &netId, int amsPort, const AmsAddress &source,
+                      quint16 command, quint32 invokeId, int dataLength)
 {
     putLe16(h, 0);
     putLe32(h + OffTcpLength, quint32(AmsHeaderSize + dataLength));
@@ -32,8 +32,8 @@ void AdsFrame::header(char *h, const QByteArray &netId, int amsPort, quint16 com
         h[OffTargetNetId + i] = i < netId.size() ? netId.at(i) : 0;
     putLe16(h + OffTargetPort, quint16(amsPort));
     for (int i = 0; i < NetIdSize; ++i)
-        h[OffSourceNetId + i] = kSourceNetId[i];
-    putLe16(h + OffSourcePort, kSourcePort);
+        h[OffSourceNetId + i] = i < source.netId.size() ? source.netId.at(i) : 0;
+    putLe16(h + OffSourcePort, source.port);
     putLe16(h + OffCommand, command);
     putLe16(h + OffStateFlags, StateAdsCommand);
     putLe32(h + OffAmsLength, quint32(dataLength));
@@ -42,10 +42,10 @@ void AdsFrame::header(char *h, const QByteArray &netId, int amsPort, quint16 com
 }
 
 QByteArray AdsFrame::readRequest(const QByteArray &netId, int amsPort, quint32 invokeId, quint32 indexGroup,
-                                 quint32 indexOffset, quint32 length)
+                                 quint32 indexOffset, quint32 length, const AmsAddress &source)
 {
     char p[ReadRequestSize];
-    header(p, netId, amsPort, CmdRead, invokeId, ReadRequestSize - HeaderSize);
+    header(p, netId, amsPort, source, CmdRead, invokeId, ReadRequestSize - HeaderSize);
     putLe32(p + OffIndexGroup, indexGroup);
     putLe32(p + OffIndexOffset, indexOffset);
     putLe32(p + OffRequestLength, length);
@@ -53,11 +53,12 @@ QByteArray AdsFrame::readRequest(const QByteArray &netId, int amsPort, quint32 i
 }
 
 QByteArray AdsFrame::writeRequest(const QByteArray &netId, int amsPort, quint32 invokeId, quint32 indexGroup,
-                                  quint32 indexOffset, const QByteArray &data, int length)
+                                  quint32 indexOffset, const QByteArray &data, int length,
+                                  const AmsAddress &source)
 {
     const int n = qMax(0, length);
     char p[ReadRequestSize];
-    header(p, netId, amsPort, CmdWrite, invokeId, ReadRequestSize - HeaderSize + n);
+    header(p, netId, amsPort, source, CmdWrite, invokeId, ReadRequestSize - HeaderSize + n);
     putLe32(p + OffIndexGroup, indexGroup);
     putLe32(p + OffIndexOffset, indexOffset);
     putLe32(p + OffRequestLength, quint32(n));
@@ -72,11 +73,11 @@ QByteArray AdsFrame::writeRequest(const QByteArray &netId, int amsPort, quint32 
 
 QByteArray AdsFrame::readWriteRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
                                       quint32 indexGroup, quint32 indexOffset, quint32 readLength,
-                                      const QByteArray &writeData)
+                                      const QByteArray &writeData, const AmsAddress &source)
 {
     const int n = writeData.size();
     char p[ReadWriteRequestSize];
-    header(p, netId, amsPort, CmdReadWrite, invokeId, ReadWriteRequestSize - HeaderSize + n);
+    header(p, netId, amsPort, source, CmdReadWrite, invokeId, ReadWriteRequestSize - HeaderSize + n);
     putLe32(p + OffIndexGroup, indexGroup);
     putLe32(p + OffIndexOffset, indexOffset);
     putLe32(p + OffRequestLength, readLength);

@@ -11,19 +11,31 @@
 class AdsFrame : public AdsLayout
 {
 public:
+    // A NetId and an AMS port.
+    struct AmsAddress {
+        QByteArray netId;
+        quint16 port = 0;
+    };
+    // The driver's own address as a controller sees it unless told
+    // otherwise: 192.168.10.100.1.1, port 32957.
+    static AmsAddress defaultSource();
+
     // The target NetId: the four parts of the IP text (missing parts 0) then 1.1.
     static QByteArray targetNetId(const QString &ipText);
 
     static QByteArray readRequest(const QByteArray &netId, int amsPort, quint32 invokeId, quint32 indexGroup,
-                                  quint32 indexOffset, quint32 length);
+                                  quint32 indexOffset, quint32 length,
+                                  const AmsAddress &source = defaultSource());
     // Carries exactly `length` data bytes: those of `data`, zero-filled if it is shorter.
     static QByteArray writeRequest(const QByteArray &netId, int amsPort, quint32 invokeId, quint32 indexGroup,
-                                   quint32 indexOffset, const QByteArray &data, int length);
+                                   quint32 indexOffset, const QByteArray &data, int length,
+                                   const AmsAddress &source = defaultSource());
 
     // Writes `writeData`, then reads up to `readLength` bytes back, in one exchange.
     static QByteArray readWriteRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
                                        quint32 indexGroup, quint32 indexOffset, quint32 readLength,
-                                       const QByteArray &writeData);
+                                       const QByteArray &writeData,
+                                       const AmsAddress &source = defaultSource());
 
     // The size of the largest reply a request can rightly get.
     static qint64 expectedReplySize(const QByteArray &request);
@@ -32,8 +44,8 @@ public:
 
 private:
     // Fills the 38 header bytes at `h`.
-    static void header(char *h, const QByteArray &netId, int amsPort, quint16 command, quint32 invokeId,
-                       int dataLength);
+    static void header(char *h, const QByteArray &netId, int amsPort, const AmsAddress &source,
+                       quint16 command, quint32 invokeId, int dataLength);
 };
 
 #endif // ADSFRAME_H

@@ -1,6 +1,7 @@
 #include "link/AdsLog.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 
 // Every placeholder is filled in one pass: an address text that itself
 // contains "%1" must show as it is, not swallow a later value.
@@ -85,14 +86,23 @@ QString AdsLog::foreignThread(const QString &caller, const QString &owner)
         .arg(caller, owner);
 }
 
+// Hosts filter the link's lines by this category, e.g.
+// QT_LOGGING_RULES="beckhoff.ads.debug=false".
+Q_LOGGING_CATEGORY(lcAds, "beckhoff.ads")
+
 void AdsLog::trace(const QString &line)
 {
-    qDebug().noquote() << line;
+    qCDebug(lcAds).noquote() << line;
 }
 
 void AdsLog::warn(const QString &line)
 {
-    qWarning().noquote() << line;
+    qCWarning(lcAds).noquote() << line;
+}
+
+void AdsLog::warnLinkLost(const QString &host, int tcpPort, QAbstractSocket::SocketError error)
+{
+    qCWarning(lcAds).noquote() << linkLost(host, tcpPort) << error;
 }
 
 void AdsLog::warnVerdict(const Context &c, const AdsReplyCheck::Result &check, const QByteArray &reply,

@@ -6,6 +6,7 @@
 #include "link/AdsExchange.h"
 #include "link/AdsReplyCheck.h"
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QString>
 
@@ -41,6 +42,8 @@ public:
 
     static void trace(const QString &line);
     static void warn(const QString &line);
+    // The loss of a TCP connection the host did not ask for, with the socket's error.
+    static void warnLinkLost(const QString &host, int tcpPort, QAbstractSocket::SocketError error);
     // The warning a verdict calls for: none when accepted, and none for a
     // write that got no reply.
     static void warnVerdict(const Context &c, const AdsReplyCheck::Result &check, const QByteArray &reply,

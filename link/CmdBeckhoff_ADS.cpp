@@ -2,21 +2,18 @@
 
 #include "link/AdsFrame.h"
 #include "link/AdsReplyCheck.h"
+#include "link/Reconnection.h"
 #include "link/SerialLineSettings.h"
 #include "link/SerialTransport.h"
 #include "link/TcpTransport.h"
 
-#include <QDebug>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
 
 namespace {
-const int kConnectWaitMs = 30000;
-// The first part of every exchange: the controller's whole answer time.
-const int kFirstWaitMs = 2000;
-// What the read and write paths allow on top of it.
-const int kReplyTimeOutMs = 50;
+// The last part of the wait for a reply runs the thread's event loop.
+const int kEventLoopTailMs = 50;
 
 QString threadName(const QThread *thread)
 {
@@ -43,10 +40,11 @@ private:
 
 CmdBeckhoff_ADS::CmdBeckhoff_ADS(QObject *parent)
     : QObject(parent), debugFlag(false), line(nullptr), tcp(nullptr), serial(nullptr),
-      targetNetId(AdsFrame::targetNetId(QString())), tcpPort(0), frameGapMs(2), invokeId(0),
-      exchanging(false), closedDuringWait(false), skipped(0), waitLoop(nullptr)
+      reconnection(new Reconnection(this)), tcpPort(0), frameGapMs(2), invokeId(0), exchanging(false),
+      closedDuringWait(false), skipped(0), waitLoop(nullptr)
 {
     clock.start();
+    connect(reconnection, &Reconnection::reconnected, this, &CmdBeckhoff_ADS::reconnected);
 }
 
 CmdBeckhoff_ADS::~CmdBeckhoff_ADS()
@@ -65,60 +63,105 @@ bool CmdBeckhoff_ADS::callerOwnsLink() const
 
 // ---------------------------------------------------------------- connecting
 
+void CmdBeckhoff_ADS::setSettings(const LinkSettings &newSettings)
+{
+    settings = newSettings;
+    route.setSettings(settings);
+}
+
 int CmdBeckhoff_ADS::EthConnectDrive(QString ip, int port)
 {
     QHostAddress address;
     if (exchanging || !address.setAddress(ip))
         return -1;
-    TcpTransport *opened = TcpTransport::open(address, quint16(port), kConnectWaitMs, this);
+    TcpTransport *opened = TcpTransport::open(address, quint16(port), settings.connectMs, this);
     if (!opened)
         return -3;
-    connect(opened, &TcpTransport::connected, this, &CmdBeckhoff_ADS::Ethconnected);
-    connect(opened, &AdsTransport::lost, this, &CmdBeckhoff_ADS::Ethdisconnected);
-    connect(opened, &AdsTransport::bytesReady, this, &CmdBeckhoff_ADS::EthreadyRead);
-    adopt(opened);
-    tcp = opened;
-    hostAddress = address;
+    recipe = Reconnection::Recipe();
+    recipe.address = address;
+    recipe.port = quint16(port);
+    useTcp(opened);
     hostText = address.toString();
     tcpPort = port;
-    targetNetId = AdsFrame::targetNetId(ip);
+    route.connectedTo(ip, opened->localAddress());
     return 0;
 }
 
 int CmdBeckhoff_ADS::serialConnectDrive(QString portName, int baud, int dataBits, int stopBits,
                                         QString parity)
 {
-    SerialLineSettings settings;
-    if (exchanging || !SerialLineSettings::fromText(baud, dataBits, stopBits, parity, &settings))
+    SerialLineSettings lineSettings;
+    if (exchanging || !SerialLineSettings::fromText(baud, dataBits, stopBits, parity, &lineSettings))
         return -1;
-    const int gap = settings.frameGapMs() > 0 ? settings.frameGapMs() : frameGapMs;
+    const int gap = lineSettings.frameGapMs() > 0 ? lineSettings.frameGapMs() : frameGapMs;
     if (line && line == serial && serial->isOpen() && serial->portName() == portName) {
         // The same device again: new settings on the open line.
-        if (!serial->reconfigure(settings, gap))
+        if (!serial->reconfigure(lineSettings, gap))
             return -1;
         exchange.reset();
     } else {
-        SerialTransport *opened = SerialTransport::open(portName, settings, gap, this);
+        SerialTransport *opened = SerialTransport::open(portName, lineSettings, gap, this);
         if (!opened)
             return -1;
-        connect(opened, &AdsTransport::bytesReady, this, &CmdBeckhoff_ADS::serialreadyRead);
-        connect(opened, &AdsTransport::lost, this, &CmdBeckhoff_ADS::lineGone);
-        adopt(opened);
-        serial = opened;
+        useSerial(opened);
     }
+    recipe = Reconnection::Recipe();
+    recipe.serial = true;
+    recipe.portName = portName;
+    recipe.settings = lineSettings;
+    recipe.gapMs = gap;
     frameGapMs = gap;
+    route.onSerialLine();
     return 0;
 }
 
-// The new line works: it replaces whatever line was open.
+void CmdBeckhoff_ADS::useTcp(TcpTransport *opened)
+{
+    connect(opened, &TcpTransport::connected, this, &CmdBeckhoff_ADS::Ethconnected);
+    connect(opened, &AdsTransport::lost, this, &CmdBeckhoff_ADS::Ethdisconnected);
+    connect(opened, &AdsTransport::bytesReady, this, &CmdBeckhoff_ADS::EthreadyRead);
+    adopt(opened);
+    tcp = opened;
+}
+
+void CmdBeckhoff_ADS::useSerial(SerialTransport *opened)
+{
+    connect(opened, &AdsTransport::bytesReady, this, &CmdBeckhoff_ADS::serialreadyRead);
+    connect(opened, &AdsTransport::lost, this, &CmdBeckhoff_ADS::lineLost);
+    adopt(opened);
+    serial = opened;
+}
+
+// The new line works: it replaces whatever line was open, and ends any
+// reconnection under way.
 void CmdBeckhoff_ADS::adopt(AdsTransport *opened)
 {
+    reconnection->stop();
     discard(tcp);
     tcp = nullptr;
     discard(serial);
     serial = nullptr;
     line = opened;
     exchange.reset();
+}
+
+// A line lost without the host asking comes back by itself, unless the host
+// turned that off.
+void CmdBeckhoff_ADS::lineLost()
+{
+    lineGone();
+    if (settings.reconnectMs > 0)
+        reconnection->start(recipe, settings.reconnectMs, settings.connectMs);
+}
+
+void CmdBeckhoff_ADS::reconnected(AdsTransport *opened)
+{
+    if (auto *t = qobject_cast<TcpTransport *>(opened)) {
+        useTcp(t);
+        route.connectedTo(route.ip(), t->localAddress());
+    } else {
+        useSerial(qobject_cast<SerialTransport *>(opened));
+    }
 }
 
 // A line that is no longer used. Inside an exchange's wait it may still be
@@ -137,6 +180,7 @@ void CmdBeckhoff_ADS::discard(AdsTransport *old)
 
 int CmdBeckhoff_ADS::EthDisConnectDrive()
 {
+    reconnection->stop();
     if (!tcp)
         return 1;
     closedDuringWait = exchanging;
@@ -147,6 +191,7 @@ int CmdBeckhoff_ADS::EthDisConnectDrive()
 
 int CmdBeckhoff_ADS::serialDisConnectDrive()
 {
+    reconnection->stop();
     if (!serial || !serial->isOpen())
         return 1;
     closedDuringWait = exchanging;
@@ -166,6 +211,7 @@ int CmdBeckhoff_ADS::DisConnectDrive()
 
 int CmdBeckhoff_ADS::DestroyFree()
 {
+    reconnection->stop();
     const bool any = tcp || serial;
     closedDuringWait = exchanging;
     adopt(nullptr);
@@ -189,9 +235,8 @@ void CmdBeckhoff_ADS::Ethconnected() { }
 // Only a loss the host did not ask for is worth a warning.
 void CmdBeckhoff_ADS::Ethdisconnected()
 {
-    qWarning().noquote() << AdsLog::linkLost(hostText, tcpPort)
-                         << (tcp ? tcp->error() : QAbstractSocket::UnknownSocketError);
-    lineGone();
+    AdsLog::warnLinkLost(hostText, tcpPort, tcp ? tcp->error() : QAbstractSocket::UnknownSocketError);
+    lineLost();
 }
 
 void CmdBeckhoff_ADS::EthreadyRead()
@@ -249,16 +294,16 @@ LinkResult CmdBeckhoff_ADS::refusal()
 LinkOutcome CmdBeckhoff_ADS::readArea(int amsPort, int indexGroup, int indexOffset, int byteLength,
                                       QByteArray *out, const QString &varName)
 {
-    return Message_parsing(AdsFrame::readRequest(targetNetId, amsPort, ++invokeId, quint32(indexGroup),
-                                                 quint32(indexOffset), quint32(byteLength)),
+    return Message_parsing(AdsFrame::readRequest(route.target(), amsPort, ++invokeId, quint32(indexGroup),
+                                                 quint32(indexOffset), quint32(byteLength), route.source()),
                            amsPort, byteLength, out, varName);
 }
 
 LinkOutcome CmdBeckhoff_ADS::writeArea(int amsPort, int indexGroup, int indexOffset, int byteLength,
                                        const QByteArray &data, const QString &varName)
 {
-    return Message_parsing(AdsFrame::writeRequest(targetNetId, amsPort, ++invokeId, quint32(indexGroup),
-                                                  quint32(indexOffset), data, byteLength),
+    return Message_parsing(AdsFrame::writeRequest(route.target(), amsPort, ++invokeId, quint32(indexGroup),
+                                                  quint32(indexOffset), data, byteLength, route.source()),
                            amsPort, byteLength, nullptr, varName);
 }
 
@@ -266,8 +311,9 @@ LinkOutcome CmdBeckhoff_ADS::readWriteArea(int amsPort, int indexGroup, int inde
                                            const QByteArray &writeData, QByteArray *out,
                                            const QString &varName)
 {
-    return Message_parsing(AdsFrame::readWriteRequest(targetNetId, amsPort, ++invokeId, quint32(indexGroup),
-                                                      quint32(indexOffset), quint32(readLength), writeData),
+    return Message_parsing(AdsFrame::readWriteRequest(route.target(), amsPort, ++invokeId,
+                                                      quint32(indexGroup), quint32(indexOffset),
+                                                      quint32(readLength), writeData, route.source()),
                            amsPort, readLength, out, varName);
 }
 
@@ -291,18 +337,20 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
     if (const LinkResult refused = refusal())
         return {refused, 0};
     const bool isRead = AdsFrame::commandOf(frame) != AdsFrame::CmdWrite;
-    exchangeLog = {hostText, tcpPort, amsPort, varName, byteLength};
+    exchangeLog = {route.logHost(hostText), tcpPort, amsPort, varName, byteLength};
     if (debugFlag)
         AdsLog::trace(isRead ? AdsLog::readCommand(exchangeLog, frame)
                              : AdsLog::writeCommand(exchangeLog, frame));
     QByteArray reply;
-    const AdsExchange::Progress progress = SendData(frame, reply, kReplyTimeOutMs);
+    const AdsExchange::Progress progress = SendData(frame, reply, qMin(kEventLoopTailMs, settings.replyMs));
     if (closedDuringWait)
         return {LinkDown, 0}; // the host closed the line itself: no reply is no fault
     if (debugFlag)
         AdsLog::trace(isRead ? AdsLog::readResponse(exchangeLog, reply)
                              : AdsLog::writeResponse(exchangeLog, reply));
     const AdsReplyCheck::Result check = AdsReplyCheck::check(progress, frame, reply);
+    if (check.verdict == AdsReplyCheck::Accepted)
+        reconnection->confirm();
     AdsLog::warnVerdict(exchangeLog, check, reply, isRead);
     if (check.verdict == AdsReplyCheck::Accepted && out && reply.size() > AdsFrame::OffReadData)
         out->append(reply.constData() + AdsFrame::OffReadData, reply.size() - AdsFrame::OffReadData);
@@ -315,7 +363,9 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
 AdsExchange::Progress CmdBeckhoff_ADS::SendData(const QByteArray &request, QByteArray &reply, int timeOut)
 {
     const qint64 start = clock.elapsed();
-    exchange.begin(request, start, kFirstWaitMs + qMax(0, timeOut));
+    // The wait blocks the thread, then runs its event loop for `timeOut` more.
+    const int blocking = settings.replyMs - timeOut;
+    exchange.begin(request, start, settings.replyMs);
     const auto sink = [this](auto kind, auto &bytes, auto size) {
         AdsLog::warnSkipped(exchangeLog, kind, bytes, size, &skipped);
     };
@@ -329,8 +379,8 @@ AdsExchange::Progress CmdBeckhoff_ADS::SendData(const QByteArray &request, QByte
             const qint64 left = exchange.remainingMs(now);
             if (left <= 0)
                 break;
-            if (now - start < kFirstWaitMs)
-                line->waitForBytes(int(qMin<qint64>(left, kFirstWaitMs - (now - start))));
+            if (now - start < blocking)
+                line->waitForBytes(int(qMin<qint64>(left, blocking - (now - start))));
             else
                 waitInEventLoop(int(left));
             exchange.advance(clock.elapsed(), sink);

@@ -20,7 +20,10 @@
 
 #include "link/AdsExchange.h"
 #include "link/AdsLog.h"
+#include "link/AmsRoute.h"
 #include "link/LinkResult.h"
+#include "link/LinkSettings.h"
+#include "link/Reconnection.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -71,6 +74,10 @@ public:
     int Write_area(int amsPort, int indexOffset, int byteLength, QByteArray data, int indexGroup,
                    QString varName);
 
+    // Addresses and waits; they apply from the next request (waits for a
+    // connection from the next connect).
+    void setSettings(const LinkSettings &settings);
+
     // Whether the calling thread owns the link; when not, says so in the log.
     bool callerOwnsLink() const;
     // Whether an exchange is waiting for its reply.
@@ -94,6 +101,10 @@ private:
     void waitInEventLoop(int ms);
     void afterArrival();
     void lineGone();
+    void lineLost();
+    void reconnected(AdsTransport *line);
+    void useTcp(TcpTransport *opened);
+    void useSerial(SerialTransport *opened);
     bool lineOpen() const;
     LinkResult refusal();
     void adopt(AdsTransport *line);
@@ -103,9 +114,11 @@ private:
     AdsTransport *line; // the one of the two below in use
     TcpTransport *tcp;
     SerialTransport *serial;
-    QHostAddress hostAddress;
+    Reconnection *reconnection;
+    Reconnection::Recipe recipe; // how the line in use was opened
+    LinkSettings settings;
+    AmsRoute route;
     QString hostText; // derived once per connect, not per request
-    QByteArray targetNetId;
     int tcpPort;
     int frameGapMs;
     quint32 invokeId;

@@ -16,13 +16,31 @@ TcpTransport::TcpTransport(QObject *parent) : AdsTransport(parent), m_socket(new
     connect(m_socket, &QAbstractSocket::connected, this, &TcpTransport::onConnected);
     connect(m_socket, &QAbstractSocket::disconnected, this, &TcpTransport::onDisconnected);
     connect(m_socket, &QIODevice::readyRead, this, &AdsTransport::bytesReady);
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, &TcpTransport::onError);
+}
+
+TcpTransport *TcpTransport::connectTo(const QHostAddress &address, quint16 port, QObject *parent)
+{
+    auto *transport = new TcpTransport(parent);
+    transport->m_socket->connectToHost(address, port, QIODevice::ReadWrite);
+    return transport;
+}
+
+void TcpTransport::onError()
+{
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        emit failed();
+}
+
+QHostAddress TcpTransport::localAddress() const
+{
+    return m_socket->localAddress();
 }
 
 TcpTransport *TcpTransport::open(const QHostAddress &address, quint16 port, int waitMs, QObject *parent)
 {
-    auto *transport = new TcpTransport(parent);
+    auto *transport = connectTo(address, port, parent);
     QTcpSocket *socket = transport->m_socket;
-    socket->connectToHost(address, port, QIODevice::ReadWrite);
     socket->waitForConnected(waitMs);
     const auto state = socket->state();
     if (state != QAbstractSocket::ConnectingState && state != QAbstractSocket::ConnectedState) {

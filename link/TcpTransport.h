@@ -16,6 +16,8 @@ public:
     // Connects, blocking up to `waitMs`; null when no connection came of it.
     // A connection still pending after the wait counts, as it may complete.
     static TcpTransport *open(const QHostAddress &address, quint16 port, int waitMs, QObject *parent);
+    // Starts connecting and returns at once: connected() or failed() follows.
+    static TcpTransport *connectTo(const QHostAddress &address, quint16 port, QObject *parent);
 
     bool isOpen() const override;
     void send(const QByteArray &frame) override;
@@ -25,14 +27,18 @@ public:
     void close() override;
 
     QAbstractSocket::SocketError error() const;
+    QHostAddress localAddress() const;
 
 signals:
     void connected();
+    // A connection under way did not come about.
+    void failed();
 
 private:
     explicit TcpTransport(QObject *parent);
     void onConnected();
     void onDisconnected();
+    void onError();
 
     QTcpSocket *m_socket;
     bool m_closing = false;

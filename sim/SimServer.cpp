@@ -166,6 +166,12 @@ int SimServer::requestCount() const
     return m_requests.size();
 }
 
+int SimServer::connectionsAccepted() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_connections;
+}
+
 int SimServer::repliesSent() const
 {
     QMutexLocker lock(&m_mutex);
@@ -239,6 +245,10 @@ QString SimServer::openPty()
 void SimServer::acceptConnection()
 {
     while (QTcpSocket *socket = m_tcp->nextPendingConnection()) {
+        {
+            QMutexLocker lock(&m_mutex);
+            ++m_connections;
+        }
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         QPointer<QTcpSocket> guard(socket);
         Peer peer;

@@ -80,6 +80,8 @@ public:
     int requestCount() const;
     // Replies whose last byte went out.
     int repliesSent() const;
+    // TCP connections accepted so far.
+    int connectionsAccepted() const;
     void clearRequests();
     bool waitForRequests(int count, int timeoutMs) const;
 
@@ -132,6 +134,7 @@ private:
     int m_dropEvery = 0;
     qint64 m_served = 0;
     int m_repliesSent = 0;
+    int m_connections = 0;
     QList<QByteArray> m_requests;
     std::function<void(const QString &)> m_logger;
 };

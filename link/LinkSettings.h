@@ -1,0 +1,27 @@
+// How the link reaches a controller and how long it waits. What the host
+// does not set keeps the values existing installations rely on.
+#ifndef LINKSETTINGS_H
+#define LINKSETTINGS_H
+
+#include <QByteArray>
+
+struct LinkSettings {
+    enum : int { DefaultConnectMs = 30000, DefaultReplyMs = 2050, DefaultReconnectMs = 1000 };
+
+    QByteArray targetNetId; // empty: the IP address of the connection text, then .1.1
+    QByteArray sourceNetId; // empty: 192.168.10.100.1.1
+    bool sourceAuto = false; // the local IPv4 address of the TCP connection, then .1.1
+    quint16 sourcePort = 32957;
+    int connectMs = DefaultConnectMs; // the wait for a TCP connection
+    int replyMs = DefaultReplyMs; // the whole wait for one reply
+    int reconnectMs = DefaultReconnectMs; // the first retry after a loss; 0: none
+
+    bool operator==(const LinkSettings &o) const
+    {
+        return targetNetId == o.targetNetId && sourceNetId == o.sourceNetId && sourceAuto == o.sourceAuto
+               && sourcePort == o.sourcePort && connectMs == o.connectMs && replyMs == o.replyMs
+               && reconnectMs == o.reconnectMs;
+    }
+};
+
+#endif // LINKSETTINGS_H
