@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QLoggingCategory>
+#include <QThread>
 
 // Every placeholder is filled in one pass: an address text that itself
 // contains "%1" must show as it is, not swallow a later value.
@@ -80,10 +81,21 @@ QString AdsLog::linkLost(const QString &host, int tcpPort)
     return QStringLiteral("lib[Beckhoff]%1:%2").arg(host, QString::number(tcpPort));
 }
 
-QString AdsLog::foreignThread(const QString &caller, const QString &owner)
+namespace {
+QString threadName(const QThread *thread)
+{
+    if (!thread)
+        return QStringLiteral("(none)");
+    if (!thread->objectName().isEmpty())
+        return thread->objectName();
+    return QStringLiteral("0x%1").arg(quintptr(thread), 0, 16);
+}
+} // namespace
+
+QString AdsLog::foreignThread(const QThread *caller, const QThread *owner)
 {
     return QStringLiteral("lib[Beckhoff]call refused: thread %1 called a driver that belongs to thread %2")
-        .arg(caller, owner);
+        .arg(threadName(caller), threadName(owner));
 }
 
 // Hosts filter the link's lines by this category, e.g.

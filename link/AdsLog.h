@@ -10,6 +10,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QThread;
+
 class AdsLog
 {
 public:
@@ -33,7 +35,7 @@ public:
     static QString wrongSequence(const Context &c, const QByteArray &reply, qint64 size = -1);
     static QString errorCode(const Context &c, quint32 code, const QByteArray &reply);
     static QString linkLost(const QString &host, int tcpPort);
-    static QString foreignThread(const QString &caller, const QString &owner);
+    static QString foreignThread(const QThread *caller, const QThread *owner);
 
     enum { kWarningBytes = 1024 };
     // The hex of a frame in a warning: whole up to kWarningBytes, else cut

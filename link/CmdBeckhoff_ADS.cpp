@@ -11,39 +11,10 @@
 #include <QThread>
 #include <QTimer>
 
-namespace {
-// The last part of the wait for a reply runs the thread's event loop.
-const int kEventLoopTailMs = 50;
-
-QString threadName(const QThread *thread)
-{
-    if (!thread)
-        return QStringLiteral("(none)");
-    if (!thread->objectName().isEmpty())
-        return thread->objectName();
-    return QStringLiteral("0x%1").arg(quintptr(thread), 0, 16);
-}
-
-// Holds a flag up for the life of a scope, also when it is left by an exception.
-class FlagUp
-{
-public:
-    explicit FlagUp(bool &flag) : m_flag(flag) { m_flag = true; }
-    ~FlagUp() { m_flag = false; }
-    FlagUp(const FlagUp &) = delete;
-    FlagUp &operator=(const FlagUp &) = delete;
-
-private:
-    bool &m_flag;
-};
-} // namespace
-
 CmdBeckhoff_ADS::CmdBeckhoff_ADS(QObject *parent)
     : QObject(parent), debugFlag(false), line(nullptr), tcp(nullptr), serial(nullptr),
-      reconnection(new Reconnection(this)), tcpPort(0), frameGapMs(2), invokeId(0), exchanging(false),
-      closedDuringWait(false), skipped(0), waitLoop(nullptr)
+      reconnection(new Reconnection(this)), tcpPort(0), frameGapMs(2), invokeId(0), closedDuringWait(false)
 {
-    clock.start();
     connect(reconnection, &Reconnection::reconnected, this, &CmdBeckhoff_ADS::reconnected);
 }
 
@@ -57,7 +28,7 @@ bool CmdBeckhoff_ADS::callerOwnsLink() const
     const QThread *caller = QThread::currentThread();
     if (caller == thread())
         return true;
-    AdsLog::warn(AdsLog::foreignThread(threadName(caller), threadName(thread())));
+    AdsLog::warn(AdsLog::foreignThread(caller, thread()));
     return false;
 }
 
@@ -72,7 +43,7 @@ void CmdBeckhoff_ADS::setSettings(const LinkSettings &newSettings)
 int CmdBeckhoff_ADS::EthConnectDrive(QString ip, int port)
 {
     QHostAddress address;
-    if (exchanging || !address.setAddress(ip))
+    if (wait.waiting() || !address.setAddress(ip))
         return -1;
     TcpTransport *opened = TcpTransport::open(address, quint16(port), settings.connectMs, this);
     if (!opened)
@@ -91,7 +62,7 @@ int CmdBeckhoff_ADS::serialConnectDrive(QString portName, int baud, int dataBits
                                         QString parity)
 {
     SerialLineSettings lineSettings;
-    if (exchanging || !SerialLineSettings::fromText(baud, dataBits, stopBits, parity, &lineSettings))
+    if (wait.waiting() || !SerialLineSettings::fromText(baud, dataBits, stopBits, parity, &lineSettings))
         return -1;
     const int gap = lineSettings.frameGapMs() > 0 ? lineSettings.frameGapMs() : frameGapMs;
     if (line && line == serial && serial->isOpen() && serial->portName() == portName) {
@@ -172,7 +143,7 @@ void CmdBeckhoff_ADS::discard(AdsTransport *old)
         return;
     disconnect(old, nullptr, this, nullptr);
     old->close();
-    if (exchanging)
+    if (wait.waiting())
         old->deleteLater();
     else
         delete old;
@@ -183,7 +154,7 @@ int CmdBeckhoff_ADS::EthDisConnectDrive()
     reconnection->stop();
     if (!tcp)
         return 1;
-    closedDuringWait = exchanging;
+    closedDuringWait = wait.waiting();
     tcp->close();
     lineGone();
     return 0;
@@ -194,7 +165,7 @@ int CmdBeckhoff_ADS::serialDisConnectDrive()
     reconnection->stop();
     if (!serial || !serial->isOpen())
         return 1;
-    closedDuringWait = exchanging;
+    closedDuringWait = wait.waiting();
     serial->close();
     lineGone();
     return 0;
@@ -213,7 +184,7 @@ int CmdBeckhoff_ADS::DestroyFree()
 {
     reconnection->stop();
     const bool any = tcp || serial;
-    closedDuringWait = exchanging;
+    closedDuringWait = wait.waiting();
     adopt(nullptr);
     return any ? 0 : 1;
 }
@@ -242,33 +213,19 @@ void CmdBeckhoff_ADS::Ethdisconnected()
 void CmdBeckhoff_ADS::EthreadyRead()
 {
     if (tcp && tcp->deliverTo(exchange))
-        afterArrival();
+        wait.arrived(exchange);
 }
 
 void CmdBeckhoff_ADS::serialreadyRead()
 {
     if (serial && serial->deliverTo(exchange))
-        afterArrival();
+        wait.arrived(exchange);
 }
 
 // No more bytes can come: an exchange that waits for them ends now.
 void CmdBeckhoff_ADS::lineGone()
 {
-    if (waitLoop)
-        waitLoop->quit();
-}
-
-void CmdBeckhoff_ADS::afterArrival()
-{
-    if (!exchanging) {
-        exchange.dropStale(); // nobody waits for these bytes
-        return;
-    }
-    const auto sink = [this](auto kind, auto &bytes, auto size) {
-        AdsLog::warnSkipped(exchangeLog, kind, bytes, size, &skipped);
-    };
-    if (exchange.advance(clock.elapsed(), sink) != AdsExchange::Waiting && waitLoop)
-        waitLoop->quit();
+    wait.lineGone();
 }
 
 // ---------------------------------------------------------------- requests
@@ -280,7 +237,7 @@ LinkResult CmdBeckhoff_ADS::refusal()
 {
     if (!callerOwnsLink())
         return LinkDown;
-    if (exchanging)
+    if (wait.waiting())
         return LinkBusy;
     if (line) {
         // What the line holds before a request is stale; taking it also
@@ -337,21 +294,22 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
     if (const LinkResult refused = refusal())
         return {refused, 0};
     const bool isRead = AdsFrame::commandOf(frame) != AdsFrame::CmdWrite;
-    exchangeLog = {route.logHost(hostText), tcpPort, amsPort, varName, byteLength};
+    const AdsLog::Context log{route.logHost(hostText), tcpPort, amsPort, varName, byteLength};
     if (debugFlag)
-        AdsLog::trace(isRead ? AdsLog::readCommand(exchangeLog, frame)
-                             : AdsLog::writeCommand(exchangeLog, frame));
+        AdsLog::trace(isRead ? AdsLog::readCommand(log, frame) : AdsLog::writeCommand(log, frame));
     QByteArray reply;
-    const AdsExchange::Progress progress = SendData(frame, reply, qMin(kEventLoopTailMs, settings.replyMs));
+    closedDuringWait = false;
+    const AdsExchange::Progress progress = wait.run(
+        exchange, [this]() { return line; }, frame, settings.replyMs, log);
+    reply = exchange.takeReply();
     if (closedDuringWait)
         return {LinkDown, 0}; // the host closed the line itself: no reply is no fault
     if (debugFlag)
-        AdsLog::trace(isRead ? AdsLog::readResponse(exchangeLog, reply)
-                             : AdsLog::writeResponse(exchangeLog, reply));
+        AdsLog::trace(isRead ? AdsLog::readResponse(log, reply) : AdsLog::writeResponse(log, reply));
     const AdsReplyCheck::Result check = AdsReplyCheck::check(progress, frame, reply);
     if (check.verdict == AdsReplyCheck::Accepted)
         reconnection->confirm();
-    AdsLog::warnVerdict(exchangeLog, check, reply, isRead);
+    AdsLog::warnVerdict(log, check, reply, isRead);
     if (check.verdict == AdsReplyCheck::Accepted && out && reply.size() > AdsFrame::OffReadData)
         out->append(reply.constData() + AdsFrame::OffReadData, reply.size() - AdsFrame::OffReadData);
     return {AdsReplyCheck::linkResult(check.verdict),
@@ -359,52 +317,3 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
 }
 
 // ---------------------------------------------------------------- the exchange
-
-AdsExchange::Progress CmdBeckhoff_ADS::SendData(const QByteArray &request, QByteArray &reply, int timeOut)
-{
-    const qint64 start = clock.elapsed();
-    // The wait blocks the thread, then runs its event loop for `timeOut` more.
-    const int blocking = settings.replyMs - timeOut;
-    exchange.begin(request, start, settings.replyMs);
-    const auto sink = [this](auto kind, auto &bytes, auto size) {
-        AdsLog::warnSkipped(exchangeLog, kind, bytes, size, &skipped);
-    };
-    skipped = 0;
-    closedDuringWait = false;
-    {
-        FlagUp waiting(exchanging);
-        line->send(request);
-        while (exchange.progress() == AdsExchange::Waiting && lineOpen()) {
-            const qint64 now = clock.elapsed();
-            const qint64 left = exchange.remainingMs(now);
-            if (left <= 0)
-                break;
-            if (now - start < blocking)
-                line->waitForBytes(int(qMin<qint64>(left, blocking - (now - start))));
-            else
-                waitInEventLoop(int(left));
-            exchange.advance(clock.elapsed(), sink);
-        }
-        // Bytes still held back (by the serial line's quiet gap) belong to this reply too.
-        if (exchange.progress() == AdsExchange::Waiting && line && line->deliverTo(exchange))
-            exchange.advance(clock.elapsed(), sink);
-        exchange.end(sink);
-    }
-    AdsLog::warnMoreSkipped(exchangeLog, skipped);
-    reply = exchange.takeReply();
-    return exchange.progress();
-}
-
-void CmdBeckhoff_ADS::waitInEventLoop(int ms)
-{
-    QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    deadline.start(ms);
-    QEventLoop *outer = waitLoop;
-    waitLoop = &loop;
-    loop.exec(QEventLoop::AllEvents);
-    waitLoop = outer;
-}

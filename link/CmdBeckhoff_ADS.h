@@ -21,6 +21,7 @@
 #include "link/AdsExchange.h"
 #include "link/AdsLog.h"
 #include "link/AmsRoute.h"
+#include "link/ExchangeWait.h"
 #include "link/LinkResult.h"
 #include "link/LinkSettings.h"
 #include "link/Reconnection.h"
@@ -32,7 +33,6 @@
 #include <QString>
 
 class AdsTransport;
-class QEventLoop;
 class SerialTransport;
 class TcpTransport;
 
@@ -81,7 +81,7 @@ public:
     // Whether the calling thread owns the link; when not, says so in the log.
     bool callerOwnsLink() const;
     // Whether an exchange is waiting for its reply.
-    bool busy() const { return exchanging; }
+    bool busy() const { return wait.waiting(); }
     // The quiet gap that ends a reply on the serial line at the current baud rate.
     int serialFrameGap() const { return frameGapMs; }
 
@@ -97,9 +97,6 @@ public slots:
 private:
     LinkOutcome Message_parsing(const QByteArray &frame, int amsPort, qint64 byteLength, QByteArray *out,
                                 const QString &varName);
-    AdsExchange::Progress SendData(const QByteArray &request, QByteArray &reply, int timeOut);
-    void waitInEventLoop(int ms);
-    void afterArrival();
     void lineGone();
     void lineLost();
     void reconnected(AdsTransport *line);
@@ -122,12 +119,8 @@ private:
     int tcpPort;
     int frameGapMs;
     quint32 invokeId;
-    bool exchanging;
+    ExchangeWait wait;
     bool closedDuringWait; // the host closed the line from inside the wait
-    int skipped; // frames and runs of noise skipped in this exchange
-    AdsLog::Context exchangeLog;
-    QEventLoop *waitLoop;
-    QElapsedTimer clock;
 };
 
 #endif // CMDBECKHOFF_ADS_H
