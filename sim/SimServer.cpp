@@ -380,7 +380,8 @@ void SimServer::deliver(const Peer &peer, const QByteArray &reply, const SimFaul
     // an earlier one, as no controller interleaves frames.
     const qint64 now = m_clock.elapsed();
     const qint64 lineFree = m_lineFreeAt.value(peer.object, -1);
-    const qint64 start = qMax(now + fault.delayMs, lineFree);
+    // A millisecond after the last piece still due, so that the timers keep their order.
+    const qint64 start = qMax(now + fault.delayMs, lineFree >= now ? lineFree + 1 : lineFree);
     m_lineFreeAt.insert(peer.object, start + qint64(fault.pauseMs) * (pieces.size() - 1));
     if (start == now && lineFree < now && pieces.size() == 1) {
         send(pieces.first());

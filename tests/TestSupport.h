@@ -13,6 +13,24 @@
 
 namespace TestSupport {
 
+// The host's result codes, written out here on purpose: the tests hold the
+// numbers of the contract, not the product's names for them.
+constexpr int kOk = 0;
+constexpr int kNotDone = 1;
+constexpr int kTypeNotHandled = 2;
+constexpr int kNoArea = 3;
+constexpr int kCountBelowOne = 4;
+constexpr int kBadOffsetOrCount = 5;
+constexpr int kBusy = 6;
+constexpr int kWrongReply = 7;
+constexpr int kNoReply = 8;
+constexpr int kLinkDown = 9;
+
+// The wait for one reply most tests choose, so that faults that wait it
+// out cost a fraction of the default 2050 ms; a few rows keep the default.
+const char *const kShortWaits = "851;reply-ms=300";
+const int kShortWaitMs = 300;
+
 inline QByteArray hex(const char *text)
 {
     return QByteArray::fromHex(QByteArray(text).replace(' ', ""));

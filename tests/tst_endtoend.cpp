@@ -92,6 +92,8 @@ void TestEndToEnd::cleanup()
 CDriveBaseClass *TestEndToEnd::connected(bool serial)
 {
     driver = plugin.create();
+    if (driver->SetConnectPar(QString::fromLatin1(kShortWaits)) != 851)
+        return nullptr;
     const int rc = driver->ConnectDrive(serial ? sim->serialConnectionText() : sim->connectionText());
     return rc == 0 ? driver : nullptr;
 }

@@ -51,7 +51,7 @@ private slots:
     void hostNonsense();
 
 private:
-    bool connectTo(bool serial);
+    bool connectTo(bool serial, bool defaultWait = false);
     void expectRecovery(Op op);
 
     PluginHandle plugin;
@@ -81,8 +81,10 @@ void TestFaults::cleanup()
     sim = nullptr;
 }
 
-bool TestFaults::connectTo(bool serial)
+bool TestFaults::connectTo(bool serial, bool defaultWait)
 {
+    if (!defaultWait && driver->SetConnectPar(QString::fromLatin1(kShortWaits)) != 851)
+        return false;
     return driver->ConnectDrive(serial ? sim->serialConnectionText() : sim->connectionText()) == 0;
 }
 
@@ -104,6 +106,7 @@ void TestFaults::controllerFaults_data()
     QTest::addColumn<int>("op");
     QTest::addColumn<SimFault>("fault");
     QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("defaultWait");
 
     struct Row {
         const char *name;
@@ -127,8 +130,8 @@ void TestFaults::controllerFaults_data()
         return f;
     };
     const QList<Row> rows = {
-        {"late within the exchange time", with([](SimFault &f) { f.delayMs = 300; }), 0, false},
-        {"late beyond the exchange time", with([](SimFault &f) { f.delayMs = 2300; }), 8, true},
+        {"late within the exchange time", with([](SimFault &f) { f.delayMs = kShortWaitMs / 4; }), 0, false},
+        {"late beyond the exchange time", with([](SimFault &f) { f.delayMs = kShortWaitMs + 250; }), 8, true},
         {"pieces with pauses", with([](SimFault &f) {
              f.splitAt = {3, 20, 40};
              f.pauseMs = 30;
@@ -176,9 +179,13 @@ void TestFaults::controllerFaults_data()
                 QTest::newRow(
                     qPrintable(QStringLiteral("%1 %2 %3")
                                    .arg(serial ? "serial" : "tcp", op == Read ? "read" : "write", r.name)))
-                    << serial << int(op) << r.fault << code;
+                    << serial << int(op) << r.fault << code << false;
             }
         }
+        // The wait a host gets without choosing one: 2050 ms.
+        QTest::newRow(
+            qPrintable(QStringLiteral("%1 read no reply, the default wait").arg(serial ? "serial" : "tcp")))
+            << serial << int(Read) << with([](SimFault &f) { f.noAnswer = true; }) << int(kNoReply) << true;
     }
 }
 
@@ -188,7 +195,8 @@ void TestFaults::controllerFaults()
     QFETCH(int, op);
     QFETCH(SimFault, fault);
     QFETCH(int, code);
-    QVERIFY(connectTo(serial));
+    QFETCH(bool, defaultWait);
+    QVERIFY(connectTo(serial, defaultWait));
     sim->server()->pushFault(fault);
     if (op == Read) {
         const CLabelVariable r = driver->ReadVariable(QStringLiteral("MW0"), DT_Int16, 4);
@@ -245,9 +253,9 @@ void TestFaults::lateReplyWhileTheNextRequestWaits()
     QFETCH(int, op);
     QVERIFY(connectTo(serial));
     SimFault late;
-    late.delayMs = 2200;
+    late.delayMs = kShortWaitMs + 200; // comes while the next request waits
     SimFault slow;
-    slow.delayMs = 400;
+    slow.delayMs = kShortWaitMs / 4;
     sim->server()->pushFault(late);
     sim->server()->pushFault(slow);
     if (op == Read) {
@@ -293,6 +301,7 @@ void TestFaults::listenerThatNeverAnswers()
 {
     QTcpServer mute;
     QVERIFY(mute.listen(QHostAddress::LocalHost));
+    QCOMPARE(driver->SetConnectPar(QString::fromLatin1(kShortWaits)), 851);
     QCOMPARE(driver->ConnectDrive(QStringLiteral("127.0.0.1:%1").arg(mute.serverPort())), 0);
     const CLabelVariable r = driver->ReadVariable(QStringLiteral("MW0"), DT_Int16);
     QCOMPARE(r.resultCode, 8);

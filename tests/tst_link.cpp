@@ -14,6 +14,14 @@ using namespace TestSupport;
 namespace {
 const quint32 kM = 0x4020;
 
+// Waits for a reply that faults cost a fraction of the default.
+void shortWaits(CmdBeckhoff_ADS &link)
+{
+    LinkSettings settings;
+    settings.replyMs = kShortWaitMs;
+    link.setSettings(settings);
+}
+
 QString ptyConnectBaud(SimController &sim, CmdBeckhoff_ADS &link, int baud)
 {
     return link.serialConnectDrive(sim.ptyPath(), baud, 8, 1, QStringLiteral("N")) == 0 ? sim.ptyPath()
@@ -141,8 +149,8 @@ void TestLink::lateReplyNeverAnswersTheNextRequest_data()
     QTest::newRow("serial read") << true << false;
 }
 
-// The first reply comes after its exchange gave up (2050 ms), while the
-// second request waits for its own reply.
+// The first reply comes after its exchange gave up, while the second
+// request waits for its own reply.
 void TestLink::lateReplyNeverAnswersTheNextRequest()
 {
     QFETCH(bool, serial);
@@ -152,11 +160,12 @@ void TestLink::lateReplyNeverAnswersTheNextRequest()
         QVERIFY(!ptyConnectBaud(*sim, link, 115200).isEmpty());
     else
         QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), sim->tcpPort()), 0);
+    shortWaits(link);
     LogCapture log;
     SimFault late;
-    late.delayMs = 2300;
+    late.delayMs = kShortWaitMs + 200;
     SimFault slow;
-    slow.delayMs = 500;
+    slow.delayMs = kShortWaitMs / 4;
     sim->server()->pushFault(late);
     sim->server()->pushFault(slow);
 
@@ -183,8 +192,9 @@ void TestLink::staleBytesAreDroppedBeforeSending()
 {
     CmdBeckhoff_ADS link;
     QCOMPARE(link.EthConnectDrive(QStringLiteral("127.0.0.1"), sim->tcpPort()), 0);
+    shortWaits(link);
     SimFault late;
-    late.delayMs = 2300;
+    late.delayMs = kShortWaitMs + 200;
     sim->server()->pushFault(late);
     QByteArray out;
     QCOMPARE(link.Read_area(851, 0, 2, &out, kM, QStringLiteral("MB0")), -2);

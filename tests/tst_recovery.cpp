@@ -21,10 +21,6 @@ using namespace TestSupport;
 namespace {
 const quint32 kM = 0x4020;
 const QByteArray kImage = QByteArray::fromHex("0102030405060708");
-const int kWrongReply = 7;
-const int kNoReply = 8;
-const int kLinkDown = 9;
-const int kBusyOrCount = 5;
 
 CLabelVariable shorts(QList<short> values)
 {
@@ -133,7 +129,8 @@ void TestRecovery::cleanup()
 
 bool TestRecovery::connectTo(bool serial)
 {
-    return driver->ConnectDrive(serial ? sim->serialConnectionText() : sim->connectionText()) == 0;
+    return driver->SetConnectPar(QString::fromLatin1(kShortWaits)) == 851
+           && driver->ConnectDrive(serial ? sim->serialConnectionText() : sim->connectionText()) == 0;
 }
 
 void TestRecovery::expectReadOk(const char *why)
@@ -181,7 +178,7 @@ void TestRecovery::replyGivenUpPartWayLeavesTheStreamInStep_data()
 
     SimFault lateInTwo;
     lateInTwo.splitAt = {20};
-    lateInTwo.pauseMs = 2150;
+    lateInTwo.pauseMs = kShortWaitMs + 150;
     SimFault announcing;
     announcing.reshape = [](const QByteArray &, const QByteArray &reply) {
         return patched(reply, 2, hex("fa 03 00 00")); // 1018: 1000 more than it carries
@@ -207,18 +204,19 @@ void TestRecovery::replyGivenUpPartWayLeavesTheStreamInStep()
     QFETCH(int, code);
     QVERIFY(connectTo(serial));
     if (doubles) {
+        // Taken with the default wait, whatever the machine's load.
+        QCOMPARE(driver->SetConnectPar(QStringLiteral("851;reply-ms=2050")), 851);
         const CLabelVariable big = driver->ReadVariable(QStringLiteral("MB0"), DT_Double, doubles);
         QCOMPARE(big.resultCode, 0);
         QCOMPARE(big.value.value<QList<double>>().size(), doubles);
+        QCOMPARE(driver->SetConnectPar(QString::fromLatin1(kShortWaits)), 851);
         // The next reply is just as large and cut: its rest comes during later exchanges.
         fault.splitAt = fault.splitAt.isEmpty() ? fault.splitAt : QList<int>{72358};
     }
     LogCapture log;
     sim->server()->pushFault(fault);
-    // The next reply comes after what is still to come of this one.
-    SimFault behind;
-    behind.delayMs = fault.pauseMs > 0 ? 300 : 0;
-    sim->server()->pushFault(behind);
+    // The next reply comes after what is still to come of this one: the
+    // controller never sends two frames into each other.
     const CLabelVariable failed = doubles ? driver->ReadVariable(QStringLiteral("MB0"), DT_Double, doubles)
                                           : driver->ReadVariable(QStringLiteral("MW0"), DT_Int16, 4);
     QCOMPARE(failed.resultCode, code);
@@ -344,7 +342,7 @@ void TestRecovery::staleReplyInTheKernelIsDroppedBeforeSending()
 {
     QVERIFY(connectTo(false));
     SimFault late;
-    late.delayMs = 2200;
+    late.delayMs = kShortWaitMs + 200;
     sim->server()->pushFault(late);
     QCOMPARE(driver->ReadVariable(QStringLiteral("MW0"), DT_Int16).resultCode, kNoReply);
     // No event loop runs here, so Qt does not take the bytes from the kernel.
@@ -366,7 +364,7 @@ void TestRecovery::serialBytesWhileIdleLeaveTheLineOpen()
     QVERIFY(connectTo(true));
     for (int round = 0; round < 3; ++round) {
         SimFault late;
-        late.delayMs = 2200;
+        late.delayMs = kShortWaitMs + 200;
         sim->server()->pushFault(late);
         const int sent = sim->server()->repliesSent();
         QCOMPARE(driver->ReadVariable(QStringLiteral("MW0"), DT_Int16).resultCode, kNoReply);
@@ -390,7 +388,7 @@ void TestRecovery::slowControllerIsNoReply()
 {
     QVERIFY(connectTo(false));
     SimFault slow;
-    slow.delayMs = 2100;
+    slow.delayMs = kShortWaitMs + 150;
     sim->server()->setStandingFault(slow);
     for (int i = 0; i < 3; ++i)
         QCOMPARE(driver->WriteVariable(QStringLiteral("MW8"), DT_Int16, shorts({short(i)})).resultCode,
@@ -466,10 +464,10 @@ void TestRecovery::hugeReadsAreRefused()
 {
     QVERIFY(connectTo(false));
     const int before = sim->server()->requestCount();
-    QCOMPARE(driver->ReadVariable(QStringLiteral("MB0"), DT_UInt8, 270000000).resultCode, kBusyOrCount);
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MB0"), DT_UInt8, 270000000).resultCode, kBadOffsetOrCount);
     // 268 435 448 bytes, but a bool read unpacks 8 entries a byte and one byte more.
-    QCOMPARE(driver->ReadVariable(QStringLiteral("MB0"), DT_Bool, 268435448).resultCode, kBusyOrCount);
-    QCOMPARE(driver->ReadVariable(QStringLiteral("MB0"), DT_UInt16, 270000000).resultCode, kBusyOrCount);
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MB0"), DT_Bool, 268435448).resultCode, kBadOffsetOrCount);
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MB0"), DT_UInt16, 270000000).resultCode, kBadOffsetOrCount);
     QCOMPARE(sim->server()->requestCount(), before);
     expectReadOk("after the refusals");
 }

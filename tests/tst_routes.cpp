@@ -20,10 +20,6 @@ using namespace TestSupport;
 
 namespace {
 const quint32 kM = 0x4020;
-const int kOk = 0;
-const int kWrongReply = 7;
-const int kNoReply = 8;
-const int kLinkDown = 9;
 
 QByteArray netId(const char *text)
 {

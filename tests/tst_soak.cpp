@@ -34,6 +34,10 @@ struct Disposer {
 };
 using Driver = std::unique_ptr<CDriveBaseClass, Disposer>;
 
+// The wait for a reply the soak's host chooses; faults that wait it out cost that.
+const int kSoakWaitMs = 400;
+const QString kSoakParameters = QStringLiteral(";reply-ms=400");
+
 const int kAreaBytes = 0x1000; // addresses stay inside, so the images stop growing after warm-up
 
 struct Area {
@@ -152,13 +156,13 @@ void pickSlowFault(QRandomGenerator &rng, Injected *out)
         out->kind = "no answer";
         break;
     case 1:
-        out->fault.delayMs = 2150 + rng.bounded(100);
+        out->fault.delayMs = kSoakWaitMs + 150 + rng.bounded(100);
         out->code = 8;
         out->kind = "slow";
         break;
     default:
         out->fault.splitAt = {20 + rng.bounded(20)}; // inside any reply
-        out->fault.pauseMs = 2150 + rng.bounded(100);
+        out->fault.pauseMs = kSoakWaitMs + 150 + rng.bounded(100);
         out->code = 7;
         out->kind = "cut by the deadline";
         break;
@@ -280,6 +284,8 @@ void TestSoak::randomReadsAndWrites()
     }
     const Driver tcp(plugin.create());
     const Driver serial(plugin.create());
+    QCOMPARE(tcp->SetConnectPar(QString::number(kPorts[0]) + kSoakParameters), kPorts[0]);
+    QCOMPARE(serial->SetConnectPar(QString::number(kPorts[0]) + kSoakParameters), kPorts[0]);
     QCOMPARE(tcp->ConnectDrive(sim.connectionText()), 0);
     QCOMPARE(serial->ConnectDrive(sim.serialConnectionText()), 0);
     int portOf[2] = {0, 0}; // per driver: the runtime it talks to
