@@ -12,6 +12,14 @@ int AdsctlCommands::info(CDriveBaseClass *driver, QTextStream &out)
     return 0;
 }
 
+int AdsctlCommands::version(CDriveBaseClass *driver, const QString &pluginPath, QTextStream &out)
+{
+    out << "plug-in: " << pluginPath << '\n'
+        << "version: " << driver->getversion_number() << '\n'
+        << "build:   " << driver->DebugCmd(DC_Version) << Qt::endl;
+    return 0;
+}
+
 int AdsctlCommands::read(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out,
                          QTextStream &err)
 {
@@ -29,7 +37,7 @@ int AdsctlCommands::read(CDriveBaseClass *driver, const AdsctlOptions &options, 
             out << elements.join(QLatin1Char('\n')) << '\n';
         out.flush();
     }
-    err << ResultText::ofResult(r.resultCode) << Qt::endl;
+    err << ResultText::ofRead(r.resultCode, quint32(r.auxNumber)) << Qt::endl;
     return r.resultCode == CLabelVariable::RC_Success ? 0 : 1;
 }
 

@@ -1,4 +1,4 @@
-// adsctl's one-shot commands: info, read and write, on a driver already
+// adsctl's one-shot commands: info, --version, read and write, on a driver already
 // created (and, for read and write, connected). Each returns the exit status.
 #ifndef ADSCTLCOMMANDS_H
 #define ADSCTLCOMMANDS_H
@@ -13,6 +13,9 @@ class AdsctlCommands
 {
 public:
     static int info(CDriveBaseClass *driver, QTextStream &out);
+    // The plug-in's path, version and build stamp (--version; adsctl's own
+    // version comes first, before the plug-in is loaded).
+    static int version(CDriveBaseClass *driver, const QString &pluginPath, QTextStream &out);
     // The elements on `out`, the driver's result on `err`.
     static int read(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out,
                     QTextStream &err);

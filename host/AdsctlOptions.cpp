@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 
 namespace {
+const int kMaxWaitMs = 3600000; // the driver's own limit: an hour
+
 // A plain decimal integer from `low` to `high`.
 bool decimal(const QString &text, qint64 low, qint64 high, int *out)
 {
@@ -17,6 +19,21 @@ bool decimal(const QString &text, qint64 low, qint64 high, int *out)
     *out = int(v);
     return true;
 }
+
+// An AMS NetId: six numbers 0 to 255 joined by dots.
+bool netId(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^[0-9]{1,3}(\\.[0-9]{1,3}){5}$"));
+    if (!form.match(text).hasMatch())
+        return false;
+    for (const QString &part : text.split(QLatin1Char('.'))) {
+        if (part.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+const char *kNetIdWanted = "six numbers 0 to 255 joined by dots (5.12.34.56.1.1)";
 
 struct Parser {
     AdsctlOptions o;
@@ -32,10 +49,13 @@ struct Parser {
 
     bool option(const QString &name, const QStringList &args, int *i)
     {
-        const QStringList withValue = {QStringLiteral("plugin"), QStringLiteral("connect"),
-                                       QStringLiteral("ams-port"), QStringLiteral("every"),
-                                       QStringLiteral("times")};
-        const QStringList flags = {QStringLiteral("trace"), QStringLiteral("json"), QStringLiteral("help")};
+        const QStringList withValue = {QStringLiteral("plugin"),   QStringLiteral("connect"),
+                                       QStringLiteral("ams-port"), QStringLiteral("target"),
+                                       QStringLiteral("source"),   QStringLiteral("connect-ms"),
+                                       QStringLiteral("reply-ms"), QStringLiteral("par"),
+                                       QStringLiteral("every"),    QStringLiteral("times")};
+        const QStringList flags = {QStringLiteral("trace"), QStringLiteral("json"), QStringLiteral("help"),
+                                   QStringLiteral("version")};
         QString key = name;
         QString value;
         bool hasValue = false;
@@ -59,9 +79,9 @@ struct Parser {
         }
         given << key;
 
-        if (key == QLatin1String("help"))
-            o.command = AdsctlOptions::Help;
-        else if (key == QLatin1String("trace"))
+        if (key == QLatin1String("help") || key == QLatin1String("version"))
+            return true; // they replace the command, once the line is read
+        if (key == QLatin1String("trace"))
             o.trace = true;
         else if (key == QLatin1String("json"))
             o.json = true;
@@ -74,6 +94,27 @@ struct Parser {
         } else if (key == QLatin1String("ams-port")) {
             if (!decimal(value, 1, 65535, &o.amsPort))
                 return fail(QStringLiteral("--ams-port wants a port 1 to 65535, not '%1'").arg(value));
+        } else if (key == QLatin1String("target")) {
+            if (!netId(value))
+                return fail(QStringLiteral("--target wants a NetId, %1, not '%2'")
+                                .arg(QLatin1String(kNetIdWanted), value));
+            o.targetNetId = value;
+        } else if (key == QLatin1String("source")) {
+            if (value != QLatin1String("auto") && !netId(value))
+                return fail(QStringLiteral("--source wants a NetId, %1, or auto, not '%2'")
+                                .arg(QLatin1String(kNetIdWanted), value));
+            o.source = value;
+        } else if (key == QLatin1String("connect-ms") || key == QLatin1String("reply-ms")) {
+            int *ms = key == QLatin1String("connect-ms") ? &o.connectMs : &o.replyMs;
+            if (!decimal(value, 1, kMaxWaitMs, ms))
+                return fail(QStringLiteral("--%1 wants milliseconds 1 to %2, not '%3'")
+                                .arg(key)
+                                .arg(kMaxWaitMs)
+                                .arg(value));
+        } else if (key == QLatin1String("par")) {
+            if (value.isEmpty())
+                return fail(QStringLiteral("--par needs a parameter text"));
+            o.parText = value;
         } else if (key == QLatin1String("every")) {
             if (!decimal(value, 0, 86400000, &o.everyMs))
                 return fail(QStringLiteral("--every wants milliseconds 0 to 86400000, not '%1'").arg(value));
@@ -105,6 +146,22 @@ struct Parser {
             return fail(
                 QStringLiteral("count '%1' is not a whole number of 1 or more").arg(positional.at(3)));
         return true;
+    }
+
+    // --par goes to SetConnectPar as it is: what the other options would
+    // add to it belongs in its text.
+    void parAlone()
+    {
+        if (!given.contains(QStringLiteral("par")))
+            return;
+        for (const char *other : {"ams-port", "target", "source", "connect-ms", "reply-ms"}) {
+            if (given.contains(QLatin1String(other))) {
+                fail(QStringLiteral("--par and --%1 do not mix: --par goes to SetConnectPar as it is, so "
+                                    "write what --%1 says in its text")
+                         .arg(QLatin1String(other)));
+                return;
+            }
+        }
     }
 
     bool onlyFor(const QString &key, const QList<AdsctlOptions::Command> &commands, const QString &which)
@@ -172,13 +229,17 @@ AdsctlOptions AdsctlOptions::parse(const QStringList &arguments)
         }
     }
     const bool help = p.given.contains(QStringLiteral("help"));
-    p.command();
-    if (help) {
-        p.o = AdsctlOptions();
-        p.o.command = Help;
-        return p.o;
+    const bool version = p.given.contains(QStringLiteral("version"));
+    if (help || version) {
+        // Whatever else the line holds, only the plug-in matters to --version.
+        AdsctlOptions only;
+        only.command = help ? Help : Version;
+        only.pluginPath = p.o.pluginPath;
+        return only;
     }
+    p.command();
     if (p.o.error.isEmpty()) {
+        p.parAlone();
         p.onlyFor(QStringLiteral("json"), {Read, Watch}, QStringLiteral("read and watch"));
         p.onlyFor(QStringLiteral("every"), {Watch}, QStringLiteral("watch"));
         p.onlyFor(QStringLiteral("times"), {Watch}, QStringLiteral("watch"));
@@ -186,27 +247,72 @@ AdsctlOptions AdsctlOptions::parse(const QStringList &arguments)
     return p.o;
 }
 
+QString AdsctlOptions::connectPar() const
+{
+    if (!parText.isEmpty())
+        return parText;
+    QStringList parts;
+    // The ADS address form when both are known, as a controller's is written.
+    if (!targetNetId.isEmpty() && amsPort != 0)
+        parts << QStringLiteral("%1:%2").arg(targetNetId).arg(amsPort);
+    else if (amsPort != 0)
+        parts << QString::number(amsPort);
+    else if (!targetNetId.isEmpty())
+        parts << QStringLiteral("target=") + targetNetId;
+    if (!source.isEmpty())
+        parts << QStringLiteral("source=") + source;
+    if (connectMs != 0)
+        parts << QStringLiteral("connect-ms=%1").arg(connectMs);
+    if (replyMs != 0)
+        parts << QStringLiteral("reply-ms=%1").arg(replyMs);
+    return parts.join(QLatin1Char(';'));
+}
+
 QString AdsctlOptions::usage()
 {
     return QStringLiteral(
-        "usage: adsctl [OPTIONS] info\n"
-        "       adsctl [OPTIONS] read ADDRESS TYPE [COUNT] [--json]\n"
-        "       adsctl [OPTIONS] write ADDRESS TYPE VALUE...\n"
-        "       adsctl [OPTIONS] watch ADDRESS TYPE [COUNT] [--every MS] [--times N] [--json]\n"
-        "\n"
-        "ADDRESS  MB20, MW20 (M area, hex byte offset), MX10.3 (bit: decimal byte.bit),\n"
-        "         IB/IW/IX and QB/QW/QX likewise, or GROUP:OFFSET in hex (F030:10)\n"
-        "TYPE     bool, int8, uint8, int16, uint16, int32, uint32, float, int64, uint64, double\n"
-        "\n"
-        "OPTIONS\n"
-        "  --connect TEXT   IP:PORT (127.0.0.1:48898) or PORT,BAUD,DATABITS,STOPBITS,PARITY\n"
-        "                   (/dev/ttyUSB0,115200,8,1,N); without it adsctl starts a simulated\n"
-        "                   controller in its own process, with zeroed memory\n"
-        "  --ams-port N     the controller's AMS port (driver default 851)\n"
-        "  --trace          the driver's frame trace on stderr\n"
-        "  --plugin PATH    the driver plug-in (default: ../lib/libBeckhoff_ADS.so beside adsctl)\n"
-        "\n"
-        "Values go to stdout, one per line (or a JSON array with --json); the driver's\n"
-        "result goes to stderr. Exit status: 0 the driver reported success, 1 it did\n"
-        "not (or the connection failed), 2 bad input (nothing was sent).\n");
+               "usage: adsctl [OPTIONS] info\n"
+               "       adsctl [OPTIONS] read ADDRESS TYPE [COUNT] [--json]\n"
+               "       adsctl [OPTIONS] write ADDRESS TYPE VALUE...\n"
+               "       adsctl [OPTIONS] watch ADDRESS TYPE [COUNT] [--every MS] [--times N] [--json]\n"
+               "       adsctl [--plugin PATH] --version\n"
+               "\n"
+               "ADDRESS  MB20, MW20 (M area, hex byte offset), MX10.3 (bit: decimal byte.bit),\n"
+               "         IB/IW/IX and QB/QW/QX likewise, GROUP:OFFSET in hex (F030:10),\n"
+               "         or a PLC variable by name (MAIN.nCounter, GVL.aTemps[3], .bRun)\n"
+               "TYPE     bool, int8, uint8, int16, uint16, int32, uint32, float, int64, uint64, double\n"
+               "\n"
+               "CONNECTION\n"
+               "  --connect TEXT    IP:PORT (127.0.0.1:48898; a numeric address: names are not\n"
+               "                    looked up) or PORT,BAUD,DATABITS,STOPBITS,PARITY\n"
+               "                    (/dev/ttyUSB0,115200,8,1,N); without it adsctl starts a\n"
+               "                    simulated controller in its own process, with zeroed memory\n"
+               "  --ams-port N      the controller's AMS port (driver default 851)\n"
+               "  --target NETID    the controller's AMS NetId, e.g. 5.12.34.56.1.1 (driver\n"
+               "                    default: the IP address of --connect, then .1.1)\n"
+               "  --source NETID    the NetId adsctl speaks as, the one the controller's route\n"
+               "                    names; auto: this machine's IP address towards the\n"
+               "                    controller, then .1.1 (driver default 192.168.10.100.1.1)\n"
+               "  --connect-ms MS   the wait for the TCP connection (driver default 30000)\n"
+               "  --reply-ms MS     the wait for each reply (driver default 2050)\n"
+               "  --par TEXT        SetConnectPar's text as it is, instead of the five options\n"
+               "                    above (5.12.34.56.1.1:851;source=auto;reconnect-ms=0)\n"
+               "\n"
+               "OTHER OPTIONS\n"
+               "  --json            read, watch: the elements as a JSON array\n"
+               "  --every MS        watch: the time between reads (default 500)\n"
+               "  --times N         watch: stop after N reads (default: until SIGINT or SIGTERM)\n"
+               "  --trace           the driver's frame trace on stderr\n"
+               "  --plugin PATH     the driver plug-in; without it, the first that exists of\n"
+               "                    %1 (installed) and\n"
+               "                    %2 (build tree), from adsctl's folder\n"
+               "  --version         adsctl's version, the plug-in's version and build stamp\n"
+               "  --help            this text\n"
+               "\n"
+               "Values go to stdout, one per line (or a JSON array with --json); the driver's\n"
+               "result goes to stderr. watch prints a time-stamped line when the value or the\n"
+               "result changes, and goes on through a lost connection, which the driver brings\n"
+               "back by itself. Exit status: 0 the driver reported success (watch: every time),\n"
+               "1 it did not (or the connection failed), 2 bad input (nothing was sent).\n")
+        .arg(QStringLiteral(ADS_PLUGIN_INSTALLED_PATH), QStringLiteral(ADS_PLUGIN_BUILT_PATH));
 }

@@ -12,9 +12,9 @@
 class AdsctlOptions
 {
 public:
-    enum Command { Help, Info, Read, Write, Watch };
+    enum Command { Help, Version, Info, Read, Write, Watch };
 
-    Command command = Help; // --help, -h
+    Command command = Help; // --help, -h; --version
     QString address;
     DataType type = DT_None;
     int count = 1;
@@ -23,6 +23,11 @@ public:
     QString pluginPath; // empty: the plug-in beside the program
     QString connectText; // empty: a simulated controller in this process
     int amsPort = 0; // 0: the driver's default
+    QString targetNetId; // empty: the driver's default
+    QString source; // a NetId or "auto"; empty: the driver's default
+    int connectMs = 0; // 0: the driver's default
+    int replyMs = 0; // 0: the driver's default
+    QString parText; // --par: SetConnectPar's text as given, instead of the five above
     bool trace = false;
     bool json = false;
     int everyMs = 500;
@@ -31,8 +36,13 @@ public:
     // A one-line message naming the problem; empty when the line was good.
     QString error;
 
+    // The text for SetConnectPar: --par as given, or built from --ams-port,
+    // --target, --source, --connect-ms and --reply-ms; empty when none was given.
+    QString connectPar() const;
+
     // `arguments` without the program name.
     static AdsctlOptions parse(const QStringList &arguments);
+    // The --help text; it names where adsctl looks for the plug-in.
     static QString usage();
 };
 

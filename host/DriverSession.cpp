@@ -24,14 +24,14 @@ DriverSession::~DriverSession()
 
 bool DriverSession::load(const QString &path, const QString &programPath)
 {
-    const QString pluginPath = path.isEmpty() ? PluginHandle::besideProgram(programPath) : path;
-    if (!m_plugin.load(pluginPath)) {
+    m_pluginPath = path.isEmpty() ? PluginHandle::besideProgram(programPath) : path;
+    if (!m_plugin.load(m_pluginPath)) {
         m_err << "adsctl: cannot load the plug-in: " << m_plugin.errorString() << Qt::endl;
         return false;
     }
     m_driver = m_plugin.create();
     if (!m_driver) {
-        m_err << "adsctl: the plug-in " << pluginPath << " gave no driver" << Qt::endl;
+        m_err << "adsctl: the plug-in " << m_pluginPath << " gave no driver" << Qt::endl;
         return false;
     }
     return true;
@@ -50,11 +50,12 @@ bool DriverSession::connect(const AdsctlOptions &options)
         m_err << "adsctl: no --connect given: using a simulated controller inside adsctl at " << text
               << " (zeroed memory, gone when adsctl ends)" << Qt::endl;
     }
-    if (options.amsPort != 0) {
-        const int set = m_driver->SetConnectPar(QString::number(options.amsPort));
-        if (set != options.amsPort) {
-            m_err << "adsctl: the driver took AMS port " << set << " instead of " << options.amsPort
-                  << Qt::endl;
+    const QString par = options.connectPar();
+    if (!par.isEmpty()) {
+        // The answer is the AMS port in force: the one asked for, if any.
+        const int set = m_driver->SetConnectPar(par);
+        if (set <= 0 || (options.amsPort != 0 && set != options.amsPort)) {
+            m_err << "adsctl: " << ResultText::ofConnectPar(set, par) << Qt::endl;
             return false;
         }
     }
@@ -62,7 +63,8 @@ bool DriverSession::connect(const AdsctlOptions &options)
         m_driver->DebugCmd(DC_StartDebug);
     const int code = m_driver->ConnectDrive(text);
     if (code != 0) {
-        m_err << "adsctl: cannot connect to " << text << ": " << ResultText::ofConnect(code) << Qt::endl;
+        m_err << "adsctl: cannot connect to " << text << ": " << ResultText::ofConnect(code, text)
+              << Qt::endl;
         return false;
     }
     return true;

@@ -25,15 +25,18 @@ public:
     // Loads the plug-in (`path`, or the one beside `programPath`) and creates
     // a driver; false, with the reason on `err`, when it cannot.
     bool load(const QString &path, const QString &programPath);
-    // Sets the AMS port and the trace, then connects; false, with the
+    // Hands SetConnectPar its text and sets the trace, then connects; false, with the
     // driver's code and its meaning on `err`, when it cannot.
     bool connect(const AdsctlOptions &options);
 
     CDriveBaseClass *driver() const { return m_driver; }
+    // The plug-in load() took, or tried.
+    QString pluginPath() const { return m_pluginPath; }
 
 private:
     QTextStream &m_err;
     PluginHandle m_plugin;
+    QString m_pluginPath;
     CDriveBaseClass *m_driver = nullptr;
     std::unique_ptr<SimController> m_sim;
 };

@@ -40,29 +40,29 @@ void WatchLoop::readOnce()
     ++m_reads;
 
     const bool ok = r.resultCode == CLabelVariable::RC_Success;
+    const quint32 controllerError = ok ? 0 : quint32(r.auxNumber);
+    const bool resultChanged = m_lastCode != r.resultCode || m_lastError != controllerError;
     const QDateTime when = ok && r.timeStamp.isValid() ? r.timeStamp : QDateTime::currentDateTime();
     const QString stamp = when.toString(Qt::ISODateWithMs);
     if (ok) {
         const QStringList elements = ValueText::elements(m_options.type, r.value);
-        if (!m_printed || elements != m_last || m_lastCode != r.resultCode) {
+        if (resultChanged || elements != m_last) {
             const QString shown = m_options.json ? ValueText::jsonArray(m_options.type, r.value)
                                                  : elements.join(QLatin1Char(' '));
             m_out << stamp << ' ' << shown << Qt::endl;
             m_last = elements;
-            m_printed = true;
         }
     } else {
         m_failed = true;
-        if (m_lastCode != r.resultCode)
-            m_err << stamp << ' ' << ResultText::ofResult(r.resultCode) << Qt::endl;
+        if (resultChanged)
+            m_err << stamp << ' ' << ResultText::ofRead(r.resultCode, controllerError) << Qt::endl;
     }
     m_lastCode = r.resultCode;
+    m_lastError = controllerError;
 
-    // Nothing more can be read once the link is down: the driver does not
-    // reconnect by itself.
-    const bool done = m_stopping || r.resultCode == CLabelVariable::RC_LinkDown
-                      || (m_options.times > 0 && m_reads >= m_options.times);
-    if (done)
+    // A link down is no end: the driver brings the line back by itself while
+    // this loop waits between reads, and the reads then work again.
+    if (m_stopping || (m_options.times > 0 && m_reads >= m_options.times))
         m_loop.quit();
     else
         m_timer.start(m_options.everyMs);

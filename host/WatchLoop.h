@@ -1,6 +1,7 @@
 // adsctl watch: reads one variable every so often and prints a time-stamped
-// line whenever its elements, or the driver's result, change. It ends after
-// --times reads, on stop(), or when the link is down for good.
+// line whenever its elements, or the driver's result, change. It ends only
+// after --times reads or on stop(): a lost link is one line, and the values
+// come again once the driver has the link back.
 #ifndef WATCHLOOP_H
 #define WATCHLOOP_H
 
@@ -38,10 +39,10 @@ private:
     QTimer m_timer;
     bool m_reading = false;
     bool m_stopping = false;
-    bool m_printed = false;
     bool m_failed = false;
     int m_reads = 0;
     int m_lastCode = -1;
+    quint32 m_lastError = 0;
     QStringList m_last;
 };
 

@@ -25,9 +25,16 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    if (options.command == AdsctlOptions::Version) {
+        // adsctl's own version even when the plug-in does not load.
+        out << "adsctl:  " << ADSCTL_VERSION << Qt::endl;
+    }
+
     DriverSession session(err);
     if (!session.load(options.pluginPath, QCoreApplication::applicationFilePath()))
         return 1;
+    if (options.command == AdsctlOptions::Version)
+        return AdsctlCommands::version(session.driver(), session.pluginPath(), out);
     if (options.command == AdsctlOptions::Info)
         return AdsctlCommands::info(session.driver(), out);
     if (!session.connect(options))

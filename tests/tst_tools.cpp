@@ -49,7 +49,13 @@ Run adsctl(const QStringList &args)
 class Child
 {
 public:
-    explicit Child(const char *name, const QStringList &args) { m_process.start(program(name), args); }
+    // `merged`: stderr comes in the lines too, in the order written.
+    explicit Child(const char *name, const QStringList &args, bool merged = false)
+    {
+        if (merged)
+            m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(program(name), args);
+    }
     ~Child()
     {
         if (m_process.state() != QProcess::NotRunning) {
@@ -133,10 +139,10 @@ struct Sim {
     QString serial; // the serial connection text
     bool started = false;
 
-    explicit Sim(const QStringList &extra = {})
+    explicit Sim(const QStringList &extra = {}, const QString &listen = QStringLiteral("127.0.0.1:0"))
     {
-        child = std::make_unique<Child>(
-            "ads-sim", QStringList{"--listen", "127.0.0.1:0", "--serial", "--verbose"} + extra);
+        child = std::make_unique<Child>("ads-sim",
+                                        QStringList{"--listen", listen, "--serial", "--verbose"} + extra);
         tcp = child->lineStartingWith(QStringLiteral("tcp "));
         const QString pty = child->lineStartingWith(QStringLiteral("serial "));
         serial = pty + QStringLiteral(",115200,8,1,N");
@@ -157,16 +163,21 @@ private slots:
     void cleanupTestCase();
 
     void info();
+    void helpAndThePluginSearchOrder();
     void roundTrips_data();
     void roundTrips();
     void embeddedControllerWhenNoConnect();
     void watchPrintsChangesUntilStopped();
-    void watchStopsAfterTimesAndWhenTheLinkGoesDown();
+    void watchStopsAfterTimes();
+    void watchSurvivesAControllerRestart();
     void badInputSendsNothing_data();
     void badInputSendsNothing();
     void connectFailures_data();
     void connectFailures();
     void driverResultsWithTheirMeaning();
+    void controllerErrorsWithTheirMeaning_data();
+    void controllerErrorsWithTheirMeaning();
+    void connectParametersReachTheController();
     void simMisbehavesOnRequest();
     void simStopsCleanlyOnSignals_data();
     void simStopsCleanlyOnSignals();
@@ -208,6 +219,18 @@ void TestTools::info()
     QVERIFY(lines.at(1).startsWith(QStringLiteral("version: V")));
     QVERIFY(lines.at(2).size() > QStringLiteral("build:   ").size());
 
+    // --version: adsctl's own, then the plug-in's as info shows them.
+    const Run version = adsctl({"read", "MW0", "--version"});
+    QCOMPARE(version.exitCode, 0);
+    const QStringList versions = version.outLines();
+    QCOMPARE(versions.size(), 4);
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^adsctl:  \\d+\\.\\d+\\.\\d+$")).match(versions.at(0)).hasMatch(),
+        qPrintable(versions.at(0)));
+    QVERIFY(versions.at(1).startsWith(QStringLiteral("plug-in: /")));
+    QVERIFY(QFileInfo::exists(versions.at(1).mid(9)));
+    QCOMPARE(versions.mid(2), lines.mid(1));
+
     const Run help = adsctl({"read", "--help"});
     QCOMPARE(help.exitCode, 0);
     QVERIFY(help.out.startsWith(QStringLiteral("usage: adsctl")));
@@ -215,6 +238,63 @@ void TestTools::info()
     const Run missing = adsctl({"--plugin", "/nonexistent/libBeckhoff_ADS.so", "info"});
     QCOMPARE(missing.exitCode, 1);
     QVERIFY(missing.err.contains(QStringLiteral("cannot load the plug-in")));
+    // Without the plug-in, --version still tells adsctl's own.
+    const Run alone = adsctl({"--plugin", "/nonexistent/libBeckhoff_ADS.so", "--version"});
+    QCOMPARE(alone.exitCode, 1);
+    QCOMPARE(alone.outLines(), versions.mid(0, 1));
+}
+
+void TestTools::helpAndThePluginSearchOrder()
+{
+    const Run help = adsctl({"--help"});
+    QCOMPARE(help.exitCode, 0);
+    // The two places --help names, in the order it names them.
+    const QRegularExpression places(QStringLiteral("first that exists of\\s+(\\S+) \\(installed\\) "
+                                                   "and\\s+(\\S+) \\(build tree\\), from adsctl's folder"));
+    const QRegularExpressionMatch named = places.match(help.out);
+    QVERIFY2(named.hasMatch(), qPrintable(help.out));
+    const QString installed = named.captured(1);
+    const QString built = named.captured(2);
+    QVERIFY(installed.endsWith(QStringLiteral("/beckhoff-ads/libBeckhoff_ADS.so")));
+    QCOMPARE(built, QStringLiteral("../lib/libBeckhoff_ADS.so"));
+
+    // A copy of adsctl in a tree of its own finds the plug-in where --help says.
+    QTemporaryDir tree;
+    QVERIFY(tree.isValid());
+    const QDir bin(tree.filePath(QStringLiteral("bin")));
+    QVERIFY(QDir().mkpath(bin.path()));
+    const QString copy = bin.filePath(QStringLiteral("adsctl"));
+    QVERIFY(QFile::copy(program("adsctl"), copy));
+    const QString plugin =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../lib/libBeckhoff_ADS.so"));
+    const QFileInfo label(QFileInfo(plugin).dir().filePath(QStringLiteral("libCLabelVariable.so.1")));
+    QVERIFY(label.exists());
+    QVERIFY(QDir().mkpath(tree.filePath(QStringLiteral("lib"))));
+    // The label library too, for a build whose run paths are relative.
+    QVERIFY(
+        QFile::link(label.canonicalFilePath(), tree.filePath(QStringLiteral("lib/libCLabelVariable.so.1"))));
+    const auto versionOfCopy = [&copy]() {
+        QProcess p;
+        p.start(copy, {"--version"});
+        const bool ended = p.waitForFinished(kRunMs);
+        if (!ended)
+            p.kill();
+        p.waitForFinished(5000);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        return ended && p.exitCode() == 0 ? out.section(QLatin1Char('\n'), 1, 1)
+                                          : QStringLiteral("failed: ") + err;
+    };
+    QVERIFY(versionOfCopy().startsWith(QStringLiteral("failed: adsctl: cannot load the plug-in")));
+
+    const QString builtPlace = QDir::cleanPath(bin.filePath(built));
+    QVERIFY(QFile::link(QFileInfo(plugin).canonicalFilePath(), builtPlace));
+    QCOMPARE(versionOfCopy(), QStringLiteral("plug-in: ") + builtPlace);
+
+    const QString installedPlace = QDir::cleanPath(bin.filePath(installed));
+    QVERIFY(QDir().mkpath(QFileInfo(installedPlace).path()));
+    QVERIFY(QFile::link(QFileInfo(plugin).canonicalFilePath(), installedPlace));
+    QCOMPARE(versionOfCopy(), QStringLiteral("plug-in: ") + installedPlace);
 }
 
 void TestTools::roundTrips_data()
@@ -331,7 +411,7 @@ void TestTools::watchPrintsChangesUntilStopped()
     QCOMPARE(stamped.match(lines.at(1)).captured(1), QStringLiteral("0 -77"));
 }
 
-void TestTools::watchStopsAfterTimesAndWhenTheLinkGoesDown()
+void TestTools::watchStopsAfterTimes()
 {
     Child counted("adsctl", {"--connect", sim->tcp, "watch", "MW200", "uint8", "--times", "3", "--every",
                              "10", "--json"});
@@ -339,15 +419,44 @@ void TestTools::watchStopsAfterTimesAndWhenTheLinkGoesDown()
     const QStringList lines = counted.lines();
     QCOMPARE(lines.size(), 1); // nothing changed after the first read
     QVERIFY(lines.first().endsWith(QStringLiteral(" [0]")));
+}
 
-    Sim own;
-    QVERIFY(own.started);
-    Child watch("adsctl",
-                {"--connect", own.tcp, "watch", "MW0", "int16", "--every", "20", "--times", "1000"});
-    QVERIFY(watch.waitForLine([](const QString &l) { return l.endsWith(QStringLiteral(" 0")); }));
-    QCOMPARE(own.child->stop(SIGTERM), 0);
-    QCOMPARE(watch.waitForExit(), 1);
-    QVERIFY(watch.errorOutput().contains(QStringLiteral("9: link down, nothing sent")));
+void TestTools::watchSurvivesAControllerRestart()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString image = dir.filePath(QStringLiteral("42.txt"));
+    QFile file(image);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("4020 0 2a 00\n");
+    file.close();
+
+    auto first = std::make_unique<Sim>();
+    QVERIFY(first->started);
+    const QString address = first->tcp;
+    // stderr merged: the result lines in their place among the values.
+    Child watch("adsctl", {"--connect", address, "watch", "MW0", "int16", "--every", "20"}, true);
+    const auto at = [](const QString &text) { return [text](const QString &l) { return l.endsWith(text); }; };
+    QVERIFY(watch.waitForLine(at(QStringLiteral(" 0"))));
+    QCOMPARE(first->child->stop(SIGTERM), 0);
+    first.reset();
+    QVERIFY(watch.waitForLine(at(QStringLiteral(" 9: link down, nothing sent"))));
+    const int down = watch.lines().size();
+
+    // The same port again, with other memory: the value shows the new controller answering.
+    Sim second({"--image", image}, address);
+    QVERIFY2(second.started, qPrintable(second.child->errorOutput()));
+    QVERIFY(watch.waitForLine(at(QStringLiteral(" 42")), down));
+    QCOMPARE(watch.stop(SIGINT), 1); // some reads failed
+
+    // One line for the outage, however many reads it lasted (and one more
+    // when the stop cut a read short: 7 or 8).
+    const QStringList lines = watch.lines();
+    const QStringList stamped = lines.filter(QRegularExpression(QStringLiteral("^\\d{4}-")));
+    QVERIFY2(stamped.size() == 3 || stamped.size() == 4, qPrintable(lines.join('\n')));
+    QVERIFY(stamped.first().endsWith(QStringLiteral(" 0")));
+    QVERIFY(stamped.at(stamped.size() - 2).endsWith(QStringLiteral(" 9: link down, nothing sent")));
+    QVERIFY(stamped.last().endsWith(QStringLiteral(" 42")));
 }
 
 void TestTools::badInputSendsNothing_data()
@@ -372,6 +481,16 @@ void TestTools::badInputSendsNothing_data()
     QTest::newRow("every on read") << QStringList{"read", "MW0", "int16", "--every", "5"}
                                    << "--every is for watch";
     QTest::newRow("ams port") << QStringList{"--ams-port", "70000", "read", "MW0", "int16"} << "--ams-port";
+    QTest::newRow("target") << QStringList{"--target", "5.12.34.56.1", "read", "MW0", "int16"}
+                            << "--target wants a NetId";
+    QTest::newRow("source") << QStringList{"read", "MW0", "int16", "--source=automatic"}
+                            << "--source wants a NetId";
+    QTest::newRow("reply ms") << QStringList{"--reply-ms", "0", "read", "MW0", "int16"} << "--reply-ms wants";
+    QTest::newRow("connect ms") << QStringList{"--connect-ms", "1e3", "read", "MW0", "int16"}
+                                << "--connect-ms wants";
+    QTest::newRow("par beside target")
+        << QStringList{"--par", "851", "--target", "5.12.34.56.1.1", "read", "MW0", "int16"}
+        << "--par and --target do not mix";
 }
 
 void TestTools::badInputSendsNothing()
@@ -410,6 +529,15 @@ void TestTools::connectFailures_data()
                                        << "-1: ";
     QTest::newRow("no such serial port") << "/nonexistent/tty,9600,8,1,N"
                                          << "-1: ";
+    // Host names are not looked up: the texts say what to give instead.
+    QTest::newRow("localhost")
+        << "localhost:48898"
+        << "-1: 'localhost' is a host name, and names are not looked up: give a numeric "
+           "address (127.0.0.1:48898)";
+    QTest::newRow("a name")
+        << "plc.example:48898"
+        << "-1: 'plc.example' is a host name, and names are not looked up: give a numeric "
+           "address (the controller's IP address, IP:PORT)";
 }
 
 void TestTools::connectFailures()
@@ -438,7 +566,8 @@ void TestTools::driverResultsWithTheirMeaning()
     // The controller answers AMS port 851 only.
     r = adsctl(connect + QStringList{"--ams-port", "852", "read", "MW0", "int16"});
     QCOMPARE(r.exitCode, 1);
-    QVERIFY2(r.err.contains(QStringLiteral("7: wrong reply, or the controller reported an error")),
+    QVERIFY2(r.errLines().contains(QStringLiteral("7: the controller reported ADS error 0x6: target port not "
+                                                  "found: no ADS server (runtime) on that AMS port")),
              qPrintable(r.err));
     r = adsctl(connect + QStringList{"--ams-port", "851", "read", "MW0", "int16"});
     QCOMPARE(r.exitCode, 0);
@@ -446,6 +575,94 @@ void TestTools::driverResultsWithTheirMeaning()
     r = adsctl(connect + QStringList{"--trace", "read", "MW0", "int16"});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.err.count(QStringLiteral(" ID=851 MW0 len = 2 msg : ")), 2); // the request and its reply
+}
+
+void TestTools::controllerErrorsWithTheirMeaning_data()
+{
+    QTest::addColumn<QStringList>("simOptions");
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("unknown symbol") << QStringList{} << QStringList{"read", "MAIN.nNothing", "int32"}
+                                    << "7: the controller reported ADS error 0x710: symbol not found";
+    QTest::newRow("watch of an unknown symbol")
+        << QStringList{} << QStringList{"watch", "GVL.aNothing[3]", "int32", "--times", "2", "--every", "0"}
+        << "7: the controller reported ADS error 0x710: symbol not found";
+    QTest::newRow("device busy") << QStringList{"--ads-error", "0x708"} << QStringList{"read", "MW0", "int16"}
+                                 << "7: the controller reported ADS error 0x708: device busy";
+    QTest::newRow("a code of its own")
+        << QStringList{"--ads-error", "0x1234"} << QStringList{"read", "MW0", "int16"}
+        << "7: the controller reported error 0x1234";
+}
+
+void TestTools::controllerErrorsWithTheirMeaning()
+{
+    QFETCH(QStringList, simOptions);
+    QFETCH(QStringList, command);
+    QFETCH(QString, line);
+    Sim own(simOptions);
+    QVERIFY(own.started);
+    const Run r = adsctl(QStringList{"--connect", own.tcp} + command);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.out, QString());
+    // watch: a time stamp first, and one line for both reads.
+    QCOMPARE(r.errLines()
+                 .filter(QRegularExpression(QStringLiteral("(^| )") + QRegularExpression::escape(line) + "$"))
+                 .size(),
+             1);
+}
+
+void TestTools::connectParametersReachTheController()
+{
+    struct Row {
+        QStringList simOptions;
+        QStringList adsctlOptions;
+        int exitCode;
+        QString errLine; // the last line on stderr
+    };
+    const QString id = QStringLiteral("5.12.34.56.1.1");
+    const QString noRoute = QStringLiteral("8: no reply"); // the controller closes the connection
+    const QList<Row> rows = {
+        // The driver's default target, 127.0.0.1.1.1, is not this controller's NetId.
+        {{"--netid", id},
+         {},
+         1,
+         "7: the controller reported ADS error 0x7: target machine not found: no AMS route to that NetId"},
+        {{"--netid", id}, {"--target", id}, 0, "0: success"},
+        {{"--netid", id}, {"--target", id, "--ams-port", "851"}, 0, "0: success"},
+        {{"--netid", id}, {"--par", id + ":851"}, 0, "0: success"},
+        // The driver's default source, 192.168.10.100.1.1, has no route.
+        {{"--route", "10.1.2.3.1.1"}, {}, 1, noRoute},
+        {{"--route", "10.1.2.3.1.1"}, {"--source", "10.1.2.3.1.1"}, 0, "0: success"},
+        {{"--route", "10.1.2.3.1.1"}, {"--par", "source=10.1.2.3.1.1"}, 0, "0: success"},
+        // auto: the local address of the connection, 127.0.0.1, then .1.1.
+        {{"--route", "127.0.0.1.1.1"}, {}, 1, noRoute},
+        {{"--route", "127.0.0.1.1.1"}, {"--source", "auto"}, 0, "0: success"},
+        {{"--route", "127.0.0.1.1.1", "--netid", id},
+         {"--source", "auto", "--target", id, "--connect-ms", "5000", "--reply-ms", "5000"},
+         0,
+         "0: success"},
+        // A reply later than the wait asked for.
+        {{"--delay-ms", "400"}, {"--reply-ms", "100"}, 1, "8: no reply"},
+        {{"--delay-ms", "400"}, {"--reply-ms", "3000"}, 0, "0: success"},
+        {{},
+         {"--par", "851;bogus=1"},
+         1,
+         "adsctl: SetConnectPar(\"851;bogus=1\") answered -1: an unknown key, a bad NetId or a value out of "
+         "range; nothing changed"},
+    };
+    for (const Row &row : rows) {
+        const QString name = (row.simOptions + QStringList{"|"} + row.adsctlOptions).join(QLatin1Char(' '));
+        Sim own(row.simOptions);
+        QVERIFY2(own.started, qPrintable(name));
+        const Run r = adsctl(QStringList{"--connect", own.tcp} + row.adsctlOptions
+                             + QStringList{"read", "MW0", "int16"});
+        QVERIFY2(r.finished, qPrintable(name));
+        QVERIFY2(r.exitCode == row.exitCode, qPrintable(name + ": " + r.err));
+        QVERIFY2(!r.errLines().isEmpty() && r.errLines().last() == row.errLine,
+                 qPrintable(name + ": " + r.err));
+        QCOMPARE(r.outLines(), row.exitCode == 0 ? QStringList{"0"} : QStringList());
+    }
 }
 
 void TestTools::simMisbehavesOnRequest()
@@ -456,8 +673,9 @@ void TestTools::simMisbehavesOnRequest()
     QCOMPARE(r.exitCode, 1);
     QVERIFY(failing.child->waitForLine(
         [](const QString &l) { return l.endsWith(QStringLiteral("result 0x710")); }));
-    QVERIFY2(r.errLines().contains(QStringLiteral("7: wrong reply, or the controller reported an error")),
-             qPrintable(r.err));
+    QVERIFY2(
+        r.errLines().contains(QStringLiteral("7: the controller reported ADS error 0x710: symbol not found")),
+        qPrintable(r.err));
 
     Sim slow({"--delay-ms", "300"});
     QVERIFY(slow.started);
@@ -572,9 +790,10 @@ void TestTools::simRouterAndRuntimes()
     QVERIFY(elsewhere.started);
     const Run wrongTarget = adsctl({"--connect", elsewhere.tcp, "read", "MW0", "int16"});
     QCOMPARE(wrongTarget.exitCode, 1);
-    QVERIFY2(wrongTarget.errLines().contains(
-                 QStringLiteral("7: wrong reply, or the controller reported an error")),
-             qPrintable(wrongTarget.err));
+    QVERIFY2(
+        wrongTarget.errLines().contains(QStringLiteral("7: the controller reported ADS error 0x7: target "
+                                                       "machine not found: no AMS route to that NetId")),
+        qPrintable(wrongTarget.err));
     QVERIFY(elsewhere.child->waitForLine(
         [](const QString &l) { return l.endsWith(QStringLiteral("error 0x7 result 0x0")); }));
 

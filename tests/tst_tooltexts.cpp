@@ -1,6 +1,10 @@
 // The texts of the tools, without processes: typed values at the edges of
-// their types, the shortest float texts reading back exactly, and the image
-// file and command line of ads-sim.
+// their types, the shortest float texts reading back exactly, adsctl's
+// command line and result texts, and the image file and command line of
+// ads-sim.
+#include "host/AdsErrorText.h"
+#include "host/AdsctlOptions.h"
+#include "host/ResultText.h"
 #include "host/ValueText.h"
 #include "sim/AdsSimOptions.h"
 #include "sim/SimImageFile.h"
@@ -20,6 +24,19 @@ private slots:
     void integerEdges();
     void floatTextsReadBackExactly();
     void floatEdges();
+    void adsctlConnectPar_data();
+    void adsctlConnectPar();
+    void adsctlOptionErrors_data();
+    void adsctlOptionErrors();
+    void adsctlHelpAndVersion();
+    void adsErrorTexts_data();
+    void adsErrorTexts();
+    void resultTexts_data();
+    void resultTexts();
+    void connectTexts_data();
+    void connectTexts();
+    void connectParAnswers_data();
+    void connectParAnswers();
     void imageFile();
     void imageFileErrorsNameTheLine_data();
     void imageFileErrorsNameTheLine();
@@ -139,6 +156,235 @@ void TestToolTexts::floatEdges()
     }
     QVERIFY(!ValueText::parse(DT_Double, {"1e400"}, &error).isValid());
     QVERIFY2(error.contains(QStringLiteral("does not fit a double")), qPrintable(error));
+}
+
+void TestToolTexts::adsctlConnectPar_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("text"); // what SetConnectPar is given; empty: not called
+    const QString id = QStringLiteral("5.12.34.56.1.1");
+    QTest::newRow("none") << QStringList{} << "";
+    QTest::newRow("port alone, as always") << QStringList{"--ams-port", "852"} << "852";
+    QTest::newRow("target alone keeps the port") << QStringList{"--target", id} << "target=" + id;
+    QTest::newRow("target and port: the address form")
+        << QStringList{"--ams-port=851", "--target", id} << id + ":851";
+    QTest::newRow("source auto") << QStringList{"--source", "auto"} << "source=auto";
+    QTest::newRow("waits at their edges")
+        << QStringList{"--connect-ms", "1", "--reply-ms=3600000"} << "connect-ms=1;reply-ms=3600000";
+    QTest::newRow("everything") << QStringList{"--reply-ms",   "500",  "--source", "10.1.2.3.1.1",
+                                               "--connect-ms", "3000", "--target", "0.255.0.255.0.255",
+                                               "--ams-port",   "852"}
+                                << "0.255.0.255.0.255:852;source=10.1.2.3.1.1;connect-ms=3000;reply-ms=500";
+    QTest::newRow("par as it is") << QStringList{"--par", " 851 ;reconnect-ms=0;bogus"}
+                                  << " 851 ;reconnect-ms=0;bogus";
+}
+
+void TestToolTexts::adsctlConnectPar()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, text);
+    const AdsctlOptions o =
+        AdsctlOptions::parse(QStringList{"--connect", "127.0.0.1:48898"} + options + QStringList{"info"});
+    QCOMPARE(o.error, QString());
+    QCOMPARE(o.command, AdsctlOptions::Info);
+    QCOMPARE(o.connectPar(), text);
+}
+
+void TestToolTexts::adsctlOptionErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("error");
+    const QString netId = QStringLiteral("a NetId, six numbers 0 to 255 joined by dots (5.12.34.56.1.1), ");
+    for (const char *bad : {"5.12.34.56.1", "5.12.34.56.1.1.1", "5.12.34.56.1.256", "5.12.34.56..1",
+                            "+5.12.34.56.1.1", " 5.12.34.56.1.1", "0x5.12.34.56.1.1", "a.b.c.d.e.f",
+                            "5,12,34,56,1,1", "1000.1.1.1.1.1", "auto", "١.2.3.4.1.1"}) {
+        const QString text = QString::fromUtf8(bad);
+        QTest::newRow(qPrintable("target '" + text + "'"))
+            << QStringList{"--target", text, "info"} << "--target wants " + netId + "not '" + text + "'";
+    }
+    for (const char *bad : {"Auto", "10.1.2.3.1", "localhost"})
+        QTest::newRow(qPrintable(QStringLiteral("source '%1'").arg(QLatin1String(bad))))
+            << QStringList{"--source", bad, "info"}
+            << QStringLiteral("--source wants %1or auto, not '%2'").arg(netId, QLatin1String(bad));
+    for (const char *key : {"connect-ms", "reply-ms"}) {
+        for (const char *bad : {"0", "3600001", "-5", "1.5", "", "x"})
+            QTest::newRow(qPrintable(QStringLiteral("%1 '%2'").arg(QLatin1String(key), QLatin1String(bad))))
+                << QStringList{QStringLiteral("--%1=%2").arg(QLatin1String(key), QLatin1String(bad)), "info"}
+                << QStringLiteral("--%1 wants milliseconds 1 to 3600000, not '%2'")
+                       .arg(QLatin1String(key), QLatin1String(bad));
+    }
+    QTest::newRow("par empty") << QStringList{"--par=", "info"} << "--par needs a parameter text";
+    QTest::newRow("target without value")
+        << QStringList{"--target", "--trace", "info"} << "--target needs a value";
+    for (const char *other :
+         {"ams-port=851", "target=1.2.3.4.1.1", "source=auto", "connect-ms=5", "reply-ms=5"}) {
+        const QString option = QString::fromLatin1(other).section(QLatin1Char('='), 0, 0);
+        QTest::newRow(qPrintable("par with " + option))
+            << QStringList{"--" + QString::fromLatin1(other), "read", "MW0", "int16", "--par", "851"}
+            << QStringLiteral("--par and --%1 do not mix: --par goes to SetConnectPar as it is, so write "
+                              "what --%1 says in its text")
+                   .arg(option);
+    }
+}
+
+void TestToolTexts::adsctlOptionErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, error);
+    QCOMPARE(AdsctlOptions::parse(args).error, error);
+}
+
+void TestToolTexts::adsctlHelpAndVersion()
+{
+    // --version wins over the rest of the line but keeps the plug-in to ask.
+    AdsctlOptions o = AdsctlOptions::parse({"--plugin", "/x/p.so", "read", "MW0", "--version"});
+    QCOMPARE(o.error, QString());
+    QCOMPARE(o.command, AdsctlOptions::Version);
+    QCOMPARE(o.pluginPath, QStringLiteral("/x/p.so"));
+    o = AdsctlOptions::parse({"--version", "--help"});
+    QCOMPARE(o.command, AdsctlOptions::Help);
+    o = AdsctlOptions::parse({"--version=1"});
+    QCOMPARE(o.error, QStringLiteral("--version takes no value"));
+
+    // Every option the parser takes is in --help, and every address form.
+    const QString usage = AdsctlOptions::usage();
+    for (const char *option :
+         {"--connect ", "--ams-port ", "--target ", "--source ", "--connect-ms ", "--reply-ms ", "--par ",
+          "--json ", "--every ", "--times ", "--trace ", "--plugin ", "--version ", "--help "}) {
+        QVERIFY2(usage.contains(QLatin1String(option)), option);
+        const QString name = QString::fromLatin1(option).trimmed();
+        QVERIFY2(!AdsctlOptions::parse({name + "=1"}).error.startsWith(QStringLiteral("unknown option")),
+                 option);
+    }
+    for (const char *address : {"MB20", "MW20", "MX10.3", "IB/IW/IX", "QB/QW/QX", "F030:10", "MAIN.nCounter",
+                                "GVL.aTemps[3]", ".bRun"})
+        QVERIFY2(usage.contains(QLatin1String(address)), address);
+}
+
+void TestToolTexts::adsErrorTexts_data()
+{
+    QTest::addColumn<quint32>("code");
+    QTest::addColumn<QString>("reported");
+    const QString ads = QStringLiteral("the controller reported ADS error ");
+    QTest::newRow("0x1") << 0x1u << ads + "0x1: internal error";
+    QTest::newRow("0x6") << 0x6u
+                         << ads + "0x6: target port not found: no ADS server (runtime) on that AMS port";
+    QTest::newRow("0x7") << 0x7u << ads + "0x7: target machine not found: no AMS route to that NetId";
+    QTest::newRow("0x1e") << 0x1Eu << ads + "0x1e: access denied: secure ADS refused the access";
+    QTest::newRow("0x50d") << 0x50Du << ads + "0x50d: router: port removed";
+    QTest::newRow("0x700") << 0x700u << ads + "0x700: general device error";
+    QTest::newRow("0x701") << 0x701u << ads + "0x701: service not supported by the server";
+    QTest::newRow("0x705") << 0x705u << ads + "0x705: parameter size not correct";
+    QTest::newRow("0x70a") << 0x70Au << ads + "0x70a: out of memory";
+    QTest::newRow("0x710") << 0x710u << ads + "0x710: symbol not found";
+    QTest::newRow("0x745") << 0x745u << ads + "0x745: timeout: the remote device did not answer in time";
+    QTest::newRow("0x755") << 0x755u << ads + "0x755: sync port locked";
+    const QString other = QStringLiteral("the controller reported error ");
+    QTest::newRow("0 is no code") << 0x0u << other + "0x0";
+    QTest::newRow("just after the router's") << 0x1Fu << other + "0x1f";
+    QTest::newRow("between the ranges") << 0x73Au << other + "0x73a";
+    QTest::newRow("just after the client's") << 0x756u << other + "0x756";
+    QTest::newRow("0x1234") << 0x1234u << other + "0x1234";
+    QTest::newRow("all bits") << 0xFFFFFFFFu << other + "0xffffffff";
+}
+
+void TestToolTexts::adsErrorTexts()
+{
+    QFETCH(quint32, code);
+    QFETCH(QString, reported);
+    QCOMPARE(AdsErrorText::reported(code), reported);
+    // Every code of the ranges a controller commonly answers is found: a
+    // table out of order would lose some of them to the search.
+    for (const auto &range : {qMakePair(0x1u, 0x1Eu), qMakePair(0x500u, 0x50Du), qMakePair(0x700u, 0x739u),
+                              qMakePair(0x740u, 0x749u), qMakePair(0x750u, 0x755u)}) {
+        for (quint32 c = range.first; c <= range.second; ++c)
+            QVERIFY2(!AdsErrorText::meaning(c).isEmpty(), qPrintable(QString::number(c, 16)));
+    }
+}
+
+void TestToolTexts::resultTexts_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<quint32>("controllerError");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("success") << 0 << 0u << "0: success";
+    QTest::newRow("bad offset") << 5 << 0u
+                                << "5: negative offset, count too large, or fewer values than the count";
+    QTest::newRow("busy") << 6 << 0u
+                          << "6: busy: another request of this driver is waiting for its reply; nothing sent";
+    QTest::newRow("wrong reply") << 7 << 0u << "7: wrong reply, or the controller reported an error";
+    QTest::newRow("controller's error")
+        << 7 << 0x710u << "7: the controller reported ADS error 0x710: symbol not found";
+    QTest::newRow("controller's unknown error") << 7 << 0x1234u << "7: the controller reported error 0x1234";
+    QTest::newRow("no reply") << 8 << 0u << "8: no reply";
+    // Only 7 is the controller's answer; another code keeps its own text.
+    QTest::newRow("link down") << 9 << 0x710u << "9: link down, nothing sent";
+    QTest::newRow("unknown") << 10 << 0u << "10: unknown result code";
+}
+
+void TestToolTexts::resultTexts()
+{
+    QFETCH(int, code);
+    QFETCH(quint32, controllerError);
+    QFETCH(QString, text);
+    QCOMPARE(ResultText::ofRead(code, controllerError), text);
+    if (controllerError == 0)
+        QCOMPARE(ResultText::ofResult(code), text);
+}
+
+void TestToolTexts::connectTexts_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("connectionText");
+    QTest::addColumn<QString>("text");
+    const QString generic =
+        QStringLiteral("-1: a field is missing, out of range or unsupported, or the port cannot be opened");
+    const QString name =
+        QStringLiteral("-1: '%1' is a host name, and names are not looked up: give a numeric "
+                       "address (%2)");
+    QTest::newRow("localhost") << -1 << "localhost:48898" << name.arg("localhost", "127.0.0.1:48898");
+    QTest::newRow("LocalHost") << -1 << "LocalHost:851" << name.arg("LocalHost", "127.0.0.1:851");
+    QTest::newRow("a name") << -1 << "plc-7.example:48898"
+                            << name.arg("plc-7.example", "the controller's IP address, IP:PORT");
+    QTest::newRow("numeric out of range") << -1 << "300.1.1.1:48898" << generic;
+    QTest::newRow("port out of range") << -1 << "127.0.0.1:70000" << generic;
+    QTest::newRow("serial port with letters") << -1 << "/dev/ttyUSB9,9600,8,1,N" << generic;
+    QTest::newRow("no host") << -1 << ":48898" << generic;
+    QTest::newRow("a name that connected") << 0 << "localhost:48898"
+                                           << "0: connected";
+    QTest::newRow("no separator") << -4 << "localhost"
+                                  << "-4: the connection text has no separator (':' for Ethernet, ',' for "
+                                     "serial)";
+    QTest::newRow("no connection") << -3 << "127.0.0.1:1"
+                                   << "-3: no TCP connection";
+}
+
+void TestToolTexts::connectTexts()
+{
+    QFETCH(int, code);
+    QFETCH(QString, connectionText);
+    QFETCH(QString, text);
+    QCOMPARE(ResultText::ofConnect(code, connectionText), text);
+}
+
+void TestToolTexts::connectParAnswers_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("refused") << -1
+                             << "SetConnectPar(\"bogus=1\") answered -1: an unknown key, a bad NetId or a "
+                                "value out of range; nothing changed";
+    QTest::newRow("no port") << 0
+                             << "SetConnectPar(\"bogus=1\") answered 0: the driver read no AMS port in it";
+    QTest::newRow("another port")
+        << 851 << "SetConnectPar(\"bogus=1\") answered 851: AMS port 851 in force, not the one asked for";
+}
+
+void TestToolTexts::connectParAnswers()
+{
+    QFETCH(int, answer);
+    QFETCH(QString, text);
+    QCOMPARE(ResultText::ofConnectPar(answer, QStringLiteral("bogus=1")), text);
 }
 
 void TestToolTexts::imageFile()
