@@ -1,4 +1,5 @@
 #include "bench/BenchRun.h"
+#include "link/WireBytes.h"
 
 #include "value/ElementType.h"
 
@@ -137,8 +138,8 @@ bool BenchRun::prefill()
     for (const Fill &f : fills) {
         const auto request = RawAds::writeRequest(RawAds::NetId(), kAmsPort, ++id, kGroupM, f.offset,
                                                   f.bytes.data(), std::uint32_t(f.bytes.size()));
-        ok = ok && RawAds::exchange(fd, request, reply) == long(RawAds::WriteReplySize)
-             && RawAds::le32(reply.data() + 38) == 0;
+        ok = ok && RawAds::exchange(fd, request, reply) == long(AdsLayout::WriteReplySize)
+             && WireBytes::le32(reply.data() + AdsLayout::OffAdsResult) == 0;
     }
     RawAds::closeFd(fd);
     return ok || fail(QStringLiteral("the simulated controller refused the starting values"));
@@ -235,7 +236,7 @@ bool BenchRun::measureTcp(const TcpCase &c, CDriveBaseClass *driver, int rawFd, 
     } else {
         request = RawAds::readRequest(RawAds::NetId(), kAmsPort, 0, kGroupM, c.offset, bytes);
     }
-    std::vector<char> reply(RawAds::ReadReplyHeaderSize + bytes);
+    std::vector<char> reply(AdsLayout::ReadReplyHeaderSize + bytes);
     std::uint32_t id = 0;
     auto limitCall = [&]() {
         RawAds::setInvokeId(request, ++id);
@@ -301,7 +302,7 @@ bool BenchRun::measurePieces(Row *row)
         return fail(QStringLiteral("ConnectDrive to the reply-in-pieces server answered %1").arg(rc));
     }
     auto request = RawAds::readRequest(RawAds::NetId(), kAmsPort, 0, kGroupM, 0, 2);
-    std::vector<char> reply(RawAds::ReadReplyHeaderSize + 2);
+    std::vector<char> reply(AdsLayout::ReadReplyHeaderSize + 2);
     std::uint32_t id = 0;
     const QString address = QStringLiteral("MW0");
     Measure::runPair(
@@ -350,7 +351,7 @@ bool BenchRun::measureSerial(Report *report)
     if (fd < 0)
         return fail(QStringLiteral("cannot open %1").arg(m_ptyPath));
     auto request = RawAds::readRequest(RawAds::NetId(), kAmsPort, 0, kGroupM, 0, 2);
-    std::vector<char> reply(RawAds::ReadReplyHeaderSize + 2);
+    std::vector<char> reply(AdsLayout::ReadReplyHeaderSize + 2);
     std::uint32_t id = 0;
     const Figures limit = Measure::run(calls, warmup, [&]() {
         RawAds::setInvokeId(request, ++id);

@@ -1,5 +1,7 @@
 #include "bench/PieceServer.h"
 
+#include "link/WireBytes.h"
+
 #include "bench/RawAds.h"
 
 #include <cerrno>
@@ -76,7 +78,7 @@ bool PieceServer::start(const std::vector<std::size_t> &cuts, int pauseUs)
     m_port = ntohs(at.sin_port);
     m_peers.assign(kMaxPeers, Peer());
     m_inbox.assign(std::size_t(kMaxPeers) * kMaxRequest, 0);
-    m_reply.assign(RawAds::ReadReplyHeaderSize + kMaxData, 0);
+    m_reply.assign(AdsLayout::ReadReplyHeaderSize + kMaxData, 0);
     m_stop = false;
     m_thread = std::thread([this]() { run(); });
     return true;
@@ -144,9 +146,9 @@ bool PieceServer::serveOne(Peer &peer)
     if (got <= 0)
         return got < 0 && errno == EINTR;
     peer.held += std::size_t(got);
-    while (peer.held >= RawAds::TcpHeaderSize) {
-        const std::size_t whole = RawAds::TcpHeaderSize + RawAds::le32(inbox + 2);
-        if (whole < RawAds::HeaderSize || whole > kMaxRequest)
+    while (peer.held >= AdsLayout::TcpHeaderSize) {
+        const std::size_t whole = AdsLayout::TcpHeaderSize + WireBytes::le32(inbox + AdsLayout::OffTcpLength);
+        if (whole < AdsLayout::HeaderSize || whole > kMaxRequest)
             return false;
         if (peer.held < whole)
             break;
@@ -159,27 +161,28 @@ bool PieceServer::serveOne(Peer &peer)
 
 void PieceServer::answer(int fd, const char *q)
 {
-    using namespace RawAds;
-    const std::uint16_t command = std::uint16_t(std::uint8_t(q[22]) | (std::uint8_t(q[23]) << 8));
+    using namespace WireBytes;
+    using L = AdsLayout;
+    const std::uint16_t command = le16(q + L::OffCommand);
     std::size_t data = 4; // the result; a read adds its length and bytes
-    if (command == 2) {
-        std::uint32_t length = le32(q + 46);
+    if (command == L::CmdRead) {
+        std::uint32_t length = le32(q + L::OffRequestLength);
         if (length > kMaxData)
             length = kMaxData;
         data = 8 + length;
     }
     char *p = m_reply.data();
-    std::memset(p, 0, HeaderSize + data);
-    putLe32(p + 2, std::uint32_t(32 + data));
-    std::memcpy(p + 6, q + 14, 8); // back to the requester
-    std::memcpy(p + 14, q + 6, 8);
-    std::memcpy(p + 22, q + 22, 2);
-    putLe16(p + 24, 0x0005);
-    putLe32(p + 26, std::uint32_t(data));
-    std::memcpy(p + 34, q + 34, 4);
-    if (command == 2)
-        putLe32(p + 42, std::uint32_t(data - 8));
-    const std::size_t size = HeaderSize + data;
+    std::memset(p, 0, L::HeaderSize + data);
+    putLe32(p + L::OffTcpLength, std::uint32_t(L::AmsHeaderSize + data));
+    std::memcpy(p + L::OffTargetNetId, q + L::OffSourceNetId, 8); // back to the requester
+    std::memcpy(p + L::OffSourceNetId, q + L::OffTargetNetId, 8);
+    std::memcpy(p + L::OffCommand, q + L::OffCommand, 2);
+    putLe16(p + L::OffStateFlags, L::StateAdsCommand | L::StateResponse);
+    putLe32(p + L::OffAmsLength, std::uint32_t(data));
+    std::memcpy(p + L::OffInvokeId, q + L::OffInvokeId, 4);
+    if (command == L::CmdRead)
+        putLe32(p + L::OffReadLength, std::uint32_t(data - 8));
+    const std::size_t size = L::HeaderSize + data;
 
     std::size_t from = 0;
     for (std::size_t cut : m_cuts) {

@@ -1,5 +1,7 @@
 #include "bench/RawAds.h"
 
+#include "link/WireBytes.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -14,13 +16,13 @@
 
 namespace RawAds {
 
+using namespace WireBytes;
+using L = AdsLayout;
+
 namespace {
 // The driver's own address as it puts it in every request.
-const std::uint8_t kSourceNetId[6] = {0xc0, 0xa8, 0x0a, 0x64, 0x01, 0x01};
+const std::uint8_t kSourceNetId[L::NetIdSize] = {0xc0, 0xa8, 0x0a, 0x64, 0x01, 0x01};
 const std::uint16_t kSourcePort = 32957;
-const std::uint16_t kCmdRead = 2;
-const std::uint16_t kCmdWrite = 3;
-const std::uint16_t kStateRequest = 0x0004;
 // A peer silent this long has failed; the measurement stops instead of hanging.
 const int kTimeoutSeconds = 5;
 
@@ -28,16 +30,16 @@ void header(char *h, const NetId &target, std::uint16_t amsPort, std::uint16_t c
             std::uint32_t invokeId, std::uint32_t dataLength)
 {
     putLe16(h, 0);
-    putLe32(h + 2, 32 + dataLength);
-    std::memcpy(h + 6, target.b, 6);
-    putLe16(h + 12, amsPort);
-    std::memcpy(h + 14, kSourceNetId, 6);
-    putLe16(h + 20, kSourcePort);
-    putLe16(h + 22, command);
-    putLe16(h + 24, kStateRequest);
-    putLe32(h + 26, dataLength);
-    putLe32(h + 30, 0);
-    putLe32(h + 34, invokeId);
+    putLe32(h + L::OffTcpLength, L::AmsHeaderSize + dataLength);
+    std::memcpy(h + L::OffTargetNetId, target.b, L::NetIdSize);
+    putLe16(h + L::OffTargetPort, amsPort);
+    std::memcpy(h + L::OffSourceNetId, kSourceNetId, L::NetIdSize);
+    putLe16(h + L::OffSourcePort, kSourcePort);
+    putLe16(h + L::OffCommand, command);
+    putLe16(h + L::OffStateFlags, L::StateAdsCommand);
+    putLe32(h + L::OffAmsLength, dataLength);
+    putLe32(h + L::OffErrorCode, 0);
+    putLe32(h + L::OffInvokeId, invokeId);
 }
 
 // Blocking reads and writes; the descriptor's own time-out (set when it was
@@ -71,34 +73,14 @@ bool writeFully(int fd, const char *at, std::size_t n)
 }
 } // namespace
 
-void putLe16(char *at, std::uint16_t v)
-{
-    at[0] = char(v & 0xff);
-    at[1] = char(v >> 8);
-}
-
-void putLe32(char *at, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = char((v >> (8 * i)) & 0xff);
-}
-
-std::uint32_t le32(const char *at)
-{
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | std::uint8_t(at[i]);
-    return v;
-}
-
 std::vector<char> readRequest(const NetId &target, std::uint16_t amsPort, std::uint32_t invokeId,
                               std::uint32_t group, std::uint32_t offset, std::uint32_t length)
 {
-    std::vector<char> f(ReadRequestSize);
-    header(f.data(), target, amsPort, kCmdRead, invokeId, 12);
-    putLe32(f.data() + 38, group);
-    putLe32(f.data() + 42, offset);
-    putLe32(f.data() + 46, length);
+    std::vector<char> f(L::ReadRequestSize);
+    header(f.data(), target, amsPort, L::CmdRead, invokeId, L::ReadRequestSize - L::HeaderSize);
+    putLe32(f.data() + L::OffIndexGroup, group);
+    putLe32(f.data() + L::OffIndexOffset, offset);
+    putLe32(f.data() + L::OffRequestLength, length);
     return f;
 }
 
@@ -106,20 +88,20 @@ std::vector<char> writeRequest(const NetId &target, std::uint16_t amsPort, std::
                                std::uint32_t group, std::uint32_t offset, const char *data,
                                std::uint32_t length)
 {
-    std::vector<char> f(ReadRequestSize + length);
-    header(f.data(), target, amsPort, kCmdWrite, invokeId, 12 + length);
-    putLe32(f.data() + 38, group);
-    putLe32(f.data() + 42, offset);
-    putLe32(f.data() + 46, length);
+    std::vector<char> f(L::ReadRequestSize + length);
+    header(f.data(), target, amsPort, L::CmdWrite, invokeId, L::ReadRequestSize - L::HeaderSize + length);
+    putLe32(f.data() + L::OffIndexGroup, group);
+    putLe32(f.data() + L::OffIndexOffset, offset);
+    putLe32(f.data() + L::OffRequestLength, length);
     if (length > 0)
-        std::memcpy(f.data() + ReadRequestSize, data, length);
+        std::memcpy(f.data() + L::ReadRequestSize, data, length);
     return f;
 }
 
 void setInvokeId(std::vector<char> &frame, std::uint32_t invokeId)
 {
-    if (frame.size() >= HeaderSize)
-        putLe32(frame.data() + 34, invokeId);
+    if (frame.size() >= L::HeaderSize)
+        putLe32(frame.data() + L::OffInvokeId, invokeId);
 }
 
 int connectTcp(const char *ipv4, std::uint16_t port)
@@ -171,14 +153,14 @@ long exchange(int fd, const std::vector<char> &request, std::vector<char> &reply
 {
     if (fd < 0 || !writeFully(fd, request.data(), request.size()))
         return -1;
-    if (reply.size() < HeaderSize)
-        reply.resize(HeaderSize);
-    if (!readFully(fd, reply.data(), TcpHeaderSize))
+    if (reply.size() < L::HeaderSize)
+        reply.resize(L::HeaderSize);
+    if (!readFully(fd, reply.data(), L::TcpHeaderSize))
         return -1;
-    const std::size_t whole = TcpHeaderSize + le32(reply.data() + 2);
+    const std::size_t whole = L::TcpHeaderSize + le32(reply.data() + L::OffTcpLength);
     if (reply.size() < whole)
         reply.resize(whole);
-    if (!readFully(fd, reply.data() + TcpHeaderSize, whole - TcpHeaderSize))
+    if (!readFully(fd, reply.data() + L::TcpHeaderSize, whole - L::TcpHeaderSize))
         return -1;
     return long(whole);
 }

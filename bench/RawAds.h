@@ -5,19 +5,16 @@
 #ifndef RAWADS_H
 #define RAWADS_H
 
+#include "link/AdsLayout.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace RawAds {
 
-enum : std::size_t {
-    TcpHeaderSize = 6,
-    HeaderSize = 38,
-    ReadRequestSize = 50,
-    ReadReplyHeaderSize = 46,
-    WriteReplySize = 42
-};
+// Sizes and offsets are the wire's own (link/AdsLayout.h).
+using Layout = AdsLayout;
 
 // The target NetId the driver derives from "127.0.0.1".
 struct NetId {
@@ -41,11 +38,6 @@ void closeFd(int fd);
 // Writes `request` and reads one whole reply into `reply` (grown to fit):
 // the reply size, or -1 when the line failed or stayed silent for 5 s.
 long exchange(int fd, const std::vector<char> &request, std::vector<char> &reply);
-
-// Little-endian field writers shared with the reply-in-pieces server.
-void putLe16(char *at, std::uint16_t v);
-void putLe32(char *at, std::uint32_t v);
-std::uint32_t le32(const char *at);
 
 } // namespace RawAds
 

@@ -10,6 +10,7 @@
 #include "bench/Samples.h"
 #include "bench/SimProcess.h"
 #include "link/AdsFrame.h"
+#include "link/WireBytes.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -153,9 +154,9 @@ void TestBench::exchangeAssemblesReplyInPieces()
     std::vector<char> reply;
     for (std::uint32_t id = 41; id < 44; ++id) {
         RawAds::setInvokeId(request, id);
-        QCOMPARE(RawAds::exchange(fd, request, reply), long(RawAds::ReadReplyHeaderSize + 16));
-        QCOMPARE(RawAds::le32(reply.data() + 34), id); // the request's invoke id
-        QCOMPARE(RawAds::le32(reply.data() + 42), 16u); // the length asked
+        QCOMPARE(RawAds::exchange(fd, request, reply), long(AdsLayout::ReadReplyHeaderSize + 16));
+        QCOMPARE(WireBytes::le32(reply.data() + AdsLayout::OffInvokeId), id); // the request's invoke id
+        QCOMPARE(WireBytes::le32(reply.data() + AdsLayout::OffReadLength), 16u); // the length asked
         QCOMPARE(QByteArray(reply.data() + 22, 2), QByteArray("\x02\x00", 2)); // a read's reply
     }
     RawAds::closeFd(fd);
@@ -192,13 +193,13 @@ void TestBench::piecesServeTwoPeersAndWrites()
         // Each peer's requests are answered on its own connection, in turn.
         const int fd = id % 2 ? a : b;
         const auto write = RawAds::writeRequest(RawAds::NetId(), 851, id, 0x4020, 0, data, 3);
-        QCOMPARE(RawAds::exchange(fd, write, reply), long(RawAds::WriteReplySize));
-        QCOMPARE(RawAds::le32(reply.data() + 34), id);
-        QCOMPARE(RawAds::le32(reply.data() + 38), 0u); // the write's result: success
+        QCOMPARE(RawAds::exchange(fd, write, reply), long(AdsLayout::WriteReplySize));
+        QCOMPARE(WireBytes::le32(reply.data() + AdsLayout::OffInvokeId), id);
+        QCOMPARE(WireBytes::le32(reply.data() + AdsLayout::OffAdsResult), 0u); // the write's result: success
     }
     const auto empty = RawAds::writeRequest(RawAds::NetId(), 851, 9, 0x4020, 0, nullptr, 0);
-    QCOMPARE(empty.size(), std::size_t(RawAds::ReadRequestSize));
-    QCOMPARE(RawAds::exchange(a, empty, reply), long(RawAds::WriteReplySize));
+    QCOMPARE(empty.size(), std::size_t(AdsLayout::ReadRequestSize));
+    QCOMPARE(RawAds::exchange(a, empty, reply), long(AdsLayout::WriteReplySize));
     RawAds::closeFd(a);
     RawAds::closeFd(b);
     QCOMPARE(server.served(), std::uint64_t(5));
@@ -372,7 +373,7 @@ void TestBench::simProcessStartsAndStops()
     QVERIFY(fd >= 0);
     std::vector<char> reply;
     const auto request = RawAds::readRequest(RawAds::NetId(), 851, 5, 0x4020, 0, 4);
-    QCOMPARE(RawAds::exchange(fd, request, reply), long(RawAds::ReadReplyHeaderSize + 4));
+    QCOMPARE(RawAds::exchange(fd, request, reply), long(AdsLayout::ReadReplyHeaderSize + 4));
     sim.stop();
     // Stopped: the controller's end of the connection is gone.
     QCOMPARE(RawAds::exchange(fd, request, reply), -1L);

@@ -3,6 +3,8 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
+#include "link/AdsLayout.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMutex>
@@ -52,19 +54,20 @@ inline quint32 le32(const QByteArray &b, int at)
 // header.
 inline QByteArray replyTo(const QByteArray &request, const QByteArray &data, quint32 amsError = 0)
 {
-    QByteArray r(38, '\0');
+    using L = AdsLayout;
+    QByteArray r(L::HeaderSize, '\0');
     auto put32 = [&r](int at, quint32 v) {
         for (int i = 0; i < 4; ++i)
             r[at + i] = char((v >> (8 * i)) & 0xff);
     };
-    put32(2, quint32(32 + data.size()));
-    r.replace(6, 8, request.mid(14, 8));
-    r.replace(14, 8, request.mid(6, 8));
-    r.replace(22, 2, request.mid(22, 2));
-    r[24] = 0x05;
-    put32(26, quint32(data.size()));
-    put32(30, amsError);
-    r.replace(34, 4, request.mid(34, 4));
+    put32(L::OffTcpLength, quint32(L::AmsHeaderSize + data.size()));
+    r.replace(L::OffTargetNetId, 8, request.mid(L::OffSourceNetId, 8));
+    r.replace(L::OffSourceNetId, 8, request.mid(L::OffTargetNetId, 8));
+    r.replace(L::OffCommand, 2, request.mid(L::OffCommand, 2));
+    r[L::OffStateFlags] = char(L::StateAdsCommand | L::StateResponse);
+    put32(L::OffAmsLength, quint32(data.size()));
+    put32(L::OffErrorCode, amsError);
+    r.replace(L::OffInvokeId, 4, request.mid(L::OffInvokeId, 4));
     return r + data;
 }
 

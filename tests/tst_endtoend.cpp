@@ -2,6 +2,7 @@
 // dlopen, every call through CDriveBaseClass - against the simulated
 // controller, over TCP and over a pseudo-terminal.
 #include "host/PluginHandle.h"
+#include "link/AdsLayout.h"
 #include "sim/SimController.h"
 #include "sim/SimServer.h"
 #include "tests/TestSupport.h"
@@ -187,9 +188,9 @@ void TestEndToEnd::bitsAreSingleBitsOfTheImage()
     CLabelVariable w = driver->WriteVariable(QStringLiteral("MX10.3"), DT_Bool, labelOf(QList<bool>{true}));
     QCOMPARE(w.resultCode, 0);
     const QByteArray sent = sim->server()->requests().last();
-    QCOMPARE(le32(sent, 38), 0x4021u);
-    QCOMPARE(le32(sent, 42), 83u);
-    QCOMPARE(sent.mid(50), hex("01"));
+    QCOMPARE(le32(sent, AdsLayout::OffIndexGroup), 0x4021u);
+    QCOMPARE(le32(sent, AdsLayout::OffIndexOffset), 83u);
+    QCOMPARE(sent.mid(AdsLayout::ReadRequestSize), hex("01"));
     QCOMPARE(sim->server()->readImage(kM, 10, 1), hex("08"));
 
     sim->server()->writeImage(0xF030, 1, hex("05"));
@@ -343,7 +344,7 @@ void TestEndToEnd::errorsTheControllerReports()
     QVERIFY2(log.warnings().first().startsWith(prefix), qPrintable(log.warnings().first()));
     const QByteArray reply = QByteArray::fromHex(log.warnings().first().mid(prefix.size()).toLatin1());
     QCOMPARE(reply.size(), 46);
-    QCOMPARE(le32(reply, 38), 0x710u);
+    QCOMPARE(le32(reply, AdsLayout::OffAdsResult), 0x710u);
 
     // A write answered with an ADS error is a failure too.
     sim->server()->pushFault(adsError);

@@ -1,6 +1,7 @@
 // The link on real transports: a TCP socket on loopback and a
 // pseudo-terminal, with the simulated controller as the peer on its own
 // thread.
+#include "link/AdsLayout.h"
 #include "link/CmdBeckhoff_ADS.h"
 #include "sim/SimController.h"
 #include "sim/SimServer.h"
@@ -253,7 +254,8 @@ void TestLink::requestsGoToTheLatestTransport()
     QCOMPARE(link.Read_area(851, 4, 2, &out, kM, QStringLiteral("MB4")), 0);
     QCOMPARE(out, hex("55 66"));
     // The serial request carries the NetId of the last TCP address.
-    QCOMPARE(sim->server()->requests().last().mid(6, 6), hex("7f 00 00 01 01 01"));
+    QCOMPARE(sim->server()->requests().last().mid(AdsLayout::OffTargetNetId, AdsLayout::NetIdSize),
+             hex("7f 00 00 01 01 01"));
     QCOMPARE(link.DisConnectDrive(), 0); // closes the serial port
     QCOMPARE(link.Connection_status(), -3);
     QCOMPARE(link.DisConnectDrive(), 1); // already closed

@@ -3,6 +3,7 @@
 // against the simulated controller: after each one, the next request is
 // answered correctly as soon as the controller answers it.
 #include "host/PluginHandle.h"
+#include "link/AdsLayout.h"
 #include "sim/SimController.h"
 #include "sim/SimServer.h"
 #include "tests/TestSupport.h"
@@ -554,8 +555,8 @@ void TestRecovery::floodsOfStrangersAreCountedNotListed()
     QVERIFY(connectTo(false));
     sim->server()->pushFault(reshaped([](const QByteArray &, const QByteArray &reply) {
         QByteArray stranger = reply;
-        stranger[36] = char(stranger[36] + 1);
-        stranger[34] = char(stranger[34] + 7);
+        stranger[AdsLayout::OffInvokeId + 2] = char(stranger[AdsLayout::OffInvokeId + 2] + 1);
+        stranger[AdsLayout::OffInvokeId] = char(stranger[AdsLayout::OffInvokeId] + 7);
         QByteArray flood;
         for (int i = 0; i < 500; ++i)
             flood += stranger;

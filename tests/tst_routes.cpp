@@ -3,6 +3,7 @@
 // by SetConnectPar, routes, the waits the host chose, reconnection after a
 // loss, and the controller's own error for the host.
 #include "host/PluginHandle.h"
+#include "link/AdsLayout.h"
 #include "sim/SimController.h"
 #include "sim/SimServer.h"
 #include "tests/TestSupport.h"
@@ -184,10 +185,10 @@ void TestRoutes::framesCarryTheAddressesSet()
     QVERIFY(connectTo(false));
     QCOMPARE(readMW0(), kOk);
     const QByteArray request = sim->server()->requests().last();
-    QCOMPARE(request.mid(6, 6), target);
-    QCOMPARE(int(le16(request, 12)), targetPort);
-    QCOMPARE(request.mid(14, 6), source);
-    QCOMPARE(int(le16(request, 20)), sourcePort);
+    QCOMPARE(request.mid(AdsLayout::OffTargetNetId, AdsLayout::NetIdSize), target);
+    QCOMPARE(int(le16(request, AdsLayout::OffTargetPort)), targetPort);
+    QCOMPARE(request.mid(AdsLayout::OffSourceNetId, AdsLayout::NetIdSize), source);
+    QCOMPARE(int(le16(request, AdsLayout::OffSourcePort)), sourcePort);
 }
 
 void TestRoutes::refusedParametersChangeNothing()
@@ -200,8 +201,8 @@ void TestRoutes::refusedParametersChangeNothing()
     QVERIFY(connectTo(false));
     QCOMPARE(readMW0(), kOk);
     const QByteArray request = sim->server()->requests().last();
-    QCOMPARE(request.mid(6, 6), netId("5.12.34.56.1.1"));
-    QCOMPARE(int(le16(request, 12)), 851);
+    QCOMPARE(request.mid(AdsLayout::OffTargetNetId, AdsLayout::NetIdSize), netId("5.12.34.56.1.1"));
+    QCOMPARE(int(le16(request, AdsLayout::OffTargetPort)), 851);
     // Today's texts keep today's answers.
     QCOMPARE(driver->SetConnectPar(QStringLiteral("abc")), 0);
     QCOMPARE(driver->SetConnectPar(QStringLiteral("70000")), 0);
@@ -333,7 +334,8 @@ void TestRoutes::routeOfTheSourceAsAControllerChecks()
     QCOMPARE(driver->SetConnectPar(QStringLiteral("851;source=auto")), 851);
     QVERIFY(connectTo(false));
     QCOMPARE(readMW0(), kOk);
-    QCOMPARE(sim->server()->requests().last().mid(14, 6), netId("127.0.0.1.1.1"));
+    QCOMPARE(sim->server()->requests().last().mid(AdsLayout::OffSourceNetId, AdsLayout::NetIdSize),
+             netId("127.0.0.1.1.1"));
 }
 
 // A read's label carries the controller's error code; a write keeps the

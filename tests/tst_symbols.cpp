@@ -4,6 +4,7 @@
 #include "driver/AddressResolver.h"
 #include "driver/SymbolCache.h"
 #include "host/PluginHandle.h"
+#include "link/AdsLayout.h"
 #include "sim/SimController.h"
 #include "sim/SimServer.h"
 #include "tests/TestSupport.h"
@@ -21,7 +22,7 @@ QList<int> commands(SimServer *server, int from)
     QList<int> out;
     const QList<QByteArray> all = server->requests();
     for (int i = from; i < all.size(); ++i)
-        out << le16(all.at(i), 22);
+        out << le16(all.at(i), AdsLayout::OffCommand);
     return out;
 }
 
@@ -108,14 +109,15 @@ void TestSymbols::oneLookupPerName()
     QCOMPARE(r.value.value<QList<int>>(), QList<int>{-7});
     QCOMPARE(commands(sim->server(), 0), (QList<int>{9, 2, 3, 2}));
     const QByteArray read = sim->server()->requests().at(1);
-    QCOMPARE(le32(read, 38), kM);
-    QCOMPARE(le32(read, 42), 0x100u);
-    QCOMPARE(le32(read, 46), 4u);
+    QCOMPARE(le32(read, AdsLayout::OffIndexGroup), kM);
+    QCOMPARE(le32(read, AdsLayout::OffIndexOffset), 0x100u);
+    QCOMPARE(le32(read, AdsLayout::OffRequestLength), 4u);
 
     // Controllers compare names without regard to case; the driver sends it as written.
     r = driver->ReadVariable(QStringLiteral("main.NCOUNTER"), DT_Int32);
     QCOMPARE(r.resultCode, 0);
-    QCOMPARE(sim->server()->requests().at(4).mid(54), QByteArray("main.NCOUNTER\0", 14));
+    QCOMPARE(sim->server()->requests().at(4).mid(AdsLayout::ReadWriteRequestSize),
+             QByteArray("main.NCOUNTER\0", 14));
 }
 
 void TestSymbols::lookupFrameAndTrace()
@@ -126,15 +128,15 @@ void TestSymbols::lookupFrameAndTrace()
     QCOMPARE(driver->ReadVariable(QStringLiteral(".bRun"), DT_Bool).resultCode, 0);
     const QByteArray lookup = sim->server()->requests().at(0);
     QCOMPARE(lookup.size(), 54 + 6);
-    QCOMPARE(le32(lookup, 2), 32u + 16 + 6); // AMS/TCP length
-    QCOMPARE(le16(lookup, 22), quint16(9)); // ReadWrite
-    QCOMPARE(le16(lookup, 24), quint16(4)); // request
-    QCOMPARE(le32(lookup, 26), 16u + 6); // AMS data length
-    QCOMPARE(le32(lookup, 38), 0xF009u);
-    QCOMPARE(le32(lookup, 42), 0u);
-    QCOMPARE(le32(lookup, 46), 0xFFFFu);
-    QCOMPARE(le32(lookup, 50), 6u);
-    QCOMPARE(lookup.mid(54), QByteArray(".bRun\0", 6));
+    QCOMPARE(le32(lookup, AdsLayout::OffTcpLength), 32u + 16 + 6); // AMS/TCP length
+    QCOMPARE(le16(lookup, AdsLayout::OffCommand), quint16(9)); // ReadWrite
+    QCOMPARE(le16(lookup, AdsLayout::OffStateFlags), quint16(4)); // request
+    QCOMPARE(le32(lookup, AdsLayout::OffAmsLength), 16u + 6); // AMS data length
+    QCOMPARE(le32(lookup, AdsLayout::OffIndexGroup), 0xF009u);
+    QCOMPARE(le32(lookup, AdsLayout::OffIndexOffset), 0u);
+    QCOMPARE(le32(lookup, AdsLayout::OffRequestLength), 0xFFFFu);
+    QCOMPARE(le32(lookup, AdsLayout::OffWriteLength), 6u);
+    QCOMPARE(lookup.mid(AdsLayout::ReadWriteRequestSize), QByteArray(".bRun\0", 6));
     const QString at = QStringLiteral("127.0.0.1:%1").arg(sim->tcpPort());
     const QStringList lines = log.debugLines();
     QCOMPARE(lines.size(), 4);
@@ -273,9 +275,9 @@ void TestSymbols::areaAddressesUnchanged()
     QVERIFY(driver->ReadVariable(address, DT_UInt8).resultCode != 3);
     QCOMPARE(sim->server()->requestCount(), 1);
     const QByteArray read = sim->server()->requests().first();
-    QCOMPARE(le16(read, 22), quint16(2));
-    QCOMPARE(le32(read, 38), group);
-    QCOMPARE(le32(read, 42), quint32(offset));
+    QCOMPARE(le16(read, AdsLayout::OffCommand), quint16(2));
+    QCOMPARE(le32(read, AdsLayout::OffIndexGroup), group);
+    QCOMPARE(le32(read, AdsLayout::OffIndexOffset), quint32(offset));
 }
 
 // Negative bounds and three dimensions are legal in PLC programs: the name
@@ -290,7 +292,8 @@ void TestSymbols::unusualIndexesAreTheControllersToJudge()
     QCOMPARE(r.value.value<QList<short>>(), QList<short>{300});
     const int before = sim->server()->requestCount();
     QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.cube[1,2,3]"), DT_Int16).resultCode, 7);
-    QCOMPARE(sim->server()->requests().at(before).mid(54), QByteArray("MAIN.cube[1,2,3]\0", 17));
+    QCOMPARE(sim->server()->requests().at(before).mid(AdsLayout::ReadWriteRequestSize),
+             QByteArray("MAIN.cube[1,2,3]\0", 17));
 }
 
 // Least recently used names go first; long names count for more.
