@@ -24,8 +24,9 @@ public:
     // 0 connected; -4 the text has no separator; -1 a field is missing or out
     // of range, or the link refused; -3 no connection.
     virtual int ConnectDrive(QString connectionText) = 0;
-    // Sets the target AMS port (decimal text) and returns it; 0 when the text
-    // is not a number.
+    // Sets the target AMS port (decimal text) and returns it, 0 when the text
+    // is not a number; or takes the address form NETID:PORT and options
+    // (README: "The parameter text"), -1 with nothing changed for a bad one.
     virtual int SetConnectPar(QString parameterText) = 0;
     virtual int DisConnectDrive() = 0;
     virtual CLabelVariable ReadVariable(QString address, DataType type) = 0;
