@@ -2,6 +2,7 @@
 // and the build stamp.
 #include "driver/AddressResolver.h"
 #include "driver/BuildStamp.h"
+#include "driver/ConnectParameters.h"
 #include "driver/ConnectionText.h"
 #include "driver/SymbolName.h"
 #include "driver/ValueCodec.h"
@@ -29,6 +30,8 @@ private slots:
     void symbolNames_data();
     void symbolNames();
     void symbolEntries();
+    void parameterTexts_data();
+    void parameterTexts();
 };
 
 void TestParsers::addresses_data()
@@ -269,6 +272,47 @@ void TestParsers::symbolEntries()
     unterminated[30 + 13] = 'x';
     QVERIFY(!SymbolEntry::parse(unterminated, &e));
     QCOMPARE(SymbolEntry::lookupData(QStringLiteral("MAIN.x")), QByteArray("MAIN.x\0", 7));
+}
+
+void TestParsers::parameterTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("target"); // empty: not set
+    QTest::addColumn<int>("replyMs");
+    // Texts of old keep their old answers.
+    QTest::newRow("port") << "852" << true << 852 << "" << 2050;
+    QTest::newRow("not a number") << "abc" << true << 0 << "" << 2050;
+    QTest::newRow("above 16 bits") << "70000" << true << 0 << "" << 2050;
+    QTest::newRow("negative") << "-1" << true << 0 << "" << 2050;
+    QTest::newRow("a colon alone") << "851:" << true << 0 << "" << 2050;
+    // The ADS address form and options.
+    QTest::newRow("NETID:PORT") << "5.12.34.56.1.1:853" << true << 853 << "5.12.34.56.1.1" << 2050;
+    QTest::newRow("options after the port") << "852;reply-ms=500" << true << 852 << "" << 500;
+    QTest::newRow("options alone") << " reply-ms = 700 ;" << true << 851 << "" << 700;
+    QTest::newRow("target option") << "851;target=0.0.0.0.0.0" << true << 851 << "0.0.0.0.0.0" << 2050;
+    QTest::newRow("bad NetId in the address") << "5.12.34.256.1.1:851" << false << 851 << "" << 2050;
+    QTest::newRow("five parts") << "851;target=5.12.34.56.1" << false << 851 << "" << 2050;
+    QTest::newRow("unknown key") << "851;colour=red" << false << 851 << "" << 2050;
+    QTest::newRow("reply-ms 0") << "851;reply-ms=0" << false << 851 << "" << 2050;
+    QTest::newRow("port 0 with options") << "0;reply-ms=5" << false << 851 << "" << 2050;
+    QTest::newRow("a second port") << "851;852" << false << 851 << "" << 2050;
+}
+
+void TestParsers::parameterTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, accepted);
+    QFETCH(int, port);
+    QFETCH(QString, target);
+    QFETCH(int, replyMs);
+    int amsPort = 851;
+    LinkSettings link;
+    QCOMPARE(ConnectParameters::apply(text, &amsPort, &link), accepted);
+    QCOMPARE(amsPort, port);
+    QCOMPARE(ConnectParameters::netIdText(link.targetNetId), target);
+    QCOMPARE(link.replyMs, replyMs);
 }
 
 QTEST_APPLESS_MAIN(TestParsers)
