@@ -1,5 +1,14 @@
 // The driver a host holds: identification, connection, and the read and
 // write paths from address texts and labels to ADS requests on the link.
+//
+// Members: the eleven overrides are the host contract's, in the slot order
+// of CDriveBaseClass. The driver's design also names `adsLink`, `amsPort`,
+// the connection fields (`serialPortName` ... `ethPort`), the address
+// operations, `Read_data`, `Write_D` and the per-type decoders and encoders;
+// they keep those names. The connection fields record the last connection
+// text as it was parsed and are never read again: the link keeps what it
+// needs of the line in use, so a refused text cannot disturb it. The
+// symbol access and the link settings are the project's own.
 #ifndef LIBBECKHOFF_ADS_H
 #define LIBBECKHOFF_ADS_H
 
