@@ -21,7 +21,7 @@ const int kOwnAddressBytes = kAddressBytes / 2;
 const int kKeptCapacity = 1024 * 1024;
 // During a wait, bytes looked at are let go once this many have gathered,
 // so a flood of noise cannot grow the buffer.
-const qint64 kCompactAt = 64 * 1024;
+const qint64 kCompactAt = qint64(64) * 1024;
 // A run of noise is reported with at most this many of its bytes.
 const int kNoiseShown = 1024;
 
@@ -106,13 +106,13 @@ AdsExchange::Progress AdsExchange::end(const SkipSink &sink)
     if (m_progress == Waiting) {
         const qint64 avail = m_buf.size() - m_pos;
         qint64 frameSize = 0;
-        if (m_skip > 0 || avail == 0) {
-            m_progress = NoReply; // what is held belongs to a frame given up earlier
-        } else if (classify(m_pos, &frameSize) == Ours) {
+        // Bytes still owed to a frame given up earlier are no reply of ours.
+        const bool held = m_skip == 0 && avail > 0;
+        if (held && classify(m_pos, &frameSize) == Ours) {
             flushNoise(sink);
             setReply(avail, CutShort); // the rest is skipped when it comes
             m_skip = qMax<qint64>(0, frameSize - avail);
-        } else if (ownPrefix(m_pos)) {
+        } else if (held && ownPrefix(m_pos)) {
             // Cut inside its header: its length is believed if it could be owed.
             const qint64 announced = AdsFrame::TcpHeaderSize + qint64(le32(m_buf.constData() + m_pos + 2));
             flushNoise(sink);

@@ -40,7 +40,7 @@ void CmdBeckhoff_ADS::setSettings(const LinkSettings &newSettings)
     route.setSettings(settings);
 }
 
-int CmdBeckhoff_ADS::EthConnectDrive(QString ip, int port)
+int CmdBeckhoff_ADS::EthConnectDrive(const QString &ip, int port)
 {
     QHostAddress address;
     if (wait.waiting() || !address.setAddress(ip))
@@ -58,8 +58,8 @@ int CmdBeckhoff_ADS::EthConnectDrive(QString ip, int port)
     return 0;
 }
 
-int CmdBeckhoff_ADS::serialConnectDrive(QString portName, int baud, int dataBits, int stopBits,
-                                        QString parity)
+int CmdBeckhoff_ADS::serialConnectDrive(const QString &portName, int baud, int dataBits, int stopBits,
+                                        const QString &parity)
 {
     SerialLineSettings lineSettings;
     if (wait.waiting() || !SerialLineSettings::fromText(baud, dataBits, stopBits, parity, &lineSettings))
@@ -275,13 +275,13 @@ LinkOutcome CmdBeckhoff_ADS::readWriteArea(int amsPort, int indexGroup, int inde
 }
 
 int CmdBeckhoff_ADS::Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,
-                               QString varName)
+                               const QString &varName)
 {
     return readArea(amsPort, indexGroup, indexOffset, byteLength, out, varName).result;
 }
 
-int CmdBeckhoff_ADS::Write_area(int amsPort, int indexOffset, int byteLength, QByteArray data, int indexGroup,
-                                QString varName)
+int CmdBeckhoff_ADS::Write_area(int amsPort, int indexOffset, int byteLength, const QByteArray &data,
+                                int indexGroup, const QString &varName)
 {
     return writeArea(amsPort, indexGroup, indexOffset, byteLength, data, varName).result;
 }

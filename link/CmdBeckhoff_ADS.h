@@ -45,12 +45,13 @@ public:
 
     // 0 connected (or still connecting after the wait), -1 not an address
     // or busy, -3 not connected. On failure the line in use stays as it was.
-    int EthConnectDrive(QString ipText, int port);
+    int EthConnectDrive(const QString &ipText, int port);
     // 0 done, 1 no TCP connection was ever made.
     int EthDisConnectDrive();
     // 0 open and configured; -1 a setting the line cannot honour, the port did
     // not open, or busy. On failure the line in use stays as it was.
-    int serialConnectDrive(QString portName, int baud, int dataBits, int stopBits, QString parity);
+    int serialConnectDrive(const QString &portName, int baud, int dataBits, int stopBits,
+                           const QString &parity);
     // 0 closed, 1 no serial line, or not open.
     int serialDisConnectDrive();
     // Closes the line of the latest successful connect; 1 when there is none.
@@ -70,9 +71,9 @@ public:
                               const QByteArray &writeData, QByteArray *out, const QString &varName);
     // The same as a LinkResult alone.
     int Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,
-                  QString varName);
-    int Write_area(int amsPort, int indexOffset, int byteLength, QByteArray data, int indexGroup,
-                   QString varName);
+                  const QString &varName);
+    int Write_area(int amsPort, int indexOffset, int byteLength, const QByteArray &data, int indexGroup,
+                   const QString &varName);
 
     // Addresses and waits; they apply from the next request (waits for a
     // connection from the next connect).

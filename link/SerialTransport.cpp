@@ -89,11 +89,19 @@ void SerialTransport::waitForBytes(int ms)
     m_port->waitForReadyRead(ms);
 }
 
+// Asks the line first: a request usually finds nothing waiting.
 void SerialTransport::drainTo(AdsExchange &exchange)
 {
     deliverTo(exchange);
-    for (int round = 0; round < kDrainRounds && m_port->isOpen() && m_port->waitForReadyRead(0); ++round)
+    for (int round = 0;
+         round < kDrainRounds && m_port->isOpen() && readableNow() && m_port->waitForReadyRead(0); ++round)
         deliverTo(exchange);
+}
+
+bool SerialTransport::readableNow() const
+{
+    pollfd p{int(m_port->handle()), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
 }
 
 void SerialTransport::close()

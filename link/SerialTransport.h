@@ -36,6 +36,7 @@ private:
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     bool deviceGone() const;
+    bool readableNow() const;
 
     QSerialPort *m_port;
     QTimer *m_gap;

@@ -6,5 +6,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-packages.sh cmake g++ make qtbase5-dev libqt5serialport5-dev "$@"
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# ADS_WERROR=ON (the test command sets it) makes every warning an error.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+  -DADS_WERROR="${ADS_WERROR:-OFF}" >/dev/null
 cmake --build build -j "$(nproc)"

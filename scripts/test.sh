@@ -9,8 +9,9 @@
 #      root, and built again at another path to be bit-identical;
 #   5. the label library's binary contract against its reference (abidiff);
 #   6. the format of every source against .clang-format;
-#   7. the suite itself (build/), ending with ctest's summary.
-# With --quick, only step 7.
+#   7. clang-tidy's bugprone and performance checks over the product code;
+#   8. the suite itself (build/), ending with ctest's summary.
+# Every build treats warnings as errors. With --quick, only step 8.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -18,12 +19,13 @@ jobs=$(nproc)
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
+export ADS_WERROR=ON
 # pkg-config: the install test builds a qmake host from the installed beckhoff-ads.pc.
-bash scripts/setup.sh valgrind clang-format pkg-config
+bash scripts/setup.sh valgrind clang-format clang-tidy pkg-config
 
 if [ "$quick" = 0 ]; then
   echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"
-  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DADS_SANITIZE=ON >/dev/null
+  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DADS_SANITIZE=ON -DADS_WERROR=ON >/dev/null
   cmake --build build-asan -j "$jobs"
   (cd build-asan &&
    ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1 \
@@ -53,6 +55,10 @@ if [ "$quick" = 0 ]; then
 
   echo "== the format of the sources"
   bash scripts/check-format.sh
+
+  echo "== clang-tidy over link/, driver/ and value/"
+  git ls-files 'link/*.cpp' 'driver/*.cpp' 'value/*.cpp' | xargs clang-tidy -p build --quiet
+
 fi
 
 echo "== the suite"

@@ -182,9 +182,10 @@ void TestLink::lateReplyNeverAnswersTheNextRequest()
         QCOMPARE(link.Read_area(851, 0, 1, &out, kM, QStringLiteral("MB0")), 0);
         QCOMPARE(out, hex("02"));
     }
+    // Skipped with one line when it came during the second exchange; dropped
+    // without one when a loaded machine let it come before the request.
     const QStringList warnings = log.warnings();
-    QVERIFY2(warnings.filter(QStringLiteral("报文返回序号错误")).size() == 1,
-             qPrintable(warnings.join('\n')));
+    QVERIFY2(warnings.filter(QStringLiteral("报文返回序号错误")).size() <= 1, qPrintable(warnings.join('\n')));
 }
 
 // A late reply that comes between two exchanges is dropped before the next

@@ -106,9 +106,11 @@ bool boolOp(Arith op, bool a, bool b)
 template <typename T>
 T intOp(Arith op, T a, T b)
 {
-    using W = std::conditional_t<(sizeof(T) < sizeof(unsigned)), unsigned, std::make_unsigned_t<T>>;
-    const W x = static_cast<W>(a);
-    const W y = static_cast<W>(b);
+    using U = std::make_unsigned_t<T>;
+    using W = std::conditional_t<(sizeof(T) < sizeof(unsigned)), unsigned, U>;
+    // Through the unsigned type of T: the bit pattern, not a sign extension.
+    const W x = static_cast<W>(static_cast<U>(a));
+    const W y = static_cast<W>(static_cast<U>(b));
     switch (op) {
     case Arith::Add: return static_cast<T>(x + y);
     case Arith::Sub: return static_cast<T>(x - y);
