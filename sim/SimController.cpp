@@ -49,6 +49,15 @@ bool SimController::startPty()
     return !path.isEmpty();
 }
 
+bool SimController::warmUp(int bytes)
+{
+    ensureThread();
+    bool done = false;
+    QMetaObject::invokeMethod(
+        m_server, [&]() { done = m_server->warmUp(bytes); }, Qt::BlockingQueuedConnection);
+    return done;
+}
+
 QString SimController::connectionText() const
 {
     return QStringLiteral("127.0.0.1:%1").arg(m_tcpPort);

@@ -21,6 +21,9 @@ public:
     bool startTcp(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
     // Opens a pseudo-terminal; its slave path is the driver's port name.
     bool startPty();
+    // Readies replies of up to `bytes` on the server's thread before the
+    // first request (SimServer::warmUp).
+    bool warmUp(int bytes);
 
     quint16 tcpPort() const { return m_tcpPort; }
     QString ptyPath() const { return m_ptyPath; }

@@ -27,32 +27,64 @@ bool SimImage::fits(quint64 offset, quint64 length) const
 QByteArray &SimImage::grow(quint32 group, quint64 size)
 {
     QByteArray &image = m_images[group];
-    if (quint64(image.size()) < size)
-        image.append(QByteArray(int(size - quint64(image.size())), '\0'));
+    const int old = image.size();
+    if (quint64(old) < size) {
+        image.resize(int(size));
+        memset(image.data() + old, 0, size_t(size - quint64(old)));
+    }
     return image;
+}
+
+quint32 SimImage::refusal(quint32 group, quint32 offset, quint32 length) const
+{
+    // A bit read answers a byte per bit: no more of them than an image has bytes.
+    if (isBitGroup(group))
+        return fits((quint64(offset) + length + 7) / 8, 0) && fits(0, length) ? NoError : InvalidOffset;
+    if (!m_images.contains(group))
+        return InvalidGroup;
+    return fits(offset, length) ? NoError : InvalidOffset;
 }
 
 quint32 SimImage::read(quint32 group, quint32 offset, quint32 length, QByteArray *out) const
 {
+    const quint32 refused = refusal(group, offset, length);
+    if (refused != NoError)
+        return refused;
+    out->resize(int(length));
+    return readInto(group, offset, length, out->data());
+}
+
+quint32 SimImage::readInto(quint32 group, quint32 offset, quint32 length, char *out) const
+{
+    const quint32 refused = refusal(group, offset, length);
+    if (refused != NoError)
+        return refused;
     if (isBitGroup(group)) {
-        if (!fits((quint64(offset) + length + 7) / 8, 0))
-            return InvalidOffset;
-        const QByteArray image = m_images.value(group - 1);
-        out->resize(int(length));
-        for (quint32 i = 0; i < length; ++i) {
-            const quint64 bit = quint64(offset) + i;
-            const quint64 byte = bit / 8;
-            out->data()[i] =
-                byte < quint64(image.size()) ? char((quint8(image.at(int(byte))) >> (bit % 8)) & 1) : 0;
-        }
+        readBits(m_images.value(group - 1), offset, length, out);
         return NoError;
     }
-    if (!m_images.contains(group))
-        return InvalidGroup;
-    if (!fits(offset, length))
-        return InvalidOffset;
-    *out = bytes(group, offset, int(length));
+    const QByteArray &image = *m_images.constFind(group);
+    // Past what was written, memory reads as zeros.
+    const qint64 available = qBound<qint64>(0, qint64(image.size()) - qint64(offset), qint64(length));
+    if (available > 0)
+        memcpy(out, image.constData() + offset, size_t(available));
+    memset(out + available, 0, size_t(qint64(length) - available));
     return NoError;
+}
+
+void SimImage::readBits(const QByteArray &image, quint32 offset, quint32 length, char *out) const
+{
+    for (quint32 i = 0; i < length; ++i) {
+        const quint64 bit = quint64(offset) + i;
+        const quint64 byte = bit / 8;
+        out[i] = byte < quint64(image.size()) ? char((quint8(image.at(int(byte))) >> (bit % 8)) & 1) : 0;
+    }
+}
+
+void SimImage::provide(quint32 group, quint32 offset, quint32 length)
+{
+    if (!isBitGroup(group) && fits(offset, length))
+        grow(group, quint64(offset) + length);
 }
 
 quint32 SimImage::write(quint32 group, quint32 offset, const QByteArray &data)

@@ -21,8 +21,15 @@ public:
 
     SimImage();
 
+    // The error a read of these bytes gets, or NoError.
+    quint32 refusal(quint32 group, quint32 offset, quint32 length) const;
     quint32 read(quint32 group, quint32 offset, quint32 length, QByteArray *out) const;
+    // As read(), into `length` bytes at `out`: a reply's own buffer.
+    quint32 readInto(quint32 group, quint32 offset, quint32 length, char *out) const;
     quint32 write(quint32 group, quint32 offset, const QByteArray &data);
+    // Makes [offset, offset + length) of a byte group exist, zeroed where
+    // nothing was written yet; what is there stays.
+    void provide(quint32 group, quint32 offset, quint32 length);
 
     // Direct access for tests and image files; byte groups only.
     QByteArray bytes(quint32 group, quint32 offset, int length) const;
@@ -32,6 +39,7 @@ public:
 
 private:
     bool fits(quint64 offset, quint64 length) const;
+    void readBits(const QByteArray &image, quint32 offset, quint32 length, char *out) const;
     QByteArray &grow(quint32 group, quint64 size);
 
     QMap<quint32, QByteArray> m_images;

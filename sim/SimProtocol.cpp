@@ -1,126 +1,192 @@
 #include "sim/SimProtocol.h"
 
+#include "link/AdsLayout.h"
 #include "link/WireBytes.h"
 #include "sim/SimRuntime.h"
 
 using namespace WireBytes;
 
 namespace {
-const int kHeader = 38;
-const quint16 kStateResponse = 0x0005;
-const quint16 kCmdRead = 2;
-const quint16 kCmdWrite = 3;
-const quint16 kCmdReadWrite = 9;
-
-QByteArray le32Bytes(quint32 v)
-{
-    QByteArray b(4, Qt::Uninitialized);
-    putLe32(b.data(), v);
-    return b;
-}
+const quint16 kStateReply = AdsLayout::StateResponse | AdsLayout::StateAdsCommand;
+// A NetId and its AMS port, as they follow each other in the header.
+const int kAddressSize = AdsLayout::OffSourceNetId - AdsLayout::OffTargetNetId;
+// The read reply's result and length, before its data.
+const int kReadFieldsSize = AdsLayout::ReadReplyHeaderSize - AdsLayout::HeaderSize;
+const int kResultSize = 4;
 
 // Overwrites four bytes of `frame` at `at`.
 void patchLe32(QByteArray &frame, int at, quint32 v)
 {
-    frame.replace(at, 4, le32Bytes(v));
+    char bytes[4];
+    putLe32(bytes, v);
+    frame.replace(at, 4, bytes, 4);
 }
 } // namespace
 
 qint64 SimProtocol::frameSize(const QByteArray &buffer)
 {
-    if (buffer.size() < 6)
+    if (buffer.size() < AdsLayout::TcpHeaderSize)
         return -1;
-    return 6 + qint64(le32(buffer.constData() + 2));
+    return AdsLayout::TcpHeaderSize + qint64(le32(buffer.constData() + AdsLayout::OffTcpLength));
 }
 
 // The reply mirrors the request's AMS header: addresses swapped, same
-// command and invoke id, response flags.
-QByteArray SimProtocol::replyFrame(const QByteArray &request, quint32 amsError, const QByteArray &data)
+// command and invoke id, response flags. Returns where its data goes.
+char *SimProtocol::startReply(const QByteArray &request, quint32 amsError, int dataSize, QByteArray *out)
 {
-    char p[kHeader] = {0};
+    char p[AdsLayout::HeaderSize] = {0};
     const char *q = request.constData();
-    putLe32(p + 2, quint32(32 + data.size()));
-    memcpy(p + 6, q + 14, 8); // target: the requester
-    memcpy(p + 14, q + 6, 8); // source: this controller
-    memcpy(p + 22, q + 22, 2); // command id
-    putLe16(p + 24, kStateResponse);
-    putLe32(p + 26, quint32(data.size()));
-    putLe32(p + 30, amsError);
-    memcpy(p + 34, q + 34, 4); // invoke id
-    QByteArray frame;
-    frame.reserve(kHeader + data.size());
-    frame.append(p, kHeader).append(data);
-    return frame;
+    putLe32(p + AdsLayout::OffTcpLength, quint32(AdsLayout::AmsHeaderSize + dataSize));
+    memcpy(p + AdsLayout::OffTargetNetId, q + AdsLayout::OffSourceNetId, kAddressSize); // the requester
+    memcpy(p + AdsLayout::OffSourceNetId, q + AdsLayout::OffTargetNetId, kAddressSize); // this controller
+    putLe16(p + AdsLayout::OffCommand, le16(q + AdsLayout::OffCommand));
+    putLe16(p + AdsLayout::OffStateFlags, kStateReply);
+    putLe32(p + AdsLayout::OffAmsLength, quint32(dataSize));
+    putLe32(p + AdsLayout::OffErrorCode, amsError);
+    putLe32(p + AdsLayout::OffInvokeId, le32(q + AdsLayout::OffInvokeId));
+    out->resize(AdsLayout::HeaderSize + dataSize);
+    out->replace(0, AdsLayout::HeaderSize, p, AdsLayout::HeaderSize);
+    return out->data() + AdsLayout::HeaderSize;
 }
 
-QByteArray SimProtocol::readReply(const QByteArray &request, quint32 result, const QByteArray &bytes)
+// A write's reply, and any command's refusal: the ADS result alone.
+void SimProtocol::resultReply(const QByteArray &request, quint32 result, QByteArray *out)
 {
-    const QByteArray data = result == 0 ? bytes : QByteArray();
-    return replyFrame(request, 0, le32Bytes(result) + le32Bytes(quint32(data.size())) + data);
+    startReply(request, 0, kResultSize, out);
+    patchLe32(*out, AdsLayout::OffAdsResult, result);
+}
+
+// Starts a read reply with room for `size` bytes of data.
+char *SimProtocol::startRead(const QByteArray &request, quint32 result, int size, QByteArray *out)
+{
+    startReply(request, 0, kReadFieldsSize + size, out);
+    patchLe32(*out, AdsLayout::OffAdsResult, result);
+    patchLe32(*out, AdsLayout::OffReadLength, quint32(size));
+    return out->data() + AdsLayout::OffReadData;
+}
+
+void SimProtocol::readReply(const QByteArray &request, quint32 result, const QByteArray &bytes,
+                            QByteArray *out)
+{
+    const int size = result == 0 ? bytes.size() : 0;
+    startRead(request, result, size, out);
+    out->replace(AdsLayout::OffReadData, size, bytes.constData(), size);
+}
+
+// Reads of the symbol upload: its counts, and the table itself.
+bool SimProtocol::uploadBytes(quint32 group, const SimSymbols &symbols, QByteArray *bytes)
+{
+    switch (group) {
+    case AdsLayout::GroupSymbolInfo: *bytes = symbols.uploadInfo(); return true;
+    case GroupSymbolInfoOld: *bytes = symbols.uploadInfo().left(8); return true;
+    case AdsLayout::GroupSymbolTable: *bytes = symbols.table(); return true;
+    default: return false;
+    }
+}
+
+// A client may read the upload in pieces at increasing offsets, or ask for
+// more than there is: it gets what lies from `offset` on, up to `length`.
+quint32 SimProtocol::slice(const QByteArray &bytes, quint32 offset, quint32 length, QByteArray *out)
+{
+    if (offset > quint32(bytes.size()))
+        return SimImage::InvalidOffset;
+    *out = bytes.mid(int(offset), int(qMin<quint32>(length, quint32(bytes.size()) - offset)));
+    return 0;
+}
+
+// Image reads go straight into the reply: the one copy of the data.
+void SimProtocol::read(const QByteArray &request, SimRuntime *runtime, quint32 adsResult, QByteArray *out)
+{
+    const quint32 group = le32At(request, AdsLayout::OffIndexGroup);
+    const quint32 offset = le32At(request, AdsLayout::OffIndexOffset);
+    const quint32 length = le32At(request, AdsLayout::OffRequestLength);
+    quint32 result = adsResult;
+    if (result == 0 && runtime->symbols.retired(group, offset, length))
+        result = SimImage::InvalidOffset; // the program changed online
+    QByteArray upload;
+    if (result == 0 && uploadBytes(group, runtime->symbols, &upload)) {
+        QByteArray bytes;
+        result = slice(upload, offset, length, &bytes);
+        return readReply(request, result, bytes, out);
+    }
+    if (result == 0)
+        result = runtime->image.refusal(group, offset, length);
+    if (result != 0)
+        return readReply(request, result, QByteArray(), out);
+    runtime->image.readInto(group, offset, length, startRead(request, 0, int(length), out));
+}
+
+void SimProtocol::write(const QByteArray &request, SimRuntime *runtime, quint32 adsResult, QByteArray *out)
+{
+    const quint32 group = le32At(request, AdsLayout::OffIndexGroup);
+    const quint32 offset = le32At(request, AdsLayout::OffIndexOffset);
+    const quint32 length = le32At(request, AdsLayout::OffRequestLength);
+    const qint64 carried = request.size() - qint64(AdsLayout::ReadRequestSize);
+    quint32 result = adsResult;
+    if (result == 0 && carried != length)
+        result = AdsInvalidSize;
+    if (result == 0 && runtime->symbols.retired(group, offset, length))
+        result = SimImage::InvalidOffset;
+    QByteArray upload;
+    if (result == 0 && uploadBytes(group, runtime->symbols, &upload))
+        result = AdsServiceNotSupported; // the symbol table is the program's, not the client's
+    if (result == 0) {
+        // The image copies the bytes; a view of the request spares one more copy.
+        const QByteArray data =
+            QByteArray::fromRawData(request.constData() + AdsLayout::ReadRequestSize, int(length));
+        result = runtime->image.write(group, offset, data);
+    }
+    resultReply(request, result, out);
 }
 
 // ReadWrite of group 0xF009: the write data is a name, the answer its entry.
-QByteArray SimProtocol::lookup(const QByteArray &request, const SimSymbols &symbols, const QByteArray &data)
+void SimProtocol::lookup(const QByteArray &request, const SimSymbols &symbols, QByteArray *out)
 {
-    const quint32 readLength = le32(data.constData() + 8);
-    const QByteArray written = data.mid(16, int(le32(data.constData() + 12)));
+    const quint32 readLength = le32At(request, AdsLayout::OffRequestLength);
+    const QByteArray written =
+        request.mid(AdsLayout::ReadWriteRequestSize,
+                    int(qMin<quint32>(le32At(request, AdsLayout::OffWriteLength), quint32(request.size()))));
     const int end = written.indexOf('\0');
     SimSymbols::Symbol symbol;
     if (!symbols.find(QString::fromLatin1(end < 0 ? written : written.left(end)), &symbol))
-        return readReply(request, AdsSymbolNotFound, QByteArray());
+        return readReply(request, AdsSymbolNotFound, QByteArray(), out);
     const QByteArray entry = SimSymbols::entry(symbol);
     if (quint32(entry.size()) > readLength)
-        return readReply(request, AdsInvalidSize, QByteArray());
-    return readReply(request, 0, entry);
+        return readReply(request, AdsInvalidSize, QByteArray(), out);
+    readReply(request, 0, entry, out);
 }
 
 QByteArray SimProtocol::errorReply(const QByteArray &request, quint32 amsError)
 {
-    return request.size() < kHeader ? QByteArray() : replyFrame(request, amsError, QByteArray());
+    QByteArray reply;
+    if (request.size() >= AdsLayout::HeaderSize)
+        startReply(request, amsError, 0, &reply);
+    return reply;
 }
 
-QByteArray SimProtocol::answer(const QByteArray &request, SimRuntime *runtime, const SimFault &fault)
+void SimProtocol::answer(const QByteArray &request, SimRuntime *runtime, const SimFault &fault,
+                         QByteArray *reply)
 {
-    if (request.size() < kHeader)
-        return QByteArray();
-    const char *q = request.constData();
-    const quint16 command = le16(q + 22);
-    if (fault.amsError != 0)
-        return replyFrame(request, fault.amsError, QByteArray());
-    if (!runtime)
-        return replyFrame(request, AmsTargetPortNotFound, QByteArray());
-    SimImage &image = runtime->image;
-    const SimSymbols &symbols = runtime->symbols;
-
-    const QByteArray data = request.mid(kHeader);
-    const quint32 group = data.size() >= 12 ? le32(data.constData()) : 0;
-    const quint32 offset = data.size() >= 12 ? le32(data.constData() + 4) : 0;
-    const quint32 length = data.size() >= 12 ? le32(data.constData() + 8) : 0;
-    if (command == kCmdRead && data.size() >= 12) {
-        QByteArray bytes;
-        quint32 result = fault.adsResult;
-        if (result == 0 && symbols.retired(group, offset, length))
-            result = SimImage::InvalidOffset; // the program changed online
-        if (result == 0)
-            result = image.read(group, offset, length, &bytes);
-        return readReply(request, result, bytes);
+    if (request.size() < AdsLayout::HeaderSize) {
+        reply->resize(0);
+        return;
     }
-    if (command == kCmdWrite && data.size() >= 12) {
-        quint32 result = fault.adsResult;
-        if (result == 0 && quint64(data.size()) - 12 != length)
-            result = AdsInvalidSize;
-        if (result == 0 && symbols.retired(group, offset, length))
-            result = SimImage::InvalidOffset;
-        if (result == 0)
-            result = image.write(group, offset, data.mid(12));
-        return replyFrame(request, 0, le32Bytes(result));
+    if (fault.amsError != 0 || !runtime) {
+        startReply(request, fault.amsError != 0 ? fault.amsError : quint32(AmsTargetPortNotFound), 0, reply);
+        return;
     }
-    if (command == kCmdReadWrite && data.size() >= 16 && group == SymbolLookupGroup) {
+    const quint16 command = le16At(request, AdsLayout::OffCommand);
+    if (command == AdsLayout::CmdRead && request.size() >= AdsLayout::ReadRequestSize)
+        return read(request, runtime, fault.adsResult, reply);
+    if (command == AdsLayout::CmdWrite && request.size() >= AdsLayout::ReadRequestSize)
+        return write(request, runtime, fault.adsResult, reply);
+    if (command == AdsLayout::CmdReadWrite && request.size() >= AdsLayout::ReadWriteRequestSize
+        && le32At(request, AdsLayout::OffIndexGroup) == AdsLayout::GroupSymbolByName) {
         if (fault.adsResult)
-            return readReply(request, fault.adsResult, QByteArray());
-        return lookup(request, symbols, data);
+            return readReply(request, fault.adsResult, QByteArray(), reply);
+        return lookup(request, runtime->symbols, reply);
     }
-    return replyFrame(request, 0, le32Bytes(fault.adsResult ? fault.adsResult : AdsServiceNotSupported));
+    resultReply(request, fault.adsResult ? fault.adsResult : quint32(AdsServiceNotSupported), reply);
 }
 
 QByteArray SimProtocol::shape(const QByteArray &reply, const SimFault &fault)
@@ -128,12 +194,12 @@ QByteArray SimProtocol::shape(const QByteArray &reply, const SimFault &fault)
     if (!fault.rawReply.isNull())
         return fault.rawReply;
     QByteArray out = reply;
-    if (fault.otherInvokeId && out.size() >= kHeader)
-        patchLe32(out, 34, le32(out.constData() + 34) + 0x10001);
+    if (fault.otherInvokeId && out.size() >= AdsLayout::HeaderSize)
+        patchLe32(out, AdsLayout::OffInvokeId, le32At(out, AdsLayout::OffInvokeId) + 0x10001);
     auto relength = [&out]() {
-        if (out.size() >= 30) {
-            patchLe32(out, 2, quint32(out.size() - 6));
-            patchLe32(out, 26, quint32(out.size() - kHeader));
+        if (out.size() >= AdsLayout::OffAmsLength + 4) {
+            patchLe32(out, AdsLayout::OffTcpLength, quint32(out.size() - AdsLayout::TcpHeaderSize));
+            patchLe32(out, AdsLayout::OffAmsLength, quint32(out.size() - AdsLayout::HeaderSize));
         }
     };
     if (fault.truncateBy > 0) {
@@ -146,7 +212,7 @@ QByteArray SimProtocol::shape(const QByteArray &reply, const SimFault &fault)
     }
     if (fault.cutBy > 0)
         out.chop(fault.cutBy);
-    if (fault.announce >= 0 && out.size() >= 6)
-        patchLe32(out, 2, quint32(fault.announce));
+    if (fault.announce >= 0 && out.size() >= AdsLayout::TcpHeaderSize)
+        patchLe32(out, AdsLayout::OffTcpLength, quint32(fault.announce));
     return out;
 }

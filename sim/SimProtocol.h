@@ -18,17 +18,21 @@ public:
         AdsServiceNotSupported = 0x701,
         AdsInvalidSize = 0x705,
         AdsSymbolNotFound = 0x710,
-        SymbolLookupGroup = 0xF009,
+        // The upload's counts as runtimes before 0xF00F answer them: 8 bytes.
+        GroupSymbolInfoOld = 0xF00C,
     };
 
     // The whole AMS/TCP frame size that the start of `buffer` announces, or
     // -1 when fewer than 6 bytes are there.
     static qint64 frameSize(const QByteArray &buffer);
 
-    // Answers one request frame as `runtime` does; null when no runtime is
-    // on the request's target port (AMS error 0x6). `fault` may add an AMS
-    // error or an ADS result.
-    static QByteArray answer(const QByteArray &request, SimRuntime *runtime, const SimFault &fault);
+    // Answers one request frame as `runtime` does, into `reply`: resized
+    // to the reply, so a buffer kept from one request to the next serves
+    // every reply without a fresh allocation. Empty for a request too short
+    // to answer; null `runtime`: no runtime on the request's target port
+    // (AMS error 0x6). `fault` may add an AMS error or an ADS result.
+    static void answer(const QByteArray &request, SimRuntime *runtime, const SimFault &fault,
+                       QByteArray *reply);
 
     // The reply of the router itself: the request's header mirrored, with
     // `amsError` and no data.
@@ -38,9 +42,16 @@ public:
     static QByteArray shape(const QByteArray &reply, const SimFault &fault);
 
 private:
-    static QByteArray readReply(const QByteArray &request, quint32 result, const QByteArray &bytes);
-    static QByteArray lookup(const QByteArray &request, const SimSymbols &symbols, const QByteArray &data);
-    static QByteArray replyFrame(const QByteArray &request, quint32 amsError, const QByteArray &data);
+    static char *startReply(const QByteArray &request, quint32 amsError, int dataSize, QByteArray *out);
+    static char *startRead(const QByteArray &request, quint32 result, int size, QByteArray *out);
+    static void resultReply(const QByteArray &request, quint32 result, QByteArray *out);
+    static void readReply(const QByteArray &request, quint32 result, const QByteArray &bytes,
+                          QByteArray *out);
+    static void read(const QByteArray &request, SimRuntime *runtime, quint32 adsResult, QByteArray *out);
+    static void write(const QByteArray &request, SimRuntime *runtime, quint32 adsResult, QByteArray *out);
+    static void lookup(const QByteArray &request, const SimSymbols &symbols, QByteArray *out);
+    static bool uploadBytes(quint32 group, const SimSymbols &symbols, QByteArray *bytes);
+    static quint32 slice(const QByteArray &bytes, quint32 offset, quint32 length, QByteArray *out);
 };
 
 #endif // SIMPROTOCOL_H

@@ -1,24 +1,20 @@
 #include "sim/SimRouter.h"
 
+#include "link/AdsLayout.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 
-namespace {
-const int kNetIdSize = 6;
-const int kTargetNetIdAt = 6;
-const int kSourceNetIdAt = 14;
-} // namespace
-
 void SimRouter::setNetId(const QByteArray &netId)
 {
-    m_netId = netId.size() == kNetIdSize ? netId : QByteArray();
+    m_netId = netId.size() == AdsLayout::NetIdSize ? netId : QByteArray();
 }
 
 void SimRouter::setRoutes(const QList<QByteArray> &sourceNetIds)
 {
     m_routes.clear();
     for (const QByteArray &netId : sourceNetIds) {
-        if (netId.size() == kNetIdSize)
+        if (netId.size() == AdsLayout::NetIdSize)
             m_routes.append(netId);
     }
 }
@@ -35,12 +31,12 @@ SimRouter::Verdict SimRouter::check(const QByteArray &request) const
 
 QByteArray SimRouter::targetNetId(const QByteArray &request)
 {
-    return request.mid(kTargetNetIdAt, kNetIdSize);
+    return request.mid(AdsLayout::OffTargetNetId, AdsLayout::NetIdSize);
 }
 
 QByteArray SimRouter::sourceNetId(const QByteArray &request)
 {
-    return request.mid(kSourceNetIdAt, kNetIdSize);
+    return request.mid(AdsLayout::OffSourceNetId, AdsLayout::NetIdSize);
 }
 
 QByteArray SimRouter::netIdFromText(const QString &text)

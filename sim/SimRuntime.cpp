@@ -1,5 +1,11 @@
 #include "sim/SimRuntime.h"
 
+void SimRuntime::addSymbol(const SimSymbols::Symbol &symbol)
+{
+    symbols.add(symbol);
+    image.provide(symbol.group, symbol.offset, symbol.size);
+}
+
 bool SimRuntime::moveSymbol(const QString &name, quint32 group, quint32 offset)
 {
     SimSymbols::Symbol old;

@@ -1,8 +1,11 @@
 #include "sim/SimServer.h"
 
+#include "link/AdsLayout.h"
 #include "link/WireBytes.h"
 #include "sim/SimProtocol.h"
 #include "sim/SimPty.h"
+#include "sim/SimTcpWriter.h"
+#include "sim/SimWarmUp.h"
 
 #include <QDeadlineTimer>
 #include <QTcpServer>
@@ -14,6 +17,9 @@ namespace {
 const qint64 kMaxRequest = 64 * 1024 * 1024;
 // The port the functions without one pass: the first runtime, whatever its port.
 const int kFirstRuntime = -1;
+// The reply buffer keeps its memory up to this size from one reply to the
+// next: fresh memory for a large reply costs page faults on every request.
+const int kKeptReplyBytes = 2 * 1024 * 1024;
 } // namespace
 
 SimServer::SimServer(QObject *parent) : QObject(parent)
@@ -144,7 +150,7 @@ void SimServer::addSymbol(int amsPort, const SimSymbols::Symbol &symbol)
 {
     QMutexLocker lock(&m_mutex);
     if (SimRuntime *runtime = runtimeOn(amsPort))
-        runtime->symbols.add(symbol);
+        runtime->addSymbol(symbol);
 }
 
 bool SimServer::moveSymbol(int amsPort, const QString &name, quint32 group, quint32 offset)
@@ -152,6 +158,12 @@ bool SimServer::moveSymbol(int amsPort, const QString &name, quint32 group, quin
     QMutexLocker lock(&m_mutex);
     SimRuntime *runtime = runtimeOn(amsPort);
     return runtime && runtime->moveSymbol(name, group, offset);
+}
+
+void SimServer::setRecording(bool on)
+{
+    QMutexLocker lock(&m_mutex);
+    m_recording = on;
 }
 
 QList<QByteArray> SimServer::requests() const
@@ -163,7 +175,7 @@ QList<QByteArray> SimServer::requests() const
 int SimServer::requestCount() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_requests.size();
+    return m_requestCount;
 }
 
 int SimServer::connectionsAccepted() const
@@ -188,15 +200,16 @@ void SimServer::clearRequests()
 {
     QMutexLocker lock(&m_mutex);
     m_requests.clear();
+    m_requestCount = 0;
 }
 
 bool SimServer::waitForRequests(int count, int timeoutMs) const
 {
     QMutexLocker lock(&m_mutex);
     QDeadlineTimer deadline(timeoutMs);
-    while (m_requests.size() < count) {
+    while (m_requestCount < count) {
         if (!m_arrived.wait(&m_mutex, deadline))
-            return m_requests.size() >= count;
+            return m_requestCount >= count;
     }
     return true;
 }
@@ -218,6 +231,11 @@ quint16 SimServer::listenTcp(const QHostAddress &address, quint16 port)
     if (!m_tcp->isListening() && !m_tcp->listen(address, port))
         return 0;
     return m_tcp->serverPort();
+}
+
+bool SimServer::warmUp(int bytes)
+{
+    return SimWarmUp::run(&m_reply, bytes);
 }
 
 QString SimServer::openPty()
@@ -256,7 +274,7 @@ void SimServer::acceptConnection()
         peer.tcp = true;
         peer.send = [guard](const QByteArray &b) {
             if (guard)
-                guard->write(b);
+                SimTcpWriter::write(guard, b);
         };
         peer.close = [guard]() {
             if (guard) {
@@ -269,6 +287,7 @@ void SimServer::acceptConnection()
         connect(socket, &QTcpSocket::disconnected, this, [this, socket]() {
             m_inboxes.remove(socket);
             m_lineFreeAt.remove(socket);
+            m_piecesWaiting.remove(socket);
             socket->deleteLater();
         });
     }
@@ -285,7 +304,7 @@ void SimServer::onBytes(const Peer &peer, const QByteArray &bytes)
     inbox.append(bytes);
     for (;;) {
         const qint64 size = SimProtocol::frameSize(inbox);
-        if (size >= 0 && (size < 38 || size > kMaxRequest)) {
+        if (size >= 0 && (size < AdsLayout::HeaderSize || size > kMaxRequest)) {
             inbox.clear(); // noise: no request is that short or that long
             break;
         }
@@ -311,17 +330,19 @@ SimFault SimServer::takeFault(bool *drop)
 bool SimServer::serve(const QByteArray &request, const Peer &peer)
 {
     SimFault fault;
-    QByteArray reply;
     bool drop = false;
     SimRouter::Verdict verdict;
     {
         QMutexLocker lock(&m_mutex);
-        m_requests.append(request);
+        ++m_requestCount;
+        if (m_recording)
+            m_requests.append(request);
         m_arrived.wakeAll();
         verdict = m_router.check(request);
         if (verdict == SimRouter::Pass) {
             fault = takeFault(&drop);
-            reply = SimProtocol::answer(request, runtimeOn(WireBytes::le16At(request, 12)), fault);
+            SimRuntime *runtime = runtimeOn(WireBytes::le16At(request, AdsLayout::OffTargetPort));
+            SimProtocol::answer(request, runtime, fault, &m_reply);
         }
     }
     if (verdict == SimRouter::NoRoute) {
@@ -329,20 +350,23 @@ bool SimServer::serve(const QByteArray &request, const Peer &peer)
         return !peer.tcp;
     }
     if (verdict == SimRouter::UnknownTarget) {
-        reply = SimProtocol::errorReply(request, SimProtocol::AmsTargetMachineNotFound);
-        logRequest(request, outcomeText(reply, true));
+        const QByteArray reply = SimProtocol::errorReply(request, SimProtocol::AmsTargetMachineNotFound);
+        logRequest(request, reply, true);
         deliver(peer, reply, SimFault());
         return true;
     }
     const bool answered = !(drop || fault.noAnswer);
-    logRequest(request, outcomeText(reply, answered));
+    logRequest(request, m_reply, answered);
     if (!answered) {
         if (fault.closeAfter >= 0)
             peer.close();
         return true;
     }
-    const QByteArray shaped = SimProtocol::shape(reply, fault);
-    deliver(peer, fault.reshape ? fault.reshape(request, shaped) : shaped, fault);
+    {
+        const QByteArray shaped = SimProtocol::shape(m_reply, fault);
+        deliver(peer, fault.reshape ? fault.reshape(request, shaped) : shaped, fault);
+    }
+    keepReplyBuffer();
     return true;
 }
 
@@ -357,16 +381,15 @@ void SimServer::refuseUnrouted(const QByteArray &request, const Peer &peer)
         peer.close();
 }
 
-void SimServer::deliver(const Peer &peer, const QByteArray &reply, const SimFault &fault)
+// The bytes that go out for one reply: the reply itself, or, as the fault
+// says, with bytes before it, cut short, in pieces cut at its offsets.
+QList<QByteArray> SimServer::pieces(const QByteArray &reply, const SimFault &fault)
 {
-    const Sender &send = peer.send;
-    const Closer &close = peer.close;
+    if (fault.before.isEmpty() && fault.closeAfter < 0 && fault.splitAt.isEmpty())
+        return {reply};
     QByteArray whole = fault.before + reply;
-    const bool closing = fault.closeAfter >= 0;
-    if (closing)
+    if (fault.closeAfter >= 0)
         whole.truncate(fault.before.size() + fault.closeAfter);
-
-    // Pieces, cut at the fault's offsets into the reply.
     QList<QByteArray> pieces;
     int from = 0;
     for (int cut : fault.splitAt) {
@@ -375,30 +398,48 @@ void SimServer::deliver(const Peer &peer, const QByteArray &reply, const SimFaul
         from = at;
     }
     pieces.append(whole.mid(from));
+    return pieces;
+}
 
+void SimServer::deliver(const Peer &peer, const QByteArray &reply, const SimFault &fault)
+{
+    const QList<QByteArray> out = pieces(reply, fault);
     // One frame at a time on a line: a reply never overtakes the pieces of
     // an earlier one, as no controller interleaves frames.
+    if (fault.delayMs > 0 || out.size() > 1 || m_piecesWaiting.value(peer.object) > 0) {
+        schedule(peer, out, fault);
+        return;
+    }
+    peer.send(out.first());
+    countReplySent();
+    if (fault.closeAfter >= 0)
+        peer.close();
+}
+
+void SimServer::schedule(const Peer &peer, const QList<QByteArray> &pieces, const SimFault &fault)
+{
+    const Sender send = peer.send;
+    const Closer close = peer.close;
+    const bool closing = fault.closeAfter >= 0;
     const qint64 now = m_clock.elapsed();
     const qint64 lineFree = m_lineFreeAt.value(peer.object, -1);
     // A millisecond after the last piece still due, so that the timers keep their order.
     const qint64 start = qMax(now + fault.delayMs, lineFree >= now ? lineFree + 1 : lineFree);
     m_lineFreeAt.insert(peer.object, start + qint64(fault.pauseMs) * (pieces.size() - 1));
-    if (start == now && lineFree < now && pieces.size() == 1) {
-        send(pieces.first());
-        countReplySent();
-        if (closing)
-            close();
-        return;
-    }
-    QPointer<QObject> alive(peer.object);
+    m_piecesWaiting[peer.object] += pieces.size();
+    QObject *line = peer.object;
+    QPointer<QObject> alive(line);
     qint64 at = start - now;
     for (int i = 0; i < pieces.size(); ++i) {
         const QByteArray piece = pieces.at(i);
         const bool last = i == pieces.size() - 1;
         QTimer::singleShot(int(at), Qt::PreciseTimer, this,
-                           [this, alive, piece, last, closing, send, close]() {
+                           [this, alive, line, piece, last, closing, send, close]() {
                                if (!alive)
                                    return;
+                               const auto waiting = m_piecesWaiting.find(line);
+                               if (waiting != m_piecesWaiting.end() && --*waiting <= 0)
+                                   m_piecesWaiting.erase(waiting);
                                send(piece);
                                if (last)
                                    countReplySent();
@@ -409,37 +450,53 @@ void SimServer::deliver(const Peer &peer, const QByteArray &reply, const SimFaul
     }
 }
 
+// A reply larger than the buffer should keep gives its memory back.
+void SimServer::keepReplyBuffer()
+{
+    if (m_reply.capacity() > kKeptReplyBytes)
+        m_reply = QByteArray();
+}
+
 QString SimServer::outcomeText(const QByteArray &reply, bool answered)
 {
     if (!answered)
         return QStringLiteral("no answer");
     using WireBytes::le32At;
     return QStringLiteral("error 0x%1 result 0x%2")
-        .arg(le32At(reply, 30), 0, 16)
-        .arg(le32At(reply, 38), 0, 16);
+        .arg(le32At(reply, AdsLayout::OffErrorCode), 0, 16)
+        .arg(le32At(reply, AdsLayout::OffAdsResult), 0, 16);
+}
+
+std::function<void(const QString &)> SimServer::logger() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_logger;
+}
+
+// The outcome's text is made only for a logger: most requests have none.
+void SimServer::logRequest(const QByteArray &request, const QByteArray &reply, bool answered)
+{
+    if (logger())
+        logRequest(request, outcomeText(reply, answered));
 }
 
 void SimServer::logRequest(const QByteArray &request, const QString &outcome)
 {
-    std::function<void(const QString &)> logger;
-    {
-        QMutexLocker lock(&m_mutex);
-        logger = m_logger;
-    }
-    if (!logger)
+    const std::function<void(const QString &)> log = logger();
+    if (!log)
         return;
     using WireBytes::le16At;
     using WireBytes::le32At;
-    const quint16 command = le16At(request, 22);
-    const char *name = command == 2   ? "read"
-                       : command == 3 ? "write"
-                       : command == 9 ? "readwrite"
-                                      : "command";
+    const quint16 command = le16At(request, AdsLayout::OffCommand);
+    const char *name = command == AdsLayout::CmdRead        ? "read"
+                       : command == AdsLayout::CmdWrite     ? "write"
+                       : command == AdsLayout::CmdReadWrite ? "readwrite"
+                                                            : "command";
     QString line = QStringLiteral("%1 id=%2 group=0x%3 offset=0x%4 length=%5")
                        .arg(QLatin1String(name))
-                       .arg(le32At(request, 34))
-                       .arg(le32At(request, 38), 0, 16)
-                       .arg(le32At(request, 42), 0, 16)
-                       .arg(le32At(request, 46));
-    logger(line + QStringLiteral(" -> ") + outcome);
+                       .arg(le32At(request, AdsLayout::OffInvokeId))
+                       .arg(le32At(request, AdsLayout::OffIndexGroup), 0, 16)
+                       .arg(le32At(request, AdsLayout::OffIndexOffset), 0, 16)
+                       .arg(le32At(request, AdsLayout::OffRequestLength));
+    log(line + QStringLiteral(" -> ") + outcome);
 }

@@ -75,7 +75,10 @@ public:
     void addSymbol(int amsPort, const SimSymbols::Symbol &symbol);
     bool moveSymbol(int amsPort, const QString &name, quint32 group, quint32 offset);
 
-    // What the controller received: every request frame, in order.
+    // What the controller received: every request frame, in order, while
+    // recording (the default; a long-running controller turns it off, and
+    // then only counts them).
+    void setRecording(bool on);
     QList<QByteArray> requests() const;
     int requestCount() const;
     // Replies whose last byte went out.
@@ -92,6 +95,9 @@ public slots:
     // Run on the server's thread.
     quint16 listenTcp(const QHostAddress &address, quint16 port);
     QString openPty();
+    // Readies replies of up to `bytes` before the first request: their
+    // buffer, and the kernel's first large send (see SimWarmUp).
+    bool warmUp(int bytes);
 
 private:
     struct Inbox {
@@ -115,7 +121,12 @@ private:
     SimRuntime *runtimeOn(int amsPort);
     const SimRuntime *runtimeOn(int amsPort) const;
     void deliver(const Peer &peer, const QByteArray &reply, const SimFault &fault);
+    void schedule(const Peer &peer, const QList<QByteArray> &pieces, const SimFault &fault);
+    static QList<QByteArray> pieces(const QByteArray &reply, const SimFault &fault);
+    void keepReplyBuffer();
     void countReplySent();
+    std::function<void(const QString &)> logger() const;
+    void logRequest(const QByteArray &request, const QByteArray &reply, bool answered);
     void logRequest(const QByteArray &request, const QString &outcome);
     static QString outcomeText(const QByteArray &reply, bool answered);
 
@@ -124,6 +135,8 @@ private:
     QHash<QObject *, Inbox> m_inboxes;
     QElapsedTimer m_clock;
     QHash<QObject *, qint64> m_lineFreeAt; // when the last piece of a reply on a line goes out
+    QHash<QObject *, int> m_piecesWaiting; // pieces of replies on a line whose time has not come
+    QByteArray m_reply; // every reply is built here, on the server's thread
 
     mutable QMutex m_mutex;
     mutable QWaitCondition m_arrived;
@@ -135,6 +148,8 @@ private:
     qint64 m_served = 0;
     int m_repliesSent = 0;
     int m_connections = 0;
+    bool m_recording = true;
+    int m_requestCount = 0;
     QList<QByteArray> m_requests;
     std::function<void(const QString &)> m_logger;
 };

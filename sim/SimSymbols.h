@@ -1,6 +1,11 @@
 // The simulated controller's symbol table: names (compared without regard
-// to case) with their index group, offset, size and type name. A symbol
-// moved by an online change leaves its old place refused.
+// to case) with their index group, offset, size, type name and comment, in
+// the order they were added. A symbol moved by an online change leaves its
+// old place refused.
+//
+// A name the table does not hold may still be an element of an array it
+// holds, as on a controller: GVL.aTemps[3] of GVL.aTemps, ARRAY [0..9] OF
+// REAL, 40 bytes, is the REAL 12 bytes further on.
 #ifndef SIMSYMBOLS_H
 #define SIMSYMBOLS_H
 
@@ -8,31 +13,52 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 class SimSymbols
 {
 public:
     struct Symbol {
+        Symbol() = default;
+        Symbol(const QString &name, quint32 group, quint32 offset, quint32 size,
+               const QString &typeName = QString(), const QString &comment = QString())
+            : name(name), group(group), offset(offset), size(size), typeName(typeName), comment(comment)
+        {
+        }
         QString name;
         quint32 group = 0;
         quint32 offset = 0;
         quint32 size = 0;
         QString typeName;
+        QString comment;
     };
 
+    // A second symbol of the same name replaces the first in its place.
     void add(const Symbol &symbol);
+    // The symbol of that name, or the array element it names.
     bool find(const QString &name, Symbol *out) const;
     // Moves a symbol; returns its old place through `old`.
     bool move(const QString &name, quint32 group, quint32 offset, Symbol *old);
     // Whether [offset, offset + length) of `group` touches a place a symbol left.
     bool retired(quint32 group, quint32 offset, quint32 length) const;
 
+    int count() const { return m_order.size(); }
+    // Every symbol's entry, one after another, as the symbol upload reads them.
+    QByteArray table() const;
+    // Symbol count, table bytes, then data-type count and bytes and two
+    // further counts, all 0: the 24 bytes before an upload.
+    QByteArray uploadInfo() const;
+
     // The entry a lookup by name answers with.
     static QByteArray entry(const Symbol &symbol);
 
 private:
+    bool findElement(const QString &name, Symbol *out) const;
+
     QMap<QString, Symbol> m_byName; // keyed by the upper-case name
+    QStringList m_order; // the keys, as added
     QList<Symbol> m_retired;
+    mutable QByteArray m_table; // built on demand, dropped on every change
 };
 
 #endif // SIMSYMBOLS_H

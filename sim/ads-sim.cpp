@@ -12,6 +12,9 @@
 #include <cstdio>
 
 namespace {
+// The largest reply readied before the first request: an 800 KB read and more.
+const int kWarmReplyBytes = 1024 * 1024;
+
 // Request lines come from the server's thread, the start lines from this
 // one; each goes out whole and at once, so a script reading stdout sees it.
 void printLine(FILE *stream, const QString &line)
@@ -76,6 +79,10 @@ int main(int argc, char **argv)
         printLine(stderr, QStringLiteral("ads-sim: cannot open a pseudo-terminal"));
         return 1;
     }
+    // A program serving for hours keeps no request, and its first large
+    // reply goes out as fast as the later ones.
+    server->setRecording(false);
+    sim.warmUp(kWarmReplyBytes);
     server->setAmsPorts(options.amsPorts);
     server->setNetId(options.netId);
     server->setRoutes(options.routes);

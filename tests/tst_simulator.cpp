@@ -1,6 +1,8 @@
 // The simulated controller as a router with runtimes behind it, seen
 // through raw frames on a 127.0.0.1 socket and on its pseudo-terminal:
-// target NetId, routes, one runtime per AMS port.
+// target NetId, routes, one runtime per AMS port; its symbol upload and
+// array elements by name; replies from its kept buffer.
+#include "link/AdsLayout.h"
 #include "sim/SimController.h"
 #include "sim/SimServer.h"
 #include "tests/TestSupport.h"
@@ -107,6 +109,48 @@ QByteArray readData(const QByteArray &reply)
     return reply.mid(46);
 }
 
+// The ADS result of a reply, 0 when it carries an AMS error instead.
+quint32 adsResult(const QByteArray &reply)
+{
+    return reply.size() >= AdsLayout::OffAdsResult + 4 && le32(reply, AdsLayout::OffErrorCode) == 0
+               ? le32(reply, AdsLayout::OffAdsResult)
+               : 0xFFFFFFFF;
+}
+
+// One symbol entry as a lookup answers it and the table lists it.
+struct Entry {
+    quint32 group = 0;
+    quint32 offset = 0;
+    quint32 size = 0;
+    QByteArray name, type, comment;
+};
+
+// The entries of `bytes`, one after another; fails the test when they do
+// not hold together (lengths past the end, missing zero terminators).
+QList<Entry> entries(const QByteArray &bytes)
+{
+    QList<Entry> out;
+    int at = 0;
+    while (at < bytes.size()) {
+        const QByteArray e = bytes.mid(at, int(le32(bytes, at + AdsLayout::EntryLength)));
+        const int nameLength = le16(e, AdsLayout::EntryNameLength);
+        const int typeLength = le16(e, AdsLayout::EntryTypeLength);
+        const int commentLength = le16(e, AdsLayout::EntryCommentLength);
+        const int typeAt = AdsLayout::EntryFixedSize + nameLength + 1;
+        const int commentAt = typeAt + typeLength + 1;
+        if (e.size() < AdsLayout::EntryFixedSize || e.size() != commentAt + commentLength + 1
+            || e.at(typeAt - 1) != 0 || e.at(commentAt - 1) != 0 || e.at(e.size() - 1) != 0) {
+            qWarning("entry at %d does not hold together: %s", at, e.toHex().constData());
+            return {};
+        }
+        out.append({le32(e, AdsLayout::EntryGroup), le32(e, AdsLayout::EntryOffset),
+                    le32(e, AdsLayout::EntrySize), e.mid(AdsLayout::EntryFixedSize, nameLength),
+                    e.mid(typeAt, typeLength), e.mid(commentAt, commentLength)});
+        at += e.size();
+    }
+    return out;
+}
+
 // The driver's end of the simulator's pseudo-terminal, raw.
 class PtyEnd
 {
@@ -171,6 +215,15 @@ private slots:
     void refusedFramesTakeNoFault();
     void runtimesHaveTheirOwnMemoryAndSymbols();
     void portsKeepMemoryByPosition();
+    void uploadInfo_data();
+    void uploadInfo();
+    void symbolTableListsEverySymbol();
+    void symbolTableReadInPieces();
+    void arrayElementsByName_data();
+    void arrayElementsByName();
+    void declaredSymbolsHaveMemory();
+    void largeRepliesKeepTheirBytesAndOrder();
+    void warmedUpServerAnswersAlike();
 
 private:
     QTcpSocket *connectSocket();
@@ -430,6 +483,280 @@ void TestSimulator::portsKeepMemoryByPosition()
     QCOMPARE(server->readImage(851, kM, 0, 1), QByteArray()); // no runtime there
     server->writeImage(851, kM, 0, hex("ff")); // does nothing
     QCOMPARE(server->readImage(900, kM, 0, 1), hex("11"));
+}
+
+void TestSimulator::uploadInfo_data()
+{
+    QTest::addColumn<quint32>("group");
+    QTest::addColumn<quint32>("offset");
+    QTest::addColumn<quint32>("length");
+    QTest::addColumn<QByteArray>("expected"); // empty: refused with 0x703
+
+    // Three symbols whose entries take 30 + name + type + comment + 3 bytes.
+    const quint32 tableBytes = (30 + 13 + 4 + 0 + 3) + (30 + 10 + 20 + 11 + 3) + (30 + 5 + 0 + 0 + 3);
+    const QByteArray counts = le(3, 4) + le(tableBytes, 4);
+    const QByteArray info = counts + QByteArray(16, '\0');
+    QTest::newRow("0xF00F") << 0xF00Fu << 0u << 24u << info;
+    QTest::newRow("0xF00C, older runtimes") << 0xF00Cu << 0u << 8u << counts;
+    QTest::newRow("fewer bytes asked") << 0xF00Fu << 0u << 8u << counts;
+    QTest::newRow("more bytes asked") << 0xF00Fu << 0u << 100u << info;
+    QTest::newRow("from an offset") << 0xF00Fu << 4u << 4u << le(tableBytes, 4);
+    QTest::newRow("offset past the end") << 0xF00Fu << 25u << 4u << QByteArray();
+}
+
+void TestSimulator::uploadInfo()
+{
+    QFETCH(quint32, group);
+    QFETCH(quint32, offset);
+    QFETCH(quint32, length);
+    QFETCH(QByteArray, expected);
+    SimServer *server = sim->server();
+    server->addSymbol({QStringLiteral("MAIN.nCounter"), kM, 0x100, 4, QStringLiteral("DINT")});
+    server->addSymbol({QStringLiteral("GVL.aTemps"), kM, 0x200, 40, QStringLiteral("ARRAY [0..9] OF REAL"),
+                       QStringLiteral("in 0.1 degC")});
+    server->addSymbol({QStringLiteral(".bRun"), 0xF030, 4, 1});
+    const QByteArray reply = exchange(*connectSocket(), readRequest(Frame(), group, offset, length)).reply;
+    if (expected.isEmpty()) {
+        QCOMPARE(adsResult(reply), 0x703u);
+        return;
+    }
+    QCOMPARE(adsResult(reply), 0u);
+    QCOMPARE(le32(reply, AdsLayout::OffReadLength), quint32(expected.size()));
+    QCOMPARE(readData(reply), expected);
+}
+
+void TestSimulator::symbolTableListsEverySymbol()
+{
+    SimServer *server = sim->server();
+    server->addSymbol({QStringLiteral("MAIN.nCounter"), kM, 0x100, 4, QStringLiteral("DINT")});
+    server->addSymbol({QStringLiteral("MAIN.sName"), 0x4040, 0x400, 81, QStringLiteral("STRING(80)"),
+                       QStringLiteral("operator")});
+    server->addSymbol({QStringLiteral(".bRun"), 0xF030, 4, 1});
+    server->addSymbol({QStringLiteral("main.NCOUNTER"), kM, 0x104, 2, QStringLiteral("INT")}); // replaces
+    QTcpSocket *socket = connectSocket();
+    const QByteArray info = readData(exchange(*socket, readRequest(Frame(), 0xF00F, 0, 24)).reply);
+    QCOMPARE(le32(info, 0), 3u);
+
+    const QByteArray table =
+        readData(exchange(*socket, readRequest(Frame(), 0xF00B, 0, le32(info, 4))).reply);
+    QCOMPARE(quint32(table.size()), le32(info, 4));
+    // The first entry byte by byte; the others through the reader.
+    QCOMPARE(table.left(49), hex("31000000 20400000 04010000 02000000 00000000 00000000 0d00 0300 0000")
+                                 + "main.NCOUNTER" + '\0' + "INT" + '\0' + '\0');
+    const QList<Entry> all = entries(table);
+    QCOMPARE(all.size(), 3);
+    QCOMPARE(all.at(1).name, QByteArray("MAIN.sName"));
+    QCOMPARE(all.at(1).group, 0x4040u);
+    QCOMPARE(all.at(1).offset, 0x400u);
+    QCOMPARE(all.at(1).size, 81u);
+    QCOMPARE(all.at(1).type, QByteArray("STRING(80)"));
+    QCOMPARE(all.at(1).comment, QByteArray("operator"));
+    QCOMPARE(all.at(2).name, QByteArray(".bRun"));
+    QCOMPARE(all.at(2).type, QByteArray());
+
+    // An online change moves the symbol in the table too; the table stays the program's.
+    QVERIFY(server->moveSymbol(QStringLiteral("MAIN.sName"), 0x4040, 0x800));
+    const QByteArray moved = readData(exchange(*socket, readRequest(Frame(), 0xF00B, 0, 4096)).reply);
+    QCOMPARE(entries(moved).at(1).offset, 0x800u);
+    QCOMPARE(adsResult(exchange(*socket, writeRequest(Frame(), 0xF00B, 0, hex("00"))).reply), 0x701u);
+    QCOMPARE(readData(exchange(*socket, readRequest(Frame(), 0xF00B, 0, 4096)).reply), moved);
+}
+
+void TestSimulator::symbolTableReadInPieces()
+{
+    SimServer *server = sim->server();
+    for (int i = 0; i < 20; ++i)
+        server->addSymbol({QStringLiteral("GVL.n%1").arg(i), kM, quint32(i * 2), 2, QStringLiteral("INT")});
+    QTcpSocket *socket = connectSocket();
+    const quint32 size = le32(readData(exchange(*socket, readRequest(Frame(), 0xF00F, 0, 24)).reply), 4);
+    const QByteArray whole = readData(exchange(*socket, readRequest(Frame(), 0xF00B, 0, size)).reply);
+    QCOMPARE(quint32(whole.size()), size);
+    QCOMPARE(entries(whole).size(), 20);
+
+    // Pieces of 100 bytes at increasing offsets; the last one is shorter.
+    QByteArray pieces;
+    for (quint32 at = 0; at < size; at += 100) {
+        const QByteArray piece = readData(exchange(*socket, readRequest(Frame(), 0xF00B, at, 100)).reply);
+        QCOMPARE(quint32(piece.size()), qMin<quint32>(100, size - at));
+        pieces += piece;
+    }
+    QCOMPARE(pieces, whole);
+    const QByteArray atEnd = exchange(*socket, readRequest(Frame(), 0xF00B, size, 100)).reply;
+    QCOMPARE(adsResult(atEnd), 0u);
+    QCOMPARE(le32(atEnd, AdsLayout::OffReadLength), 0u);
+    QCOMPARE(adsResult(exchange(*socket, readRequest(Frame(), 0xF00B, size + 1, 100)).reply), 0x703u);
+}
+
+void TestSimulator::arrayElementsByName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<quint32>("result");
+    QTest::addColumn<quint32>("offset");
+    QTest::addColumn<quint32>("size");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("entryName");
+
+    const quint32 nf = 0x710;
+    QTest::newRow("first") << "GVL.aTemps[0]" << 0u << 0x200u << 4u << "REAL"
+                           << "GVL.aTemps[0]";
+    QTest::newRow("fourth") << "GVL.aTemps[3]" << 0u << 0x20Cu << 4u << "REAL"
+                            << "GVL.aTemps[3]";
+    QTest::newRow("last") << "GVL.aTemps[9]" << 0u << 0x224u << 4u << "REAL"
+                          << "GVL.aTemps[9]";
+    QTest::newRow("case of the name") << "gvl.ATEMPS[4]" << 0u << 0x210u << 4u << "REAL"
+                                      << "GVL.aTemps[4]";
+    QTest::newRow("past the end") << "GVL.aTemps[10]" << nf << 0u << 0u << ""
+                                  << "";
+    QTest::newRow("below the start") << "GVL.aTemps[-1]" << nf << 0u << 0u << ""
+                                     << "";
+    QTest::newRow("name held directly wins") << "GVL.aTemps[5]" << 0u << 0x700u << 4u << "REAL"
+                                             << "GVL.aTemps[5]";
+    QTest::newRow("lower bound 1") << "GVL.aInts[1]" << 0u << 0x300u << 2u << "INT"
+                                   << "GVL.aInts[1]";
+    QTest::newRow("lower bound 1, last") << "GVL.aInts[10]" << 0u << 0x312u << 2u << "INT"
+                                         << "GVL.aInts[10]";
+    QTest::newRow("lower bound 1, index 0") << "GVL.aInts[0]" << nf << 0u << 0u << ""
+                                            << "";
+    QTest::newRow("negative bounds, first") << "GVL.aNeg[-5]" << 0u << 0x400u << 4u << "DINT"
+                                            << "GVL.aNeg[-5]";
+    QTest::newRow("negative bounds, 0") << "GVL.aNeg[0]" << 0u << 0x414u << 4u << "DINT"
+                                        << "GVL.aNeg[0]";
+    QTest::newRow("negative bounds, last") << "GVL.aNeg[5]" << 0u << 0x428u << 4u << "DINT"
+                                           << "GVL.aNeg[5]";
+    QTest::newRow("two dimensions, row-major") << "GVL.aGrid[1,2]" << 0u << 0x50Cu << 2u << "INT"
+                                               << "GVL.aGrid[1,2]";
+    QTest::newRow("two dimensions, last") << "GVL.aGrid[2,3]" << 0u << 0x516u << 2u << "INT"
+                                          << "GVL.aGrid[2,3]";
+    QTest::newRow("two dimensions, first out") << "GVL.aGrid[3,0]" << nf << 0u << 0u << ""
+                                               << "";
+    QTest::newRow("two dimensions, second out") << "GVL.aGrid[0,4]" << nf << 0u << 0u << ""
+                                                << "";
+    QTest::newRow("two dimensions, one index") << "GVL.aGrid[1]" << nf << 0u << 0u << ""
+                                               << "";
+    QTest::newRow("array of arrays") << "GVL.aRows[1]" << 0u << 0x606u << 6u << "ARRAY [0..2] OF INT"
+                                     << "GVL.aRows[1]";
+    QTest::newRow("array of arrays, element") << "GVL.aRows[1][2]" << 0u << 0x60Au << 2u << "INT"
+                                              << "GVL.aRows[1][2]";
+    QTest::newRow("strings") << "GVL.aNames[2]" << 0u << 0x8A2u << 81u << "STRING(80)"
+                             << "GVL.aNames[2]";
+    QTest::newRow("member of an element") << "GVL.aTemps[3].x" << nf << 0u << 0u << ""
+                                          << "";
+    QTest::newRow("not an array") << "MAIN.nCounter[0]" << nf << 0u << 0u << ""
+                                  << "";
+    QTest::newRow("no such array") << "GVL.aNone[0]" << nf << 0u << 0u << ""
+                                   << "";
+    QTest::newRow("not a number") << "GVL.aTemps[x]" << nf << 0u << 0u << ""
+                                  << "";
+}
+
+void TestSimulator::arrayElementsByName()
+{
+    QFETCH(QString, name);
+    QFETCH(quint32, result);
+    QFETCH(quint32, offset);
+    QFETCH(quint32, size);
+    QFETCH(QString, type);
+    QFETCH(QString, entryName);
+    SimServer *server = sim->server();
+    server->addSymbol({QStringLiteral("MAIN.nCounter"), kM, 0x100, 4, QStringLiteral("DINT")});
+    server->addSymbol({QStringLiteral("GVL.aTemps"), kM, 0x200, 40, QStringLiteral("ARRAY [0..9] OF REAL")});
+    server->addSymbol({QStringLiteral("GVL.aTemps[5]"), kM, 0x700, 4, QStringLiteral("REAL")});
+    server->addSymbol({QStringLiteral("GVL.aInts"), kM, 0x300, 20, QStringLiteral("ARRAY [1..10] OF INT")});
+    server->addSymbol({QStringLiteral("GVL.aNeg"), kM, 0x400, 44, QStringLiteral("array[-5..5] of DINT")});
+    server->addSymbol(
+        {QStringLiteral("GVL.aGrid"), kM, 0x500, 24, QStringLiteral("ARRAY [0..2,0..3] OF INT")});
+    server->addSymbol(
+        {QStringLiteral("GVL.aRows"), kM, 0x600, 12, QStringLiteral("ARRAY [0..1] OF ARRAY [0..2] OF INT")});
+    server->addSymbol(
+        {QStringLiteral("GVL.aNames"), kM, 0x800, 324, QStringLiteral("ARRAY [0..3] OF STRING(80)")});
+
+    const QByteArray reply = exchange(*connectSocket(), lookupRequest(Frame(), name.toLatin1())).reply;
+    QCOMPARE(adsResult(reply), result);
+    if (result != 0)
+        return;
+    const QList<Entry> found = entries(readData(reply));
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found.first().group, kM);
+    QCOMPARE(found.first().offset, offset);
+    QCOMPARE(found.first().size, size);
+    QCOMPARE(QString::fromLatin1(found.first().type), type);
+    QCOMPARE(QString::fromLatin1(found.first().name), entryName);
+}
+
+void TestSimulator::declaredSymbolsHaveMemory()
+{
+    // 0x4040 was never written: the symbol alone makes its bytes readable.
+    SimServer *server = sim->server();
+    QTcpSocket *socket = connectSocket();
+    QCOMPARE(adsResult(exchange(*socket, readRequest(Frame(), 0x4040, 0x400, 81)).reply), 0x702u);
+    server->addSymbol({QStringLiteral("MAIN.sName"), 0x4040, 0x400, 81, QStringLiteral("STRING(80)")});
+    QCOMPARE(readData(exchange(*socket, readRequest(Frame(), 0x4040, 0x400, 81)).reply),
+             QByteArray(81, '\0'));
+    QCOMPARE(adsResult(exchange(*socket, writeRequest(Frame(), 0x4040, 0x400, "Anna")).reply), 0u);
+    QCOMPARE(readData(exchange(*socket, readRequest(Frame(), 0x4040, 0x400, 5)).reply),
+             QByteArray("Anna\0", 5));
+    // A symbol over written bytes leaves them as they were.
+    server->addSymbol({QStringLiteral("MAIN.n"), kM, 2, 4, QStringLiteral("DINT")});
+    QCOMPARE(server->readImage(kM, 0, 6), hex("11 22 33 44 00 00"));
+}
+
+// Replies are built in one buffer kept from request to request, and sent
+// straight to the socket when they can be: a reply larger than the kernel
+// takes at once, a smaller one after it and one larger again must each
+// come whole, with their own bytes, in order.
+void TestSimulator::largeRepliesKeepTheirBytesAndOrder()
+{
+    const int large = 12 * 1024 * 1024;
+    QByteArray pattern(large, Qt::Uninitialized);
+    for (int i = 0; i < large; ++i)
+        pattern[i] = char((i * 7) ^ (i >> 12));
+    SimServer *server = sim->server();
+    server->writeImage(kM, 0x100, pattern);
+    QTcpSocket *socket = connectSocket();
+    Frame f;
+    QByteArray sent;
+    // The M area as written: init()'s four bytes, then the pattern from 0x100.
+    const QByteArray memory = hex("11 22 33 44") + QByteArray(0x100 - 4, '\0') + pattern;
+    const QList<QPair<quint32, quint32>> reads = {
+        {0x100, quint32(large)}, {0x104, 3}, {0x200, 900000}, {quint32(memory.size()) - 4, 16}, {0, 8}};
+    for (const auto &r : reads) {
+        sent += readRequest(f, kM, r.first, r.second);
+        ++f.invokeId;
+    }
+    socket->write(sent); // all at once: the large reply is still going out when the next are built
+    QByteArray got;
+    QDeadlineTimer deadline(kWaitMs * 2);
+    const qint64 expected = qint64(reads.size()) * 46 + large + 3 + 900000 + 16 + 8;
+    while (got.size() < expected && !deadline.hasExpired()) {
+        socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        got += socket->readAll();
+    }
+    QCOMPARE(got.size(), expected);
+    int at = 0;
+    for (int i = 0; i < reads.size(); ++i) {
+        const int size = 6 + int(le32(got, at + AdsLayout::OffTcpLength));
+        const QByteArray reply = got.mid(at, size);
+        QCOMPARE(le32(reply, AdsLayout::OffInvokeId), 7u + quint32(i));
+        // Past what was written, zeros: never bytes of an earlier reply.
+        QByteArray want = memory.mid(int(reads.at(i).first), int(reads.at(i).second));
+        want.append(QByteArray(int(reads.at(i).second) - want.size(), '\0'));
+        QVERIFY2(readData(reply) == want, qPrintable(QStringLiteral("reply %1").arg(i)));
+        at += size;
+    }
+}
+
+void TestSimulator::warmedUpServerAnswersAlike()
+{
+    QVERIFY(sim->warmUp(1024 * 1024));
+    SimServer *server = sim->server();
+    server->setRecording(false);
+    QTcpSocket *socket = connectSocket();
+    QCOMPARE(readData(exchange(*socket, readRequest(Frame(), kM, 0, 4)).reply), hex("11 22 33 44"));
+    const QByteArray big = readData(exchange(*socket, readRequest(Frame(), kM, 0, 800000)).reply);
+    QCOMPARE(big.size(), 800000);
+    QCOMPARE(big.left(5), hex("11 22 33 44 00"));
+    QCOMPARE(server->requestCount(), 2);
+    QCOMPARE(server->requests(), QList<QByteArray>()); // counted, not kept
 }
 
 QTEST_GUILESS_MAIN(TestSimulator)
