@@ -98,8 +98,19 @@ QString dataLine(const QList<QByteArray> &fields, SimImageFile::Entry *e)
     return QString();
 }
 
-// symbol NAME GROUP OFFSET SIZE [TYPE NAME...]
-QString symbolLine(const QList<QByteArray> &fields, SimImageFile::Entry *e)
+// "// comment" after a symbol's fields, taken off `line`; empty when none.
+QByteArray takeSymbolComment(QByteArray *line)
+{
+    const int slashes = line->indexOf("//");
+    if (slashes < 0 || !line->simplified().startsWith("symbol "))
+        return QByteArray();
+    const QByteArray comment = line->mid(slashes + 2).trimmed();
+    line->truncate(slashes);
+    return comment;
+}
+
+// symbol NAME GROUP OFFSET SIZE [TYPE NAME...] [// COMMENT]
+QString symbolLine(const QList<QByteArray> &fields, const QByteArray &comment, SimImageFile::Entry *e)
 {
     if (fields.size() < 5)
         return QStringLiteral("expected symbol NAME GROUP OFFSET SIZE [TYPE]");
@@ -118,6 +129,7 @@ QString symbolLine(const QList<QByteArray> &fields, SimImageFile::Entry *e)
     if (!ok || e->symbol.size == 0)
         return quoted(fields.at(4)) + QStringLiteral(" is not a size in bytes (decimal, above 0)");
     e->symbol.typeName = QString::fromLatin1(fields.mid(5).join(' '));
+    e->symbol.comment = QString::fromLatin1(comment); // the bytes as they are, back on the wire
     return QString();
 }
 } // namespace
@@ -133,6 +145,7 @@ QList<SimImageFile::Entry> SimImageFile::parse(const QByteArray &text, QString *
         const int hash = line.indexOf('#');
         if (hash >= 0)
             line.truncate(hash);
+        const QByteArray comment = takeSymbolComment(&line);
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() == 1 && fields.first().isEmpty())
             continue;
@@ -149,7 +162,8 @@ QList<SimImageFile::Entry> SimImageFile::parse(const QByteArray &text, QString *
         }
         Entry e;
         e.amsPort = port;
-        const QString problem = fields.first() == "symbol" ? symbolLine(fields, &e) : dataLine(fields, &e);
+        const QString problem =
+            fields.first() == "symbol" ? symbolLine(fields, comment, &e) : dataLine(fields, &e);
         if (!problem.isEmpty())
             return fail(problem);
         entries.append(e);

@@ -12,12 +12,16 @@
 //
 // A symbol line names a place for lookups by name: the name, group and
 // offset in hex as above, the size in bytes in decimal, then the type name
-// (the rest of the line, optional). A name is identifiers (a letter or _,
-// then letters, digits, _) joined by dots, with an optional leading dot and
-// an optional [n] or [n,m] index (decimal) after any identifier.
+// (the rest of the line, optional) and, after "//", a comment (optional; a
+// "#" still ends the line). A name is identifiers (a letter or _, then
+// letters, digits, _) joined by dots, with an optional leading dot and an
+// optional [n] or [n,m] index (decimal) after any identifier. Type names
+// are taken as written (STRING(80), ARRAY [1..10] OF WSTRING(20)); the
+// size says how many bytes the variable takes.
 //
 //   symbol MAIN.nCounter 4020 100 4 DINT
-//   symbol GVL.aTemps 4020 200 40 ARRAY [0..9] OF REAL
+//   symbol GVL.aTemps 4020 200 40 ARRAY [0..9] OF REAL   // hall, in 0.1 degC
+//   symbol MAIN.sName 4040 400 81 STRING(80)
 //
 // A port line, "port N" with N decimal, says which runtime (AMS port) the
 // lines after it fill, up to the next port line; lines before any port

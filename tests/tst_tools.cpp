@@ -182,6 +182,7 @@ private slots:
     void simStopsCleanlyOnSignals_data();
     void simStopsCleanlyOnSignals();
     void simImageFile();
+    void simArrayElementsAndStrings();
     void simRouterAndRuntimes();
     void simBadOptions_data();
     void simBadOptions();
@@ -752,6 +753,43 @@ void TestTools::simImageFile()
     QCOMPARE(refused.lines(), QStringList()); // never started
     const QString error = refused.errorOutput();
     QVERIFY2(error.contains(QStringLiteral("bad.txt: line 3: '3g'")), qPrintable(error));
+}
+
+// The README's example: an image file declaring the array alone, its
+// elements read and written by name.
+void TestTools::simArrayElementsAndStrings()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString image = dir.filePath(QStringLiteral("plant.txt"));
+    QFile file(image);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("symbol GVL.aTemps 4020 200 40 ARRAY [0..9] OF REAL   // hall, in degC\n"
+               "symbol MAIN.sName 4040 400 81 STRING(80)\n"
+               "4040 400 41 6e 6e 61\n");
+    file.close();
+    Sim loaded({"--image", image});
+    QVERIFY(loaded.started);
+    const QStringList connect = {"--connect", loaded.tcp};
+
+    Run r = adsctl(connect + QStringList{"write", "GVL.aTemps", "float", "20.5", "21", "21.5", "22"});
+    QCOMPARE(r.exitCode, 0);
+    r = adsctl(connect + QStringList{"read", "GVL.aTemps[3]", "float"});
+    QCOMPARE(r.outLines(), QStringList{"22"});
+    r = adsctl(connect + QStringList{"write", "gvl.atemps[9]", "float", "-1.25"});
+    QCOMPARE(r.exitCode, 0);
+    r = adsctl(connect + QStringList{"read", "MB224", "float"}); // 0x200 + 9 x 4
+    QCOMPARE(r.outLines(), QStringList{"-1.25"});
+    r = adsctl(connect + QStringList{"read", "GVL.aTemps[10]", "float"});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("0x710")), qPrintable(r.err));
+    r = adsctl(connect + QStringList{"read", "GVL.aTemps[8]", "float", "3"});
+    QCOMPARE(r.exitCode, 1); // more bytes than the element holds
+
+    // A string's bytes, in a group no other line wrote whole.
+    r = adsctl(connect + QStringList{"read", "MAIN.sName", "uint8", "81"});
+    QCOMPARE(r.outLines().mid(0, 5), (QStringList{"65", "110", "110", "97", "0"}));
+    QCOMPARE(r.outLines().size(), 81);
 }
 
 void TestTools::simRouterAndRuntimes()

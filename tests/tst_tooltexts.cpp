@@ -38,6 +38,8 @@ private slots:
     void connectParAnswers_data();
     void connectParAnswers();
     void imageFile();
+    void imageFileSymbolTypesAndComments_data();
+    void imageFileSymbolTypesAndComments();
     void imageFileErrorsNameTheLine_data();
     void imageFileErrorsNameTheLine();
     void imageFilePortLines_data();
@@ -425,6 +427,63 @@ void TestToolTexts::imageFile()
     QVERIFY(symbols.at(2).symbol.typeName.isEmpty());
 }
 
+void TestToolTexts::imageFileSymbolTypesAndComments_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<quint32>("size");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("comment");
+
+    QTest::newRow("string") << QByteArray("symbol MAIN.sName 4040 400 81 STRING(80)") << 81u << "STRING(80)"
+                            << "";
+    QTest::newRow("wide string") << QByteArray("symbol MAIN.wsName 4040 500 162 WSTRING(80)") << 162u
+                                 << "WSTRING(80)"
+                                 << "";
+    QTest::newRow("array of strings")
+        << QByteArray("symbol GVL.aNames 4040 600 324 ARRAY [0..3] OF STRING(80)") << 324u
+        << "ARRAY [0..3] OF STRING(80)"
+        << "";
+    QTest::newRow("array of wide strings")
+        << QByteArray("symbol GVL.aW 4040 800 44 ARRAY [1..2] OF WSTRING(10)") << 44u
+        << "ARRAY [1..2] OF WSTRING(10)"
+        << "";
+    QTest::newRow("comment after the type")
+        << QByteArray("symbol GVL.aTemps 4020 200 40 ARRAY [0..9] OF REAL   // hall,  in 0.1 degC\r") << 40u
+        << "ARRAY [0..9] OF REAL"
+        << "hall,  in 0.1 degC";
+    QTest::newRow("comment without a type") << QByteArray("symbol .bRun F030 4 1 //the line runs") << 1u << ""
+                                            << "the line runs";
+    QTest::newRow("comment ends at #")
+        << QByteArray("symbol A.b 4020 0 2 INT // set point # not kept") << 2u << "INT"
+        << "set point";
+    QTest::newRow("empty comment") << QByteArray("symbol A.b 4020 0 2 INT //") << 2u << "INT"
+                                   << "";
+    QTest::newRow("slashes in a comment")
+        << QByteArray("symbol A.b 4020 0 2 INT // m/s // or km/h") << 2u << "INT"
+        << "m/s // or km/h";
+    QTest::newRow("bytes beyond ASCII") << QByteArray("symbol A.b 4020 0 2 INT // \xb0"
+                                                      "C")
+                                        << 2u << "INT"
+                                        << QString::fromLatin1("\xb0"
+                                                               "C");
+}
+
+void TestToolTexts::imageFileSymbolTypesAndComments()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(quint32, size);
+    QFETCH(QString, type);
+    QFETCH(QString, comment);
+    QString error;
+    const QList<SimImageFile::Entry> entries = SimImageFile::parse(line + '\n', &error);
+    QCOMPARE(error, QString());
+    QCOMPARE(entries.size(), 1);
+    QVERIFY(entries.first().isSymbol);
+    QCOMPARE(entries.first().symbol.size, size);
+    QCOMPARE(entries.first().symbol.typeName, type);
+    QCOMPARE(entries.first().symbol.comment, comment);
+}
+
 void TestToolTexts::imageFileErrorsNameTheLine_data()
 {
     QTest::addColumn<QByteArray>("text");
@@ -441,6 +500,10 @@ void TestToolTexts::imageFileErrorsNameTheLine_data()
     QTest::newRow("symbol size zero") << QByteArray("symbol A.b 4020 0 0\n") << "line 1: '0' is not a size";
     QTest::newRow("symbol bad group")
         << QByteArray("symbol A.b G 0 4\n") << "line 1: 'G' is not a hex index group";
+    QTest::newRow("symbol size in the comment")
+        << QByteArray("symbol A.b 4020 0 // 4 INT\n") << "line 1: expected symbol NAME";
+    QTest::newRow("no comment on a data line")
+        << QByteArray("4020 0 01 // one\n") << "line 1: '//' is not a hex byte";
     const char *notAName = " is not a symbol name (identifiers joined by dots";
     const QList<const char *> badNames = {"1bad",       "A..b", "A.",    "..A",       "A.b[1", "A.b[x]",
                                           "A.b[1,2,3]", "A-b",  "A.b[]", "A.b[1][2]", "A.1b",  "Ä.b"};
