@@ -52,16 +52,19 @@ BenchOptions BenchOptions::parse(const QStringList &arguments)
 QString BenchOptions::usage()
 {
     return QStringLiteral(
-        "usage: ads-bench [--iterations N] [--quick] [--json FILE] [--plugin PATH] [--sim PATH]\n"
+        "usage: ads-bench [--iterations N] [--quick] [--json FILE] [--plugin PATH] [--sim PATH] [--only "
+        "KEY]\n"
         "Measures the driver plug-in against a bare socket client, both talking to ads-sim\n"
-        "on loopback, and prints a table of latencies, CPU time and allocations per call.\n"
+        "on loopback, and prints a table of latencies, CPU time and allocations per call:\n"
+        "each measurement in the full run, after the ones before it, and again alone in a\n"
+        "fresh process (ads-bench runs itself with --only for each).\n"
         "  --iterations N  calls per measurement (default: sized for a run of about a minute)\n"
         "  --quick         a few calls each: a run of seconds, to see that everything works\n"
         "  --json FILE     also write the figures as JSON\n"
         "  --plugin PATH   the plug-in (default ../lib/libBeckhoff_ADS.so beside the program)\n"
         "  --sim PATH      the simulated controller (default ads-sim beside the program)\n"
         "  --only KEY      just one measurement, by its JSON key (read_double_100000, scale, ...),\n"
-        "                  e.g. to run it under a profiler\n");
+        "                  in this process alone: e.g. to run it under a profiler\n");
 }
 
 int BenchOptions::callsFor(int full) const

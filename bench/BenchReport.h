@@ -1,33 +1,44 @@
-// The figures of one run, the goals they are held against, and their two
-// outputs: a table for people and a JSON document for tools.
+// The figures of one run in both heap states, the goals they are held
+// against, and the table people read.
 #ifndef BENCHREPORT_H
 #define BENCHREPORT_H
 
 #include "bench/Samples.h"
 
-#include <QJsonObject>
 #include <QList>
 #include <QString>
 
-struct Row {
-    enum Goal {
-        NoGoal,
-        RatioGoal, // driver median <= bound x limit median
-        PiecesGoal, // driver median <= limit median + bound µs
-        GapGoal // driver median <= frame gap + bound µs
-    };
-    QString key; // stable name in the JSON
-    QString label; // what the table shows
-    QString path; // "tcp" or "serial"
-    Figures driver;
-    Figures limit; // not valid when there is nothing to compare with
-    double frameGapMs = 0;
-    Goal goal = NoGoal;
-    double bound = 0;
-    bool allocationGoal = false; // the small read whose allocations are held to allocBound
-    double allocBound = 0;
+#include <optional>
 
+// What one process measured of a row.
+struct StateFigures {
+    Figures driver;
+    Figures limit; // the bare client; not valid where there is nothing to compare with
+    Figures firstByte; // the simulator row: from the request sent to the reply's first byte
+
+    bool valid() const { return driver.valid() || limit.valid(); }
+    // Driver against the limit: medians, and CPU time per call. NaN without both.
     double ratio() const;
+    double cpuRatio() const;
+};
+
+// What a row is held to; an empty bound is not checked.
+struct Bounds {
+    std::optional<double> medianRatio; // driver median <= this x the limit's
+    std::optional<double> cpuRatio; // driver CPU per call <= this x the limit's
+    std::optional<double> allocsPerCall; // driver allocations per call <= this
+    std::optional<double> dataBytes; // only the largest allocation grows with this many bytes
+    std::optional<double> overLimitUs; // driver median <= the limit's + this
+    std::optional<double> limitMedianUs; // the limit's median itself (the simulator serving) under this
+};
+
+struct Row {
+    QString key; // stable name in the JSON and for --only
+    QString label; // what the table shows
+    QString path; // "tcp", "serial" or "sim"
+    Bounds bounds;
+    StateFigures fresh; // measured alone, in a process of its own
+    StateFigures inRun; // measured in the full run, after the rows before it
 };
 
 struct Scale {
@@ -63,15 +74,14 @@ struct Report {
     Scale scale;
     QList<GoalResult> goals;
 
+    // A run of one measurement is a fresh process itself: what it measured
+    // becomes each row's fresh state.
+    void markFresh();
     // Fills `goals` from the rows.
     void evaluate();
     bool allGoalsHold() const;
     int failures() const;
     QString table() const;
-    QJsonObject toJson() const;
 };
-
-// A step the TCP path must never add to a call's worst latencies.
-const double kStepUs = 10000;
 
 #endif // BENCHREPORT_H

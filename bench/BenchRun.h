@@ -1,6 +1,7 @@
-// The measurements of one run: each driver call beside the same request
-// from the bare client, the serial line, a reply in pieces, and many drivers
-// at once.
+// The measurements of one process: each driver call beside the same
+// request from the bare client, the simulator serving a large read, a reply
+// in pieces, the serial line, and many drivers at once. What they measure
+// goes into each row's in-run state.
 #ifndef BENCHRUN_H
 #define BENCHRUN_H
 
@@ -35,6 +36,7 @@ private:
     bool prefill();
     bool measureTcp(const TcpCase &c, CDriveBaseClass *driver, int rawFd, Row *row);
     bool measureSerial(Report *report);
+    bool measureSimulator(Row *row);
     bool measurePieces(Row *row);
     bool measureScale(Scale *scale);
     bool fail(const QString &message);

@@ -21,11 +21,17 @@ void *__libc_memalign(size_t alignment, size_t size);
 namespace {
 std::atomic<bool> g_on{false};
 std::atomic<std::uint64_t> g_count{0};
+std::atomic<std::uint64_t> g_bytes{0};
+std::atomic<std::uint64_t> g_largest{0};
 
-[[maybe_unused]] inline void note()
+[[maybe_unused]] inline void note(size_t size)
 {
-    if (g_on.load(std::memory_order_relaxed))
-        g_count.fetch_add(1, std::memory_order_relaxed);
+    if (!g_on.load(std::memory_order_relaxed))
+        return;
+    g_count.fetch_add(1, std::memory_order_relaxed);
+    g_bytes.fetch_add(size, std::memory_order_relaxed);
+    std::uint64_t seen = g_largest.load(std::memory_order_relaxed);
+    while (size > seen && !g_largest.compare_exchange_weak(seen, size, std::memory_order_relaxed)) { }
 }
 
 [[maybe_unused]] bool validAlignment(size_t alignment)
@@ -45,6 +51,7 @@ bool available()
 }
 void start()
 {
+    g_largest.store(0, std::memory_order_relaxed);
     g_on.store(true, std::memory_order_relaxed);
 }
 void stop()
@@ -55,9 +62,19 @@ std::uint64_t count()
 {
     return g_count.load(std::memory_order_relaxed);
 }
+std::uint64_t bytes()
+{
+    return g_bytes.load(std::memory_order_relaxed);
+}
+std::uint64_t largest()
+{
+    return g_largest.load(std::memory_order_relaxed);
+}
 void reset()
 {
     g_count.store(0, std::memory_order_relaxed);
+    g_bytes.store(0, std::memory_order_relaxed);
+    g_largest.store(0, std::memory_order_relaxed);
 }
 } // namespace MallocCount
 
@@ -68,19 +85,20 @@ void reset()
 
 BENCH_EXPORT void *malloc(size_t size) noexcept
 {
-    note();
+    note(size);
     return __libc_malloc(size);
 }
 
 BENCH_EXPORT void *calloc(size_t n, size_t size) noexcept
 {
-    note();
+    size_t total = 0;
+    note(__builtin_mul_overflow(n, size, &total) ? SIZE_MAX : total);
     return __libc_calloc(n, size);
 }
 
 BENCH_EXPORT void *realloc(void *p, size_t size) noexcept
 {
-    note();
+    note(size);
     return __libc_realloc(p, size);
 }
 
@@ -93,7 +111,7 @@ BENCH_EXPORT int posix_memalign(void **out, size_t alignment, size_t size) noexc
 {
     if (!validAlignment(alignment))
         return EINVAL;
-    note();
+    note(size);
     void *p = __libc_memalign(alignment, size);
     if (!p)
         return ENOMEM;
@@ -103,19 +121,19 @@ BENCH_EXPORT int posix_memalign(void **out, size_t alignment, size_t size) noexc
 
 BENCH_EXPORT void *aligned_alloc(size_t alignment, size_t size) noexcept
 {
-    note();
+    note(size);
     return __libc_memalign(alignment, size);
 }
 
 BENCH_EXPORT void *memalign(size_t alignment, size_t size) noexcept
 {
-    note();
+    note(size);
     return __libc_memalign(alignment, size);
 }
 
 BENCH_EXPORT void *valloc(size_t size) noexcept
 {
-    note();
+    note(size);
     return __libc_memalign(size_t(sysconf(_SC_PAGESIZE)), size);
 }
 #endif // ADS_BENCH_NO_MALLOC_HOOK

@@ -12,10 +12,15 @@ namespace MallocCount {
 
 // False in sanitizer builds: the sanitizer owns malloc there, and nothing is counted.
 bool available();
+// Counting on; the largest allocation is looked for afresh from here.
 void start();
 void stop();
 // Allocations (malloc, calloc, realloc, the aligned forms) since reset().
 std::uint64_t count();
+// The bytes they asked for, since reset().
+std::uint64_t bytes();
+// The largest single allocation since start().
+std::uint64_t largest();
 void reset();
 
 } // namespace MallocCount

@@ -48,6 +48,7 @@ public:
         const Clock::time_point wall0 = Clock::now();
         Clock::time_point t1 = wall0;
         for (int i = 0; i < calls && !interrupted && t1 < deadline; ++i) {
+            const std::uint64_t bytes0 = MallocCount::bytes();
             const Clock::time_point t0 = Clock::now();
             MallocCount::start();
             const bool ok = call();
@@ -56,6 +57,7 @@ public:
             m_latency.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
             if (!ok)
                 ++m_failures;
+            noteBytes(MallocCount::bytes() - bytes0, MallocCount::largest());
         }
         m_wallUs += std::chrono::duration<double, std::micro>(Clock::now() - wall0).count();
         m_cpuUs += cpuUs() - cpu0;
@@ -66,17 +68,31 @@ public:
     Figures figures() const
     {
         Figures f = Samples::summarize(m_latency, m_failures, m_wallUs, m_cpuUs, m_allocations);
-        if (!MallocCount::available())
-            f.allocsPerCall = NAN; // not counted, rather than none
+        if (!MallocCount::available()) {
+            // not counted, rather than none
+            f.allocsPerCall = f.largestAllocBytes = f.otherAllocBytesPerCall = NAN;
+        } else if (f.calls > 0) {
+            f.largestAllocBytes = double(m_largest);
+            f.otherAllocBytesPerCall = double(m_otherBytes) / f.calls;
+        }
         return f;
     }
 
 private:
+    void noteBytes(std::uint64_t callBytes, std::uint64_t callLargest)
+    {
+        m_otherBytes += callBytes - callLargest;
+        if (callLargest > m_largest)
+            m_largest = callLargest;
+    }
+
     std::vector<double> m_latency;
     int m_failures = 0;
     double m_wallUs = 0;
     double m_cpuUs = 0;
     std::uint64_t m_allocations = 0;
+    std::uint64_t m_largest = 0;
+    std::uint64_t m_otherBytes = 0;
 };
 
 inline int warmupFor(int iterations)

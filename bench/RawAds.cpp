@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <termios.h>
@@ -25,6 +26,18 @@ const std::uint8_t kSourceNetId[L::NetIdSize] = {0xc0, 0xa8, 0x0a, 0x64, 0x01, 0
 const std::uint16_t kSourcePort = 32957;
 // A peer silent this long has failed; the measurement stops instead of hanging.
 const int kTimeoutSeconds = 5;
+// A terminal that keeps saying "readable" and then gives nothing has failed.
+const int kEmptyReads = 100;
+
+bool readable(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&p, 1, kTimeoutSeconds * 1000);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && (p.revents & POLLIN);
+}
 
 void header(char *h, const NetId &target, std::uint16_t amsPort, std::uint16_t command,
             std::uint32_t invokeId, std::uint32_t dataLength)
@@ -43,14 +56,20 @@ void header(char *h, const NetId &target, std::uint16_t amsPort, std::uint16_t c
 }
 
 // Blocking reads and writes; the descriptor's own time-out (set when it was
-// opened) ends a wait on a silent peer.
-bool readFully(int fd, char *at, std::size_t n)
+// opened) ends a wait on a silent peer. A terminal read may answer nothing
+// at once: `waitFirst` polls for bytes before each read.
+bool readFully(int fd, char *at, std::size_t n, bool waitFirst)
 {
+    int empty = 0;
     while (n > 0) {
+        if (waitFirst && !readable(fd))
+            return false;
         const ssize_t got = ::read(fd, at, n);
         if (got > 0) {
             at += got;
             n -= std::size_t(got);
+        } else if (got == 0 && waitFirst && ++empty < kEmptyReads) {
+            continue; // the poll saw bytes another reader took first
         } else if (got == 0 || errno != EINTR) {
             return false; // closed, timed out, or failed
         }
@@ -149,20 +168,36 @@ void closeFd(int fd)
         ::close(fd);
 }
 
-long exchange(int fd, const std::vector<char> &request, std::vector<char> &reply)
+namespace {
+long exchangeOn(int fd, const std::vector<char> &request, std::vector<char> &reply, bool terminal,
+                std::chrono::steady_clock::time_point *firstByte)
 {
     if (fd < 0 || !writeFully(fd, request.data(), request.size()))
         return -1;
     if (reply.size() < L::HeaderSize)
         reply.resize(L::HeaderSize);
-    if (!readFully(fd, reply.data(), L::TcpHeaderSize))
+    if (!readFully(fd, reply.data(), L::TcpHeaderSize, terminal))
         return -1;
+    if (firstByte)
+        *firstByte = std::chrono::steady_clock::now();
     const std::size_t whole = L::TcpHeaderSize + le32(reply.data() + L::OffTcpLength);
     if (reply.size() < whole)
         reply.resize(whole);
-    if (!readFully(fd, reply.data() + L::TcpHeaderSize, whole - L::TcpHeaderSize))
+    if (!readFully(fd, reply.data() + L::TcpHeaderSize, whole - L::TcpHeaderSize, terminal))
         return -1;
     return long(whole);
+}
+} // namespace
+
+long exchange(int fd, const std::vector<char> &request, std::vector<char> &reply,
+              std::chrono::steady_clock::time_point *firstByte)
+{
+    return exchangeOn(fd, request, reply, false, firstByte);
+}
+
+long exchangeOnTerminal(int fd, const std::vector<char> &request, std::vector<char> &reply)
+{
+    return exchangeOn(fd, request, reply, true, nullptr);
 }
 
 } // namespace RawAds

@@ -7,6 +7,7 @@
 
 #include "link/AdsLayout.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -37,7 +38,13 @@ void closeFd(int fd);
 
 // Writes `request` and reads one whole reply into `reply` (grown to fit):
 // the reply size, or -1 when the line failed or stayed silent for 5 s.
-long exchange(int fd, const std::vector<char> &request, std::vector<char> &reply);
+// `firstByte`, when given, gets the moment the reply began to arrive.
+long exchange(int fd, const std::vector<char> &request, std::vector<char> &reply,
+              std::chrono::steady_clock::time_point *firstByte = nullptr);
+// The same on a terminal that others may have set to answer a read at once
+// with nothing (as a serial port driver sharing it does): waits for bytes
+// before each read, up to 5 s.
+long exchangeOnTerminal(int fd, const std::vector<char> &request, std::vector<char> &reply);
 
 } // namespace RawAds
 

@@ -14,6 +14,11 @@ struct Figures {
     double callsPerSecond = 0;
     double cpuUsPerCall = 0; // this process only
     double allocsPerCall = 0;
+    // What the allocations asked for: the largest single one of any call, and
+    // per call the bytes of all but that call's largest. A buffer that grows
+    // with the data besides the one expected shows in the second.
+    double largestAllocBytes = 0;
+    double otherAllocBytesPerCall = 0;
     bool valid() const { return calls > 0; }
 };
 

@@ -4,13 +4,16 @@
 #include "bench/BenchOptions.h"
 #include "bench/BenchReport.h"
 #include "bench/BenchRun.h"
+#include "bench/FreshProcess.h"
 #include "bench/Measure.h"
+#include "bench/ReportJson.h"
 #include "bench/SimProcess.h"
 #include "host/PluginHandle.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 
 #include <csignal>
@@ -38,6 +41,19 @@ int complain(const QString &message, int status)
 {
     std::fprintf(stderr, "ads-bench: %s\n", qPrintable(message));
     return status;
+}
+
+// Each row once more, alone in a process of its own.
+bool measureFresh(FreshProcess &fresh, Report *report)
+{
+    for (Row &row : report->rows) {
+        if (Measure::interrupted)
+            return true;
+        std::fprintf(stderr, "ads-bench: %s in a fresh process\n", qPrintable(row.key));
+        if (!fresh.measure(row.key, &row.fresh))
+            return false;
+    }
+    return true;
 }
 } // namespace
 
@@ -84,6 +100,14 @@ int main(int argc, char **argv)
         if (!done)
             return complain(run.errorString(), 1);
     }
+    if (!options.only.isEmpty()) {
+        report.markFresh(); // this process was started for this one measurement
+    } else {
+        FreshProcess fresh(QCoreApplication::applicationFilePath(), options,
+                           QFileInfo(pluginPath).absoluteFilePath(), QFileInfo(simPath).absoluteFilePath());
+        if (!measureFresh(fresh, &report))
+            return complain(fresh.errorString(), 1);
+    }
     if (Measure::interrupted)
         return complain(QStringLiteral("interrupted"), 1);
 
@@ -93,7 +117,7 @@ int main(int argc, char **argv)
     if (!options.jsonPath.isEmpty()) {
         QFile out(options.jsonPath);
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || out.write(QJsonDocument(report.toJson()).toJson()) < 0 || !out.flush())
+            || out.write(QJsonDocument(ReportJson::of(report)).toJson()) < 0 || !out.flush())
             return complain(QStringLiteral("cannot write %1: %2").arg(options.jsonPath, out.errorString()),
                             1);
     }
