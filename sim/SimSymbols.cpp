@@ -8,6 +8,9 @@
 
 namespace {
 const int kUploadInfoSize = 24;
+// Arrays of arrays nest no deeper on a controller; a name of a thousand
+// indexes is refused before it recurses that deep.
+const int kMaxNesting = 8;
 
 // "GVL.aTemps[3]" as "GVL.aTemps" and {3}; false when the name does not end
 // in an index.
@@ -47,22 +50,27 @@ void SimSymbols::add(const Symbol &symbol)
 
 bool SimSymbols::find(const QString &name, Symbol *out) const
 {
+    return find(name, out, 0);
+}
+
+bool SimSymbols::find(const QString &name, Symbol *out, int nesting) const
+{
     const auto it = m_byName.constFind(name.toUpper());
     if (it == m_byName.constEnd())
-        return findElement(name, out);
+        return nesting < kMaxNesting && findElement(name, out, nesting);
     *out = *it;
     return true;
 }
 
 // The element's place: the array's, plus its position times the element
 // size, the array's size shared evenly among its elements.
-bool SimSymbols::findElement(const QString &name, Symbol *out) const
+bool SimSymbols::findElement(const QString &name, Symbol *out, int nesting) const
 {
     QString base;
     QList<qint64> indexes;
     Symbol array;
     SimArrayType type;
-    if (!splitIndex(name, &base, &indexes) || !find(base, &array)
+    if (!splitIndex(name, &base, &indexes) || !find(base, &array, nesting + 1)
         || !SimArrayType::parse(array.typeName, &type))
         return false;
     const qint64 count = type.elementCount();

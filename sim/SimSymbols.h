@@ -53,7 +53,8 @@ public:
     static QByteArray entry(const Symbol &symbol);
 
 private:
-    bool findElement(const QString &name, Symbol *out) const;
+    bool find(const QString &name, Symbol *out, int nesting) const;
+    bool findElement(const QString &name, Symbol *out, int nesting) const;
 
     QMap<QString, Symbol> m_byName; // keyed by the upper-case name
     QStringList m_order; // the keys, as added

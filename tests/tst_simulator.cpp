@@ -647,6 +647,9 @@ void TestSimulator::arrayElementsByName_data()
                                    << "";
     QTest::newRow("not a number") << "GVL.aTemps[x]" << nf << 0u << 0u << ""
                                   << "";
+    QTest::newRow("indexes nested past any array")
+        << QStringLiteral("GVL.aRows") + QStringLiteral("[0]").repeated(30000) << nf << 0u << 0u << ""
+        << "";
 }
 
 void TestSimulator::arrayElementsByName()
