@@ -3,8 +3,6 @@
 #include "driver/SymbolName.h"
 #include "value/CLabelVariable.h"
 
-#include <QStringList>
-
 namespace {
 bool contains(const QString &text, char letter)
 {
@@ -15,6 +13,44 @@ void setConverted(bool *converted, bool value)
 {
     if (converted)
         *converted = value;
+}
+
+// The `index`th field of `text` cut at `separator`, as split() would give
+// it; null when there are fewer fields. No allocation.
+QStringRef field(const QStringRef &text, QChar separator, int index)
+{
+    int from = 0;
+    for (int i = 0; i < index; ++i) {
+        const int at = text.indexOf(separator, from);
+        if (at < 0)
+            return QStringRef();
+        from = at + 1;
+    }
+    const int to = text.indexOf(separator, from);
+    return text.mid(from, to < 0 ? -1 : to - from);
+}
+
+// The value of `text` when it is nothing but at most `maxDigits` digits of
+// `base` (10 or 16), or -1. Such text cannot overflow an int.
+int plainDigits(const QStringRef &text, int base, int maxDigits)
+{
+    if (text.isEmpty() || text.size() > maxDigits)
+        return -1;
+    int value = 0;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        int digit = -1;
+        if (u >= '0' && u <= '9')
+            digit = u - '0';
+        else if (base == 16 && u >= 'a' && u <= 'f')
+            digit = u - 'a' + 10;
+        else if (base == 16 && u >= 'A' && u <= 'F')
+            digit = u - 'A' + 10;
+        if (digit < 0)
+            return -1;
+        value = value * base + digit;
+    }
+    return value;
 }
 } // namespace
 
@@ -32,17 +68,26 @@ AddressResolver::AreaType AddressResolver::area(const QString &address)
     return AT_None;
 }
 
-QString AddressResolver::rest(const QString &address)
-{
-    return address.mid(2);
-}
-
 // Reads hexadecimal as QByteArray::toInt(base 16) does: optional sign and
 // 0x prefix, either case; empty or partly numeric text does not convert.
-int AddressResolver::hexNumber(const QString &text, bool *converted)
+// Plain digits, the text of nearly every address, are read in place.
+int AddressResolver::hexNumber(const QStringRef &text, bool *converted)
 {
-    bool ok = false;
-    const int value = text.toUtf8().toInt(&ok, 16);
+    int value = plainDigits(text, 16, 7);
+    bool ok = value >= 0;
+    if (!ok)
+        value = text.toString().toUtf8().toInt(&ok, 16);
+    setConverted(converted, ok);
+    return ok ? value : 0;
+}
+
+// Reads decimal as QString::toInt(base 10) does.
+int AddressResolver::decimalNumber(const QStringRef &text, bool *converted)
+{
+    int value = plainDigits(text, 10, 9);
+    bool ok = value >= 0;
+    if (!ok)
+        value = text.toString().toInt(&ok, 10);
     setConverted(converted, ok);
     return ok ? value : 0;
 }
@@ -50,20 +95,21 @@ int AddressResolver::hexNumber(const QString &text, bool *converted)
 int AddressResolver::offset(const QString &address, AreaType area, bool *converted)
 {
     setConverted(converted, false);
+    const QStringRef rest = address.midRef(2);
     switch (area) {
     case AT_MByte:
     case AT_IByte:
-    case AT_QByte: return hexNumber(rest(address), converted);
+    case AT_QByte: return hexNumber(rest, converted);
     case AT_MBit:
     case AT_IBit:
     case AT_QBit: {
-        const QStringList parts = rest(address).split(QLatin1Char('.'));
-        if (parts.size() < 2)
+        const QStringRef bitText = field(rest, QLatin1Char('.'), 1);
+        if (bitText.isNull())
             return 0;
         bool byteOk = false;
         bool bitOk = false;
-        const qint64 byte = parts.at(0).toInt(&byteOk, 10);
-        const qint64 bit = parts.at(1).toInt(&bitOk, 10);
+        const qint64 byte = decimalNumber(field(rest, QLatin1Char('.'), 0), &byteOk);
+        const qint64 bit = decimalNumber(bitText, &bitOk);
         const qint64 bits = byte * 8 + bit;
         if (!byteOk || !bitOk || bits < INT_MIN || bits > INT_MAX)
             return 0;
@@ -71,10 +117,10 @@ int AddressResolver::offset(const QString &address, AreaType area, bool *convert
         return int(bits);
     }
     case AT_Data: {
-        const QStringList parts = rest(address).split(QLatin1Char(':'));
-        if (parts.size() < 2)
+        const QStringRef offsetText = field(rest, QLatin1Char(':'), 1);
+        if (offsetText.isNull())
             return 0;
-        return hexNumber(parts.at(1), converted);
+        return hexNumber(offsetText, converted);
     }
     default: return 0;
     }
@@ -82,7 +128,7 @@ int AddressResolver::offset(const QString &address, AreaType area, bool *convert
 
 int AddressResolver::explicitGroup(const QString &address, bool *converted)
 {
-    return hexNumber(address.section(QLatin1Char(':'), 0, 0), converted);
+    return hexNumber(field(QStringRef(&address), QLatin1Char(':'), 0), converted);
 }
 
 AddressResolver::Target AddressResolver::resolve(const QString &address)

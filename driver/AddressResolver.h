@@ -48,8 +48,8 @@ public:
     static int explicitGroup(const QString &address, bool *converted = nullptr);
 
 private:
-    static int hexNumber(const QString &text, bool *converted);
-    static QString rest(const QString &address);
+    static int hexNumber(const QStringRef &text, bool *converted);
+    static int decimalNumber(const QStringRef &text, bool *converted);
 };
 
 #endif // ADDRESSRESOLVER_H

@@ -207,14 +207,26 @@ LinkOutcome LibBeckhoff_ADS::readAt(CLabelVariable &inner, int indexOffset, Data
                                     int indexGroup, const QString &address)
 {
     inner = CLabelVariable();
-    QByteArray bytes;
+    // Decoded where the reply lies: the list is the only copy of the data.
+    // One captured pointer keeps the callable free of an allocation.
+    struct Decoding {
+        QVariant *value;
+        int type;
+        int count;
+        bool done;
+    } decoding{&inner.value, type, count, false};
+    const auto decode = [&decoding](const char *data, int size) {
+        *decoding.value = ValueCodec::decode(decoding.type, data, size, decoding.count);
+        decoding.done = true;
+    };
     const LinkOutcome done = adsLink.readArea(amsPort, indexGroup, indexOffset,
-                                              int(ValueCodec::byteLength(type, count)), &bytes, address);
+                                              int(ValueCodec::byteLength(type, count)), decode, address);
     inner.resultCode = resultCodeOf(done.result);
     inner.auxNumber = int(done.controllerError);
     if (done.result == LinkOk) {
-        inner.timeStamp = QDateTime::currentDateTime();
-        inner.value = ValueCodec::decode(type, bytes, count);
+        inner.timeStamp = clock.now();
+        if (!decoding.done)
+            inner.value = ValueCodec::decode(type, nullptr, 0, count);
         if (!inner.value.isValid())
             inner.resultCode = CLabelVariable::RC_TypeNotHandled;
     }
@@ -316,7 +328,7 @@ LinkOutcome LibBeckhoff_ADS::writeAt(CLabelVariable &value, int indexOffset, Dat
     ValueCodec::encode(type, value.value, count, &data);
     const LinkOutcome done = adsLink.writeArea(amsPort, indexGroup, indexOffset, byteLength, data, address);
     if (done.result == LinkOk)
-        value.timeStamp = QDateTime::currentDateTime();
+        value.timeStamp = clock.now();
     value.resultCode = resultCodeOf(done.result);
     return done;
 }

@@ -14,6 +14,7 @@
 
 #include "driver/AddressResolver.h"
 #include "driver/CDriveBaseClass.h"
+#include "driver/LocalClock.h"
 #include "driver/SymbolAccess.h"
 #include "link/CmdBeckhoff_ADS.h"
 #include "value/CLabelVariable.h"
@@ -102,6 +103,7 @@ private:
     int ethPort;
     SymbolAccess symbols;
     LinkSettings linkSettings; // addresses and waits from SetConnectPar
+    LocalClock clock; // the labels' time stamps
 };
 
 #endif // LIBBECKHOFF_ADS_H

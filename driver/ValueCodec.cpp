@@ -2,10 +2,11 @@
 
 #include "value/ElementType.h"
 
-QVariant ValueCodec::decode(int type, const QByteArray &bytes, int count)
+QVariant ValueCodec::decode(int type, const char *bytes, qint64 size, int count)
 {
     QVariant value;
-    withElementType(type, [&](auto tag) { value = decode<typename decltype(tag)::type>(bytes, count); });
+    withElementType(type,
+                    [&](auto tag) { value = decode<typename decltype(tag)::type>(bytes, size, count); });
     return value;
 }
 

@@ -19,7 +19,12 @@ class ValueCodec
 public:
     // `count` elements from `bytes`; positions past the end read as 0.
     template <typename T>
-    static QVariant decode(const QByteArray &bytes, int count);
+    static QVariant decode(const char *bytes, qint64 size, int count);
+    template <typename T>
+    static QVariant decode(const QByteArray &bytes, int count)
+    {
+        return decode<T>(bytes.constData(), bytes.size(), count);
+    }
 
     // Appends the first `count` elements of the QList<T> in `value`; appends
     // nothing when `value` holds another type, and stops at the list's end.
@@ -28,7 +33,11 @@ public:
 
     // The same for a type code, chosen at run time: an invalid QVariant, or
     // nothing appended, for a type that has no elements to transfer.
-    static QVariant decode(int type, const QByteArray &bytes, int count);
+    static QVariant decode(int type, const char *bytes, qint64 size, int count);
+    static QVariant decode(int type, const QByteArray &bytes, int count)
+    {
+        return decode(type, bytes.constData(), bytes.size(), count);
+    }
     static void encode(int type, const QVariant &value, int count, QByteArray *out);
 
     // The number of elements `value` holds as the list of `type`, or -1 when
@@ -77,28 +86,33 @@ private:
 template <typename T>
 QList<T> ValueCodec::sizedList(int count)
 {
-    // QList has no resize: appending the list to itself copies its nodes in
-    // bulk, where one append per element would cost a call each. Appending
-    // to itself is safe only because the reserve keeps the nodes in place.
+    // QList has no resize. Appending the list to itself copies its nodes in
+    // bulk, so the size is built from its binary digits, highest first:
+    // double, then add one where the digit is set. About `count` nodes are
+    // copied in all, into the one reserved block and no other. Appending to
+    // itself is safe only because the reserve keeps the nodes in place.
     QList<T> list;
     list.reserve(count);
-    list.append(T());
-    while (list.size() <= count / 2)
+    int bit = 1;
+    while (bit <= count / 2)
+        bit <<= 1;
+    for (; bit > 0; bit >>= 1) {
         list.append(list);
-    if (list.size() < count)
-        list.append(list.mid(0, count - list.size()));
+        if (count & bit)
+            list.append(T());
+    }
     return list;
 }
 
 template <typename T>
-QVariant ValueCodec::decode(const QByteArray &bytes, int count)
+QVariant ValueCodec::decode(const char *data, qint64 size, int count)
 {
     constexpr int width = int(sizeof(T));
     if (count <= 0)
         return QVariant::fromValue(QList<T>());
     QList<T> list = sizedList<T>(count);
-    const char *data = bytes.constData();
-    const qint64 size = bytes.size();
+    if (!data)
+        size = 0;
     const int whole = int(qMin<qint64>(count, size / width));
     auto it = list.begin();
     for (int e = 0; e < whole; ++e, ++it)

@@ -18,7 +18,7 @@ const int kOwnAddressBytes = kAddressBytes / 2;
 // The buffer keeps its capacity between waits up to this size: no
 // allocation per small exchange, no page faults per large one, and no more
 // than this held by an idle connection.
-const int kKeptCapacity = 1024 * 1024;
+const int kKeptCapacity = 4 * 1024 * 1024;
 // During a wait, bytes looked at are let go once this many have gathered,
 // so a flood of noise cannot grow the buffer.
 const qint64 kCompactAt = qint64(64) * 1024;
@@ -128,21 +128,11 @@ AdsExchange::Progress AdsExchange::end(const SkipSink &sink)
     return m_progress;
 }
 
-QByteArray AdsExchange::takeReply()
+const QByteArray &AdsExchange::takeReply()
 {
-    QByteArray reply;
-    if (m_replySize > 0) {
-        if (m_replyAt == 0 && m_replySize == m_buf.size())
-            reply = m_buf; // shared, not copied
-        else
-            reply = m_buf.mid(int(m_replyAt), int(m_replySize));
-    }
+    m_replyView.setRawData(m_buf.constData() + (m_replySize > 0 ? m_replyAt : 0), uint(m_replySize));
     m_replySize = 0;
-    if (m_pos == m_buf.size()) {
-        keepNoiseShown();
-        compact(); // a shared buffer is let go here, before anything is appended to it
-    }
-    return reply;
+    return m_replyView;
 }
 
 void AdsExchange::dropStale()
@@ -372,7 +362,7 @@ void AdsExchange::compact()
         if (m_buf.isDetached() && m_buf.capacity() <= kKeptCapacity)
             m_buf.resize(0); // keeps its capacity
         else
-            m_buf = QByteArray(); // a reply still shares it
+            m_buf = QByteArray(); // shared by a copy of the engine, or too large to keep
     } else if (m_pos > 0) {
         m_buf.remove(0, int(m_pos));
     }

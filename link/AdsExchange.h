@@ -65,8 +65,10 @@ public:
     bool waiting() const { return m_active; }
     qint64 remainingMs(qint64 now) const { return m_deadline - now; }
 
-    // The frame of ours, or the part of it that came; once per wait.
-    QByteArray takeReply();
+    // The frame of ours, or the part of it that came; once per wait. The
+    // bytes are not copied: they stay valid until the engine is next fed,
+    // begins a wait or drops what it holds.
+    const QByteArray &takeReply();
     // Bytes held back from the line since the last look (none outside a wait).
     qint64 buffered() const { return m_buf.size() - m_pos; }
 
@@ -104,6 +106,7 @@ private:
     qint64 m_replyAt = 0;
     qint64 m_replySize = 0;
     qint64 m_tailFrom = 0;
+    QByteArray m_replyView; // raw data over the buffer, its header reused
 };
 
 #endif // ADSEXCHANGE_H

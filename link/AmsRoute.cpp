@@ -33,7 +33,9 @@ void AmsRoute::onSerialLine()
 
 void AmsRoute::derive()
 {
-    m_target = m_settings.targetNetId.isEmpty() ? AdsFrame::targetNetId(m_ip) : m_settings.targetNetId;
+    const QByteArray derived = AdsFrame::targetNetId(m_ip);
+    m_target = m_settings.targetNetId.isEmpty() ? derived : m_settings.targetNetId;
+    m_defaultTarget = m_target == derived;
     m_source = AdsFrame::defaultSource();
     if (m_settings.sourceAuto && m_local.protocol() == QAbstractSocket::IPv4Protocol)
         m_source.netId = AdsFrame::targetNetId(m_local.toString());
@@ -44,7 +46,7 @@ void AmsRoute::derive()
 
 QString AmsRoute::logHost(const QString &hostText) const
 {
-    if (m_target == AdsFrame::targetNetId(m_ip))
+    if (m_defaultTarget)
         return hostText;
     return hostText + QLatin1Char('/') + netIdText(m_target);
 }

@@ -34,6 +34,7 @@ private:
     QHostAddress m_local;
     QByteArray m_target = AdsFrame::targetNetId(QString());
     AdsFrame::AmsAddress m_source = AdsFrame::defaultSource();
+    bool m_defaultTarget = true; // decided once: every request logs its host
 };
 
 #endif // AMSROUTE_H

@@ -248,12 +248,25 @@ LinkResult CmdBeckhoff_ADS::refusal()
     return lineOpen() ? LinkOk : LinkDown;
 }
 
+CmdBeckhoff_ADS::DataSink CmdBeckhoff_ADS::appendTo(QByteArray *out)
+{
+    if (!out)
+        return nullptr;
+    return [out](const char *data, int size) { out->append(data, size); };
+}
+
 LinkOutcome CmdBeckhoff_ADS::readArea(int amsPort, int indexGroup, int indexOffset, int byteLength,
                                       QByteArray *out, const QString &varName)
 {
+    return readArea(amsPort, indexGroup, indexOffset, byteLength, appendTo(out), varName);
+}
+
+LinkOutcome CmdBeckhoff_ADS::readArea(int amsPort, int indexGroup, int indexOffset, int byteLength,
+                                      const DataSink &sink, const QString &varName)
+{
     return Message_parsing(AdsFrame::readRequest(route.target(), amsPort, ++invokeId, quint32(indexGroup),
                                                  quint32(indexOffset), quint32(byteLength), route.source()),
-                           amsPort, byteLength, out, varName);
+                           amsPort, byteLength, sink, varName);
 }
 
 LinkOutcome CmdBeckhoff_ADS::writeArea(int amsPort, int indexGroup, int indexOffset, int byteLength,
@@ -261,7 +274,7 @@ LinkOutcome CmdBeckhoff_ADS::writeArea(int amsPort, int indexGroup, int indexOff
 {
     return Message_parsing(AdsFrame::writeRequest(route.target(), amsPort, ++invokeId, quint32(indexGroup),
                                                   quint32(indexOffset), data, byteLength, route.source()),
-                           amsPort, byteLength, nullptr, varName);
+                           amsPort, byteLength, DataSink(), varName);
 }
 
 LinkOutcome CmdBeckhoff_ADS::readWriteArea(int amsPort, int indexGroup, int indexOffset, int readLength,
@@ -271,7 +284,7 @@ LinkOutcome CmdBeckhoff_ADS::readWriteArea(int amsPort, int indexGroup, int inde
     return Message_parsing(AdsFrame::readWriteRequest(route.target(), amsPort, ++invokeId,
                                                       quint32(indexGroup), quint32(indexOffset),
                                                       quint32(readLength), writeData, route.source()),
-                           amsPort, readLength, out, varName);
+                           amsPort, readLength, appendTo(out), varName);
 }
 
 int CmdBeckhoff_ADS::Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,
@@ -287,9 +300,9 @@ int CmdBeckhoff_ADS::Write_area(int amsPort, int indexOffset, int byteLength, co
 }
 
 // Sends a built frame (its invoke id already taken, sent or not), traces
-// it, and checks and reports the reply; an accepted read's data goes to `out`.
+// it, and checks and reports the reply; an accepted read's data goes to `sink`.
 LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPort, qint64 byteLength,
-                                             QByteArray *out, const QString &varName)
+                                             const DataSink &sink, const QString &varName)
 {
     if (const LinkResult refused = refusal())
         return {refused, 0};
@@ -297,11 +310,10 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
     const AdsLog::Context log{route.logHost(hostText), tcpPort, amsPort, varName, byteLength};
     if (debugFlag)
         AdsLog::trace(isRead ? AdsLog::readCommand(log, frame) : AdsLog::writeCommand(log, frame));
-    QByteArray reply;
     closedDuringWait = false;
     const AdsExchange::Progress progress = wait.run(
         exchange, [this]() { return line; }, frame, settings.replyMs, log);
-    reply = exchange.takeReply();
+    const QByteArray &reply = exchange.takeReply(); // the engine's bytes: used before anything reaches it
     if (closedDuringWait)
         return {LinkDown, 0}; // the host closed the line itself: no reply is no fault
     if (debugFlag)
@@ -310,8 +322,8 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
     if (check.verdict == AdsReplyCheck::Accepted)
         reconnection->confirm();
     AdsLog::warnVerdict(log, check, reply, isRead);
-    if (check.verdict == AdsReplyCheck::Accepted && out && reply.size() > AdsFrame::OffReadData)
-        out->append(reply.constData() + AdsFrame::OffReadData, reply.size() - AdsFrame::OffReadData);
+    if (check.verdict == AdsReplyCheck::Accepted && sink && reply.size() > AdsFrame::OffReadData)
+        sink(reply.constData() + AdsFrame::OffReadData, reply.size() - AdsFrame::OffReadData);
     return {AdsReplyCheck::linkResult(check.verdict),
             check.verdict == AdsReplyCheck::ErrorCode ? check.errorCode : 0};
 }

@@ -32,6 +32,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class AdsTransport;
 class SerialTransport;
 class TcpTransport;
@@ -61,8 +63,15 @@ public:
     // 0 a line was torn down, 1 there was none.
     int DestroyFree();
 
+    // Takes the data of an accepted reply where it lies, during the call only.
+    using DataSink = std::function<void(const char *data, int size)>;
+
     // One ADS Read / Write / ReadWrite, with the controller's own error.
     LinkOutcome readArea(int amsPort, int indexGroup, int indexOffset, int byteLength, QByteArray *out,
+                         const QString &varName);
+    // A read whose data goes to `sink` uncopied; it is not called when no
+    // reply was accepted.
+    LinkOutcome readArea(int amsPort, int indexGroup, int indexOffset, int byteLength, const DataSink &sink,
                          const QString &varName);
     LinkOutcome writeArea(int amsPort, int indexGroup, int indexOffset, int byteLength,
                           const QByteArray &data, const QString &varName);
@@ -83,7 +92,7 @@ public:
     bool callerOwnsLink() const;
     // Whether an exchange is waiting for its reply.
     bool busy() const { return wait.waiting(); }
-    // The quiet gap that ends a reply on the serial line at the current baud rate.
+    // The serial line's turnaround (its quiet gap) at the current baud rate.
     int serialFrameGap() const { return frameGapMs; }
 
     // Frame-trace switch, written by the driver's debug command.
@@ -96,8 +105,9 @@ public slots:
     void serialreadyRead();
 
 private:
-    LinkOutcome Message_parsing(const QByteArray &frame, int amsPort, qint64 byteLength, QByteArray *out,
+    LinkOutcome Message_parsing(const QByteArray &frame, int amsPort, qint64 byteLength, const DataSink &sink,
                                 const QString &varName);
+    static DataSink appendTo(QByteArray *out);
     void lineGone();
     void lineLost();
     void reconnected(AdsTransport *line);

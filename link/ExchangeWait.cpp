@@ -57,7 +57,7 @@ AdsExchange::Progress ExchangeWait::run(AdsExchange &exchange, const Line &line,
                 waitInEventLoop(int(left));
             exchange.advance(m_clock.elapsed(), sink());
         }
-        // Bytes still held back (by the serial line's quiet gap) belong to this reply too.
+        // Bytes that came as the time ran out belong to this reply too.
         if (exchange.progress() == AdsExchange::Waiting && line() && line()->deliverTo(exchange))
             exchange.advance(m_clock.elapsed(), sink());
         exchange.end(sink());

@@ -20,8 +20,8 @@ public:
     // carries bytes the same whatever it is told.
     bool applyTo(QSerialPort *port, const QString &portName) const;
 
-    // The quiet gap in ms after which the line hands a reply over, for the
-    // slow rates that need a longer one; 0 keeps the gap already in force.
+    // The quiet gap in ms the line keeps before a request (its turnaround),
+    // for the slow rates that need a longer one; 0 keeps the gap in force.
     int frameGapMs() const;
 
     static bool isPseudoTerminal(const QString &portName);

@@ -1,9 +1,10 @@
 #include "link/SerialTransport.h"
 
 #include "link/AdsExchange.h"
+#include "link/DescriptorRead.h"
 
-#include <QTimer>
-
+#include <cerrno>
+#include <ctime>
 #include <poll.h>
 
 namespace {
@@ -12,13 +13,10 @@ const int kDrainRounds = 64;
 } // namespace
 
 SerialTransport::SerialTransport(const QString &portName, QObject *parent)
-    : AdsTransport(parent), m_port(new QSerialPort(this)), m_gap(new QTimer(this)), m_portName(portName)
+    : AdsTransport(parent), m_port(new QSerialPort(this)), m_portName(portName)
 {
     m_port->setPortName(portName);
-    m_gap->setSingleShot(true);
-    m_gap->setTimerType(Qt::PreciseTimer);
-    connect(m_gap, &QTimer::timeout, this, &AdsTransport::bytesReady);
-    connect(m_port, &QIODevice::readyRead, this, &SerialTransport::onReadyRead);
+    connect(m_port, &QIODevice::readyRead, this, &AdsTransport::bytesReady);
     connect(m_port, &QSerialPort::errorOccurred, this, &SerialTransport::onError);
 }
 
@@ -52,41 +50,46 @@ bool SerialTransport::isOpen() const
 
 void SerialTransport::send(const QByteArray &frame)
 {
+    waitOutTurnaround();
     m_port->write(frame);
     m_port->flush();
 }
 
-// Bytes stay in the port until the line has been quiet for the gap.
-void SerialTransport::onReadyRead()
+// The rest of the gap since the last byte received, if any is left: a
+// request right after a reply would otherwise go out while the other end
+// may still be switching its line from sending to receiving.
+void SerialTransport::waitOutTurnaround() const
 {
-    m_sinceArrival.start();
-    m_gap->start(m_gapMs);
+    if (!m_sinceArrival.isValid())
+        return;
+    const qint64 leftNs = qint64(m_gapMs) * 1000000 - m_sinceArrival.nsecsElapsed();
+    if (leftNs <= 0)
+        return;
+    timespec left{time_t(leftNs / 1000000000), long(leftNs % 1000000000)};
+    while (::nanosleep(&left, &left) < 0 && errno == EINTR) { }
 }
 
 bool SerialTransport::deliverTo(AdsExchange &exchange)
 {
-    m_gap->stop();
-    const qint64 available = m_port->bytesAvailable();
-    if (available <= 0)
+    if (DescriptorRead::moveTo(m_port, descriptor(), exchange) == 0)
         return false;
-    char *tail = exchange.reserveTail(available);
-    exchange.commitTail(m_port->read(tail, available));
+    m_sinceArrival.start();
     return true;
 }
 
-// The blocking wait ends early when the line has been quiet for the gap
-// after bytes came: then they are handed over.
+// Polls the descriptor itself: bytes then go from the kernel straight to the
+// exchange. A hang-up or an error is the port's to find and report.
 void SerialTransport::waitForBytes(int ms)
 {
     if (m_port->bytesAvailable() > 0) {
-        const qint64 quietLeft = m_gapMs - m_sinceArrival.elapsed();
-        if (quietLeft <= 0) {
-            emit bytesReady();
-            return;
-        }
-        ms = int(qMin<qint64>(ms, quietLeft));
+        emit bytesReady();
+        return;
     }
-    m_port->waitForReadyRead(ms);
+    switch (DescriptorRead::waitReadable(descriptor(), ms)) {
+    case DescriptorRead::Bytes: emit bytesReady(); break;
+    case DescriptorRead::Other: m_port->waitForReadyRead(0); break;
+    case DescriptorRead::Quiet: break;
+    }
 }
 
 // Asks the line first: a request usually finds nothing waiting.
@@ -100,13 +103,12 @@ void SerialTransport::drainTo(AdsExchange &exchange)
 
 bool SerialTransport::readableNow() const
 {
-    pollfd p{int(m_port->handle()), POLLIN, 0};
+    pollfd p{descriptor(), POLLIN, 0};
     return ::poll(&p, 1, 0) > 0;
 }
 
 void SerialTransport::close()
 {
-    m_gap->stop();
     if (!m_port->isOpen())
         return;
     m_port->clear(QSerialPort::AllDirections);
@@ -128,7 +130,6 @@ void SerialTransport::onError(QSerialPort::SerialPortError error)
         return;
     }
     emit bytesReady(); // what came before the line went is part of the reply, if cut short
-    m_gap->stop();
     m_port->close();
     emit lost();
 }
@@ -136,7 +137,7 @@ void SerialTransport::onError(QSerialPort::SerialPortError error)
 // A device that went away shows a hang-up or an error on its descriptor.
 bool SerialTransport::deviceGone() const
 {
-    pollfd fd{int(m_port->handle()), POLLIN, 0};
+    pollfd fd{descriptor(), POLLIN, 0};
     if (::poll(&fd, 1, 0) < 0)
         return true;
     return (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;

@@ -1,6 +1,8 @@
-// AMS/TCP frames over a serial line, with no framing of its own. The line
-// owns the quiet gap: bytes are handed over once it has been quiet for the
-// gap, so a reply arrives whole.
+// AMS/TCP frames over a serial line, with no framing of its own. Bytes are
+// handed over as they come: the exchange knows from a reply's announced
+// length when it is whole. The line owns the quiet gap as its turnaround: a
+// request goes out only once the line has been quiet for the gap since the
+// last byte received, so it cannot run into the end of a transmission.
 #ifndef SERIALTRANSPORT_H
 #define SERIALTRANSPORT_H
 
@@ -10,8 +12,6 @@
 #include <QElapsedTimer>
 #include <QSerialPort>
 #include <QString>
-
-class QTimer;
 
 class SerialTransport : public AdsTransport
 {
@@ -33,16 +33,16 @@ public:
 
 private:
     SerialTransport(const QString &portName, QObject *parent);
-    void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
+    void waitOutTurnaround() const;
+    int descriptor() const { return int(m_port->handle()); }
     bool deviceGone() const;
     bool readableNow() const;
 
     QSerialPort *m_port;
-    QTimer *m_gap;
     QString m_portName;
     int m_gapMs = 2;
-    QElapsedTimer m_sinceArrival;
+    QElapsedTimer m_sinceArrival; // since the last byte received
 };
 
 #endif // SERIALTRANSPORT_H

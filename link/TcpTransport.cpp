@@ -1,6 +1,7 @@
 #include "link/TcpTransport.h"
 
 #include "link/AdsExchange.h"
+#include "link/DescriptorRead.h"
 
 #include <QTcpSocket>
 
@@ -105,17 +106,22 @@ void TcpTransport::send(const QByteArray &frame)
 
 bool TcpTransport::deliverTo(AdsExchange &exchange)
 {
-    const qint64 available = m_socket->bytesAvailable();
-    if (available <= 0)
-        return false;
-    char *tail = exchange.reserveTail(available);
-    exchange.commitTail(m_socket->read(tail, available));
-    return true;
+    return DescriptorRead::moveTo(m_socket, int(m_socket->socketDescriptor()), exchange) > 0;
 }
 
+// Polls the descriptor itself: bytes then go from the kernel straight to the
+// exchange. An end of file or an error is the socket's to find and report.
 void TcpTransport::waitForBytes(int ms)
 {
-    m_socket->waitForReadyRead(ms);
+    if (m_socket->bytesAvailable() > 0) {
+        emit bytesReady();
+        return;
+    }
+    switch (DescriptorRead::waitReadable(int(m_socket->socketDescriptor()), ms)) {
+    case DescriptorRead::Bytes: emit bytesReady(); break;
+    case DescriptorRead::Other: m_socket->waitForReadyRead(0); break;
+    case DescriptorRead::Quiet: break;
+    }
 }
 
 // Asks the kernel first: a request usually finds nothing waiting, and then

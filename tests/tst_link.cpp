@@ -7,8 +7,15 @@
 #include "sim/SimServer.h"
 #include "tests/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QtTest>
+
+#include <atomic>
+#include <fcntl.h>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace TestSupport;
 
@@ -28,6 +35,94 @@ QString ptyConnectBaud(SimController &sim, CmdBeckhoff_ADS &link, int baud)
     return link.serialConnectDrive(sim.ptyPath(), baud, 8, 1, QStringLiteral("N")) == 0 ? sim.ptyPath()
                                                                                         : QString();
 }
+
+// A controller at the far end of a pseudo-terminal, on a thread of its own,
+// that notes when each request began to arrive and when each reply had gone.
+// After a reply it may chatter: one byte every half millisecond, the line
+// never quiet, until the next request begins or the chatter runs out.
+class PtyPeer
+{
+public:
+    PtyPeer()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0)
+            m_slavePath = QString::fromLocal8Bit(::ptsname(m_master));
+        m_clock.start();
+    }
+    ~PtyPeer()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+    QString slavePath() const { return m_slavePath; }
+
+    // Answers `requests` reads with zeros; chatters `chatterBytes` after each but the last.
+    void serve(int requests, int chatterBytes)
+    {
+        m_thread = std::thread([this, requests, chatterBytes]() {
+            for (int n = 0; n < requests; ++n) {
+                const QByteArray request = readFrame();
+                if (request.isEmpty())
+                    return;
+                const quint32 length = le32(request, AdsLayout::OffRequestLength);
+                const QByteArray reply = replyTo(request, readData(0, QByteArray(int(length), '\0')));
+                if (::write(m_master, reply.constData(), size_t(reply.size())) != reply.size())
+                    return;
+                m_replied[n] = m_clock.nsecsElapsed();
+                const int chatter = n + 1 < requests ? chatterBytes : 0; // none after the last
+                for (int c = 0; c < chatter && !readable(0); ++c) {
+                    if (::write(m_master, "\x55", 1) != 1 || c + 1 == chatter)
+                        m_chatterRanOut = true;
+                    ::usleep(500);
+                }
+            }
+        });
+    }
+    void join() { m_thread.join(); }
+    // From the end of reply `n` to the start of request `n` + 1, in ns.
+    qint64 quietBefore(int n) const { return m_began[n + 1] - m_replied[n]; }
+    bool chatterRanOut() const { return m_chatterRanOut; }
+
+private:
+    bool readable(int ms) const
+    {
+        pollfd p{m_master, POLLIN, 0};
+        return ::poll(&p, 1, ms) > 0;
+    }
+    // One frame by its AMS/TCP length; empty when none comes within 5 s.
+    QByteArray readFrame()
+    {
+        QByteArray frame;
+        qint64 want = AdsLayout::TcpHeaderSize;
+        while (frame.size() < want) {
+            if (!readable(5000))
+                return QByteArray();
+            if (frame.isEmpty())
+                m_began[qMin(m_frames, 7)] = m_clock.nsecsElapsed();
+            char buf[256];
+            const ssize_t got = ::read(m_master, buf, size_t(qMin<qint64>(sizeof buf, want - frame.size())));
+            if (got <= 0)
+                return QByteArray();
+            frame.append(buf, int(got));
+            if (frame.size() == AdsLayout::TcpHeaderSize)
+                want += le32(frame, AdsLayout::OffTcpLength);
+        }
+        ++m_frames;
+        return frame;
+    }
+
+    int m_master = -1;
+    QString m_slavePath;
+    QElapsedTimer m_clock;
+    std::thread m_thread;
+    int m_frames = 0;
+    qint64 m_began[8] = {};
+    qint64 m_replied[8] = {};
+    std::atomic<bool> m_chatterRanOut{false};
+};
 } // namespace
 
 class TestLink : public QObject
@@ -48,6 +143,7 @@ private slots:
     void requestsGoToTheLatestTransport();
     void serialSettingsRefusedLeaveTheLineAsItWas();
     void frameGapFollowsSlowBaudRates();
+    void serialReplyIsHandedOverByItsLength();
     void destroyFreeTearsDownEveryTransport();
 
 private:
@@ -185,7 +281,8 @@ void TestLink::lateReplyNeverAnswersTheNextRequest()
     // Skipped with one line when it came during the second exchange; dropped
     // without one when a loaded machine let it come before the request.
     const QStringList warnings = log.warnings();
-    QVERIFY2(warnings.filter(QStringLiteral("报文返回序号错误")).size() <= 1, qPrintable(warnings.join('\n')));
+    QVERIFY2(warnings.filter(QStringLiteral("报文返回序号错误")).size() <= 1,
+             qPrintable(warnings.join('\n')));
 }
 
 // A late reply that comes between two exchanges is dropped before the next
@@ -315,6 +412,32 @@ void TestLink::frameGapFollowsSlowBaudRates()
     QByteArray out;
     QCOMPARE(link.Read_area(851, 0, 8, &out, kM, QStringLiteral("MB0")), 0);
     QCOMPARE(out.size(), 8);
+}
+
+// A reply complete by its announced length is taken at once, although the
+// line goes on chattering and is never quiet. The next request still waits
+// out the gap since the last byte received: the line's turnaround.
+void TestLink::serialReplyIsHandedOverByItsLength()
+{
+    PtyPeer peer;
+    QVERIFY(!peer.slavePath().isEmpty());
+    CmdBeckhoff_ADS link;
+    LinkSettings settings;
+    settings.replyMs = 20000; // longer than the chatter: only the length can end the wait
+    link.setSettings(settings);
+    QCOMPARE(link.serialConnectDrive(peer.slavePath(), 2400, 8, 1, QStringLiteral("N")), 0);
+    const qint64 gapNs = qint64(link.serialFrameGap()) * 1000000;
+    const int requests = 4;
+    peer.serve(requests, 6000); // three seconds of chatter at most
+    QByteArray out;
+    for (int n = 0; n < requests; ++n)
+        QCOMPARE(link.Read_area(851, 0, 2, &out, kM, QStringLiteral("MW0")), 0);
+    peer.join();
+    QVERIFY2(!peer.chatterRanOut(), "a reply waited for the line to go quiet");
+    for (int n = 0; n + 1 < requests; ++n)
+        QVERIFY2(peer.quietBefore(n) >= gapNs,
+                 qPrintable(QStringLiteral("request %1 after %2 ns").arg(n + 1).arg(peer.quietBefore(n))));
+    QCOMPARE(out, QByteArray(2 * requests, '\0'));
 }
 
 void TestLink::destroyFreeTearsDownEveryTransport()

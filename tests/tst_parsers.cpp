@@ -57,6 +57,13 @@ void TestParsers::addresses_data()
     QTest::newRow("explicit five chars") << "20:1A" << int(AR::AT_Data) << 26 << true;
     QTest::newRow("negative offset") << "MB-10" << int(AR::AT_MByte) << -16 << true;
     QTest::newRow("negative byte number") << "MX-1.3" << int(AR::AT_MBit) << -5 << true;
+    // Plain digits are read in place up to seven (hex) or nine (decimal);
+    // longer or decorated numbers go the general way, with the same result.
+    QTest::newRow("seven hex digits") << "MBFFFFFFF" << int(AR::AT_MByte) << 0xFFFFFFF << true;
+    QTest::newRow("largest offset") << "MB7FFFFFFF" << int(AR::AT_MByte) << 0x7FFFFFFF << true;
+    QTest::newRow("space before the offset") << "MB 10" << int(AR::AT_MByte) << 16 << true;
+    QTest::newRow("nine-digit byte number") << "MX99999999.7" << int(AR::AT_MBit) << 799999999 << true;
+    QTest::newRow("leading zeros") << "MX0000000012.3" << int(AR::AT_MBit) << 99 << true;
     // Refused instead of reading or writing offset 0 or a guessed place.
     QTest::newRow("rest not hex") << "MBxyz" << int(AR::AT_MByte) << 0 << false;
     QTest::newRow("no offset") << "MB" << int(AR::AT_MByte) << 0 << false;
@@ -66,6 +73,9 @@ void TestParsers::addresses_data()
     QTest::newRow("no bit part") << "M.5" << int(AR::AT_MBit) << 0 << false;
     QTest::newRow("explicit without offset part") << "5:1234" << int(AR::AT_Data) << 0 << false;
     QTest::newRow("offset overflows int") << "MBFFFFFFFFF" << int(AR::AT_MByte) << 0 << false;
+    QTest::newRow("offset just past int") << "MB80000000" << int(AR::AT_MByte) << 0 << false;
+    QTest::newRow("full-width digits")
+        << QString::fromUtf8("MB\uFF11\uFF10") << int(AR::AT_MByte) << 0 << false;
     QTest::newRow("bit offset overflows int") << "MX999999999.0" << int(AR::AT_MBit) << 0 << false;
     QTest::newRow("too short explicit") << "1:23" << int(AR::AT_None) << 0 << false;
     QTest::newRow("unknown area") << "DB20" << int(AR::AT_None) << 0 << false;

@@ -35,6 +35,7 @@ private slots:
     void encoders();
     void encodersAppendOnlyWhatTheListHolds();
     void everyTypeRoundTrips();
+    void listsOfAnySizeHoldEachElementOnce();
 
 private:
     LibBeckhoff_ADS d;
@@ -149,6 +150,27 @@ void TestValueCodec::everyTypeRoundTrips()
     QVERIFY(
         roundTrip(QList<unsigned long long>{0, ULLONG_MAX}, &L::Wset_variant_UInt64, &L::set_variant_UInt64));
     QVERIFY(roundTrip(QList<double>{-0.0, 1e308, 4.9e-324}, &L::Wset_variant_double, &L::set_variant_double));
+}
+
+// The list is built at its size in one block; every element lands in its
+// own place, for sizes around each power of two and the largest blocks.
+void TestValueCodec::listsOfAnySizeHoldEachElementOnce()
+{
+    QList<int> counts;
+    for (int c = 1; c <= 70; ++c)
+        counts << c;
+    counts << 1023 << 1024 << 1025 << 65535 << 65536 << 65537 << 100000;
+    for (const int count : qAsConst(counts)) {
+        QByteArray bytes(count * 4, '\0');
+        for (int e = 0; e < count; ++e)
+            qToLittleEndian<qint32>(e * 3 + 1, bytes.data() + e * 4);
+        const QList<int> list = listOf<int>(d.set_variant_Int32(bytes, count));
+        QCOMPARE(list.size(), count);
+        for (int e = 0; e < count; ++e)
+            if (list.at(e) != e * 3 + 1)
+                QFAIL(qPrintable(
+                    QStringLiteral("count %1: element %2 is %3").arg(count).arg(e).arg(list.at(e))));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestValueCodec)
