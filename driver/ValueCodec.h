@@ -53,6 +53,19 @@ private:
     template <typename T>
     static QList<T> sizedList(int count);
 
+    // Whether the elements of `list` lie one after another as an array of
+    // T, in the wire's byte order: a QList keeps a type as wide as a pointer
+    // in place, and a little-endian host orders its bytes as the wire does.
+    template <typename T>
+    static bool storedAsArray(QList<T> &list)
+    {
+        if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN && sizeof(T) == sizeof(void *)
+                      && !std::is_same_v<T, bool> && !QTypeInfo<T>::isLarge && !QTypeInfo<T>::isStatic)
+            return list.size() < 2 || &list.last() == &list.first() + (list.size() - 1);
+        else
+            return false;
+    }
+
     template <typename T>
     using Bits = std::conditional_t<
         sizeof(T) == 1, quint8,
@@ -115,8 +128,14 @@ QVariant ValueCodec::decode(const char *data, qint64 size, int count)
         size = 0;
     const int whole = int(qMin<qint64>(count, size / width));
     auto it = list.begin();
-    for (int e = 0; e < whole; ++e, ++it)
-        *it = fromBits<T>(qFromLittleEndian<Bits<T>>(data + qint64(e) * width));
+    if (whole > 0 && storedAsArray<T>(list)) {
+        // The wire's order is the host's, and the list an array of T: one copy.
+        std::memcpy(&list.first(), data, size_t(whole) * width);
+        it += whole;
+    } else {
+        for (int e = 0; e < whole; ++e, ++it)
+            *it = fromBits<T>(qFromLittleEndian<Bits<T>>(data + qint64(e) * width));
+    }
     // An element only partly there keeps its bytes, the missing ones read 0.
     for (int e = whole; e < count; ++e, ++it) {
         Bits<T> bits = 0;

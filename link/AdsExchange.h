@@ -54,6 +54,8 @@ public:
     // were written there.
     char *reserveTail(qint64 size);
     void commitTail(qint64 used);
+    // How many bytes fit at the end of the buffer without it growing.
+    qint64 room() const { return m_buf.capacity() - m_buf.size(); }
     void append(const char *data, qint64 size);
 
     // Looks at what arrived: Replied or Oversized as soon as a frame of ours

@@ -6,16 +6,12 @@
 
 #include <cerrno>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
-qint64 DescriptorRead::pending(int fd)
-{
-    int n = 0;
-    if (fd < 0 || ::ioctl(fd, FIONREAD, &n) < 0)
-        return 0;
-    return n;
-}
+namespace {
+// A read asks for the room the buffer has, but never for less than this.
+const qint64 kLeastRead = 4096;
+} // namespace
 
 qint64 DescriptorRead::moveTo(QIODevice *device, int fd, AdsExchange &exchange)
 {
@@ -27,28 +23,26 @@ qint64 DescriptorRead::moveTo(QIODevice *device, int fd, AdsExchange &exchange)
         exchange.commitTail(got);
         moved += qMax<qint64>(0, got);
     }
-    const qint64 held = pending(fd);
-    if (held > 0) {
-        char *tail = exchange.reserveTail(held);
-        ssize_t got;
-        do {
-            got = ::read(fd, tail, size_t(held));
-        } while (got < 0 && errno == EINTR);
-        exchange.commitTail(got > 0 ? got : 0);
-        moved += qMax<ssize_t>(0, got);
-    }
+    if (fd < 0)
+        return moved;
+    const qint64 room = qMax(exchange.room(), kLeastRead);
+    char *tail = exchange.reserveTail(room);
+    ssize_t got;
+    do {
+        got = ::read(fd, tail, size_t(room));
+    } while (got < 0 && errno == EINTR);
+    exchange.commitTail(got > 0 ? got : 0);
+    if (got > 0)
+        return moved + got;
+    if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+        return moved > 0 ? moved : -1; // what came before the end is handed over first
     return moved;
 }
 
-DescriptorRead::Wait DescriptorRead::waitReadable(int fd, int ms)
+bool DescriptorRead::waitReadable(int fd, int ms)
 {
     if (fd < 0)
-        return Other;
+        return true; // nothing to wait on: the device looks at once
     pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, qMax(0, ms));
-    if (ready == 0 || (ready < 0 && errno == EINTR))
-        return Quiet;
-    if (ready > 0 && (p.revents & POLLIN) && pending(fd) > 0)
-        return Bytes;
-    return Other;
+    return ::poll(&p, 1, qMax(0, ms)) > 0;
 }

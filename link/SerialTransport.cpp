@@ -71,34 +71,36 @@ void SerialTransport::waitOutTurnaround() const
 
 bool SerialTransport::deliverTo(AdsExchange &exchange)
 {
-    if (DescriptorRead::moveTo(m_port, descriptor(), exchange) == 0)
+    const qint64 moved = DescriptorRead::moveTo(m_port, descriptor(), exchange);
+    if (moved < 0 && !m_looking) {
+        // Only once at a time: what the device reports may hand bytes over again.
+        m_looking = true;
+        m_port->waitForReadyRead(0); // the port finds the hang-up or the error and reports it
+        m_looking = false;
+    }
+    if (moved <= 0)
         return false;
     m_sinceArrival.start();
     return true;
 }
 
 // Polls the descriptor itself: bytes then go from the kernel straight to the
-// exchange. A hang-up or an error is the port's to find and report.
+// exchange.
 void SerialTransport::waitForBytes(int ms)
 {
-    if (m_port->bytesAvailable() > 0) {
+    if (m_port->bytesAvailable() > 0 || DescriptorRead::waitReadable(descriptor(), ms))
         emit bytesReady();
-        return;
-    }
-    switch (DescriptorRead::waitReadable(descriptor(), ms)) {
-    case DescriptorRead::Bytes: emit bytesReady(); break;
-    case DescriptorRead::Other: m_port->waitForReadyRead(0); break;
-    case DescriptorRead::Quiet: break;
-    }
 }
 
 // Asks the line first: a request usually finds nothing waiting.
 void SerialTransport::drainTo(AdsExchange &exchange)
 {
-    deliverTo(exchange);
-    for (int round = 0;
-         round < kDrainRounds && m_port->isOpen() && readableNow() && m_port->waitForReadyRead(0); ++round)
+    if (m_port->bytesAvailable() > 0)
         deliverTo(exchange);
+    for (int round = 0; round < kDrainRounds && m_port->isOpen() && readableNow(); ++round) {
+        if (!deliverTo(exchange))
+            break;
+    }
 }
 
 bool SerialTransport::readableNow() const

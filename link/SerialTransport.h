@@ -43,6 +43,7 @@ private:
     QString m_portName;
     int m_gapMs = 2;
     QElapsedTimer m_sinceArrival; // since the last byte received
+    bool m_looking = false; // the port is looking at a hang-up or an error
 };
 
 #endif // SERIALTRANSPORT_H

@@ -104,35 +104,41 @@ void TcpTransport::send(const QByteArray &frame)
     m_socket->flush();
 }
 
+int TcpTransport::descriptor() const
+{
+    return int(m_socket->socketDescriptor());
+}
+
 bool TcpTransport::deliverTo(AdsExchange &exchange)
 {
-    return DescriptorRead::moveTo(m_socket, int(m_socket->socketDescriptor()), exchange) > 0;
+    const qint64 moved = DescriptorRead::moveTo(m_socket, descriptor(), exchange);
+    if (moved < 0 && !m_looking) {
+        // Only once at a time: what the device reports may hand bytes over again.
+        m_looking = true;
+        m_socket->waitForReadyRead(0); // the socket finds the end or the error and reports it
+        m_looking = false;
+    }
+    return moved > 0;
 }
 
 // Polls the descriptor itself: bytes then go from the kernel straight to the
-// exchange. An end of file or an error is the socket's to find and report.
+// exchange.
 void TcpTransport::waitForBytes(int ms)
 {
-    if (m_socket->bytesAvailable() > 0) {
+    if (m_socket->bytesAvailable() > 0 || DescriptorRead::waitReadable(descriptor(), ms))
         emit bytesReady();
-        return;
-    }
-    switch (DescriptorRead::waitReadable(int(m_socket->socketDescriptor()), ms)) {
-    case DescriptorRead::Bytes: emit bytesReady(); break;
-    case DescriptorRead::Other: m_socket->waitForReadyRead(0); break;
-    case DescriptorRead::Quiet: break;
-    }
 }
 
 // Asks the kernel first: a request usually finds nothing waiting, and then
 // costs one poll and no allocation.
 void TcpTransport::drainTo(AdsExchange &exchange)
 {
-    deliverTo(exchange);
-    for (int round = 0; round < kDrainRounds && readableNow(int(m_socket->socketDescriptor()))
-                        && m_socket->waitForReadyRead(0);
-         ++round)
+    if (m_socket->bytesAvailable() > 0)
         deliverTo(exchange);
+    for (int round = 0; round < kDrainRounds && isOpen() && readableNow(descriptor()); ++round) {
+        if (!deliverTo(exchange))
+            break;
+    }
 }
 
 void TcpTransport::close()

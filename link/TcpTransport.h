@@ -39,9 +39,11 @@ private:
     void onConnected();
     void onDisconnected();
     void onError();
+    int descriptor() const;
 
     QTcpSocket *m_socket;
     bool m_closing = false;
+    bool m_looking = false; // the socket is looking at an end of file or an error
 };
 
 #endif // TCPTRANSPORT_H
