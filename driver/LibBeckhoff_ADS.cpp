@@ -179,10 +179,13 @@ bool LibBeckhoff_ADS::readVariable(CLabelVariable &answer, const QString &addres
         answer.resultCode = refused;
     } else if (target.symbol) {
         const SymbolAccess::Outcome done =
-            symbols.run(amsPort, address, ValueCodec::byteLength(type, count), symbolLookup(),
-                        [&](quint32 group, quint32 offset) {
-                            return readAt(answer, int(offset), type, count, int(group), address);
-                        });
+            type == DT_String
+                ? readStrings(answer, address, count)
+                : symbols.run(amsPort, address, SymbolAccess::withinSize(ValueCodec::byteLength(type, count)),
+                              symbolLookup(), [&](const SymbolEntry &entry) {
+                                  return readAt(answer, int(entry.indexOffset), type, count,
+                                                int(entry.indexGroup), address);
+                              });
         if (done.refusal) {
             answer.resultCode = done.refusal;
             answer.auxNumber = int(done.controllerError);
@@ -201,36 +204,69 @@ CLabelVariable LibBeckhoff_ADS::Read_data(int indexOffset, DataType type, int co
     return inner;
 }
 
-// A read's label carries the controller's own error in auxNumber: reads'
-// labels have no other use for it.
 LinkOutcome LibBeckhoff_ADS::readAt(CLabelVariable &inner, int indexOffset, DataType type, int count,
                                     int indexGroup, const QString &address)
+{
+    if (ValueCodec::elementWidth(type) == 0) {
+        inner = CLabelVariable();
+        inner.resultCode = CLabelVariable::RC_TypeNotHandled; // no bytes to ask for: nothing sent
+        return {LinkOk, 0};
+    }
+    return readDecoded(
+        inner, indexOffset, indexGroup, ValueCodec::byteLength(type, count),
+        [type, count](const char *data, qint64 size) { return ValueCodec::decode(type, data, size, count); },
+        address);
+}
+
+// A read's label carries the controller's own error in auxNumber: reads'
+// labels have no other use for it.
+LinkOutcome LibBeckhoff_ADS::readDecoded(CLabelVariable &inner, int indexOffset, int indexGroup,
+                                         qint64 byteLength, const Decoder &decode, const QString &address)
 {
     inner = CLabelVariable();
     // Decoded where the reply lies: the list is the only copy of the data.
     // One captured pointer keeps the callable free of an allocation.
     struct Decoding {
         QVariant *value;
-        int type;
-        int count;
+        const Decoder *decode;
         bool done;
-    } decoding{&inner.value, type, count, false};
-    const auto decode = [&decoding](const char *data, int size) {
-        *decoding.value = ValueCodec::decode(decoding.type, data, size, decoding.count);
+    } decoding{&inner.value, &decode, false};
+    const auto sink = [&decoding](const char *data, int size) {
+        *decoding.value = (*decoding.decode)(data, size);
         decoding.done = true;
     };
-    const LinkOutcome done = adsLink.readArea(amsPort, indexGroup, indexOffset,
-                                              int(ValueCodec::byteLength(type, count)), decode, address);
+    const LinkOutcome done =
+        adsLink.readArea(amsPort, indexGroup, indexOffset, int(byteLength), sink, address);
     inner.resultCode = resultCodeOf(done.result);
     inner.auxNumber = int(done.controllerError);
     if (done.result == LinkOk) {
         inner.timeStamp = clock.now();
         if (!decoding.done)
-            inner.value = ValueCodec::decode(type, nullptr, 0, count);
+            inner.value = decode(nullptr, 0);
         if (!inner.value.isValid())
             inner.resultCode = CLabelVariable::RC_TypeNotHandled;
     }
     return done;
+}
+
+// A name read as strings: 2 when its symbol is no string type, 5 when the
+// strings asked for are more than it holds, both before any data request.
+SymbolAccess::Outcome LibBeckhoff_ADS::readStrings(CLabelVariable &answer, const QString &name, int count)
+{
+    StringCodec::Layout layout;
+    const auto fits = [&layout, count](const SymbolEntry &entry) {
+        if (!StringCodec::layoutOf(entry.typeName, &layout))
+            return int(CLabelVariable::RC_TypeNotHandled);
+        return layout.width() * count > qint64(entry.size) ? int(CLabelVariable::RC_BadOffsetOrCount) : 0;
+    };
+    return symbols.run(amsPort, name, fits, symbolLookup(), [&](const SymbolEntry &entry) {
+        return readDecoded(
+            answer, int(entry.indexOffset), int(entry.indexGroup), layout.width() * count,
+            [&layout, count](const char *data, qint64 size) {
+                return QVariant::fromValue(StringCodec::decode(layout, data, size, count));
+            },
+            name);
+    });
 }
 
 SymbolAccess::Lookup LibBeckhoff_ADS::symbolLookup()
@@ -296,10 +332,13 @@ void LibBeckhoff_ADS::writeVariable(const QString &address, DataType type, CLabe
         value.resultCode = refused;
     } else if (target.symbol) {
         const SymbolAccess::Outcome done =
-            symbols.run(amsPort, address, ValueCodec::byteLength(type, count), symbolLookup(),
-                        [&](quint32 group, quint32 offset) {
-                            return writeAt(value, int(offset), type, count, int(group), address);
-                        });
+            type == DT_String
+                ? writeStrings(value, address, count)
+                : symbols.run(amsPort, address, SymbolAccess::withinSize(ValueCodec::byteLength(type, count)),
+                              symbolLookup(), [&](const SymbolEntry &entry) {
+                                  return writeAt(value, int(entry.indexOffset), type, count,
+                                                 int(entry.indexGroup), address);
+                              });
         if (done.refusal)
             value.resultCode = done.refusal;
     } else {
@@ -323,14 +362,44 @@ LinkOutcome LibBeckhoff_ADS::writeAt(CLabelVariable &value, int indexOffset, Dat
         return {LinkOk, 0};
     }
     QByteArray data;
-    const int byteLength = int(ValueCodec::byteLength(type, count));
-    data.reserve(byteLength);
+    data.reserve(int(ValueCodec::byteLength(type, count)));
     ValueCodec::encode(type, value.value, count, &data);
-    const LinkOutcome done = adsLink.writeArea(amsPort, indexGroup, indexOffset, byteLength, data, address);
+    return writeBytes(value, indexOffset, indexGroup, data, address);
+}
+
+LinkOutcome LibBeckhoff_ADS::writeBytes(CLabelVariable &value, int indexOffset, int indexGroup,
+                                        const QByteArray &data, const QString &address)
+{
+    const LinkOutcome done = adsLink.writeArea(amsPort, indexGroup, indexOffset, data.size(), data, address);
     if (done.result == LinkOk)
         value.timeStamp = clock.now();
     value.resultCode = resultCodeOf(done.result);
     return done;
+}
+
+// Strings written by name: 2 when the symbol is no string type; 5 when the
+// strings asked for are more than it holds, or one of them does not fit its
+// element whole (too long, or a character the element cannot carry). Each
+// refusal comes before any data request.
+SymbolAccess::Outcome LibBeckhoff_ADS::writeStrings(CLabelVariable &value, const QString &name, int count)
+{
+    StringCodec::Layout layout;
+    QByteArray data;
+    const QList<QString> strings = value.value.userType() == QMetaType::QStringList
+                                       ? QList<QString>(value.value.toStringList())
+                                       : value.value.value<QList<QString>>();
+    const auto fits = [&](const SymbolEntry &entry) {
+        if (!StringCodec::layoutOf(entry.typeName, &layout))
+            return int(CLabelVariable::RC_TypeNotHandled);
+        data.clear();
+        if (layout.width() * count > qint64(entry.size)
+            || !StringCodec::encode(layout, strings, count, &data))
+            return int(CLabelVariable::RC_BadOffsetOrCount);
+        return 0;
+    };
+    return symbols.run(amsPort, name, fits, symbolLookup(), [&](const SymbolEntry &entry) {
+        return writeBytes(value, int(entry.indexOffset), int(entry.indexGroup), data, name);
+    });
 }
 
 #define ADS_ENCODER(name, T)                                                                                 \

@@ -15,11 +15,14 @@
 #include "driver/AddressResolver.h"
 #include "driver/CDriveBaseClass.h"
 #include "driver/LocalClock.h"
+#include "driver/StringCodec.h"
 #include "driver/SymbolAccess.h"
 #include "link/CmdBeckhoff_ADS.h"
 #include "value/CLabelVariable.h"
 
 #include <QObject>
+
+#include <functional>
 
 class LibBeckhoff_ADS : public QObject, public CDriveBaseClass
 {
@@ -86,11 +89,20 @@ private:
     bool readVariable(CLabelVariable &answer, const QString &address, DataType type, int count);
     void writeVariable(const QString &address, DataType type, CLabelVariable &value, int count);
     SymbolAccess::Lookup symbolLookup();
+    // The value of a reply's data, decoded where it lies.
+    using Decoder = std::function<QVariant(const char *data, qint64 size)>;
     // One request at a place, told as the link's outcome.
     LinkOutcome readAt(CLabelVariable &inner, int indexOffset, DataType type, int count, int indexGroup,
                        const QString &address);
+    LinkOutcome readDecoded(CLabelVariable &inner, int indexOffset, int indexGroup, qint64 byteLength,
+                            const Decoder &decode, const QString &address);
     LinkOutcome writeAt(CLabelVariable &value, int indexOffset, DataType type, int count, int indexGroup,
                         const QString &address);
+    LinkOutcome writeBytes(CLabelVariable &value, int indexOffset, int indexGroup, const QByteArray &data,
+                           const QString &address);
+    // PLC strings by name: the layout comes from the symbol's type name.
+    SymbolAccess::Outcome readStrings(CLabelVariable &answer, const QString &name, int count);
+    SymbolAccess::Outcome writeStrings(CLabelVariable &value, const QString &name, int count);
 
     CmdBeckhoff_ADS adsLink;
     int amsPort;

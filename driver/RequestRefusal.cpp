@@ -22,7 +22,9 @@ int RequestRefusal::common(const AddressResolver::Target &target, DataType type,
         return CLabelVariable::RC_CountBelowOne;
     if (count > maxCount)
         return CLabelVariable::RC_BadOffsetOrCount;
-    if (type == DT_None)
+    // A type with no width of its own has nothing to ask for at an address;
+    // strings take theirs from a symbol's type.
+    if (ValueCodec::elementWidth(type) == 0 && !(type == DT_String && target.symbol))
         return CLabelVariable::RC_TypeNotHandled;
     return 0;
 }
@@ -53,7 +55,7 @@ bool RequestRefusal::readTooLarge(DataType type, int count)
 int RequestRefusal::value(DataType type, int count, const CLabelVariable &value)
 {
     const int held = ValueCodec::elementsHeld(type, value.value);
-    if (ValueCodec::elementWidth(type) == 0 || held < 0)
+    if ((ValueCodec::elementWidth(type) == 0 && type != DT_String) || held < 0)
         return CLabelVariable::RC_TypeNotHandled;
     if (held < count)
         return CLabelVariable::RC_BadOffsetOrCount;

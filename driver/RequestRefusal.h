@@ -13,7 +13,8 @@ public:
     enum { MaxWriteCount = 65535 };
 
     // First match wins: offset below 0, no area, count below 1, count
-    // above 65535 (writes), no type; then a list the driver could not build.
+    // above 65535 (writes), a type with nothing to transfer (strings only by
+    // name); then a list the driver could not build.
     static int read(const AddressResolver::Target &target, DataType type, int count);
     static int write(const AddressResolver::Target &target, DataType type, int count);
     // A request never announces more data than the host's value can fill.

@@ -2,30 +2,30 @@
 
 #include "driver/ResultCodes.h"
 
-SymbolAccess::Outcome SymbolAccess::run(int amsPort, const QString &name, qint64 byteLength,
+SymbolAccess::Outcome SymbolAccess::run(int amsPort, const QString &name, const Fits &fits,
                                         const Lookup &lookup, const Attempt &attempt)
 {
     SymbolEntry entry;
     bool fromCache = false;
     quint32 error = 0;
-    if (const int refused = locate(amsPort, name, byteLength, lookup, &entry, &fromCache, &error))
+    if (const int refused = locate(amsPort, name, fits, lookup, &entry, &fromCache, &error))
         return {refused, error};
-    LinkOutcome tried = attempt(entry.indexGroup, entry.indexOffset);
+    LinkOutcome tried = attempt(entry);
     if (tried.result == LinkWrongReply && tried.controllerError != 0) {
         // The place may have gone: a fresh lookup that then fails at its
         // place is not tried again.
         m_cache.remove(amsPort, name);
         if (fromCache) {
-            if (const int refused = locate(amsPort, name, byteLength, lookup, &entry, &fromCache, &error))
+            if (const int refused = locate(amsPort, name, fits, lookup, &entry, &fromCache, &error))
                 return {refused, error};
-            tried = attempt(entry.indexGroup, entry.indexOffset);
+            tried = attempt(entry);
         }
     }
     return {0, tried.controllerError};
 }
 
 // 0 with the entry, or a result code.
-int SymbolAccess::locate(int amsPort, const QString &name, qint64 byteLength, const Lookup &lookup,
+int SymbolAccess::locate(int amsPort, const QString &name, const Fits &fits, const Lookup &lookup,
                          SymbolEntry *entry, bool *fromCache, quint32 *controllerError)
 {
     *fromCache = m_cache.find(amsPort, name, entry);
@@ -39,6 +39,12 @@ int SymbolAccess::locate(int amsPort, const QString &name, qint64 byteLength, co
             return CLabelVariable::RC_WrongReply;
         m_cache.insert(amsPort, name, *entry);
     }
-    // Reading fewer elements than the symbol holds reads its head; more is refused.
-    return byteLength > qint64(entry->size) ? int(CLabelVariable::RC_BadOffsetOrCount) : 0;
+    return fits(*entry);
+}
+
+SymbolAccess::Fits SymbolAccess::withinSize(qint64 byteLength)
+{
+    return [byteLength](const SymbolEntry &entry) {
+        return byteLength > qint64(entry.size) ? int(CLabelVariable::RC_BadOffsetOrCount) : 0;
+    };
 }

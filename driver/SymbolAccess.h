@@ -16,8 +16,11 @@ class SymbolAccess
 public:
     // Asks the controller for the entry of `name`.
     using Lookup = std::function<LinkOutcome(const QString &name, QByteArray *entry)>;
-    // The read or write at a place.
-    using Attempt = std::function<LinkOutcome(quint32 group, quint32 offset)>;
+    // Whether the request fits the symbol the entry describes: 0, or the
+    // result code that refuses it before any data request.
+    using Fits = std::function<int(const SymbolEntry &entry)>;
+    // The read or write at the entry's place.
+    using Attempt = std::function<LinkOutcome(const SymbolEntry &entry)>;
 
     struct Outcome {
         // A result code when the last step was the lookup's or the size's
@@ -26,13 +29,16 @@ public:
         quint32 controllerError; // the controller's own, 0 when it gave none
     };
 
-    // `byteLength` must fit the symbol's size, or the request is refused with 5.
-    Outcome run(int amsPort, const QString &name, qint64 byteLength, const Lookup &lookup,
+    Outcome run(int amsPort, const QString &name, const Fits &fits, const Lookup &lookup,
                 const Attempt &attempt);
     void forgetAll() { m_cache.clear(); }
 
+    // The usual fit: `byteLength` within the symbol's size, or 5. Reading
+    // fewer elements than the symbol holds reads its head.
+    static Fits withinSize(qint64 byteLength);
+
 private:
-    int locate(int amsPort, const QString &name, qint64 byteLength, const Lookup &lookup, SymbolEntry *entry,
+    int locate(int amsPort, const QString &name, const Fits &fits, const Lookup &lookup, SymbolEntry *entry,
                bool *fromCache, quint32 *controllerError);
 
     SymbolCache m_cache;

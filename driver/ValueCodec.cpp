@@ -17,8 +17,10 @@ void ValueCodec::encode(int type, const QVariant &value, int count, QByteArray *
 
 int ValueCodec::elementsHeld(int type, const QVariant &value)
 {
+    if (type == DT_String && value.userType() == QMetaType::QStringList)
+        return value.toStringList().size();
     int held = -1;
-    withElementType(type, [&](auto tag) {
+    withListType(type, [&](auto tag) {
         using T = typename decltype(tag)::type;
         if (value.userType() == qMetaTypeId<QList<T>>())
             held = static_cast<const QList<T> *>(value.constData())->size();

@@ -41,7 +41,8 @@ public:
     static void encode(int type, const QVariant &value, int count, QByteArray *out);
 
     // The number of elements `value` holds as the list of `type`, or -1 when
-    // it holds no such list (or the type has no list to transfer).
+    // it holds no such list (or the type has no list to transfer). Strings
+    // are a QList<QString>, or the QStringList a host may hand in instead.
     static int elementsHeld(int type, const QVariant &value);
 
     // Bytes per element on the controller; 0 for a type that cannot be transferred.

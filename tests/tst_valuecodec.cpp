@@ -1,6 +1,7 @@
 // Element lists to and from wire bytes: least significant byte first for
 // every type, one byte per bool.
 #include "driver/LibBeckhoff_ADS.h"
+#include "driver/StringCodec.h"
 
 #include <QtTest>
 
@@ -36,6 +37,9 @@ private slots:
     void encodersAppendOnlyWhatTheListHolds();
     void everyTypeRoundTrips();
     void listsOfAnySizeHoldEachElementOnce();
+    void stringTypeNames_data();
+    void stringTypeNames();
+    void codePageBytesComeBackAsSent();
 
 private:
     LibBeckhoff_ADS d;
@@ -171,6 +175,65 @@ void TestValueCodec::listsOfAnySizeHoldEachElementOnce()
                 QFAIL(qPrintable(
                     QStringLiteral("count %1: element %2 is %3").arg(count).arg(e).arg(list.at(e))));
     }
+}
+
+void TestValueCodec::stringTypeNames_data()
+{
+    QTest::addColumn<QString>("typeName");
+    QTest::addColumn<bool>("isString");
+    QTest::addColumn<bool>("wide");
+    QTest::addColumn<int>("chars");
+    QTest::addColumn<qint64>("elements");
+    QTest::newRow("STRING(80)") << "STRING(80)" << true << false << 80 << qint64(1);
+    QTest::newRow("WSTRING(40), lower case") << "wstring(40)" << true << true << 40 << qint64(1);
+    QTest::newRow("STRING alone") << "STRING" << true << false << 80 << qint64(1);
+    QTest::newRow("spaces") << " STRING ( 12 ) " << true << false << 12 << qint64(1);
+    QTest::newRow("array") << "ARRAY [0..9] OF STRING(80)" << true << false << 80 << qint64(10);
+    QTest::newRow("two dimensions") << "ARRAY[-1..1,1..2] OF WSTRING(3)" << true << true << 3 << qint64(6);
+    QTest::newRow("no length") << "STRING(0)" << false << false << 0 << qint64(0);
+    QTest::newRow("an integer") << "DINT" << false << false << 0 << qint64(0);
+    QTest::newRow("array of REAL") << "ARRAY [0..9] OF REAL" << false << false << 0 << qint64(0);
+    QTest::newRow("trailing text") << "STRING(80) X" << false << false << 0 << qint64(0);
+    QTest::newRow("bounds the wrong way") << "ARRAY [5..4] OF STRING" << false << false << 0 << qint64(0);
+    QTest::newRow("no bounds") << "ARRAY [] OF STRING" << false << false << 0 << qint64(0);
+    QTest::newRow("pointer") << "POINTER TO STRING" << false << false << 0 << qint64(0);
+    QTest::newRow("an alias") << "T_MaxString" << false << false << 0 << qint64(0);
+}
+
+void TestValueCodec::stringTypeNames()
+{
+    QFETCH(QString, typeName);
+    QFETCH(bool, isString);
+    QFETCH(bool, wide);
+    QFETCH(int, chars);
+    QFETCH(qint64, elements);
+    StringCodec::Layout layout;
+    QCOMPARE(StringCodec::layoutOf(typeName, &layout), isString);
+    if (!isString)
+        return;
+    QCOMPARE(layout.wide, wide);
+    QCOMPARE(layout.chars, chars);
+    QCOMPARE(layout.elements, elements);
+    QCOMPARE(layout.width(), qint64(chars + 1) * (wide ? 2 : 1));
+}
+
+// Every byte but 0 decodes to one character that encodes back to it.
+void TestValueCodec::codePageBytesComeBackAsSent()
+{
+    StringCodec::Layout layout;
+    layout.chars = 255;
+    QByteArray all;
+    for (int b = 1; b < 256; ++b)
+        all.append(char(b));
+    const QList<QString> decoded = StringCodec::decode(layout, all.constData(), all.size(), 1);
+    QCOMPARE(decoded.size(), 1);
+    QCOMPARE(decoded.first().size(), 255);
+    QCOMPARE(decoded.first().at(0x80 - 1), QChar(0x20AC));
+    QByteArray encoded;
+    QVERIFY(StringCodec::encode(layout, decoded, 1, &encoded));
+    QCOMPARE(encoded, all + QByteArray(1, '\0'));
+    // A control character the code page gives another byte to cannot go.
+    QVERIFY(!StringCodec::encode(layout, {QString(QChar(0x80))}, 1, &encoded));
 }
 
 QTEST_GUILESS_MAIN(TestValueCodec)
