@@ -36,6 +36,7 @@ LibBeckhoff_ADS::LibBeckhoff_ADS()
     : QObject(nullptr), adsLink(this), amsPort(kDefaultAmsPort), serialBaud(0), serialDataBits(0),
       serialStopBits(0), ethPort(0)
 {
+    ValueCodec::registerListTypes();
 }
 
 LibBeckhoff_ADS::~LibBeckhoff_ADS() = default;

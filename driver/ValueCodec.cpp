@@ -2,6 +2,8 @@
 
 #include "value/ElementType.h"
 
+#include <mutex>
+
 QVariant ValueCodec::decode(int type, const char *bytes, qint64 size, int count)
 {
     QVariant value;
@@ -38,4 +40,13 @@ int ValueCodec::elementWidth(int type)
 qint64 ValueCodec::byteLength(int type, qint64 count)
 {
     return elementWidth(type) * count;
+}
+
+void ValueCodec::registerListTypes()
+{
+    static std::once_flag once;
+    std::call_once(once, []() {
+        for (int type = DT_None; type <= DT_String; ++type)
+            withListType(type, [](auto tag) { qRegisterMetaType<QList<typename decltype(tag)::type>>(); });
+    });
 }

@@ -45,6 +45,11 @@ public:
     // are a QList<QString>, or the QStringList a host may hand in instead.
     static int elementsHeld(int type, const QVariant &value);
 
+    // Registers with Qt every list type a label of the driver holds, once per
+    // process and safely from any thread: registered lazily, two threads
+    // building their first list at once would register a type twice.
+    static void registerListTypes();
+
     // Bytes per element on the controller; 0 for a type that cannot be transferred.
     static int elementWidth(int type);
     // Element width times count.

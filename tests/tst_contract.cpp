@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include <cstdio>
+
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <netinet/in.h>
@@ -121,6 +123,7 @@ private slots:
     void exportsOnlyTheEntryPoint();
     void everySlotInItsPlace();
     void driversAreIndependent();
+    void firstDriverRegistersEveryListType();
 
 private:
     using Entry = CDriveBaseClass *(*)();
@@ -228,5 +231,58 @@ void TestContract::driversAreIndependent()
     delete static_cast<QObject *>(dynamic_cast<void *>(b));
 }
 
-QTEST_GUILESS_MAIN(TestContract)
+namespace {
+// As Qt names them.
+const char *const kListTypes[] = {"QList<bool>",      "QList<char>",       "QList<uchar>",  "QList<short>",
+                                  "QList<ushort>",    "QList<int>",        "QList<uint>",   "QList<float>",
+                                  "QList<qlonglong>", "QList<qulonglong>", "QList<double>", "QList<QString>"};
+
+// In a process of its own, where nothing has touched the types yet: the
+// list types a driver hands out are all known to Qt once the first driver
+// exists, so threads that then build lists never register one twice.
+int freshProcessCheck(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    for (const char *name : kListTypes) {
+        if (QMetaType::type(name) != QMetaType::UnknownType)
+            return 3; // known already: the check would prove nothing
+    }
+    void *handle = ::dlopen(qgetenv("ADS_PLUGIN").constData(), RTLD_NOW | RTLD_LOCAL);
+    auto entry =
+        handle ? reinterpret_cast<CDriveBaseClass *(*)()>(::dlsym(handle, "getSharedLibrary")) : nullptr;
+    if (!entry || !entry())
+        return 4;
+    int missing = 0;
+    for (const char *name : kListTypes) {
+        if (QMetaType::type(name) == QMetaType::UnknownType) {
+            std::fprintf(stderr, "not registered: %s\n", name);
+            ++missing;
+        }
+    }
+    return missing == 0 ? 0 : 1;
+}
+} // namespace
+
+void TestContract::firstDriverRegistersEveryListType()
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ADS_CONTRACT_FRESH_PROCESS"), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(child.waitForFinished(30000));
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+             qPrintable(QStringLiteral("exit %1: %2")
+                            .arg(child.exitCode())
+                            .arg(QString::fromLocal8Bit(child.readAllStandardError()))));
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet("ADS_CONTRACT_FRESH_PROCESS"))
+        return freshProcessCheck(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestContract test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_contract.moc"
