@@ -1,5 +1,6 @@
 #include "host/AdsctlOptions.h"
 
+#include "host/SymbolListing.h"
 #include "host/ValueText.h"
 
 #include <QRegularExpression>
@@ -164,6 +165,20 @@ struct Parser {
         }
     }
 
+    void symbolsPattern()
+    {
+        if (positional.size() > 2) {
+            fail(QStringLiteral("symbols takes at most a PATTERN; '%1' is one too many")
+                     .arg(positional.at(2)));
+            return;
+        }
+        if (positional.size() < 2)
+            return;
+        o.pattern = positional.at(1);
+        if (o.pattern.isEmpty() || !SymbolListing::glob(o.pattern).isValid())
+            fail(QStringLiteral("pattern '%1' is no glob (MAIN.*, *Temp*, GVL.?Run)").arg(o.pattern));
+    }
+
     bool onlyFor(const QString &key, const QList<AdsctlOptions::Command> &commands, const QString &which)
     {
         if (given.contains(key) && !commands.contains(o.command))
@@ -174,7 +189,7 @@ struct Parser {
     void command()
     {
         if (positional.isEmpty()) {
-            fail(QStringLiteral("no command given (info, read, write or watch; --help tells more)"));
+            fail(QStringLiteral("no command given (info, read, write, watch or symbols; --help tells more)"));
             return;
         }
         const QString name = positional.first();
@@ -203,8 +218,11 @@ struct Parser {
             if (!o.values.isValid())
                 fail(error);
             o.count = positional.size() - 3;
+        } else if (name == QLatin1String("symbols")) {
+            o.command = AdsctlOptions::Symbols;
+            symbolsPattern();
         } else {
-            fail(QStringLiteral("unknown command '%1' (info, read, write or watch)").arg(name));
+            fail(QStringLiteral("unknown command '%1' (info, read, write, watch or symbols)").arg(name));
         }
     }
 };
@@ -240,7 +258,7 @@ AdsctlOptions AdsctlOptions::parse(const QStringList &arguments)
     p.command();
     if (p.o.error.isEmpty()) {
         p.parAlone();
-        p.onlyFor(QStringLiteral("json"), {Read, Watch}, QStringLiteral("read and watch"));
+        p.onlyFor(QStringLiteral("json"), {Read, Watch, Symbols}, QStringLiteral("read, watch and symbols"));
         p.onlyFor(QStringLiteral("every"), {Watch}, QStringLiteral("watch"));
         p.onlyFor(QStringLiteral("times"), {Watch}, QStringLiteral("watch"));
     }
@@ -275,12 +293,15 @@ QString AdsctlOptions::usage()
                "       adsctl [OPTIONS] read ADDRESS TYPE [COUNT] [--json]\n"
                "       adsctl [OPTIONS] write ADDRESS TYPE VALUE...\n"
                "       adsctl [OPTIONS] watch ADDRESS TYPE [COUNT] [--every MS] [--times N] [--json]\n"
+               "       adsctl [OPTIONS] symbols [PATTERN] [--json]\n"
                "       adsctl [--plugin PATH] --version\n"
                "\n"
                "ADDRESS  MB20, MW20 (M area, hex byte offset), MX10.3 (bit: decimal byte.bit),\n"
                "         IB/IW/IX and QB/QW/QX likewise, GROUP:OFFSET in hex (F030:10),\n"
                "         or a PLC variable by name (MAIN.nCounter, GVL.aTemps[3], .bRun)\n"
-               "TYPE     bool, int8, uint8, int16, uint16, int32, uint32, float, int64, uint64, double\n"
+               "TYPE     bool, int8, uint8, int16, uint16, int32, uint32, float, int64, uint64, double,\n"
+               "         string (a PLC STRING or WSTRING by name; one VALUE, one line, per string)\n"
+               "PATTERN  a glob on symbol names, any case (MAIN.*, *Temp*); default: all\n"
                "\n"
                "CONNECTION\n"
                "  --connect TEXT    IP:PORT (127.0.0.1:48898; a numeric address: names are not\n"
@@ -299,7 +320,8 @@ QString AdsctlOptions::usage()
                "                    above (5.12.34.56.1.1:851;source=auto;reconnect-ms=0)\n"
                "\n"
                "OTHER OPTIONS\n"
-               "  --json            read, watch: the elements as a JSON array\n"
+               "  --json            read, watch: the elements as a JSON array; symbols: one\n"
+               "                    object per symbol (name, type, size, group, offset, comment)\n"
                "  --every MS        watch: the time between reads (default 500)\n"
                "  --times N         watch: stop after N reads (default: until SIGINT or SIGTERM)\n"
                "  --trace           the driver's frame trace on stderr\n"
@@ -312,7 +334,10 @@ QString AdsctlOptions::usage()
                "Values go to stdout, one per line (or a JSON array with --json); the driver's\n"
                "result goes to stderr. watch prints a time-stamped line when the value or the\n"
                "result changes, and goes on through a lost connection, which the driver brings\n"
-               "back by itself. Exit status: 0 the driver reported success (watch: every time),\n"
-               "1 it did not (or the connection failed), 2 bad input (nothing was sent).\n")
+               "back by itself. symbols uploads the controller's symbol table and lists the\n"
+               "matching names with type, size, GROUP and OFFSET (hex), and comment.\n"
+               "Exit status: 0 the driver reported success (watch: every time), 1 it did not\n"
+               "(or the connection failed, or the symbol table does not hold together),\n"
+               "2 bad input (nothing was sent).\n")
         .arg(QStringLiteral(ADS_PLUGIN_INSTALLED_PATH), QStringLiteral(ADS_PLUGIN_BUILT_PATH));
 }

@@ -12,13 +12,14 @@
 class AdsctlOptions
 {
 public:
-    enum Command { Help, Version, Info, Read, Write, Watch };
+    enum Command { Help, Version, Info, Read, Write, Watch, Symbols };
 
     Command command = Help; // --help, -h; --version
     QString address;
     DataType type = DT_None;
     int count = 1;
     QVariant values; // write: the QList<T> of `type`, `count` elements
+    QString pattern; // symbols: a glob on the names; empty for all
 
     QString pluginPath; // empty: the plug-in beside the program
     QString connectText; // empty: a simulated controller in this process

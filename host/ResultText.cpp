@@ -12,11 +12,13 @@ const char *resultMeaning(int code)
     case CLabelVariable::RC_Success: return "success";
     case CLabelVariable::RC_NotDone: return "not done";
     case CLabelVariable::RC_TypeNotHandled:
-        return "data type not handled, or the value is not a list of that type";
+        return "data type not handled, or the value is not a list of that type, or a string at an area "
+               "address or of a symbol that holds none";
     case CLabelVariable::RC_NoArea: return "the address names no known area or does not parse";
     case CLabelVariable::RC_CountBelowOne: return "count below 1";
     case CLabelVariable::RC_BadOffsetOrCount:
-        return "negative offset, count too large, or fewer values than the count";
+        return "negative offset, count too large, or fewer values than the count, or a string that does "
+               "not fit (too long, a character its code page lacks, a zero inside)";
     case CLabelVariable::RC_Busy:
         return "busy: another request of this driver is waiting for its reply; nothing sent";
     case CLabelVariable::RC_WrongReply: return "wrong reply, or the controller reported an error";

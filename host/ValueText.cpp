@@ -1,5 +1,6 @@
 #include "host/ValueText.h"
 
+#include "host/JsonText.h"
 #include "value/ElementType.h"
 
 #include <QRegularExpression>
@@ -11,8 +12,8 @@
 #include <type_traits>
 
 namespace {
-const char *const kNames[] = {nullptr, "bool",   "int8",  "uint8", "int16",  "uint16",
-                              "int32", "uint32", "float", "int64", "uint64", "double"};
+const char *const kNames[] = {nullptr,  "bool",  "int8",  "uint8",  "int16",  "uint16", "int32",
+                              "uint32", "float", "int64", "uint64", "double", "string"};
 
 // ---------------------------------------------------------------- parsing
 
@@ -165,9 +166,24 @@ QStringList textsOf(const QVariant &value, bool json)
     return out;
 }
 
+QStringList strings(const QVariant &value)
+{
+    if (value.userType() != qMetaTypeId<QList<QString>>())
+        return QStringList();
+    return QStringList(value.value<QList<QString>>());
+}
+
 QStringList texts(DataType type, const QVariant &value, bool json)
 {
     QStringList out;
+    if (type == DT_String) {
+        out = strings(value);
+        if (json) {
+            for (QString &s : out)
+                s = JsonText::string(s);
+        }
+        return out;
+    }
     withElementType(type, [&](auto tag) { out = textsOf<typename decltype(tag)::type>(value, json); });
     return out;
 }
@@ -176,7 +192,7 @@ QStringList texts(DataType type, const QVariant &value, bool json)
 DataType ValueText::typeFromName(const QString &name)
 {
     const QString lower = name.toLower();
-    for (int t = DT_Bool; t <= DT_Double; ++t) {
+    for (int t = DT_Bool; t <= DT_String; ++t) {
         if (lower == QLatin1String(kNames[t]))
             return DataType(t);
     }
@@ -185,19 +201,21 @@ DataType ValueText::typeFromName(const QString &name)
 
 QString ValueText::typeName(DataType type)
 {
-    return type >= DT_Bool && type <= DT_Double ? QString::fromLatin1(kNames[type]) : QString();
+    return type >= DT_Bool && type <= DT_String ? QString::fromLatin1(kNames[type]) : QString();
 }
 
 QStringList ValueText::typeNames()
 {
     QStringList names;
-    for (int t = DT_Bool; t <= DT_Double; ++t)
+    for (int t = DT_Bool; t <= DT_String; ++t)
         names << QString::fromLatin1(kNames[t]);
     return names;
 }
 
 QVariant ValueText::parse(DataType type, const QStringList &texts, QString *error)
 {
+    if (type == DT_String) // any text: whether the PLC string can hold it is the driver's to say
+        return QVariant::fromValue(QList<QString>(texts));
     QVariant list;
     if (!withElementType(
             type, [&](auto tag) { list = parseList<typename decltype(tag)::type>(type, texts, error); }))
@@ -213,4 +231,9 @@ QStringList ValueText::elements(DataType type, const QVariant &value)
 QString ValueText::jsonArray(DataType type, const QVariant &value)
 {
     return QLatin1Char('[') + texts(type, value, true).join(QLatin1Char(',')) + QLatin1Char(']');
+}
+
+QString ValueText::line(DataType type, const QVariant &value)
+{
+    return texts(type, value, type == DT_String).join(QLatin1Char(' '));
 }

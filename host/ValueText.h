@@ -1,7 +1,8 @@
 // Typed values as the shell writes and reads them: type names, command-line
 // texts to the element lists the driver takes, and read elements back to
 // text. Floating-point values print in their shortest form that reads back
-// to the same value.
+// to the same value; strings (DT_String, "string") are taken and given as
+// they are.
 #ifndef VALUETEXT_H
 #define VALUETEXT_H
 
@@ -28,6 +29,9 @@ public:
     static QStringList elements(DataType type, const QVariant &value);
     // The same as a JSON array; NaN and infinities, which JSON lacks, as null.
     static QString jsonArray(DataType type, const QVariant &value);
+    // The elements on one line, joined by blanks; strings as JSON strings,
+    // so that blanks and line breaks in them keep the line readable.
+    static QString line(DataType type, const QVariant &value);
 };
 
 #endif // VALUETEXT_H

@@ -48,7 +48,7 @@ void WatchLoop::readOnce()
         const QStringList elements = ValueText::elements(m_options.type, r.value);
         if (resultChanged || elements != m_last) {
             const QString shown = m_options.json ? ValueText::jsonArray(m_options.type, r.value)
-                                                 : elements.join(QLatin1Char(' '));
+                                                 : ValueText::line(m_options.type, r.value);
             m_out << stamp << ' ' << shown << Qt::endl;
             m_last = elements;
         }

@@ -3,6 +3,7 @@
 #include "host/AdsctlCommands.h"
 #include "host/AdsctlOptions.h"
 #include "host/DriverSession.h"
+#include "host/SymbolBrowser.h"
 #include "host/WatchLoop.h"
 #include "sim/StopSignals.h"
 
@@ -20,6 +21,8 @@ int main(int argc, char **argv)
         err << "adsctl: " << options.error << Qt::endl;
         return 2;
     }
+    if (options.json)
+        out.setCodec("UTF-8"); // JSON is UTF-8 whatever the terminal's code page
     if (options.command == AdsctlOptions::Help) {
         out << AdsctlOptions::usage() << Qt::flush;
         return 0;
@@ -43,6 +46,7 @@ int main(int argc, char **argv)
     switch (options.command) {
     case AdsctlOptions::Read: return AdsctlCommands::read(session.driver(), options, out, err);
     case AdsctlOptions::Write: return AdsctlCommands::write(session.driver(), options, err);
+    case AdsctlOptions::Symbols: return SymbolBrowser::run(session.driver(), options, out, err);
     case AdsctlOptions::Watch: {
         WatchLoop watch(session.driver(), options, out, err);
         StopSignals stop;

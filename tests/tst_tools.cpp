@@ -2,6 +2,9 @@
 // they print and how they exit. Every connection stays on 127.0.0.1.
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -153,6 +156,71 @@ struct Sim {
         return child->lines().filter(QRegularExpression(QStringLiteral("^(read|write) ")));
     }
 };
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// An image of a few thousand symbols, its listing known in advance: names
+// in two cases, written out of order, every third a STRING(80), every
+// fifth with a comment beyond ASCII, and one more symbol whose comment
+// makes the table's size 5 past a multiple of 8.
+struct GeneratedSymbols {
+    static const int kCount = 3000;
+    QByteArray image;
+    qint64 tableBytes = 0;
+
+    static QString name(int i)
+    {
+        return QStringLiteral("%1.t%2").arg(i % 2 ? "MAIN" : "main").arg(i, 5, 10, QLatin1Char('0'));
+    }
+    static QString type(int i) { return i % 3 == 0 ? QStringLiteral("STRING(80)") : QStringLiteral("INT"); }
+    static QString comment(int i)
+    {
+        return i % 5 == 0 ? QStringLiteral("tag %1 in ").arg(i) + QChar(0xB0) + QLatin1Char('C') : QString();
+    }
+
+    GeneratedSymbols()
+    {
+        for (int k = 0; k < kCount; ++k) {
+            const int i = (k * 7) % kCount;
+            const bool text = i % 3 == 0;
+            image += QStringLiteral("symbol %1 %2 %3 %4 %5")
+                         .arg(name(i), text ? "4040" : "4020", QString::number(i * 128, 16))
+                         .arg(text ? 81 : 2)
+                         .arg(type(i))
+                         .toLatin1();
+            if (!comment(i).isEmpty())
+                image += " // " + comment(i).toLatin1();
+            image += '\n';
+            // The fixed part of an entry, then three texts, each with its zero.
+            tableBytes += 30 + name(i).size() + 1 + type(i).size() + 1 + comment(i).size() + 1;
+        }
+        const qint64 padFixed = 30 + QStringLiteral("GVL.zPad").size() + 1 + 3 + 1 + 1;
+        const int padComment = int((5 - (tableBytes + padFixed) % 8 + 8) % 8);
+        image += "symbol GVL.zPad 4020 0 2 INT";
+        if (padComment > 0)
+            image += " // " + QByteArray(padComment, 'x');
+        image += '\n';
+        tableBytes += padFixed + padComment;
+    }
+};
+
+// The reads of the symbol table ads-sim served: offset and length each.
+QList<QPair<qint64, qint64>> tableReads(const QStringList &lines)
+{
+    static const QRegularExpression read(QStringLiteral(
+        "^read id=\\d+ group=0xf00b offset=0x([0-9a-f]+) length=(\\d+) -> error 0x0 result 0x0$"));
+    QList<QPair<qint64, qint64>> reads;
+    for (const QString &l : lines) {
+        const QRegularExpressionMatch m = read.match(l);
+        if (m.hasMatch())
+            reads.append({m.captured(1).toLongLong(nullptr, 16), m.captured(2).toLongLong()});
+    }
+    return reads;
+}
 } // namespace
 
 class TestTools : public QObject
@@ -187,6 +255,12 @@ private slots:
     void simBadOptions_data();
     void simBadOptions();
     void simRefusesABusyPort();
+    void stringsByName_data();
+    void stringsByName();
+    void stringsWatched();
+    void symbolsOfAFewThousand();
+    void symbolsShowProgressWhenSlow();
+    void symbolsOfAnEmptyController();
 
 private:
     std::unique_ptr<Sim> sim;
@@ -489,6 +563,10 @@ void TestTools::badInputSendsNothing_data()
     QTest::newRow("reply ms") << QStringList{"--reply-ms", "0", "read", "MW0", "int16"} << "--reply-ms wants";
     QTest::newRow("connect ms") << QStringList{"--connect-ms", "1e3", "read", "MW0", "int16"}
                                 << "--connect-ms wants";
+    QTest::newRow("symbols, two patterns") << QStringList{"symbols", "MAIN.*", "GVL.*"}
+                                           << "symbols takes at most a PATTERN; 'GVL.*' is one too many";
+    QTest::newRow("symbols, no glob")
+        << QStringList{"symbols", "MAIN.a[1"} << "pattern 'MAIN.a[1' is no glob";
     QTest::newRow("par beside target")
         << QStringList{"--par", "851", "--target", "5.12.34.56.1.1", "read", "MW0", "int16"}
         << "--par and --target do not mix";
@@ -893,6 +971,220 @@ void TestTools::simRefusesABusyPort()
     Child sim("ads-sim", {"--listen", address});
     QCOMPARE(sim.waitForExit(), 1);
     QVERIFY(sim.errorOutput().contains(QStringLiteral("cannot listen on ") + address));
+}
+
+namespace {
+const QByteArray kStringImage = "symbol MAIN.sName 4040 400 81 STRING(80)   // operator\n"
+                                "symbol MAIN.sShort 4040 500 11 STRING(10)\n"
+                                "symbol MAIN.wsName 4040 600 42 WSTRING(20)\n"
+                                "symbol GVL.aNames 4040 700 33 ARRAY [0..2] OF STRING(10)\n"
+                                "symbol MAIN.nCount 4040 800 4 DINT\n";
+} // namespace
+
+void TestTools::stringsByName_data()
+{
+    QTest::addColumn<QStringList>("write");
+    QTest::addColumn<QString>("written"); // the start of the write's result line
+    QTest::addColumn<QStringList>("read");
+    QTest::addColumn<int>("readExit");
+    QTest::addColumn<QString>("out"); // the read's whole stdout
+    const QString greeting = QString::fromUtf8("Gr\xc3\xbc\xc3\x9f"
+                                               "e \xe2\x82\xac");
+    const QString wide = QString::fromUtf8("\xce\xa9mega \xf0\x9f\x98\x80");
+    QTest::newRow("STRING") << QStringList{"MAIN.sName", "string", "Batch 42"} << "0: success"
+                            << QStringList{"MAIN.sName", "string"} << 0 << "Batch 42\n";
+    QTest::newRow("Windows-1252 on the controller")
+        << QStringList{"MAIN.sName", "STRING", greeting} << "0: success"
+        << QStringList{"MAIN.sName", "uint8", "8"} << 0 << "71\n114\n252\n223\n101\n32\n128\n0\n";
+    QTest::newRow("beyond ASCII read back") << QStringList{"MAIN.sName", "string", greeting} << "0: success"
+                                            << QStringList{"MAIN.sName", "string"} << 0 << greeting + "\n";
+    QTest::newRow("beyond ASCII in JSON as UTF-8")
+        << QStringList{"MAIN.sName", "string", greeting} << "0: success"
+        << QStringList{"MAIN.sName", "string", "--json"} << 0 << "[\"" + greeting + "\"]\n";
+    QTest::newRow("WSTRING beyond the basic plane")
+        << QStringList{"MAIN.wsName", "string", wide} << "0: success"
+        << QStringList{"MAIN.wsName", "string", "--json"} << 0 << "[\"" + wide + "\"]\n";
+    QTest::newRow("an array, one value a string")
+        << QStringList{"GVL.aNames", "string", "a", "b c", ""} << "0: success"
+        << QStringList{"GVL.aNames", "string", "3"} << 0 << "a\nb c\n\n";
+    QTest::newRow("JSON escapes") << QStringList{"MAIN.sName", "string", "say \"hi\"\t\\ %1"} << "0: success"
+                                  << QStringList{"MAIN.sName", "string", "--json"} << 0
+                                  << "[\"say \\\"hi\\\"\\u0009\\\\ %1\"]\n";
+    // Refused writes leave the controller's bytes as they were.
+    QTest::newRow("longer than n") << QStringList{"MAIN.sShort", "string", "0123456789A"}
+                                   << "5: " << QStringList{"MAIN.sShort", "string"} << 0 << "\n";
+    QTest::newRow("a character the code page lacks")
+        << QStringList{"MAIN.sShort", "string", QString::fromUtf8("\xce\xa9")}
+        << "5: " << QStringList{"MAIN.sShort", "string"} << 0 << "\n";
+    QTest::newRow("more strings than the array")
+        << QStringList{"GVL.aNames", "string", "1", "2", "3", "4"}
+        << "5: " << QStringList{"GVL.aNames", "string", "4"} << 1 << "";
+    QTest::newRow("a symbol of another type") << QStringList{"MAIN.nCount", "string", "x"}
+                                              << "2: " << QStringList{"MAIN.nCount", "string"} << 1 << "";
+    QTest::newRow("an area address") << QStringList{"MW0", "string", "x"}
+                                     << "2: " << QStringList{"MB0", "string"} << 1 << "";
+}
+
+void TestTools::stringsByName()
+{
+    QFETCH(QStringList, write);
+    QFETCH(QString, written);
+    QFETCH(QStringList, read);
+    QFETCH(int, readExit);
+    QFETCH(QString, out);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString image = dir.filePath(QStringLiteral("strings.txt"));
+    QVERIFY(writeFile(image, kStringImage));
+    Sim own({"--image", image});
+    QVERIFY(own.started);
+    const QStringList connect = {"--connect", own.tcp};
+
+    const Run w = adsctl(connect + QStringList{"write"} + write);
+    QVERIFY(w.finished);
+    QCOMPARE(w.exitCode, written.startsWith(QStringLiteral("0:")) ? 0 : 1);
+    QVERIFY2(!w.errLines().isEmpty() && w.errLines().last().startsWith(written), qPrintable(w.err));
+    const Run r = adsctl(connect + QStringList{"read"} + read);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, readExit);
+    QCOMPARE(r.out, out);
+}
+
+void TestTools::stringsWatched()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString image = dir.filePath(QStringLiteral("strings.txt"));
+    QVERIFY(writeFile(image, kStringImage));
+    Sim own({"--image", image});
+    QVERIFY(own.started);
+    const QStringList connect = {"--connect", own.tcp};
+    QCOMPARE(adsctl(connect + QStringList{"write", "GVL.aNames", "string", "one two", "", "x"}).exitCode, 0);
+    // Quoted on watch's one line, so that the blank and the empty string show.
+    Run r = adsctl(connect + QStringList{"watch", "GVL.aNames", "string", "3", "--times", "1"});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.outLines().size(), 1);
+    QVERIFY2(r.out.endsWith(QStringLiteral(" \"one two\" \"\" \"x\"\n")), qPrintable(r.out));
+    r = adsctl(connect + QStringList{"watch", "GVL.aNames", "string", "3", "--times", "1", "--json"});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.endsWith(QStringLiteral(" [\"one two\",\"\",\"x\"]\n")), qPrintable(r.out));
+}
+
+void TestTools::symbolsOfAFewThousand()
+{
+    const GeneratedSymbols generated;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString image = dir.filePath(QStringLiteral("plant.txt"));
+    QVERIFY(writeFile(image, generated.image));
+    Sim own({"--image", image});
+    QVERIFY2(own.started, qPrintable(own.child->errorOutput()));
+    const int total = GeneratedSymbols::kCount + 1;
+
+    // ads-sim tells a request after answering it: wait for the tail's line
+    // of the `times`-th upload before counting the reads.
+    const QString tail = QStringLiteral("group=0xf00b offset=0x%1 length=%2 ")
+                             .arg(generated.tableBytes / 8 * 8, 0, 16)
+                             .arg(generated.tableBytes % 8);
+    const auto tailServed = [&own, &tail](int times) {
+        int seen = 0;
+        return own.child->waitForLine([&](const QString &l) { return l.contains(tail) && ++seen == times; });
+    };
+
+    const Run all = adsctl({"--connect", own.tcp, "symbols"});
+    QVERIFY(all.finished);
+    QCOMPARE(all.exitCode, 0);
+    QCOMPARE(all.err, QStringLiteral("adsctl: %1 symbols\n").arg(total));
+    const QStringList lines = all.out.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 1 + total + 1); // the header, and nothing after the last newline
+    QCOMPARE(lines.last(), QString());
+    const int typeAt = lines.first().indexOf(QStringLiteral("TYPE"));
+    QCOMPARE(typeAt, QStringLiteral("main.t00000  ").size());
+    QVERIFY(lines.at(1).startsWith(QStringLiteral("GVL.zPad ")));
+    for (int i = 0; i < GeneratedSymbols::kCount; ++i) {
+        const QString &line = lines.at(2 + i);
+        QVERIFY2(line.startsWith(GeneratedSymbols::name(i) + " ")
+                     && line.mid(typeAt).startsWith(GeneratedSymbols::type(i) + " "),
+                 qPrintable(line));
+        QCOMPARE(line.endsWith(GeneratedSymbols::comment(i)) && line.contains(QStringLiteral(" tag ")),
+                 i % 5 == 0);
+    }
+
+    // Read in pieces, each where the last ended, and the tail that is no whole word alone.
+    QVERIFY(tailServed(1));
+    const QList<QPair<qint64, qint64>> reads = tableReads(own.child->lines());
+    QVERIFY2(reads.size() >= 3, qPrintable(QString::number(reads.size())));
+    qint64 next = 0;
+    for (const auto &read : reads) {
+        QCOMPARE(read.first, next);
+        QVERIFY(read.second <= 65536);
+        next += read.second;
+    }
+    QCOMPARE(next, generated.tableBytes);
+    QCOMPARE(reads.last().second, generated.tableBytes % 8);
+
+    // A pattern, as JSON: the ten tags 10 to 19, whatever the case of their names.
+    const Run some = adsctl({"--connect", own.tcp, "symbols", "MAIN.T0001*", "--json"});
+    QCOMPARE(some.exitCode, 0);
+    QCOMPARE(some.err, QStringLiteral("adsctl: 10 of %1 symbols match MAIN.T0001*\n").arg(total));
+    QJsonParseError error;
+    const QJsonArray array = QJsonDocument::fromJson(some.out.toUtf8(), &error).array();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(array.size(), 10);
+    for (int k = 0; k < 10; ++k) {
+        const int i = 10 + k;
+        const QJsonObject o = array.at(k).toObject();
+        QCOMPARE(o.value("name").toString(), GeneratedSymbols::name(i));
+        QCOMPARE(o.value("type").toString(), GeneratedSymbols::type(i));
+        QCOMPARE(o.value("size").toInt(), i % 3 == 0 ? 81 : 2);
+        QCOMPARE(o.value("group").toInt(), i % 3 == 0 ? 0x4040 : 0x4020);
+        QCOMPARE(o.value("offset").toInt(), i * 128);
+        QCOMPARE(o.value("comment").toString(), GeneratedSymbols::comment(i));
+    }
+
+    // The serial line: the same listing, in pieces of at most a kilobyte.
+    const Run tcp = adsctl({"--connect", own.tcp, "symbols", "main.t0299*"});
+    QVERIFY(tailServed(3)); // this run's, the JSON run's and the first's
+    const int before = own.child->lines().size();
+    const Run serial = adsctl({"--connect", own.serial, "symbols", "main.t0299*"});
+    QCOMPARE(serial.exitCode, 0);
+    QCOMPARE(serial.out, tcp.out);
+    QCOMPARE(serial.outLines().size(), 1 + 10);
+    QVERIFY(tailServed(4));
+    const QList<QPair<qint64, qint64>> serialReads = tableReads(own.child->lines().mid(before));
+    QVERIFY(serialReads.size() >= generated.tableBytes / 1024);
+    for (const auto &read : serialReads)
+        QVERIFY(read.second <= 1024);
+}
+
+// An upload of more than a second tells how far it is on stderr, on one
+// line it overwrites, never on stdout.
+void TestTools::symbolsShowProgressWhenSlow()
+{
+    const GeneratedSymbols generated;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString image = dir.filePath(QStringLiteral("plant.txt"));
+    QVERIFY(writeFile(image, generated.image));
+    // The sizes and at least three pieces, 300 ms each: well over a second.
+    Sim slow({"--image", image, "--delay-ms", "300"});
+    QVERIFY(slow.started);
+    const Run r = adsctl({"--connect", slow.tcp, "symbols", "GVL.*"});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out.count(QLatin1Char('\n')), 2);
+    const QRegularExpression progress(
+        QStringLiteral(
+            "^(\\radsctl: symbol table \\d+ of %1 KB)+\\nadsctl: 1 of 3001 symbols match GVL\\.\\*\\n$")
+            .arg((generated.tableBytes + 500) / 1000));
+    QVERIFY2(progress.match(r.err).hasMatch(), qPrintable(r.err));
+}
+
+void TestTools::symbolsOfAnEmptyController()
+{
+    const Run r = adsctl({"symbols", "--json"});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QStringLiteral("[]\n"));
+    QVERIFY2(r.err.endsWith(QStringLiteral("\nadsctl: 0 symbols\n")), qPrintable(r.err));
 }
 
 QTEST_GUILESS_MAIN(TestTools)

@@ -1,20 +1,155 @@
 // The texts of the tools, without processes: typed values at the edges of
 // their types, the shortest float texts reading back exactly, adsctl's
-// command line and result texts, and the image file and command line of
-// ads-sim.
+// command line and result texts, the symbol table's entries and listing
+// (the upload through a controller the test plays behind the driver's
+// interface), and the image file and command line of ads-sim.
 #include "host/AdsErrorText.h"
 #include "host/AdsctlOptions.h"
+#include "host/JsonText.h"
 #include "host/ResultText.h"
+#include "host/SymbolBrowser.h"
+#include "host/SymbolListing.h"
+#include "host/SymbolUpload.h"
 #include "host/ValueText.h"
+#include "link/AdsLayout.h"
+#include "link/SymbolTable.h"
+#include "link/WireBytes.h"
 #include "sim/AdsSimOptions.h"
 #include "sim/SimImageFile.h"
 #include "sim/SimRouter.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include <cfloat>
 #include <cmath>
 #include <limits>
+
+namespace {
+// One symbol entry as a controller lays it out; `after` stands for the bytes
+// newer runtimes add behind the comment.
+QByteArray entry(const QByteArray &name, const QByteArray &type = "INT", const QByteArray &comment = "",
+                 quint32 group = 0x4020, quint32 offset = 0, quint32 size = 2,
+                 const QByteArray &after = QByteArray())
+{
+    using L = AdsLayout;
+    const QByteArray texts = name + '\0' + type + '\0' + comment + '\0' + after;
+    char fixed[L::EntryFixedSize] = {0};
+    WireBytes::putLe32(fixed + L::EntryLength, quint32(L::EntryFixedSize + texts.size()));
+    WireBytes::putLe32(fixed + L::EntryGroup, group);
+    WireBytes::putLe32(fixed + L::EntryOffset, offset);
+    WireBytes::putLe32(fixed + L::EntrySize, size);
+    WireBytes::putLe16(fixed + L::EntryNameLength, quint16(name.size()));
+    WireBytes::putLe16(fixed + L::EntryTypeLength, quint16(type.size()));
+    WireBytes::putLe16(fixed + L::EntryCommentLength, quint16(comment.size()));
+    return QByteArray(fixed, L::EntryFixedSize) + texts;
+}
+
+QByteArray with16(QByteArray bytes, int at, quint16 v)
+{
+    WireBytes::putLe16(bytes.data() + at, v);
+    return bytes;
+}
+
+QByteArray with32(QByteArray bytes, int at, quint32 v)
+{
+    WireBytes::putLe32(bytes.data() + at, v);
+    return bytes;
+}
+
+SymbolTable::Symbol symbol(const QString &name, const QString &type = QString(), quint32 size = 1,
+                           quint32 group = 0x4020, quint32 offset = 0, const QString &comment = QString())
+{
+    SymbolTable::Symbol s;
+    s.name = name;
+    s.typeName = type;
+    s.size = size;
+    s.group = group;
+    s.offset = offset;
+    s.comment = comment;
+    return s;
+}
+
+QStringList namesOf(const QList<SymbolTable::Symbol> &symbols)
+{
+    QStringList names;
+    for (const SymbolTable::Symbol &s : symbols)
+        names << s.name;
+    return names;
+}
+
+// A controller behind the driver's interface that serves the symbol upload
+// from `table` and writes down every read it is asked for
+// ("F00B:400 uint64 128"). A read for other bytes than there are answers as
+// a driver does when the reply's length is wrong: 7, with no controller error.
+class UploadController final : public CDriveBaseClass
+{
+public:
+    QByteArray table;
+    quint32 announced = 0; // the symbol count in the sizes
+    qint64 announcedSize = -1; // the table size in them; -1: the table's
+    quint32 infoError = 0; // 0xF00F refused with this controller error
+    int infoResult = 0; // 0xF00F answered with this result code
+    qint64 failAt = -1; // the 0xF00B read at this offset is not answered
+    QStringList calls;
+
+    QString getDriveName() override { return QStringLiteral("upload"); }
+    QString getversion_number() override { return QString(); }
+    QString DebugCmd(EDebugCmdType) override { return QString(); }
+    int ConnectDrive(QString) override { return 0; }
+    int SetConnectPar(QString) override { return 851; }
+    int DisConnectDrive() override { return 0; }
+    CLabelVariable ReadVariable(QString address, DataType type) override
+    {
+        return ReadVariable(address, type, 1);
+    }
+    CLabelVariable ReadVariable(QString address, DataType type, int count) override
+    {
+        calls << QStringLiteral("%1 %2 %3").arg(address, ValueText::typeName(type)).arg(count);
+        CLabelVariable r;
+        r.resultCode = 0;
+        const quint32 group = address.section(QLatin1Char(':'), 0, 0).toUInt(nullptr, 16);
+        const quint32 offset = address.section(QLatin1Char(':'), 1).toUInt(nullptr, 16);
+        QByteArray bytes;
+        if (group == 0xF00F && (infoError != 0 || infoResult != 0)) {
+            r.resultCode = infoError != 0 ? 7 : infoResult;
+            r.auxNumber = qint32(infoError);
+            return r;
+        }
+        if (group == 0xF00F || group == 0xF00C) {
+            bytes = QByteArray(group == 0xF00F ? 24 : 8, '\0');
+            WireBytes::putLe32(bytes.data(), announced);
+            WireBytes::putLe32(bytes.data() + 4, quint32(announcedSize < 0 ? table.size() : announcedSize));
+        } else if (group == 0xF00B && qint64(offset) == failAt) {
+            r.resultCode = 8;
+            return r;
+        } else if (group == 0xF00B) {
+            bytes = table.mid(int(offset), type == DT_UInt64 ? count * 8 : count);
+        }
+        if (bytes.size() != (type == DT_UInt64 ? count * 8 : count)) {
+            r.resultCode = 7;
+            return r;
+        }
+        if (type == DT_UInt64) {
+            QList<unsigned long long> words;
+            for (int i = 0; i < count; ++i)
+                words << WireBytes::le64(bytes.constData() + 8 * i);
+            r.value = QVariant::fromValue(words);
+        } else {
+            QList<unsigned char> list;
+            for (const char b : qAsConst(bytes))
+                list << quint8(b);
+            r.value = QVariant::fromValue(list);
+        }
+        return r;
+    }
+    CLabelVariable WriteVariable(QString, DataType, CLabelVariable) override { return CLabelVariable(); }
+    CLabelVariable WriteVariable(QString, DataType, CLabelVariable, int) override { return CLabelVariable(); }
+    int DestroyFree() override { return 0; }
+};
+} // namespace
 
 class TestToolTexts : public QObject
 {
@@ -49,6 +184,24 @@ private slots:
     void simOptionErrors();
     void netIdTexts_data();
     void netIdTexts();
+    void stringValues();
+    void jsonStrings_data();
+    void jsonStrings();
+    void adsctlSymbolsAndStringOptions_data();
+    void adsctlSymbolsAndStringOptions();
+    void symbolTableEntries_data();
+    void symbolTableEntries();
+    void symbolTableFieldsAndCodePage();
+    void symbolTableCutAnywhere();
+    void symbolListingSelects_data();
+    void symbolListingSelects();
+    void symbolListingTable();
+    void symbolListingJson();
+    void symbolUploadPlan_data();
+    void symbolUploadPlan();
+    void symbolUploadInPiecesWithProgress();
+    void symbolBrowser_data();
+    void symbolBrowser();
 };
 
 void TestToolTexts::integerEdges_data()
@@ -310,8 +463,11 @@ void TestToolTexts::resultTexts_data()
     QTest::addColumn<quint32>("controllerError");
     QTest::addColumn<QString>("text");
     QTest::newRow("success") << 0 << 0u << "0: success";
-    QTest::newRow("bad offset") << 5 << 0u
-                                << "5: negative offset, count too large, or fewer values than the count";
+    QTest::newRow("bad offset")
+        << 5 << 0u
+        << "5: negative offset, count too large, or fewer values than the count, or a "
+           "string that does not fit (too long, a character its code page lacks, a "
+           "zero inside)";
     QTest::newRow("busy") << 6 << 0u
                           << "6: busy: another request of this driver is waiting for its reply; nothing sent";
     QTest::newRow("wrong reply") << 7 << 0u << "7: wrong reply, or the controller reported an error";
@@ -671,6 +827,516 @@ void TestToolTexts::netIdTexts()
     QCOMPARE(SimRouter::netIdFromText(text), netId);
     if (!netId.isEmpty())
         QCOMPARE(SimRouter::netIdFromText(SimRouter::netIdText(netId)), netId);
+}
+
+void TestToolTexts::stringValues()
+{
+    QCOMPARE(ValueText::typeFromName(QStringLiteral("STRING")), DT_String);
+    QCOMPARE(ValueText::typeName(DT_String), QStringLiteral("string"));
+    QCOMPARE(ValueText::typeNames().last(), QStringLiteral("string"));
+    QString error;
+    const QStringList texts = {"Batch 42", "",
+                               QString::fromUtf8("Gr\xc3\xbc\xc3\x9f"
+                                                 "e \xe2\x82\xac"),
+                               "-5", "a\nb"};
+    const QVariant value = ValueText::parse(DT_String, texts, &error);
+    QCOMPARE(error, QString());
+    // The list type the driver takes: QList<QString>, not QStringList.
+    QCOMPARE(value.userType(), qMetaTypeId<QList<QString>>());
+    QCOMPARE(ValueText::elements(DT_String, value), texts);
+    QCOMPARE(ValueText::jsonArray(DT_String, value),
+             QString::fromUtf8("[\"Batch 42\",\"\",\"Gr\xc3\xbc\xc3\x9f"
+                               "e \xe2\x82\xac\",\"-5\",\"a\\u000ab\"]"));
+    // watch's one line: strings quoted, so that blanks and breaks stay readable.
+    QCOMPARE(ValueText::line(DT_String, value), QString::fromUtf8("\"Batch 42\" \"\" \"Gr\xc3\xbc\xc3\x9f"
+                                                                  "e \xe2\x82\xac\" \"-5\" \"a\\u000ab\""));
+    QCOMPARE(ValueText::line(DT_Int16, QVariant::fromValue(QList<short>{1, -2})), QStringLiteral("1 -2"));
+    // A label of another type holds no strings.
+    QCOMPARE(ValueText::elements(DT_String, QVariant::fromValue(QList<int>{1})), QStringList());
+}
+
+void TestToolTexts::jsonStrings_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("json");
+    QTest::newRow("plain") << "abc"
+                           << "\"abc\"";
+    QTest::newRow("empty") << ""
+                           << "\"\"";
+    QTest::newRow("quotes") << "say \"hi\""
+                            << "\"say \\\"hi\\\"\"";
+    QTest::newRow("backslash") << "a\\b"
+                               << "\"a\\\\b\"";
+    QTest::newRow("control characters")
+        << QStringLiteral("\n\t\r") + QChar(0) + QChar(0x1f) << "\"\\u000a\\u0009\\u000d\\u0000\\u001f\"";
+    QTest::newRow("delete is no control character for JSON") << QString(QChar(0x7f)) << "\"\x7f\"";
+    QTest::newRow("beyond ASCII as it is") << QString::fromUtf8("Gr\xc3\xbc\xc3\x9f"
+                                                                "e \xe2\x82\xac \xf0\x9f\x98\x80")
+                                           << QString::fromUtf8("\"Gr\xc3\xbc\xc3\x9f"
+                                                                "e \xe2\x82\xac \xf0\x9f\x98\x80\"");
+    QTest::newRow("half a pair, high") << QString(QChar(0xD83D)) + "x"
+                                       << "\"\\ud83dx\"";
+    QTest::newRow("half a pair, low") << QString(QChar(0xDE00)) << "\"\\ude00\"";
+    QTest::newRow("two highs") << QString(QChar(0xD83D)) + QChar(0xD83D) + QChar(0xDE00)
+                               << QString::fromUtf8("\"\\ud83d\xf0\x9f\x98\x80\"");
+    QTest::newRow("placeholders stay") << "%1 %2"
+                                       << "\"%1 %2\"";
+}
+
+void TestToolTexts::jsonStrings()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, json);
+    QCOMPARE(JsonText::string(text), json);
+    QCOMPARE(JsonText::array({text, text}), "[" + json + "," + json + "]");
+    QCOMPARE(JsonText::array({}), QStringLiteral("[]"));
+}
+
+void TestToolTexts::adsctlSymbolsAndStringOptions_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("json");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QStringList>("values");
+    QTest::addColumn<int>("count");
+    const int symbols = AdsctlOptions::Symbols;
+    QTest::newRow("symbols") << QStringList{"symbols"} << "" << symbols << "" << false << 0 << QStringList()
+                             << 1;
+    QTest::newRow("pattern and json") << QStringList{"--json", "symbols", "MAIN.*"} << "" << symbols
+                                      << "MAIN.*" << true << 0 << QStringList() << 1;
+    QTest::newRow("options after the pattern")
+        << QStringList{"symbols", "*Temp*", "--json", "--connect", "127.0.0.1:1"} << "" << symbols << "*Temp*"
+        << true << 0 << QStringList() << 1;
+    QTest::newRow("read strings") << QStringList{"read", "MAIN.sName", "STRING", "2"} << ""
+                                  << int(AdsctlOptions::Read) << "" << false << int(DT_String)
+                                  << QStringList() << 2;
+    QTest::newRow("write strings, one a value each")
+        << QStringList{"write", "MAIN.sName", "string", "Batch 42", "-5", ""} << ""
+        << int(AdsctlOptions::Write) << "" << false << int(DT_String) << QStringList{"Batch 42", "-5", ""}
+        << 3;
+    const QStringList none;
+    QTest::newRow("two patterns") << QStringList{"symbols", "a", "b"}
+                                  << "symbols takes at most a PATTERN; 'b' is one too many" << 0 << ""
+                                  << false << 0 << none << 0;
+    QTest::newRow("empty pattern") << QStringList{"symbols", ""}
+                                   << "pattern '' is no glob (MAIN.*, *Temp*, GVL.?Run)" << 0 << "" << false
+                                   << 0 << none << 0;
+    QTest::newRow("every") << QStringList{"symbols", "--every", "5"} << "--every is for watch only" << 0 << ""
+                           << false << 0 << none << 0;
+    QTest::newRow("json on write") << QStringList{"write", "MW0", "int16", "1", "--json"}
+                                   << "--json is for read, watch and symbols only" << 0 << "" << false << 0
+                                   << none << 0;
+    QTest::newRow("unknown type names string")
+        << QStringList{"read", "MW0", "text"}
+        << "unknown type 'text' (one of bool, int8, uint8, int16, uint16, int32, uint32, float, int64, "
+           "uint64, double, string)"
+        << 0 << "" << false << 0 << none << 0;
+    QTest::newRow("no command names symbols")
+        << QStringList{} << "no command given (info, read, write, watch or symbols; --help tells more)" << 0
+        << "" << false << 0 << none << 0;
+}
+
+void TestToolTexts::adsctlSymbolsAndStringOptions()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, error);
+    const AdsctlOptions o = AdsctlOptions::parse(args);
+    QCOMPARE(o.error, error);
+    if (!error.isEmpty())
+        return;
+    QFETCH(int, command);
+    QFETCH(QString, pattern);
+    QFETCH(bool, json);
+    QFETCH(int, type);
+    QFETCH(QStringList, values);
+    QFETCH(int, count);
+    QCOMPARE(int(o.command), command);
+    QCOMPARE(o.pattern, pattern);
+    QCOMPARE(o.json, json);
+    QCOMPARE(int(o.type), type);
+    QCOMPARE(o.count, count);
+    QCOMPARE(QStringList(o.values.value<QList<QString>>()), values);
+
+    const QString usage = AdsctlOptions::usage();
+    QVERIFY(usage.contains(QStringLiteral("adsctl [OPTIONS] symbols [PATTERN] [--json]")));
+    QVERIFY(usage.contains(QStringLiteral("uint64, double,\n         string")));
+}
+
+void TestToolTexts::symbolTableEntries_data()
+{
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<QStringList>("names"); // the entries read before any fault
+    QTest::addColumn<QString>("error");
+    using L = AdsLayout;
+    const QByteArray a = entry("MAIN.a"); // 42 bytes
+    const QByteArray b = entry("GVL.b"); // 41 bytes
+    const QStringList none;
+    QTest::newRow("empty table") << QByteArray() << none << "";
+    QTest::newRow("two entries") << a + b << QStringList{"MAIN.a", "GVL.b"} << "";
+    QTest::newRow("bytes after the comment") << entry("MAIN.a", "INT", "c", 0x4020, 0, 2, "\x01\x02\x03") + b
+                                             << QStringList{"MAIN.a", "GVL.b"} << "";
+    QTest::newRow("length past the end of the table")
+        << a + with32(b, L::EntryLength, 42) << QStringList{"MAIN.a"}
+        << "entry 2 (at byte 42 of the table): its length, 42, runs past the end of the table (41 bytes "
+           "left)";
+    QTest::newRow("length past the end, the largest")
+        << with32(a, L::EntryLength, 0xFFFFFFFF) << none
+        << "entry 1 (at byte 0 of the table): its length, 4294967295, runs past the end of the table (42 "
+           "bytes left)";
+    // A walk that trusted it would stand still for ever.
+    QTest::newRow("length zero")
+        << with32(a, L::EntryLength, 0) + b << none
+        << "entry 1 (at byte 0 of the table): its length, 0, is less than an entry's "
+           "fixed part of 30";
+    QTest::newRow("length below the fixed part")
+        << a + with32(b, L::EntryLength, 29) << QStringList{"MAIN.a"}
+        << "entry 2 (at byte 42 of the table): its length, 29, is less than an entry's fixed part of 30";
+    QTest::newRow("fewer bytes than a fixed part") << a + b.left(29) << QStringList{"MAIN.a"}
+                                                   << "entry 2 (at byte 42 of the table): only 29 bytes are "
+                                                      "left, fewer than an entry's fixed part of 30";
+    QTest::newRow("texts past a length of the fixed part alone")
+        << with32(a, L::EntryLength, 30) + a << none
+        << "entry 1 (at byte 0 of the table): its name, type name and comment (6, 3 and 0 bytes, each with a "
+           "zero after it) run past its length, 30";
+    QTest::newRow("name length past the entry")
+        << a + with16(b, L::EntryNameLength, 200) << QStringList{"MAIN.a"}
+        << "entry 2 (at byte 42 of the table): its name, type name and comment (200, 3 and 0 bytes, each "
+           "with "
+           "a zero after it) run past its length, 41";
+    QTest::newRow("comment length past the table")
+        << with16(a, L::EntryCommentLength, 0xFFFF) << none
+        << "entry 1 (at byte 0 of the table): its name, type name and comment (6, 3 and 65535 bytes, each "
+           "with a zero after it) run past its length, 42";
+    QTest::newRow("name without its zero")
+        << with16(a, L::EntryNameLength, 5) << none
+        << "entry 1 (at byte 0 of the table): its name has no zero after its 5 bytes";
+    QTest::newRow("type name without its zero")
+        << a + with16(b, L::EntryTypeLength, 2) << QStringList{"MAIN.a"}
+        << "entry 2 (at byte 42 of the table): its type name has no zero after its 2 bytes";
+    QTest::newRow("comment without its zero")
+        << with16(entry("MAIN.a", "INT", "xyz"), L::EntryCommentLength, 2) << none
+        << "entry 1 (at byte 0 of the table): its comment has no zero after its 2 bytes";
+    QTest::newRow("a zero inside the name")
+        << entry(QByteArray("MA\0N.a", 6)) << none
+        << "entry 1 (at byte 0 of the table): its name holds a zero within its 6 bytes";
+    QTest::newRow("a zero inside the comment")
+        << a + entry("GVL.b", "INT", QByteArray("ab\0", 3)) << QStringList{"MAIN.a"}
+        << "entry 2 (at byte 42 of the table): its comment holds a zero within its 3 bytes";
+    QTest::newRow("empty name") << a + entry("") << QStringList{"MAIN.a"}
+                                << "entry 2 (at byte 42 of the table): its name is empty";
+}
+
+void TestToolTexts::symbolTableEntries()
+{
+    QFETCH(QByteArray, table);
+    QFETCH(QStringList, names);
+    QFETCH(QString, error);
+    QString got = QStringLiteral("stale");
+    // A copy of its own: a read past its end would be one past a heap block.
+    const QByteArray exact(table.constData(), table.size());
+    QCOMPARE(namesOf(SymbolTable::parse(exact, &got)), names);
+    QCOMPARE(got, error);
+}
+
+void TestToolTexts::symbolTableFieldsAndCodePage()
+{
+    QString error;
+    const QList<SymbolTable::Symbol> symbols = SymbolTable::parse(entry("GVL.aTemps", "ARRAY [0..9] OF REAL",
+                                                                        "hall \x80 \xb0"
+                                                                        "C \x81\x9f",
+                                                                        0xF030, 0x12345678, 40),
+                                                                  &error);
+    QCOMPARE(error, QString());
+    QCOMPARE(symbols.size(), 1);
+    const SymbolTable::Symbol &s = symbols.first();
+    QCOMPARE(s.name, QStringLiteral("GVL.aTemps"));
+    QCOMPARE(s.typeName, QStringLiteral("ARRAY [0..9] OF REAL"));
+    // Windows-1252: the euro sign at 0x80, Latin-1 from 0xA0, an undefined byte as its control character.
+    QCOMPARE(s.comment,
+             QStringLiteral("hall ") + QChar(0x20AC) + " " + QChar(0xB0) + "C " + QChar(0x81) + QChar(0x178));
+    QCOMPARE(s.group, 0xF030u);
+    QCOMPARE(s.offset, 0x12345678u);
+    QCOMPARE(s.size, 40u);
+}
+
+// Cut a sound table anywhere: whole entries before the cut are read, and
+// a cut inside an entry is named, never read past.
+void TestToolTexts::symbolTableCutAnywhere()
+{
+    QByteArray table;
+    QList<int> ends;
+    QStringList names;
+    for (int i = 0; i < 6; ++i) {
+        names << QStringLiteral("GVL.n%1").arg(QString(i * 3, QLatin1Char('x')));
+        table += entry(names.last().toLatin1(), QByteArray(i, 'T'), QByteArray(i * 2, 'c'), 0x4020, 0, 2,
+                       QByteArray(i % 3, '\xee'));
+        ends << table.size();
+    }
+    for (int cut = 0; cut <= table.size(); ++cut) {
+        QString error;
+        const QByteArray piece(table.constData(), cut);
+        const QStringList got = namesOf(SymbolTable::parse(piece, &error));
+        int whole = 0;
+        while (whole < ends.size() && ends.at(whole) <= cut)
+            ++whole;
+        QCOMPARE(got, names.mid(0, whole));
+        const int start = whole == 0 ? 0 : ends.at(whole - 1);
+        if (start == cut)
+            QCOMPARE(error, QString());
+        else
+            QVERIFY2(error.startsWith(
+                         QStringLiteral("entry %1 (at byte %2 of the table): ").arg(whole + 1).arg(start)),
+                     qPrintable(QStringLiteral("cut %1: %2").arg(cut).arg(error)));
+    }
+}
+
+void TestToolTexts::symbolListingSelects_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("all, by name in any case")
+        << ""
+        << QStringList{".bRun", "GVL.aTemps", "GVL.nTempMax", "main.aTemp", "MAIN.b", "Main.B", "MAIN.sName"};
+    QTest::newRow("one program") << "MAIN.*" << QStringList{"main.aTemp", "MAIN.b", "Main.B", "MAIN.sName"};
+    QTest::newRow("a part in any case")
+        << "*temp*" << QStringList{"GVL.aTemps", "GVL.nTempMax", "main.aTemp"};
+    QTest::newRow("one character") << "GVL.?Temps" << QStringList{"GVL.aTemps"};
+    QTest::newRow("the whole name, not a part") << "main" << QStringList();
+    QTest::newRow("an ending") << "*.b" << QStringList{"MAIN.b", "Main.B"};
+    QTest::newRow("a leading dot") << ".b*" << QStringList{".bRun"};
+    QTest::newRow("a set") << "[.g]*" << QStringList{".bRun", "GVL.aTemps", "GVL.nTempMax"};
+    QTest::newRow("none") << "nothing*" << QStringList();
+}
+
+void TestToolTexts::symbolListingSelects()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QStringList, names);
+    const QList<SymbolTable::Symbol> symbols = {
+        symbol("MAIN.sName"), symbol("main.aTemp"), symbol("Main.B"),    symbol("GVL.nTempMax"),
+        symbol("MAIN.b"),     symbol(".bRun"),      symbol("GVL.aTemps")};
+    QCOMPARE(namesOf(SymbolListing::select(symbols, pattern)), names);
+}
+
+void TestToolTexts::symbolListingTable()
+{
+    const QList<SymbolTable::Symbol> symbols = {
+        symbol("MAIN.sName", "STRING(80)", 81, 0x4040, 0x400, "operator"),
+        symbol("GVL.aTemps", "ARRAY [0..9] OF REAL", 40, 0x4020, 0x200, "hall,\r\nin degC"),
+        symbol(".bRun", "", 1, 0xF030, 4, "")};
+    QCOMPARE(SymbolListing::table(SymbolListing::select(symbols, QString())),
+             QStringLiteral("NAME        TYPE                  SIZE  GROUP  OFFSET  COMMENT\n"
+                            ".bRun                             1     F030   4\n"
+                            "GVL.aTemps  ARRAY [0..9] OF REAL  40    4020   200     hall,  in degC\n"
+                            "MAIN.sName  STRING(80)            81    4040   400     operator\n"));
+    QCOMPARE(SymbolListing::table({}), QString());
+}
+
+void TestToolTexts::symbolListingJson()
+{
+    const QList<SymbolTable::Symbol> symbols = {symbol("GVL.aTemps", "ARRAY [0..9] OF REAL", 40, 0x4020,
+                                                       0x200,
+                                                       QString::fromUtf8("say \"hi\" \\ \t %1 \xc2\xb0"
+                                                                         "C \xe2\x82\xac")),
+                                                symbol(".bRun", "BOOL", 1, 0xF030, 0xFFFFFFFF, "")};
+    const QString text = SymbolListing::json(symbols);
+    QCOMPARE(text.count(QLatin1Char('\n')), 4); // one object a line
+    QVERIFY(text.contains(QStringLiteral("\\u0009")));
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    const QJsonArray array = doc.array();
+    QCOMPARE(array.size(), symbols.size());
+    for (int i = 0; i < symbols.size(); ++i) {
+        const QJsonObject o = array.at(i).toObject();
+        QCOMPARE(o.keys(), (QStringList{"comment", "group", "name", "offset", "size", "type"}));
+        QCOMPARE(o.value("name").toString(), symbols.at(i).name);
+        QCOMPARE(o.value("type").toString(), symbols.at(i).typeName);
+        QCOMPARE(o.value("comment").toString(), symbols.at(i).comment);
+        QVERIFY(o.value("size").isDouble() && o.value("group").isDouble() && o.value("offset").isDouble());
+        QCOMPARE(quint32(o.value("size").toDouble()), symbols.at(i).size);
+        QCOMPARE(quint32(o.value("group").toDouble()), symbols.at(i).group);
+        QCOMPARE(quint32(o.value("offset").toDouble()), symbols.at(i).offset);
+    }
+    QCOMPARE(SymbolListing::json({}), QStringLiteral("[]\n"));
+}
+
+void TestToolTexts::symbolUploadPlan_data()
+{
+    QTest::addColumn<quint32>("size");
+    QTest::addColumn<quint32>("pieceBytes");
+    QTest::addColumn<QStringList>("pieces");
+    QTest::newRow("nothing") << 0u << 64u << QStringList();
+    QTest::newRow("less than a word") << 7u << 64u << QStringList{"0 uint8 7"};
+    QTest::newRow("a word") << 8u << 64u << QStringList{"0 uint64 1"};
+    QTest::newRow("one piece") << 64u << 64u << QStringList{"0 uint64 8"};
+    QTest::newRow("a byte more") << 65u << 64u << QStringList{"0 uint64 8", "64 uint8 1"};
+    QTest::newRow("the last piece sized to the rest")
+        << 203u << 64u
+        << QStringList{"0 uint64 8", "64 uint64 8", "128 uint64 8", "192 uint64 1", "200 uint8 3"};
+    QTest::newRow("near 4 GiB without wrapping")
+        << 0xFFFFFFFFu << 0x80000000u
+        << QStringList{"0 uint64 268435456", "2147483648 uint64 268435455", "4294967288 uint8 7"};
+}
+
+void TestToolTexts::symbolUploadPlan()
+{
+    QFETCH(quint32, size);
+    QFETCH(quint32, pieceBytes);
+    QFETCH(QStringList, pieces);
+    QStringList got;
+    for (const SymbolUpload::Piece &p : SymbolUpload::plan(size, pieceBytes))
+        got << QStringLiteral("%1 %2 %3").arg(p.offset).arg(ValueText::typeName(p.type)).arg(p.count);
+    QCOMPARE(got, pieces);
+}
+
+void TestToolTexts::symbolUploadInPiecesWithProgress()
+{
+    UploadController plc;
+    plc.announced = 60;
+    for (int i = 0; plc.table.size() < 2400; ++i)
+        plc.table += entry(QStringLiteral("GVL.n%1").arg(i).toLatin1());
+    // Exactly 2500 bytes: two pieces of 1 KiB, then 452 = 56 words and 4 bytes.
+    plc.table += QByteArray(2500 - plc.table.size(), '\xa5');
+
+    QString errText;
+    QTextStream err(&errText);
+    SymbolUpload upload(&plc, err);
+    upload.setPieceBytes(1024);
+    upload.setProgressAfterMs(0);
+    quint32 count = 0;
+    QByteArray table;
+    QVERIFY(upload.run(&count, &table));
+    QCOMPARE(count, 60u);
+    QCOMPARE(table, plc.table);
+    QCOMPARE(plc.calls, (QStringList{"F00F:0 uint8 24", "F00B:0 uint64 128", "F00B:400 uint64 128",
+                                     "F00B:800 uint64 56", "F00B:9C0 uint8 4"}));
+    QCOMPARE(errText, QStringLiteral("\radsctl: symbol table 1 of 3 KB\radsctl: symbol table 2 of 3 KB"
+                                     "\radsctl: symbol table 2 of 3 KB\radsctl: symbol table 3 of 3 KB\n"));
+
+    // Megabytes, and no line at all before the upload has taken its time.
+    plc.table = QByteArray(1200000, '\x11');
+    plc.calls.clear();
+    errText.clear();
+    upload.setPieceBytes(SymbolUpload::TcpPieceBytes);
+    QVERIFY(upload.run(&count, &table));
+    QCOMPARE(table, plc.table);
+    QCOMPARE(plc.calls.size(), 1 + 19);
+    QVERIFY2(errText.startsWith(QStringLiteral("\radsctl: symbol table 0.1 of 1.2 MB\r")),
+             qPrintable(errText));
+    QVERIFY2(errText.endsWith(QStringLiteral("\radsctl: symbol table 1.2 of 1.2 MB\n")), qPrintable(errText));
+    errText.clear();
+    upload.setProgressAfterMs(3600000);
+    QVERIFY(upload.run(&count, &table));
+    QCOMPARE(errText, QString());
+}
+
+void TestToolTexts::symbolBrowser_data()
+{
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<int>("announced");
+    QTest::addColumn<qint64>("announcedSize"); // -1: the table's
+    QTest::addColumn<quint32>("infoError");
+    QTest::addColumn<int>("infoResult");
+    QTest::addColumn<qint64>("failAt");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<QStringList>("calls");
+    // 43 and 50 bytes: 11 words and 5 bytes.
+    const QByteArray two =
+        entry("MAIN.b", "BOOL", "", 0x4020, 0x10, 1) + entry("GVL.a", "INT", "set point", 0x4020, 0x20, 2);
+    const QStringList whole = {"F00F:0 uint8 24", "F00B:0 uint64 11", "F00B:58 uint8 5"};
+    const QString listing = QStringLiteral("NAME    TYPE  SIZE  GROUP  OFFSET  COMMENT\n"
+                                           "GVL.a   INT   2     4020   20      set point\n"
+                                           "MAIN.b  BOOL  1     4020   10\n");
+    QTest::newRow("listed") << two << 2 << qint64(-1) << 0u << 0 << qint64(-1) << QStringList() << 0
+                            << listing << "adsctl: 2 symbols\n"
+                            << whole;
+    QTest::newRow("an older runtime")
+        << two << 2 << qint64(-1) << 0x701u << 0 << qint64(-1) << QStringList() << 0 << listing
+        << "adsctl: 2 symbols\n"
+        << QStringList{"F00F:0 uint8 24", "F00C:0 uint8 8", "F00B:0 uint64 11", "F00B:58 uint8 5"};
+    QTest::newRow("pattern and json")
+        << two << 2 << qint64(-1) << 0u << 0 << qint64(-1) << QStringList{"gvl.*", "--json"} << 0
+        << "[\n{\"name\":\"GVL.a\",\"type\":\"INT\",\"size\":2,\"group\":16416,\"offset\":32,\"comment\":"
+           "\"set "
+           "point\"}\n]\n"
+        << "adsctl: 1 of 2 symbols match gvl.*\n"
+        << whole;
+    QTest::newRow("an empty table") << QByteArray() << 0 << qint64(-1) << 0u << 0 << qint64(-1)
+                                    << QStringList() << 0 << ""
+                                    << "adsctl: 0 symbols\n"
+                                    << QStringList{"F00F:0 uint8 24"};
+    QTest::newRow("no reply for the sizes: no second try")
+        << two << 2 << qint64(-1) << 0u << 8 << qint64(-1) << QStringList() << 1 << ""
+        << "adsctl: reading the symbol table's size at F00F:0: 8: no reply\n"
+        << QStringList{"F00F:0 uint8 24"};
+    QTest::newRow("a piece without reply")
+        << two << 2 << qint64(-1) << 0u << 0 << qint64(0x58) << QStringList() << 1 << ""
+        << "adsctl: reading the symbol table at F00B:58 (5 bytes): 8: no reply\n"
+        << whole;
+    QTest::newRow("an entry that lies about its lengths")
+        << two.left(43) + with16(two.mid(43), AdsLayout::EntryNameLength, 300) << 2 << qint64(-1) << 0u << 0
+        << qint64(-1) << QStringList() << 1 << ""
+        << "adsctl: the symbol table does not hold together, nothing listed: entry 2 (at byte 43 of the "
+           "table): its name, type name and comment (300, 3 and 9 bytes, each with a zero after it) run past "
+           "its length, 50\n"
+        << whole;
+    QTest::newRow("a count the table does not hold")
+        << two << 3 << qint64(-1) << 0u << 0 << qint64(-1) << QStringList() << 1 << ""
+        << "adsctl: the controller announced 3 symbols, but its table of 93 bytes holds 2; nothing listed\n"
+        << whole;
+    QTest::newRow("a size past the end of the table")
+        << two << 2 << qint64(100) << 0u << 0 << qint64(-1) << QStringList() << 1 << ""
+        << "adsctl: reading the symbol table at F00B:0 (96 bytes): 7: wrong reply, or the controller "
+           "reported "
+           "an error\n"
+        << QStringList{"F00F:0 uint8 24", "F00B:0 uint64 12"};
+    QTest::newRow("a size beyond belief") << two << 2 << qint64(SymbolUpload::MaxTableBytes) + 1 << 0u << 0
+                                          << qint64(-1) << QStringList() << 1 << ""
+                                          << "adsctl: the controller announced a symbol table of 268435457 "
+                                             "bytes, more than the 268435456 adsctl "
+                                             "takes\n"
+                                          << QStringList{"F00F:0 uint8 24"};
+}
+
+void TestToolTexts::symbolBrowser()
+{
+    QFETCH(QByteArray, table);
+    QFETCH(int, announced);
+    QFETCH(qint64, announcedSize);
+    QFETCH(quint32, infoError);
+    QFETCH(int, infoResult);
+    QFETCH(qint64, failAt);
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QFETCH(QStringList, calls);
+    UploadController plc;
+    plc.table = table;
+    plc.announced = quint32(announced);
+    plc.announcedSize = announcedSize;
+    plc.infoError = infoError;
+    plc.infoResult = infoResult;
+    plc.failAt = failAt;
+    const AdsctlOptions options = AdsctlOptions::parse(QStringList{"symbols"} + args);
+    QCOMPARE(options.error, QString());
+    QString outText;
+    QString errText;
+    QTextStream outStream(&outText);
+    QTextStream errStream(&errText);
+    QCOMPARE(SymbolBrowser::run(&plc, options, outStream, errStream), exitCode);
+    outStream.flush();
+    errStream.flush();
+    QCOMPARE(outText, out);
+    QCOMPARE(errText, err);
+    QCOMPARE(plc.calls, calls);
 }
 
 QTEST_GUILESS_MAIN(TestToolTexts)
