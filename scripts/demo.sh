@@ -40,6 +40,8 @@ cat >"$work/image.txt" <<'EOF'
 4020 10 e8 03 d0 07   # M area, offset 0x10: int16 1000 and 2000
 F020 0 05             # inputs: byte 0 = 0000 0101
 symbol MAIN.nCounter 4020 10 2 INT   # a variable by name: the int16 at M offset 0x10
+symbol MAIN.sName 4040 400 81 STRING(80)   // the operator, for the batch report
+symbol GVL.aTemps 4020 200 40 ARRAY [0..9] OF REAL   // hall temperatures in degC
 EOF
 cat "$work/image.txt"
 $bin/ads-sim --listen 127.0.0.1:0 --serial --verbose --image "$work/image.txt" >"$work/sim.log" 2>&1 &
@@ -66,6 +68,19 @@ step $bin/adsctl "${eth[@]}" read IX0.0 bool 3
 
 say "A variable by name: the driver asks the controller where MAIN.nCounter lives, then reads it"
 step $bin/adsctl "${eth[@]}" read MAIN.nCounter int16
+
+say "A PLC string by name: the driver learns STRING(80) from the controller and writes Windows-1252 (ü is 252)"
+step $bin/adsctl "${eth[@]}" write MAIN.sName string "Grüße, Batch 42"
+step $bin/adsctl "${eth[@]}" read MAIN.sName string
+step $bin/adsctl "${eth[@]}" read MAIN.sName uint8 8
+step $bin/adsctl "${eth[@]}" read MAIN.sName string --json
+say "A character Windows-1252 lacks is refused, never replaced; the string on the controller stays"
+step $bin/adsctl "${eth[@]}" write MAIN.sName string "Ωmega"
+step $bin/adsctl "${eth[@]}" read MAIN.sName string
+
+say "The controller's symbols: its table uploaded through the driver, sorted by name, filtered by a glob"
+step $bin/adsctl "${eth[@]}" symbols
+step $bin/adsctl "${eth[@]}" symbols 'main.*' --json
 
 say "Values of different types, written and read back (Ethernet)"
 step $bin/adsctl "${eth[@]}" write MW20 int16 -1234
