@@ -2,16 +2,18 @@
 # Builds what is missing and runs the whole test suite:
 #   1. the suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
 #      halting on the first report (build-asan/);
-#   2. the end-to-end test under valgrind memcheck;
-#   3. every fuzz target for a bounded time (build-fuzz/);
-#   4. the Debian packages: built hardened, lintian, hardening-check,
+#   2. the suites that run the simulated controller on a thread of its own,
+#      built with ThreadSanitizer (build-tsan/);
+#   3. the end-to-end test under valgrind memcheck;
+#   4. every fuzz target for a bounded time (build-fuzz/);
+#   5. the Debian packages: built hardened, lintian, hardening-check,
 #      installed with hosts built against them and removed in a throwaway
 #      root, and built again at another path to be bit-identical;
-#   5. the label library's binary contract against its reference (abidiff);
-#   6. the format of every source against .clang-format;
-#   7. clang-tidy's bugprone and performance checks over the product code;
-#   8. the suite itself (build/), ending with ctest's summary.
-# Every build treats warnings as errors. With --quick, only step 8.
+#   6. the label library's binary contract against its reference (abidiff);
+#   7. the format of every source against .clang-format;
+#   8. clang-tidy's bugprone and performance checks over the product code;
+#   9. the suite itself (build/), ending with ctest's summary.
+# Every build treats warnings as errors. With --quick, only step 9.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -32,6 +34,13 @@ if [ "$quick" = 0 ]; then
    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
    LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" \
    ctest --output-on-failure -j "$jobs")
+
+  echo "== the suites on the simulator's thread under ThreadSanitizer"
+  cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DADS_THREAD_SANITIZE=ON -DADS_WERROR=ON >/dev/null
+  cmake --build build-tsan -j "$jobs"
+  (cd build-tsan &&
+   TSAN_OPTIONS="suppressions=$PWD/../tests/tsan.supp halt_on_error=1" \
+   ctest --output-on-failure -j "$jobs" -R 'tst_(link|endtoend|faults|recovery|routes|symbols|strings|simulator|soak)$')
 
   echo "== the end-to-end test under valgrind memcheck"
   ADS_PLUGIN="$PWD/build/lib/libBeckhoff_ADS.so" QT_QPA_PLATFORM=offscreen \

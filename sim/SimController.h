@@ -6,6 +6,9 @@
 #include <QHostAddress>
 #include <QString>
 
+#include <functional>
+#include <mutex>
+
 class QThread;
 class SimServer;
 
@@ -36,11 +39,18 @@ public:
 
 private:
     void ensureThread();
+    // Runs `task` on the server's thread and waits for it. The hand-over
+    // goes through a standard lock and promise, which ThreadSanitizer sees
+    // order the two threads; Qt's queue only wakes the server's thread.
+    void onServerThread(const std::function<void()> &task);
+    void runTask();
 
     QThread *m_thread = nullptr;
     SimServer *m_server = nullptr;
     quint16 m_tcpPort = 0;
     QString m_ptyPath;
+    std::mutex m_handOver;
+    std::function<void()> m_task;
 };
 
 #endif // SIMCONTROLLER_H

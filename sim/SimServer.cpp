@@ -7,7 +7,6 @@
 #include "sim/SimTcpWriter.h"
 #include "sim/SimWarmUp.h"
 
-#include <QDeadlineTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -28,25 +27,36 @@ SimServer::SimServer(QObject *parent) : QObject(parent)
     m_clock.start();
 }
 
-SimServer::~SimServer() = default;
+// What the other threads handed over under the lock is let go under it
+// too, wherever the server ends.
+SimServer::~SimServer()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_runtimes.clear();
+    m_queued.clear();
+    m_standing = SimFault();
+    m_requests.clear();
+    m_logger = nullptr;
+    m_router = SimRouter();
+}
 
 // ---------------------------------------------------------------- thread-safe controls
 
 void SimServer::pushFault(const SimFault &fault)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_queued.append(fault);
 }
 
 void SimServer::setStandingFault(const SimFault &fault)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_standing = fault;
 }
 
 void SimServer::setDropEvery(int n)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_dropEvery = n;
 }
 
@@ -59,7 +69,7 @@ void SimServer::setAmsPorts(const QList<int> &ports)
     }
     if (distinct.isEmpty())
         return;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     while (m_runtimes.size() > distinct.size())
         m_runtimes.removeLast();
     while (m_runtimes.size() < distinct.size())
@@ -75,7 +85,7 @@ void SimServer::setAmsPort(int port)
 
 QList<int> SimServer::amsPorts() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     QList<int> ports;
     for (const SimRuntime &runtime : m_runtimes)
         ports.append(runtime.amsPort);
@@ -84,13 +94,13 @@ QList<int> SimServer::amsPorts() const
 
 void SimServer::setNetId(const QByteArray &netId)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_router.setNetId(netId);
 }
 
 void SimServer::setRoutes(const QList<QByteArray> &sourceNetIds)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_router.setRoutes(sourceNetIds);
 }
 
@@ -122,14 +132,14 @@ QByteArray SimServer::readImage(quint32 group, quint32 offset, int length) const
 
 void SimServer::writeImage(int amsPort, quint32 group, quint32 offset, const QByteArray &bytes)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (SimRuntime *runtime = runtimeOn(amsPort))
         runtime->image.write(group, offset, bytes);
 }
 
 QByteArray SimServer::readImage(int amsPort, quint32 group, quint32 offset, int length) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     QByteArray out;
     if (const SimRuntime *runtime = runtimeOn(amsPort))
         runtime->image.read(group, offset, quint32(length), &out);
@@ -148,75 +158,71 @@ bool SimServer::moveSymbol(const QString &name, quint32 group, quint32 offset)
 
 void SimServer::addSymbol(int amsPort, const SimSymbols::Symbol &symbol)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (SimRuntime *runtime = runtimeOn(amsPort))
         runtime->addSymbol(symbol);
 }
 
 bool SimServer::moveSymbol(int amsPort, const QString &name, quint32 group, quint32 offset)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     SimRuntime *runtime = runtimeOn(amsPort);
     return runtime && runtime->moveSymbol(name, group, offset);
 }
 
 void SimServer::setRecording(bool on)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_recording = on;
 }
 
 QList<QByteArray> SimServer::requests() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_requests;
 }
 
 int SimServer::requestCount() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_requestCount;
 }
 
 int SimServer::connectionsAccepted() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_connections;
 }
 
 int SimServer::repliesSent() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_repliesSent;
 }
 
 void SimServer::countReplySent()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     ++m_repliesSent;
 }
 
 void SimServer::clearRequests()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.clear();
     m_requestCount = 0;
 }
 
 bool SimServer::waitForRequests(int count, int timeoutMs) const
 {
-    QMutexLocker lock(&m_mutex);
-    QDeadlineTimer deadline(timeoutMs);
-    while (m_requestCount < count) {
-        if (!m_arrived.wait(&m_mutex, deadline))
-            return m_requestCount >= count;
-    }
-    return true;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_arrived.wait_for(lock, std::chrono::milliseconds(qMax(0, timeoutMs)),
+                              [&]() { return m_requestCount >= count; });
 }
 
 void SimServer::setLogger(std::function<void(const QString &)> logger)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_logger = std::move(logger);
 }
 
@@ -264,7 +270,7 @@ void SimServer::acceptConnection()
 {
     while (QTcpSocket *socket = m_tcp->nextPendingConnection()) {
         {
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             ++m_connections;
         }
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -333,11 +339,11 @@ bool SimServer::serve(const QByteArray &request, const Peer &peer)
     bool drop = false;
     SimRouter::Verdict verdict;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         ++m_requestCount;
         if (m_recording)
             m_requests.append(request);
-        m_arrived.wakeAll();
+        m_arrived.notify_all();
         verdict = m_router.check(request);
         if (verdict == SimRouter::Pass) {
             fault = takeFault(&drop);
@@ -469,7 +475,7 @@ QString SimServer::outcomeText(const QByteArray &reply, bool answered)
 
 std::function<void(const QString &)> SimServer::logger() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_logger;
 }
 

@@ -22,12 +22,12 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QPointer>
-#include <QWaitCondition>
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 class QTcpServer;
 class QTcpSocket;
@@ -138,8 +138,9 @@ private:
     QHash<QObject *, int> m_piecesWaiting; // pieces of replies on a line whose time has not come
     QByteArray m_reply; // every reply is built here, on the server's thread
 
-    mutable QMutex m_mutex;
-    mutable QWaitCondition m_arrived;
+    // Standard locks rather than Qt's: ThreadSanitizer sees what they order.
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_arrived;
     QList<SimRuntime> m_runtimes; // never empty; the first is the default
     SimRouter m_router;
     QList<SimFault> m_queued;

@@ -22,8 +22,9 @@ using namespace TestSupport;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-// The sanitizer keeps freed memory in quarantine: resident memory says nothing.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// The sanitizers keep freed memory in quarantine, or shadow every byte:
+// resident memory says nothing.
 const bool kMemoryMeasurable = false;
 #else
 const bool kMemoryMeasurable = true;
