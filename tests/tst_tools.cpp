@@ -767,7 +767,7 @@ void TestTools::simMisbehavesOnRequest()
     QVERIFY(dropping.started);
     const Run answered = adsctl({"--connect", dropping.tcp, "read", "MW0", "int16"});
     QCOMPARE(answered.exitCode, 0);
-    const Run dropped = adsctl({"--connect", dropping.serial, "read", "MW0", "int16"});
+    const Run dropped = adsctl({"--connect", dropping.serial, "--reply-ms", "300", "read", "MW0", "int16"});
     QCOMPARE(dropped.exitCode, 1);
     QVERIFY2(dropped.err.contains(QStringLiteral("8: no reply")), qPrintable(dropped.err));
     QVERIFY(dropping.child->waitForLine(
@@ -919,7 +919,8 @@ void TestTools::simRouterAndRuntimes()
     QVERIFY(strangers.child->waitForLine([](const QString &l) {
         return l.endsWith(QStringLiteral("-> no route from 192.168.10.100.1.1, connection closed"));
     }));
-    QCOMPARE(adsctl({"--connect", strangers.serial, "read", "MW0", "int16"}).exitCode, 1);
+    QCOMPARE(adsctl({"--connect", strangers.serial, "--reply-ms", "300", "read", "MW0", "int16"}).exitCode,
+             1);
     QVERIFY(strangers.child->waitForLine([](const QString &l) {
         return l.endsWith(QStringLiteral("-> no route from 192.168.10.100.1.1, no answer"));
     }));
