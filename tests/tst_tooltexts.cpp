@@ -49,14 +49,16 @@ QByteArray entry(const QByteArray &name, const QByteArray &type = "INT", const Q
 
 QByteArray with16(QByteArray bytes, int at, quint16 v)
 {
-    WireBytes::putLe16(bytes.data() + at, v);
-    return bytes;
+    char le[2];
+    WireBytes::putLe16(le, v);
+    return bytes.replace(at, 2, le, 2);
 }
 
 QByteArray with32(QByteArray bytes, int at, quint32 v)
 {
-    WireBytes::putLe32(bytes.data() + at, v);
-    return bytes;
+    char le[4];
+    WireBytes::putLe32(le, v);
+    return bytes.replace(at, 4, le, 4);
 }
 
 SymbolTable::Symbol symbol(const QString &name, const QString &type = QString(), quint32 size = 1,
