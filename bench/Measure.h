@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <thread>
 #include <vector>
 
 namespace Measure {
@@ -37,7 +38,10 @@ inline double cpuUs()
 class Recorder
 {
 public:
-    explicit Recorder(int calls) { m_latency.reserve(std::size_t(calls > 0 ? calls : 0)); }
+    explicit Recorder(int calls, Clock::duration idle = Clock::duration::zero()) : m_idle(idle)
+    {
+        m_latency.reserve(std::size_t(calls > 0 ? calls : 0));
+    }
 
     // `call` returns whether the call succeeded. False once the deadline passed.
     template <typename Call>
@@ -47,7 +51,12 @@ public:
         const double cpu0 = cpuUs();
         const Clock::time_point wall0 = Clock::now();
         Clock::time_point t1 = wall0;
+        Clock::duration idled = Clock::duration::zero();
         for (int i = 0; i < calls && !interrupted && t1 < deadline; ++i) {
+            if (m_idle > Clock::duration::zero()) {
+                std::this_thread::sleep_for(m_idle);
+                idled += Clock::now() - t1;
+            }
             const std::uint64_t bytes0 = MallocCount::bytes();
             const Clock::time_point t0 = Clock::now();
             MallocCount::start();
@@ -59,7 +68,7 @@ public:
                 ++m_failures;
             noteBytes(MallocCount::bytes() - bytes0, MallocCount::largest());
         }
-        m_wallUs += std::chrono::duration<double, std::micro>(Clock::now() - wall0).count();
+        m_wallUs += std::chrono::duration<double, std::micro>(Clock::now() - wall0 - idled).count();
         m_cpuUs += cpuUs() - cpu0;
         m_allocations += MallocCount::count() - allocs0;
         return t1 < deadline && !interrupted;
@@ -86,6 +95,8 @@ private:
             m_largest = callLargest;
     }
 
+    // Untimed quiet before each call, left out of the wall time too.
+    Clock::duration m_idle;
     std::vector<double> m_latency;
     int m_failures = 0;
     double m_wallUs = 0;
@@ -112,17 +123,19 @@ Figures run(int iterations, int warmup, Call &&call)
     return r.figures();
 }
 
-// The limit and the driver, `iterations` calls each, in alternating blocks.
+// The limit and the driver, `iterations` calls each, in alternating blocks;
+// `idle` is an untimed quiet both sides keep before each call, as a host
+// polling at intervals does.
 template <typename LimitCall, typename DriverCall>
 void runPair(int iterations, int warmup, LimitCall &&limitCall, DriverCall &&driverCall, Figures *limit,
-             Figures *driver)
+             Figures *driver, Clock::duration idle = Clock::duration::zero())
 {
     for (int i = 0; i < warmup && !interrupted; ++i) {
         limitCall();
         driverCall();
     }
-    Recorder l(iterations);
-    Recorder d(iterations);
+    Recorder l(iterations, idle);
+    Recorder d(iterations, idle);
     const Clock::time_point deadline = Clock::now() + kMaxDuration;
     const int blocks = iterations < kBlocks ? 1 : kBlocks;
     for (int b = 0; b < blocks; ++b) {
