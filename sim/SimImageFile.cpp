@@ -128,7 +128,16 @@ QString symbolLine(const QList<QByteArray> &fields, const QByteArray &comment, S
     e->symbol.size = fields.at(4).toUInt(&ok, 10);
     if (!ok || e->symbol.size == 0)
         return quoted(fields.at(4)) + QStringLiteral(" is not a size in bytes (decimal, above 0)");
-    e->symbol.typeName = QString::fromLatin1(fields.mid(5).join(' '));
+    const QByteArray typeName = fields.mid(5).join(' ');
+    // An upload entry gives each text's length in 16 bits.
+    const QString tooLong = QStringLiteral("the %1 is %2 bytes; an entry holds at most 65535");
+    if (fields.at(1).size() > 0xFFFF)
+        return tooLong.arg(QStringLiteral("name")).arg(fields.at(1).size());
+    if (typeName.size() > 0xFFFF)
+        return tooLong.arg(QStringLiteral("type name")).arg(typeName.size());
+    if (comment.size() > 0xFFFF)
+        return tooLong.arg(QStringLiteral("comment")).arg(comment.size());
+    e->symbol.typeName = QString::fromLatin1(typeName);
     e->symbol.comment = QString::fromLatin1(comment); // the bytes as they are, back on the wire
     return QString();
 }

@@ -660,6 +660,12 @@ void TestToolTexts::imageFileErrorsNameTheLine_data()
         << QByteArray("symbol A.b G 0 4\n") << "line 1: 'G' is not a hex index group";
     QTest::newRow("symbol size in the comment")
         << QByteArray("symbol A.b 4020 0 // 4 INT\n") << "line 1: expected symbol NAME";
+    QTest::newRow("comment past 16 bits")
+        << (QByteArray("symbol A.b 4020 0 4 INT // ") + QByteArray(65536, 'c') + '\n')
+        << "line 1: the comment is 65536 bytes; an entry holds at most 65535";
+    QTest::newRow("type name past 16 bits")
+        << (QByteArray("\nsymbol A.b 4020 0 4 ") + QByteArray(65536, 'T') + '\n')
+        << "line 2: the type name is 65536 bytes";
     QTest::newRow("no comment on a data line")
         << QByteArray("4020 0 01 // one\n") << "line 1: '//' is not a hex byte";
     const char *notAName = " is not a symbol name (identifiers joined by dots";
