@@ -5,11 +5,11 @@
 #include "driver/BuildStamp.h"
 #include "driver/ConnectParameters.h"
 #include "driver/ConnectionText.h"
+#include "driver/NoThrow.h"
 #include "driver/RequestRefusal.h"
 #include "driver/ResultCodes.h"
 #include "driver/ValueCodec.h"
 #include "link/AdsFrame.h"
-#include "link/SymbolEntry.h"
 
 #include <QDateTime>
 
@@ -17,17 +17,6 @@
 
 namespace {
 const int kDefaultAmsPort = 851;
-
-// Nothing may throw into the host: memory running out becomes a result.
-template <typename F, typename R>
-R guarded(F &&f, R onFailure)
-{
-    try {
-        return f();
-    } catch (...) {
-        return onFailure;
-    }
-}
 } // namespace
 
 // The link is a child, so moveToThread of the driver carries the link and its
@@ -255,11 +244,7 @@ LinkOutcome LibBeckhoff_ADS::readDecoded(CLabelVariable &inner, int indexOffset,
 SymbolAccess::Outcome LibBeckhoff_ADS::readStrings(CLabelVariable &answer, const QString &name, int count)
 {
     StringCodec::Layout layout;
-    const auto fits = [&layout, count](const SymbolEntry &entry) {
-        if (!StringCodec::layoutOf(entry.typeName, &layout))
-            return int(CLabelVariable::RC_TypeNotHandled);
-        return layout.width() * count > qint64(entry.size) ? int(CLabelVariable::RC_BadOffsetOrCount) : 0;
-    };
+    const auto fits = SymbolAccess::holdsStrings(count, &layout);
     return symbols.run(amsPort, name, fits, symbolLookup(), [&](const SymbolEntry &entry) {
         return readDecoded(
             answer, int(entry.indexOffset), int(entry.indexGroup), layout.width() * count,
@@ -273,8 +258,7 @@ SymbolAccess::Outcome LibBeckhoff_ADS::readStrings(CLabelVariable &answer, const
 SymbolAccess::Lookup LibBeckhoff_ADS::symbolLookup()
 {
     return [this](const QString &name, QByteArray *entry) {
-        return adsLink.readWriteArea(amsPort, SymbolEntry::LookupGroup, 0, SymbolEntry::LookupReadLength,
-                                     SymbolEntry::lookupData(name), entry, name);
+        return adsLink.readSymbolEntry(amsPort, name, entry);
     };
 }
 
@@ -389,15 +373,7 @@ SymbolAccess::Outcome LibBeckhoff_ADS::writeStrings(CLabelVariable &value, const
     const QList<QString> strings = value.value.userType() == QMetaType::QStringList
                                        ? QList<QString>(value.value.toStringList())
                                        : value.value.value<QList<QString>>();
-    const auto fits = [&](const SymbolEntry &entry) {
-        if (!StringCodec::layoutOf(entry.typeName, &layout))
-            return int(CLabelVariable::RC_TypeNotHandled);
-        data.clear();
-        if (layout.width() * count > qint64(entry.size)
-            || !StringCodec::encode(layout, strings, count, &data))
-            return int(CLabelVariable::RC_BadOffsetOrCount);
-        return 0;
-    };
+    const auto fits = SymbolAccess::takesStrings(strings, count, &layout, &data);
     return symbols.run(amsPort, name, fits, symbolLookup(), [&](const SymbolEntry &entry) {
         return writeBytes(value, int(entry.indexOffset), int(entry.indexGroup), data, name);
     });

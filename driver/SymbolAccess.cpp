@@ -48,3 +48,25 @@ SymbolAccess::Fits SymbolAccess::withinSize(qint64 byteLength)
         return byteLength > qint64(entry.size) ? int(CLabelVariable::RC_BadOffsetOrCount) : 0;
     };
 }
+
+SymbolAccess::Fits SymbolAccess::holdsStrings(int count, StringCodec::Layout *layout)
+{
+    return [count, layout](const SymbolEntry &entry) {
+        if (!StringCodec::layoutOf(entry.typeName, layout))
+            return int(CLabelVariable::RC_TypeNotHandled);
+        return layout->width() * count > qint64(entry.size) ? int(CLabelVariable::RC_BadOffsetOrCount) : 0;
+    };
+}
+
+SymbolAccess::Fits SymbolAccess::takesStrings(const QList<QString> &strings, int count,
+                                              StringCodec::Layout *layout, QByteArray *data)
+{
+    const Fits holds = holdsStrings(count, layout);
+    return [holds, &strings, count, layout, data](const SymbolEntry &entry) {
+        data->clear();
+        const int refused = holds(entry);
+        if (refused == 0 && !StringCodec::encode(*layout, strings, count, data))
+            return int(CLabelVariable::RC_BadOffsetOrCount);
+        return refused;
+    };
+}

@@ -6,6 +6,7 @@
 #ifndef SYMBOLACCESS_H
 #define SYMBOLACCESS_H
 
+#include "driver/StringCodec.h"
 #include "driver/SymbolCache.h"
 #include "link/LinkResult.h"
 
@@ -36,6 +37,14 @@ public:
     // The usual fit: `byteLength` within the symbol's size, or 5. Reading
     // fewer elements than the symbol holds reads its head.
     static Fits withinSize(qint64 byteLength);
+    // Strings: 2 when the symbol is no string type, 5 when `count` strings
+    // are more than it holds; `layout` becomes the symbol's.
+    static Fits holdsStrings(int count, StringCodec::Layout *layout);
+    // As holdsStrings, and 5 when one of `strings` does not fit its element
+    // whole; `data` becomes the strings as the symbol holds them. Both
+    // pointers and `strings` must outlive the fit.
+    static Fits takesStrings(const QList<QString> &strings, int count, StringCodec::Layout *layout,
+                             QByteArray *data);
 
 private:
     int locate(int amsPort, const QString &name, const Fits &fits, const Lookup &lookup, SymbolEntry *entry,

@@ -5,6 +5,7 @@
 #include "link/Reconnection.h"
 #include "link/SerialLineSettings.h"
 #include "link/SerialTransport.h"
+#include "link/SymbolEntry.h"
 #include "link/TcpTransport.h"
 
 #include <QEventLoop>
@@ -285,6 +286,12 @@ LinkOutcome CmdBeckhoff_ADS::readWriteArea(int amsPort, int indexGroup, int inde
                                                       quint32(indexGroup), quint32(indexOffset),
                                                       quint32(readLength), writeData, route.source()),
                            amsPort, readLength, appendTo(out), varName);
+}
+
+LinkOutcome CmdBeckhoff_ADS::readSymbolEntry(int amsPort, const QString &name, QByteArray *entry)
+{
+    return readWriteArea(amsPort, SymbolEntry::LookupGroup, 0, SymbolEntry::LookupReadLength,
+                         SymbolEntry::lookupData(name), entry, name);
 }
 
 int CmdBeckhoff_ADS::Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,

@@ -78,6 +78,8 @@ public:
     // Writes `writeData`, appends up to `readLength` bytes of answer to `out`.
     LinkOutcome readWriteArea(int amsPort, int indexGroup, int indexOffset, int readLength,
                               const QByteArray &writeData, QByteArray *out, const QString &varName);
+    // The controller's entry for a variable name, appended to `entry`.
+    LinkOutcome readSymbolEntry(int amsPort, const QString &name, QByteArray *entry);
     // The same as a LinkResult alone.
     int Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,
                   const QString &varName);
