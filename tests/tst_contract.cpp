@@ -250,7 +250,8 @@ int freshProcessCheck(int argc, char **argv)
     void *handle = ::dlopen(qgetenv("ADS_PLUGIN").constData(), RTLD_NOW | RTLD_LOCAL);
     auto entry =
         handle ? reinterpret_cast<CDriveBaseClass *(*)()>(::dlsym(handle, "getSharedLibrary")) : nullptr;
-    if (!entry || !entry())
+    CDriveBaseClass *driver = entry ? entry() : nullptr;
+    if (!driver)
         return 4;
     int missing = 0;
     for (const char *name : kListTypes) {
@@ -259,6 +260,7 @@ int freshProcessCheck(int argc, char **argv)
             ++missing;
         }
     }
+    delete static_cast<QObject *>(dynamic_cast<void *>(driver));
     return missing == 0 ? 0 : 1;
 }
 } // namespace
