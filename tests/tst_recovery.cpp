@@ -87,6 +87,7 @@ private slots:
     void failedConnectLeavesTheWorkingLine_data();
     void failedConnectLeavesTheWorkingLine();
     void strayBytesOnTheSerialLineCostOneExchangeAtMost();
+    void staleReplyInTheKernelIsDroppedBeforeSending_data();
     void staleReplyInTheKernelIsDroppedBeforeSending();
     void serialBytesWhileIdleLeaveTheLineOpen();
     void slowControllerIsNoReply();
@@ -341,19 +342,32 @@ void TestRecovery::strayBytesOnTheSerialLineCostOneExchangeAtMost()
 
 // A late reply that reached the kernel while the host did something else is
 // drained and dropped before the next request: it never shows in its exchange.
+void TestRecovery::staleReplyInTheKernelIsDroppedBeforeSending_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::newRow("tcp") << false;
+    QTest::newRow("serial") << true;
+}
+
 void TestRecovery::staleReplyInTheKernelIsDroppedBeforeSending()
 {
-    QVERIFY(connectTo(false));
+    QFETCH(bool, serial);
+    QVERIFY(connectTo(serial));
     SimFault late;
     late.delayMs = kShortWaitMs + 200;
     sim->server()->pushFault(late);
+    const int sent = sim->server()->repliesSent();
     QCOMPARE(driver->ReadVariable(QStringLiteral("MW0"), DT_Int16).resultCode, kNoReply);
-    // No event loop runs here, so Qt does not take the bytes from the kernel.
+    // No event loop runs here, so Qt does not take the bytes from the
+    // kernel. A pseudo-terminal holds them as soon as the controller wrote them.
+    const auto queued = [&]() {
+        return serial ? sim->server()->repliesSent() != sent : kernelQueued(sim->tcpPort()) > 0;
+    };
     QElapsedTimer waited;
     waited.start();
-    while (kernelQueued(sim->tcpPort()) <= 0 && waited.elapsed() < 5000)
+    while (!queued() && waited.elapsed() < 5000)
         QThread::msleep(5);
-    QVERIFY(kernelQueued(sim->tcpPort()) > 0);
+    QVERIFY(queued());
     LogCapture log;
     expectReadOk("after a late reply");
     QVERIFY2(log.warnings().isEmpty(), qPrintable(log.warnings().join('\n')));
