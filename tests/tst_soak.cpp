@@ -147,33 +147,49 @@ struct Injected {
 
 // Faults that wait out the exchange: no reply, a slow one, and one cut by
 // the deadline whose rest comes during later exchanges.
-void pickSlowFault(QRandomGenerator &rng, Injected *out)
+void slowReply(QRandomGenerator &rng, Injected *out)
 {
     out->fault = SimFault();
+    out->fault.delayMs = kSoakWaitMs + 150 + rng.bounded(100);
+    out->code = 8;
+    out->kind = "slow";
+}
+
+void cutByTheDeadline(QRandomGenerator &rng, Injected *out)
+{
+    out->fault = SimFault();
+    out->fault.splitAt = {20 + rng.bounded(20)}; // inside any reply
+    out->fault.pauseMs = kSoakWaitMs + 150 + rng.bounded(100);
+    out->code = 7;
+    out->kind = "cut by the deadline";
+}
+
+void pickSlowFault(QRandomGenerator &rng, Injected *out)
+{
     switch (rng.bounded(3)) {
     case 0:
+        out->fault = SimFault();
         out->fault.noAnswer = true;
         out->code = 8;
         out->kind = "no answer";
         break;
-    case 1:
-        out->fault.delayMs = kSoakWaitMs + 150 + rng.bounded(100);
-        out->code = 8;
-        out->kind = "slow";
-        break;
-    default:
-        out->fault.splitAt = {20 + rng.bounded(20)}; // inside any reply
-        out->fault.pauseMs = kSoakWaitMs + 150 + rng.bounded(100);
-        out->code = 7;
-        out->kind = "cut by the deadline";
-        break;
+    case 1: slowReply(rng, out); break;
+    default: cutByTheDeadline(rng, out); break;
     }
+}
+
+void noiseAhead(QRandomGenerator &rng, Injected *out)
+{
+    out->fault = SimFault();
+    out->fault.before = QByteArray(1 + rng.bounded(3), char(rng.bounded(256)));
+    out->code = 0;
+    out->kind = "noise ahead";
 }
 
 // A fault now and then: most end at once, a rare one waits out the exchange.
 bool pickFault(QRandomGenerator &rng, Injected *out)
 {
-    if (rng.bounded(3000) == 0) {
+    if (rng.bounded(5000) == 0) {
         pickSlowFault(rng, out);
         return true;
     }
@@ -229,12 +245,7 @@ bool pickFault(QRandomGenerator &rng, Injected *out)
         out->kind = "announces more than it carries";
         break;
     }
-    case 7:
-        // Line noise ahead of the reply.
-        out->fault.before = QByteArray(1 + rng.bounded(3), char(rng.bounded(256)));
-        out->code = 0;
-        out->kind = "noise ahead";
-        break;
+    case 7: noiseAhead(rng, out); break;
     default:
         // A line that sends every request back.
         out->fault.reshape = [](const QByteArray &request, const QByteArray &reply) {
@@ -296,6 +307,17 @@ void TestSoak::randomReadsAndWrites()
         QStringLiteral("no separator")};
 
     const int warmUp = qMin(ops / 10, 2000);
+    // What every run meets at least once, whatever the seed, at places it
+    // picks: slow replies in a row on one line (each is no reply, whatever
+    // came late meanwhile), a reply cut by the deadline, and noise ahead of a
+    // reply on the serial line once names were looked up there.
+    const auto somewhere = [&]() { return warmUp + int(rng.bounded(quint32(qMax(1, ops - warmUp)))); };
+    const int spellAt = somewhere();
+    const int spellLength = 2 + rng.bounded(2);
+    const int spellLine = rng.bounded(2);
+    const int cutAt = somewhere();
+    const int cutLine = rng.bounded(2);
+    const int noiseAt = somewhere();
     qint64 rssAfterWarmUp = 0;
     int failures = 0;
     int faults = 0;
@@ -305,7 +327,10 @@ void TestSoak::randomReadsAndWrites()
             rssAfterWarmUp = residentBytes();
         if (i % 1000 == 0)
             sim.server()->clearRequests(); // the controller's own record is not the driver's memory
-        const int which = rng.bounded(10) == 0 ? 1 : 0;
+        const bool inSpell = i >= spellAt && i < spellAt + spellLength;
+        const int planned = inSpell ? spellLine : i == cutAt ? cutLine : i == noiseAt ? 1 : -1;
+        const int chosen = rng.bounded(10) == 0 ? 1 : 0;
+        const int which = planned >= 0 ? planned : chosen;
         CDriveBaseClass *driver = which ? serial.get() : tcp.get();
         if (rng.bounded(50) == 0) {
             portOf[which] = rng.bounded(2);
@@ -336,7 +361,15 @@ void TestSoak::randomReadsAndWrites()
                                      : quint32(offset);
 
         Injected injected{SimFault(), 0};
-        const bool faulty = pickFault(rng, &injected);
+        bool faulty = true;
+        if (inSpell)
+            slowReply(rng, &injected);
+        else if (i == cutAt)
+            cutByTheDeadline(rng, &injected);
+        else if (i == noiseAt)
+            noiseAhead(rng, &injected);
+        else
+            faulty = pickFault(rng, &injected);
         if (faulty) {
             sim.server()->pushFault(injected.fault);
             ++faults;
