@@ -301,10 +301,12 @@ void TestSoak::randomReadsAndWrites()
     QCOMPARE(tcp->ConnectDrive(sim.connectionText()), 0);
     QCOMPARE(serial->ConnectDrive(sim.serialConnectionText()), 0);
     int portOf[2] = {0, 0}; // per driver: the runtime it talks to
-    const QStringList refusedTexts = {
-        QStringLiteral("/dev/no-such-tty,9600,8,1,N"), QStringLiteral("127.0.0.1:0"),
-        sim.ptyPath() + QStringLiteral(",1234,8,1,N"), sim.ptyPath() + QStringLiteral(",9600,8,1,Mark"),
-        QStringLiteral("no separator")};
+    const QStringList refusedTexts = {QStringLiteral("/dev/no-such-tty,9600,8,1,N"),
+                                      QStringLiteral("127.0.0.1:0"),
+                                      QStringLiteral("127.0.0.1:1"),
+                                      sim.ptyPath() + QStringLiteral(",1234,8,1,N"),
+                                      sim.ptyPath() + QStringLiteral(",9600,8,1,Mark"),
+                                      QStringLiteral("no separator")};
 
     const int warmUp = qMin(ops / 10, 2000);
     // What every run meets at least once, whatever the seed, at places it
