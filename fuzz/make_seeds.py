@@ -294,6 +294,20 @@ def labels():
     }
 
 
+def symbol_tables():
+    a = symbol_entry(0x4020, 0, 2, b"MAIN.x", b"INT", b"")
+    b = symbol_entry(0x4020, 4, 81, b"MAIN.s", b"STRING(80)", b"a comment \xe4")
+    c = symbol_entry(0xF030, 0, 40, b"GVL.arr", b"ARRAY [0..9] OF DINT", b"")
+    newer = a[:0] + u32(len(a) + 4) + a[4:] + b"\0\0\0\0"  # bytes after the comment
+    return {
+        "one": a,
+        "three": a + b + c,
+        "with-extra-bytes": newer + b,
+        "cut": (a + b)[:-3],
+        "empty": b"",
+    }
+
+
 def main():
     # Files other than these (inputs kept from failures) stay as they are.
     for name, text in ADDRESSES.items():
@@ -306,6 +320,8 @@ def main():
         write("fuzz_decode", name, data)
     for name, data in labels().items():
         write("fuzz_label", name, data)
+    for name, data in symbol_tables().items():
+        write("fuzz_symboltable", name, data)
 
 
 if __name__ == "__main__":
