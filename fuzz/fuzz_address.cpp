@@ -200,7 +200,7 @@ void checkSymbolName(const QString &text)
     for (QChar c : text) {
         const ushort u = c.unicode();
         FUZZ_CHECK((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_'
-                   || u == '.' || u == '[' || u == ']' || u == ',');
+                   || u == '.' || u == '[' || u == ']' || u == ',' || u == '-');
     }
     const QByteArray lookup = SymbolEntry::lookupData(text);
     FUZZ_CHECK(lookup.size() == text.size() + 1 && lookup.endsWith('\0'));

@@ -133,9 +133,14 @@ void checkText(const QString &text)
     checkEthernet(text);
     checkSerial(text);
     checkDriverRefuses(text);
-    // The AMS port parameter: 16 bits or 0.
+    // The parameter text: the AMS port in force (16 bits, or 0 for a text
+    // that is no number), or -1 with nothing changed. Options alone keep the
+    // port, so they tell which port is in force.
+    const QString probe = QStringLiteral("reply-ms=2050");
+    const int before = driver().SetConnectPar(probe);
     const int amsPort = driver().SetConnectPar(text);
-    FUZZ_CHECK(amsPort >= 0 && amsPort <= 65535);
+    FUZZ_CHECK(amsPort >= -1 && amsPort <= 65535);
+    FUZZ_CHECK(driver().SetConnectPar(probe) == (amsPort == -1 ? before : amsPort));
 }
 
 } // namespace
