@@ -55,18 +55,19 @@ check() {
 
 # build_label DIR: the label library from value/, with debug information.
 build_label() {
-  (cd "$1" && g++ -std=c++17 -g -O2 -fPIC -fvisibility=hidden -fvisibility-inlines-hidden \
+  (cd "$1" && g++ -std=c++17 -g -O2 -fPIC -fvisibility=hidden -fvisibility-inlines-hidden -I. \
     -DCLABELVARIABLE_LIBRARY $(pkg-config --cflags Qt5Core) -shared -Wl,-soname,libCLabelVariable.so.1 \
-    -o libCLabelVariable.so.1 "$PWD"/CLabelVariable.cpp "$PWD"/CLabelVariableOperators.cpp \
+    -o libCLabelVariable.so.1 "$PWD"/value/CLabelVariable.cpp "$PWD"/value/CLabelVariableOperators.cpp \
     $(pkg-config --libs Qt5Core)) >"$1.log" 2>&1 || { cat "$1.log"; return 1; }
 }
 
 self_test() {
-  mkdir -p "$work/as-is" "$work/planted"
-  cp "$source"/value/*.h "$source"/value/*.cpp "$work/as-is/"
-  cp "$source"/value/*.h "$source"/value/*.cpp "$work/planted/"
-  sed -i 's/^    QString auxText;$/    QString auxText;\n    QString planted;/' "$work/planted/CLabelVariable.h"
-  grep -q 'QString planted;' "$work/planted/CLabelVariable.h" || { echo "FAIL: could not plant a member"; return 1; }
+  # The sources include their headers by folder, as everywhere in the project.
+  mkdir -p "$work/as-is/value" "$work/planted/value"
+  cp "$source"/value/*.h "$source"/value/*.cpp "$work/as-is/value/"
+  cp "$source"/value/*.h "$source"/value/*.cpp "$work/planted/value/"
+  sed -i 's/^    QString auxText;$/    QString auxText;\n    QString planted;/' "$work/planted/value/CLabelVariable.h"
+  grep -q 'QString planted;' "$work/planted/value/CLabelVariable.h" || { echo "FAIL: could not plant a member"; return 1; }
   build_label "$work/as-is" &
   build_label "$work/planted" || { wait; return 1; }
   wait $! || return 1
