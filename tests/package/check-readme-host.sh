@@ -9,7 +9,7 @@ source=$(cd "$2" && pwd)
 work=$(mktemp -d)
 # The commands run in a process group of their own, so that whatever they
 # left behind (the simulator, when a command failed) ends with them.
-trap 'kill -- -"${run:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
+trap '[ -z "${run:-}" ] || kill -- -"$run" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 # The blocks that follow the heading: the C++ code, then the shell commands.
 section=$(awk '/^### A minimal host/{on=1; next} on && /^### /{exit} on' "$source/README.md")
