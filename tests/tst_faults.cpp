@@ -276,7 +276,8 @@ void TestFaults::connectionClosedMidReply_data()
 
 // The connection does not survive: the failed exchange ends, the next one
 // finds the link down, and a new connect recovers. A pseudo-terminal's
-// hang-up discards what the line held, so there nothing arrived at all.
+// hang-up discards what the line still held: the part of the reply is seen
+// (7) only when the driver took it before the hang-up, else nothing came (8).
 void TestFaults::connectionClosedMidReply()
 {
     QFETCH(bool, serial);
@@ -285,7 +286,11 @@ void TestFaults::connectionClosedMidReply()
     close.closeAfter = 30;
     sim->server()->pushFault(close);
     const CLabelVariable r = driver->ReadVariable(QStringLiteral("MW0"), DT_Int16, 4);
-    QCOMPARE(r.resultCode, serial ? 8 : 7);
+    if (serial)
+        QVERIFY2(r.resultCode == kNoReply || r.resultCode == kWrongReply,
+                 qPrintable(QString::number(r.resultCode)));
+    else
+        QCOMPARE(r.resultCode, kWrongReply);
     QVERIFY(!r.value.isValid());
     QCOMPARE(driver->ReadVariable(QStringLiteral("MW0"), DT_Int16, 4).resultCode, 9);
     if (serial) {

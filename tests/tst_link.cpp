@@ -37,7 +37,7 @@ QString ptyConnectBaud(SimController &sim, CmdBeckhoff_ADS &link, int baud)
 }
 
 // A controller at the far end of a pseudo-terminal, on a thread of its own,
-// that notes when each request began to arrive and when each reply had gone.
+// that notes when each request began to arrive and when each reply was written.
 // After a reply it may chatter: one byte every half millisecond, the line
 // never quiet, until the next request begins or the chatter runs out.
 class PtyPeer
@@ -69,9 +69,11 @@ public:
                     return;
                 const quint32 length = le32(request, AdsLayout::OffRequestLength);
                 const QByteArray reply = replyTo(request, readData(0, QByteArray(int(length), '\0')));
+                // Noted before the write: no byte of it can be received earlier,
+                // however late this thread runs again after it.
+                m_replied[n] = m_clock.nsecsElapsed();
                 if (::write(m_master, reply.constData(), size_t(reply.size())) != reply.size())
                     return;
-                m_replied[n] = m_clock.nsecsElapsed();
                 const int chatter = n + 1 < requests ? chatterBytes : 0; // none after the last
                 for (int c = 0; c < chatter && !readable(0); ++c) {
                     if (::write(m_master, "\x55", 1) != 1 || c + 1 == chatter)
@@ -82,7 +84,7 @@ public:
         });
     }
     void join() { m_thread.join(); }
-    // From the end of reply `n` to the start of request `n` + 1, in ns.
+    // From the writing of reply `n` to the start of request `n` + 1, in ns.
     qint64 quietBefore(int n) const { return m_began[n + 1] - m_replied[n]; }
     bool chatterRanOut() const { return m_chatterRanOut; }
 
