@@ -72,4 +72,6 @@ fi
 
 echo "== the suite"
 cd build
-ctest --output-on-failure -j "$jobs"
+# Most of the suite waits on sockets, terminals and timers, not on the CPU:
+# two jobs per core keep the cores busy.
+ctest --output-on-failure -j "$((jobs * 2))"
