@@ -501,10 +501,7 @@ void TestTools::watchSurvivesAControllerRestart()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString image = dir.filePath(QStringLiteral("42.txt"));
-    QFile file(image);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("4020 0 2a 00\n");
-    file.close();
+    QVERIFY(writeFile(image, "4020 0 2a 00\n"));
 
     auto first = std::make_unique<Sim>();
     QVERIFY(first->started);
@@ -840,12 +837,9 @@ void TestTools::simArrayElementsAndStrings()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString image = dir.filePath(QStringLiteral("plant.txt"));
-    QFile file(image);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("symbol GVL.aTemps 4020 200 40 ARRAY [0..9] OF REAL   // hall, in degC\n"
-               "symbol MAIN.sName 4040 400 81 STRING(80)\n"
-               "4040 400 41 6e 6e 61\n");
-    file.close();
+    QVERIFY(writeFile(image, "symbol GVL.aTemps 4020 200 40 ARRAY [0..9] OF REAL   // hall, in degC\n"
+                             "symbol MAIN.sName 4040 400 81 STRING(80)\n"
+                             "4040 400 41 6e 6e 61\n"));
     Sim loaded({"--image", image});
     QVERIFY(loaded.started);
     const QStringList connect = {"--connect", loaded.tcp};
@@ -875,14 +869,11 @@ void TestTools::simRouterAndRuntimes()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString image = dir.filePath(QStringLiteral("two.txt"));
-    QFile file(image);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("4020 0 01 00\n"
-               "symbol MAIN.n 4020 10 2 INT\n"
-               "port 852\n"
-               "4020 0 02 00\n"
-               "symbol MAIN.n 4020 20 2 INT\n");
-    file.close();
+    QVERIFY(writeFile(image, "4020 0 01 00\n"
+                             "symbol MAIN.n 4020 10 2 INT\n"
+                             "port 852\n"
+                             "4020 0 02 00\n"
+                             "symbol MAIN.n 4020 20 2 INT\n"));
 
     // The driver's frames carry the target NetId 127.0.0.1.1.1 and the source 192.168.10.100.1.1.
     Sim plc({"--netid", "127.0.0.1.1.1", "--route", "10.0.0.1.1.1", "--route", "192.168.10.100.1.1",
