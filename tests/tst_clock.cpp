@@ -22,7 +22,7 @@ qint64 utc(const char *iso)
 
 QString describe(const QDateTime &t)
 {
-    return QStringLiteral("%1 spec %2 dst %3 offset %4")
+    return QStringLiteral("%1 kind %2 dst %3 offset %4")
         .arg(t.toString(Qt::ISODateWithMs))
         .arg(int(t.timeSpec()))
         .arg(t.isDaylightTime())
