@@ -50,7 +50,8 @@ bool ConnectParameters::apply(const QString &text, int *amsPort, LinkSettings *l
     QByteArray netId;
     if (addressForm && !parseNetId(first.left(colon), &netId))
         return false;
-    if (segments.size() == 1 && !addressForm && !first.contains(QLatin1Char('='))) {
+    if (!text.contains(QLatin1Char(':')) && !text.contains(QLatin1Char(';'))
+        && !text.contains(QLatin1Char('='))) {
         // The AMS port as always. Ports are 16 bits: a larger number would
         // reach another port, so it is 0 like a text that is not a number.
         const uint port = text.toUInt(nullptr, 10);

@@ -99,7 +99,8 @@ int LibBeckhoff_ADS::ConnectDrive(QString connectionText)
 // changed for a text with a bad part.
 int LibBeckhoff_ADS::SetConnectPar(QString parameterText)
 {
-    if (!ConnectParameters::apply(parameterText, &amsPort, &linkSettings))
+    // Another thread would change the settings under the owner's request.
+    if (!adsLink.callerOwnsLink() || !ConnectParameters::apply(parameterText, &amsPort, &linkSettings))
         return -1;
     adsLink.setSettings(linkSettings);
     return amsPort;

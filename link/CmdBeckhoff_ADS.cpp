@@ -55,7 +55,8 @@ int CmdBeckhoff_ADS::EthConnectDrive(const QString &ip, int port)
     useTcp(opened);
     hostText = address.toString();
     tcpPort = port;
-    route.connectedTo(ip, opened->localAddress());
+    // The NetId comes from the address as parsed: "127.1" is 127.0.0.1.
+    route.connectedTo(address.toString(), opened->localAddress());
     return 0;
 }
 

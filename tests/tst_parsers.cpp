@@ -296,7 +296,10 @@ void TestParsers::parameterTexts_data()
     QTest::newRow("not a number") << "abc" << true << 0 << "" << 2050;
     QTest::newRow("above 16 bits") << "70000" << true << 0 << "" << 2050;
     QTest::newRow("negative") << "-1" << true << 0 << "" << 2050;
-    QTest::newRow("a colon alone") << "851:" << true << 0 << "" << 2050;
+    // Any text with ":", ";" or "=" follows the new grammar, or changes nothing.
+    QTest::newRow("a colon alone") << "851:" << false << 851 << "" << 2050;
+    QTest::newRow("NetId of three parts") << "1.2.3:851" << false << 851 << "" << 2050;
+    QTest::newRow("port after a colon") << ":852" << false << 851 << "" << 2050;
     // The ADS address form and options.
     QTest::newRow("NETID:PORT") << "5.12.34.56.1.1:853" << true << 853 << "5.12.34.56.1.1" << 2050;
     QTest::newRow("options after the port") << "852;reply-ms=500" << true << 852 << "" << 500;

@@ -464,9 +464,10 @@ void TestRecovery::callFromAForeignThreadIsRefusedAtOnce()
     QThread::currentThread()->setObjectName(QStringLiteral("owner"));
     const int before = sim->server()->requestCount();
     LogCapture log;
-    int read = -1, written = -1, connected = 0, disconnected = 0;
+    int read = -1, written = -1, connected = 0, disconnected = 0, parameter = 0;
     std::thread foreign([&]() {
         QThread::currentThread()->setObjectName(QStringLiteral("intruder"));
+        parameter = driver->SetConnectPar(QStringLiteral("852")); // no runtime there
         read = driver->ReadVariable(QStringLiteral("MW0"), DT_Int16).resultCode;
         written = driver->WriteVariable(QStringLiteral("MW8"), DT_Int16, shorts({1})).resultCode;
         connected = driver->ConnectDrive(sim->connectionText());
@@ -477,9 +478,10 @@ void TestRecovery::callFromAForeignThreadIsRefusedAtOnce()
     QCOMPARE(written, kLinkDown);
     QCOMPARE(connected, -1);
     QCOMPARE(disconnected, -1);
+    QCOMPARE(parameter, -1);
     QCOMPARE(sim->server()->requestCount(), before);
     const QStringList lines = log.warnings();
-    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.size(), 5);
     QVERIFY2(lines.first().startsWith(QStringLiteral("lib[Beckhoff]")) && lines.first().contains("intruder")
                  && lines.first().contains("owner"),
              qPrintable(lines.first()));

@@ -172,6 +172,9 @@ void TestRoutes::framesCarryTheAddressesSet_data()
     QTest::newRow("source=auto") << "5.12.34.56.1.1:851;source=auto" << netId("5.12.34.56.1.1") << 851
                                  << loopback << 32957;
     QTest::newRow("options alone keep the port") << "reply-ms=1500" << loopback << 851 << station << 32957;
+    // The default target comes from the address as parsed, whatever its spelling.
+    QTest::newRow("short address form") << "host=127.1" << loopback << 851 << station << 32957;
+    QTest::newRow("address as one number") << "host=2130706433" << loopback << 851 << station << 32957;
 }
 
 void TestRoutes::framesCarryTheAddressesSet()
@@ -182,9 +185,14 @@ void TestRoutes::framesCarryTheAddressesSet()
     QFETCH(QByteArray, source);
     QFETCH(int, sourcePort);
     sim->server()->setAmsPorts({851, 852, 853});
-    if (!parameters.isNull())
-        QVERIFY(driver->SetConnectPar(parameters) > 0);
-    QVERIFY(connectTo(false));
+    if (parameters.startsWith(QLatin1String("host="))) {
+        sim->server()->setNetId(target); // a request to any other NetId fails
+        QCOMPARE(driver->ConnectDrive(QStringLiteral("%1:%2").arg(parameters.mid(5)).arg(sim->tcpPort())), 0);
+    } else {
+        if (!parameters.isNull())
+            QVERIFY(driver->SetConnectPar(parameters) > 0);
+        QVERIFY(connectTo(false));
+    }
     QCOMPARE(readMW0(), kOk);
     const QByteArray request = sim->server()->requests().last();
     QCOMPARE(request.mid(AdsLayout::OffTargetNetId, AdsLayout::NetIdSize), target);
