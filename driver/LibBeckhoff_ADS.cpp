@@ -88,8 +88,6 @@ int LibBeckhoff_ADS::ConnectDrive(QString connectionText)
             }
             case ConnectionText::NoForm: break;
             }
-            if (rc == 0)
-                symbols.forgetAll(); // another controller, or the same one restarted
             return rc;
         },
         -1);
@@ -170,13 +168,13 @@ bool LibBeckhoff_ADS::readVariable(CLabelVariable &answer, const QString &addres
         answer.resultCode = refused;
     } else if (target.symbol) {
         const SymbolAccess::Outcome done =
-            type == DT_String
-                ? readStrings(answer, address, count)
-                : symbols.run(amsPort, address, SymbolAccess::withinSize(ValueCodec::byteLength(type, count)),
-                              symbolLookup(), [&](const SymbolEntry &entry) {
-                                  return readAt(answer, int(entry.indexOffset), type, count,
-                                                int(entry.indexGroup), address);
-                              });
+            type == DT_String ? readStrings(answer, address, count)
+                              : symbols.run(symbolBinding(), address,
+                                            SymbolAccess::withinSize(ValueCodec::byteLength(type, count)),
+                                            symbolLookup(), [&](const SymbolEntry &entry) {
+                                                return readAt(answer, int(entry.indexOffset), type, count,
+                                                              int(entry.indexGroup), address);
+                                            });
         if (done.refusal) {
             answer.resultCode = done.refusal;
             answer.auxNumber = int(done.controllerError);
@@ -246,7 +244,7 @@ SymbolAccess::Outcome LibBeckhoff_ADS::readStrings(CLabelVariable &answer, const
 {
     StringCodec::Layout layout;
     const auto fits = SymbolAccess::holdsStrings(count, &layout);
-    return symbols.run(amsPort, name, fits, symbolLookup(), [&](const SymbolEntry &entry) {
+    return symbols.run(symbolBinding(), name, fits, symbolLookup(), [&](const SymbolEntry &entry) {
         return readDecoded(
             answer, int(entry.indexOffset), int(entry.indexGroup), layout.width() * count,
             [&layout, count](const char *data, qint64 size) {
@@ -254,6 +252,18 @@ SymbolAccess::Outcome LibBeckhoff_ADS::readStrings(CLabelVariable &answer, const
             },
             name);
     });
+}
+
+SymbolBinding LibBeckhoff_ADS::symbolBinding() const
+{
+    SymbolBinding b;
+    b.connection = adsLink.connectionSerial();
+    b.target = adsLink.targetNetId();
+    b.amsPort = amsPort;
+    const AdsFrame::AmsAddress source = adsLink.sourceAddress();
+    b.source = source.netId;
+    b.sourcePort = source.port;
+    return b;
 }
 
 SymbolAccess::Lookup LibBeckhoff_ADS::symbolLookup()
@@ -318,13 +328,13 @@ void LibBeckhoff_ADS::writeVariable(const QString &address, DataType type, CLabe
         value.resultCode = refused;
     } else if (target.symbol) {
         const SymbolAccess::Outcome done =
-            type == DT_String
-                ? writeStrings(value, address, count)
-                : symbols.run(amsPort, address, SymbolAccess::withinSize(ValueCodec::byteLength(type, count)),
-                              symbolLookup(), [&](const SymbolEntry &entry) {
-                                  return writeAt(value, int(entry.indexOffset), type, count,
-                                                 int(entry.indexGroup), address);
-                              });
+            type == DT_String ? writeStrings(value, address, count)
+                              : symbols.run(symbolBinding(), address,
+                                            SymbolAccess::withinSize(ValueCodec::byteLength(type, count)),
+                                            symbolLookup(), [&](const SymbolEntry &entry) {
+                                                return writeAt(value, int(entry.indexOffset), type, count,
+                                                               int(entry.indexGroup), address);
+                                            });
         if (done.refusal)
             value.resultCode = done.refusal;
     } else {
@@ -375,7 +385,7 @@ SymbolAccess::Outcome LibBeckhoff_ADS::writeStrings(CLabelVariable &value, const
                                        ? QList<QString>(value.value.toStringList())
                                        : value.value.value<QList<QString>>();
     const auto fits = SymbolAccess::takesStrings(strings, count, &layout, &data);
-    return symbols.run(amsPort, name, fits, symbolLookup(), [&](const SymbolEntry &entry) {
+    return symbols.run(symbolBinding(), name, fits, symbolLookup(), [&](const SymbolEntry &entry) {
         return writeBytes(value, int(entry.indexOffset), int(entry.indexGroup), data, name);
     });
 }

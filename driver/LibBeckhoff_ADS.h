@@ -89,6 +89,7 @@ private:
     bool readVariable(CLabelVariable &answer, const QString &address, DataType type, int count);
     void writeVariable(const QString &address, DataType type, CLabelVariable &value, int count);
     SymbolAccess::Lookup symbolLookup();
+    SymbolBinding symbolBinding() const;
     // The value of a reply's data, decoded where it lies.
     using Decoder = std::function<QVariant(const char *data, qint64 size)>;
     // One request at a place, told as the link's outcome.

@@ -2,9 +2,11 @@
 
 #include "driver/ResultCodes.h"
 
-SymbolAccess::Outcome SymbolAccess::run(int amsPort, const QString &name, const Fits &fits,
+SymbolAccess::Outcome SymbolAccess::run(const SymbolBinding &binding, const QString &name, const Fits &fits,
                                         const Lookup &lookup, const Attempt &attempt)
 {
+    bind(binding);
+    const int amsPort = binding.amsPort;
     SymbolEntry entry;
     bool fromCache = false;
     quint32 error = 0;
@@ -22,6 +24,17 @@ SymbolAccess::Outcome SymbolAccess::run(int amsPort, const QString &name, const 
         }
     }
     return {0, tried.controllerError};
+}
+
+// A new connection may reach a restarted controller with another program,
+// another target or source another controller or runtime: a place learned
+// under the old binding may now belong to another variable.
+void SymbolAccess::bind(const SymbolBinding &binding)
+{
+    if (binding == m_bound)
+        return;
+    m_cache.clear();
+    m_bound = binding;
 }
 
 // 0 with the entry, or a result code.

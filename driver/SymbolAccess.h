@@ -7,6 +7,7 @@
 #define SYMBOLACCESS_H
 
 #include "driver/StringCodec.h"
+#include "driver/SymbolBinding.h"
 #include "driver/SymbolCache.h"
 #include "link/LinkResult.h"
 
@@ -30,7 +31,9 @@ public:
         quint32 controllerError; // the controller's own, 0 when it gave none
     };
 
-    Outcome run(int amsPort, const QString &name, const Fits &fits, const Lookup &lookup,
+    // `binding` says whom the requests go to now: places learned under
+    // another binding are forgotten first.
+    Outcome run(const SymbolBinding &binding, const QString &name, const Fits &fits, const Lookup &lookup,
                 const Attempt &attempt);
     void forgetAll() { m_cache.clear(); }
 
@@ -50,7 +53,10 @@ private:
     int locate(int amsPort, const QString &name, const Fits &fits, const Lookup &lookup, SymbolEntry *entry,
                bool *fromCache, quint32 *controllerError);
 
+    void bind(const SymbolBinding &binding);
+
     SymbolCache m_cache;
+    SymbolBinding m_bound;
 };
 
 #endif // SYMBOLACCESS_H

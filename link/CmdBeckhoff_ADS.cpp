@@ -14,7 +14,8 @@
 
 CmdBeckhoff_ADS::CmdBeckhoff_ADS(QObject *parent)
     : QObject(parent), debugFlag(false), line(nullptr), tcp(nullptr), serial(nullptr),
-      reconnection(new Reconnection(this)), tcpPort(0), frameGapMs(2), invokeId(0), closedDuringWait(false)
+      reconnection(new Reconnection(this)), tcpPort(0), frameGapMs(2), invokeId(0), serialNumber(0),
+      closedDuringWait(false)
 {
     connect(reconnection, &Reconnection::reconnected, this, &CmdBeckhoff_ADS::reconnected);
 }
@@ -71,6 +72,7 @@ int CmdBeckhoff_ADS::serialConnectDrive(const QString &portName, int baud, int d
         // The same device again: new settings on the open line.
         if (!serial->reconfigure(lineSettings, gap))
             return -1;
+        ++serialNumber; // the host connected anew: what was learned on the line is not trusted
         exchange.reset();
     } else {
         SerialTransport *opened = SerialTransport::open(portName, lineSettings, gap, this);
@@ -115,6 +117,8 @@ void CmdBeckhoff_ADS::adopt(AdsTransport *opened)
     discard(serial);
     serial = nullptr;
     line = opened;
+    if (opened)
+        ++serialNumber;
     exchange.reset();
 }
 

@@ -90,6 +90,14 @@ public:
     // connection from the next connect).
     void setSettings(const LinkSettings &settings);
 
+    // Counts the lines adopted: every connect the host made and every line
+    // brought back in the background is a new connection, whose controller
+    // may run another program. 0 before the first.
+    quint64 connectionSerial() const { return serialNumber; }
+    // The addresses the next request carries.
+    QByteArray targetNetId() const { return route.target(); }
+    AdsFrame::AmsAddress sourceAddress() const { return route.source(); }
+
     // Whether the calling thread owns the link; when not, says so in the log.
     bool callerOwnsLink() const;
     // Whether an exchange is waiting for its reply.
@@ -132,6 +140,7 @@ private:
     int tcpPort;
     int frameGapMs;
     quint32 invokeId;
+    quint64 serialNumber;
     ExchangeWait wait;
     bool closedDuringWait; // the host closed the line from inside the wait
 };

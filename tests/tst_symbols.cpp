@@ -48,6 +48,8 @@ private slots:
     void unknownNameIsNotCached();
     void countBeyondTheSymbolIsRefused();
     void cacheDroppedByConnectDisconnectAndDestroy();
+    void placesForgottenOnEveryChange_data();
+    void placesForgottenOnEveryChange();
     void movedSymbolIsLookedUpAgain_data();
     void movedSymbolIsLookedUpAgain();
     void nameOverTheSerialLine();
@@ -213,6 +215,46 @@ void TestSymbols::cacheDroppedByConnectDisconnectAndDestroy()
     QVERIFY(connectTo(false));
     QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32).resultCode, 0);
     QCOMPARE(commands(sim->server(), 0), (QList<int>{9, 2, 9, 2, 9, 2, 9, 2}));
+}
+
+void TestSymbols::placesForgottenOnEveryChange_data()
+{
+    QTest::addColumn<QString>("change"); // a parameter text, or "reconnect" for a loss and its recovery
+    QTest::newRow("line brought back in the background") << "reconnect";
+    QTest::newRow("target NetId") << "2.2.2.2.1.1:851";
+    QTest::newRow("AMS port") << "852";
+    QTest::newRow("source NetId") << "851;source=3.3.3.3.1.1";
+    QTest::newRow("source port") << "851;source-port=33000";
+}
+
+// A place learned before is another variable's when the controller
+// restarted with another program, or when the requests now reach another
+// controller or runtime: the name is located anew before any data request.
+void TestSymbols::placesForgottenOnEveryChange()
+{
+    QFETCH(QString, change);
+    SimServer *s = sim->server();
+    s->setAmsPorts({851, 852});
+    s->addSymbol(852, {QStringLiteral("MAIN.nCounter"), kM, 0x100, 4, QStringLiteral("DINT")});
+    QCOMPARE(driver->SetConnectPar(QStringLiteral("851;reconnect-ms=50;reply-ms=500")), 851);
+    QVERIFY(connectTo(false));
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32).resultCode, 0);
+    if (change == QLatin1String("reconnect")) {
+        SimFault hangUp;
+        hangUp.noAnswer = true;
+        hangUp.closeAfter = 0;
+        s->pushFault(hangUp);
+        QVERIFY(driver->ReadVariable(QStringLiteral("MW0"), DT_Int16).resultCode != 0);
+        QTRY_COMPARE_WITH_TIMEOUT(s->connectionsAccepted(), 2, 5000);
+    } else {
+        QVERIFY(driver->SetConnectPar(change) > 0);
+    }
+    const int from = s->requestCount();
+    QTRY_COMPARE_WITH_TIMEOUT(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32).resultCode, 0,
+                              5000);
+    const QByteArray lookup = s->requests().at(from);
+    QCOMPARE(le16(lookup, AdsLayout::OffCommand), quint16(9));
+    QCOMPARE(le32(lookup, AdsLayout::OffIndexGroup), 0xF009u);
 }
 
 void TestSymbols::movedSymbolIsLookedUpAgain_data()
