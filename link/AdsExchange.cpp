@@ -24,6 +24,9 @@ const int kKeptCapacity = 4 * 1024 * 1024;
 const qint64 kCompactAt = qint64(64) * 1024;
 // A run of noise is reported with at most this many of its bytes.
 const int kNoiseShown = 1024;
+// Replies nobody waits for are remembered up to this many; a controller
+// that never answers them cannot grow the set.
+const int kMaxUnawaited = 8192;
 
 bool isCommandWeSend(quint16 command)
 {
@@ -40,10 +43,23 @@ void AdsExchange::reset()
     m_noiseShown.resize(0);
     m_noiseBefore = 0;
     m_owed = 0;
+    m_unawaited.clear();
     m_active = false;
     m_progress = NoReply;
     m_replySize = 0;
     m_addresses.clear();
+}
+
+void AdsExchange::expectUnawaited(const QByteArray &request)
+{
+    if (m_unawaited.size() >= kMaxUnawaited)
+        m_unawaited.clear();
+    m_unawaited.insert(AdsFrame::invokeIdOf(request));
+    m_owed = qMax(m_owed, AdsFrame::expectedReplySize(request));
+    m_addresses.resize(kAddressBytes);
+    std::memcpy(m_addresses.data(), request.constData() + AdsFrame::OffSourceNetId, kOwnAddressBytes);
+    std::memcpy(m_addresses.data() + kOwnAddressBytes, request.constData() + AdsFrame::OffTargetNetId,
+                kOwnAddressBytes);
 }
 
 void AdsExchange::begin(const QByteArray &request, qint64 now, qint64 waitMs)
@@ -153,10 +169,12 @@ void AdsExchange::dropStale()
         const Head head = classify(m_pos, &frameSize);
         if (head == NeedMore)
             break; // too short to tell: dropped below, the rest resynchronises
-        if (head == StrangerFrame)
+        if (head == StrangerFrame || head == UnawaitedReply) {
+            m_unawaited.remove(le32(m_buf.constData() + m_pos + AdsFrame::OffInvokeId));
             m_skip = frameSize;
-        else
+        } else {
             ++m_pos;
+        }
     }
     m_pos = m_buf.size();
     if (m_replySize == 0)
@@ -185,6 +203,11 @@ void AdsExchange::scan(const SkipSink &sink)
             // Our own request, sent back by the line (RS-485 adapters do).
             flushNoise(sink);
             m_pos += frameSize;
+            break;
+        case UnawaitedReply:
+            flushNoise(sink);
+            m_unawaited.remove(le32(m_buf.constData() + m_pos + AdsFrame::OffInvokeId));
+            m_skip = frameSize;
             break;
         case StrangerFrame:
             flushNoise(sink);
@@ -315,7 +338,7 @@ AdsExchange::Head AdsExchange::classify(qint64 at, qint64 *frameSize) const
     if (believable && isCommandWeSend(le16(p + AdsFrame::OffCommand))
         && (le16(p + AdsFrame::OffStateFlags) & AdsFrame::StateResponse)) {
         *frameSize = size;
-        return StrangerFrame;
+        return m_unawaited.contains(le32(p + AdsFrame::OffInvokeId)) ? UnawaitedReply : StrangerFrame;
     }
     return Noise_;
 }

@@ -20,6 +20,7 @@
 #define ADSEXCHANGE_H
 
 #include <QByteArray>
+#include <QSet>
 
 #include <functional>
 
@@ -78,8 +79,15 @@ public:
     // much of a frame cut short is still to come is remembered.
     void dropStale();
 
+    // A request sent with nobody waiting for its reply (a handle given back,
+    // say): its reply is taken silently whenever it comes, during a wait or
+    // between them. Call it outside a wait, before the request goes out.
+    void expectUnawaited(const QByteArray &request);
+    // Requests sent that way whose replies have not come yet.
+    int unawaited() const { return m_unawaited.size(); }
+
 private:
-    enum Head { NeedMore, Noise_, Echo, Ours, StrangerFrame };
+    enum Head { NeedMore, Noise_, Echo, Ours, StrangerFrame, UnawaitedReply };
     Head classify(qint64 at, qint64 *frameSize) const;
     bool ownPrefix(qint64 at) const;
     void scan(const SkipSink &sink);
@@ -97,6 +105,7 @@ private:
     QByteArray m_noiseShown; // its first bytes, once they left the buffer
     qint64 m_noiseBefore = 0; // its bytes that left the buffer
     qint64 m_owed = 0; // the largest reply a request on this connection asked for
+    QSet<quint32> m_unawaited; // invoke ids of requests whose replies nobody waits for
 
     bool m_active = false;
     Progress m_progress = NoReply;

@@ -45,7 +45,14 @@ struct AdsLayout {
     enum IndexGroup : quint32 {
         GroupSymbolInfo = 0xF00F,
         GroupSymbolTable = 0xF00B,
-        GroupSymbolByName = 0xF009
+        GroupSymbolByName = 0xF009,
+        // Handles: obtained by name (ReadWrite), the value read and written
+        // with the handle as the offset, given back by a write of it.
+        GroupSymbolHandleByName = 0xF003,
+        GroupSymbolValueByHandle = 0xF005,
+        GroupReleaseSymbolHandle = 0xF006,
+        // One byte that changes whenever the program's symbols change.
+        GroupSymbolVersion = 0xF008
     };
     // A symbol entry, as a lookup answers it and the symbol table lists it:
     // the fixed part, then name, type name and comment, each ended by a zero.

@@ -12,17 +12,17 @@ AdsReplyCheck::Result AdsReplyCheck::check(AdsExchange::Progress progress, const
     switch (progress) {
     case AdsExchange::Replied: break;
     case AdsExchange::Waiting:
-    case AdsExchange::NoReply: return {NoReply, 0};
+    case AdsExchange::NoReply: return {NoReply, 0, false};
     case AdsExchange::Oversized:
-    case AdsExchange::CutShort: return {WrongReply, 0};
+    case AdsExchange::CutShort: return {WrongReply, 0, false};
     }
-    Result result{Accepted, 0};
+    Result result{Accepted, 0, false};
     if (!answersCommand(request, reply))
-        return {WrongReply, 0};
+        return {WrongReply, 0, false};
     if (carriesError(reply, &result))
         return result;
     if (!dataFits(request, reply))
-        return {WrongReply, 0};
+        return {WrongReply, 0, false};
     return result;
 }
 
@@ -42,7 +42,7 @@ bool AdsReplyCheck::carriesError(const QByteArray &reply, Result *result)
     const quint32 adsResult = le32At(reply, AdsFrame::OffAdsResult);
     if (amsError == 0 && adsResult == 0)
         return false;
-    *result = {ErrorCode, amsError != 0 ? amsError : adsResult};
+    *result = {ErrorCode, amsError != 0 ? amsError : adsResult, amsError != 0};
     return true;
 }
 

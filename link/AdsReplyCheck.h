@@ -21,6 +21,7 @@ public:
     struct Result {
         Verdict verdict;
         quint32 errorCode; // for ErrorCode: the AMS error code, else the ADS result
+        bool amsError; // for ErrorCode: whether it was the AMS error code
     };
 
     // A read reply carries exactly the bytes asked for; a read-write reply

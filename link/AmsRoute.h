@@ -11,6 +11,13 @@
 #include <QHostAddress>
 #include <QString>
 
+// Where one request goes and whom it comes from.
+struct AmsEnds {
+    QByteArray target;
+    int amsPort = 0;
+    AdsFrame::AmsAddress source;
+};
+
 class AmsRoute
 {
 public:

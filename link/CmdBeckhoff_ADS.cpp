@@ -299,6 +299,42 @@ LinkOutcome CmdBeckhoff_ADS::readSymbolEntry(int amsPort, const QString &name, Q
                          SymbolEntry::lookupData(name), entry, name);
 }
 
+namespace {
+// Replies the controller owes at once, for writes sent without waiting for
+// each: enough to keep a link busy, few enough to notice a silent peer soon.
+const int kUnawaitedInFlight = 64;
+} // namespace
+
+bool CmdBeckhoff_ADS::writeUnawaited(const Write &write)
+{
+    if (!callerOwnsLink() || wait.waiting() || !lineOpen())
+        return false;
+    const QByteArray frame =
+        AdsFrame::writeRequest(write.to.target, write.to.amsPort, ++invokeId, write.indexGroup,
+                               write.indexOffset, write.data, write.data.size(), write.to.source);
+    if (debugFlag) {
+        const AdsLog::Context log{route.logHost(hostText), tcpPort, write.to.amsPort, QString(),
+                                  write.data.size()};
+        AdsLog::trace(AdsLog::writeCommand(log, frame));
+    }
+    exchange.expectUnawaited(frame);
+    line->send(frame);
+    return true;
+}
+
+int CmdBeckhoff_ADS::writeEach(const QList<Write> &writes)
+{
+    if (writes.isEmpty() || !callerOwnsLink() || wait.waiting() || !lineOpen())
+        return 0;
+    QList<QByteArray> frames;
+    frames.reserve(writes.size());
+    for (const Write &w : writes)
+        frames << AdsFrame::writeRequest(w.to.target, w.to.amsPort, ++invokeId, w.indexGroup, w.indexOffset,
+                                         w.data, w.data.size(), w.to.source);
+    return wait.runUnawaited(
+        exchange, [this]() { return line; }, frames, kUnawaitedInFlight, settings.replyMs);
+}
+
 int CmdBeckhoff_ADS::Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,
                                const QString &varName)
 {
@@ -336,8 +372,13 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
     AdsLog::warnVerdict(log, check, reply, isRead);
     if (check.verdict == AdsReplyCheck::Accepted && sink && reply.size() > AdsFrame::OffReadData)
         sink(reply.constData() + AdsFrame::OffReadData, reply.size() - AdsFrame::OffReadData);
-    return {AdsReplyCheck::linkResult(check.verdict),
-            check.verdict == AdsReplyCheck::ErrorCode ? check.errorCode : 0};
+    LinkOutcome outcome;
+    outcome.result = AdsReplyCheck::linkResult(check.verdict);
+    if (check.verdict == AdsReplyCheck::ErrorCode) {
+        outcome.controllerError = check.errorCode;
+        outcome.amsError = check.amsError;
+    }
+    return outcome;
 }
 
 // ---------------------------------------------------------------- the exchange

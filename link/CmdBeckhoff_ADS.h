@@ -97,6 +97,24 @@ public:
     // The addresses the next request carries.
     QByteArray targetNetId() const { return route.target(); }
     AdsFrame::AmsAddress sourceAddress() const { return route.source(); }
+    AmsEnds ends(int amsPort) const { return {route.target(), amsPort, route.source()}; }
+
+    // A write to other ends than the route's, as given.
+    struct Write {
+        AmsEnds to;
+        quint32 indexGroup = 0;
+        quint32 indexOffset = 0;
+        QByteArray data;
+    };
+    // One write whose reply nobody waits for: it is taken silently whenever
+    // it comes. False when it could not be sent (no line, busy, a foreign
+    // thread).
+    bool writeUnawaited(const Write &write);
+    // Writes each without waiting for the replies one by one (a few in
+    // flight at a time), then for the rest of them: it stops at the first
+    // reply that does not come and spends at most the reply wait on all of
+    // them. How many were answered; nothing is sent when the line is down.
+    int writeEach(const QList<Write> &writes);
 
     // Whether the calling thread owns the link; when not, says so in the log.
     bool callerOwnsLink() const;

@@ -66,6 +66,29 @@ AdsExchange::Progress ExchangeWait::run(AdsExchange &exchange, const Line &line,
     return exchange.progress();
 }
 
+int ExchangeWait::runUnawaited(AdsExchange &exchange, const Line &line, const QList<QByteArray> &requests,
+                               int inFlight, int waitMs)
+{
+    const int before = exchange.unawaited(); // earlier ones may still be on their way
+    const qint64 deadline = m_clock.elapsed() + waitMs;
+    int sent = 0;
+    for (;;) {
+        if (!line() || !line()->isOpen())
+            break;
+        while (sent < requests.size() && exchange.unawaited() - before < inFlight) {
+            exchange.expectUnawaited(requests.at(sent));
+            line()->send(requests.at(sent++));
+        }
+        const qint64 left = deadline - m_clock.elapsed();
+        if ((sent == requests.size() && exchange.unawaited() <= before) || left <= 0)
+            break;
+        // Arrivals go through arrived(): outside a wait they are taken
+        // silently, the unawaited replies among them counted off.
+        line()->waitForBytes(int(left));
+    }
+    return qMax(0, sent - qMax(0, exchange.unawaited() - before));
+}
+
 void ExchangeWait::arrived(AdsExchange &exchange)
 {
     if (!m_waiting) {

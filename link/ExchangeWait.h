@@ -25,6 +25,12 @@ public:
 
     AdsExchange::Progress run(AdsExchange &exchange, const Line &line, const QByteArray &request, int replyMs,
                               const AdsLog::Context &log);
+    // Sends `requests` without waiting for each reply, at most `inFlight`
+    // unanswered at a time, and waits for their replies: it stops when all
+    // came, when one does not come within what is left of `waitMs`, or when
+    // the line goes. How many were answered.
+    int runUnawaited(AdsExchange &exchange, const Line &line, const QList<QByteArray> &requests, int inFlight,
+                     int waitMs);
     // What a wait must hear of outside it: bytes handed to the exchange, and
     // a line that went.
     void arrived(AdsExchange &exchange);

@@ -18,6 +18,14 @@ enum LinkResult : int {
 struct LinkOutcome {
     LinkResult result = LinkOk;
     quint32 controllerError = 0;
+    bool amsError = false; // the error came in the AMS header, not as the command's ADS result
+
+    // The command's own ADS result `code`: what a controller answers about
+    // the request itself, as opposed to the AMS router about its delivery.
+    bool adsError(quint32 code) const
+    {
+        return result == LinkWrongReply && !amsError && controllerError == code;
+    }
 };
 
 #endif // LINKRESULT_H

@@ -26,6 +26,7 @@ bool SymbolEntry::parse(const QByteArray &bytes, SymbolEntry *out)
     out->indexGroup = le32At(bytes, AdsLayout::EntryGroup);
     out->indexOffset = le32At(bytes, AdsLayout::EntryOffset);
     out->size = le32At(bytes, AdsLayout::EntrySize);
+    out->dataType = le32At(bytes, AdsLayout::EntryDataType);
     out->typeName = QString::fromLatin1(bytes.constData() + typeAt, int(typeLength));
     return true;
 }

@@ -21,6 +21,7 @@ public:
     quint32 indexGroup = 0;
     quint32 indexOffset = 0;
     quint32 size = 0;
+    quint32 dataType = 0; // the ADS data type id: 3 DINT, 4 REAL, 30 STRING, 65 a structure ...
     QString typeName;
 };
 

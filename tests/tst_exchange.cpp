@@ -87,6 +87,7 @@ private slots:
     void staleBytesBetweenExchanges();
     void resetForgetsTheStream();
     void floodOfNoiseKeepsTheBufferSmall();
+    void unawaitedRepliesAreTakenSilently();
 };
 
 void TestExchange::everyExchangeEndsInStep_data()
@@ -266,6 +267,34 @@ void TestExchange::floodOfNoiseKeepsTheBufferSmall()
     QCOMPARE(engine.advance(2, sink), AdsExchange::Replied);
     QCOMPARE(engine.takeReply(), reply);
     QCOMPARE(skipped, QStringList{QStringLiteral("1024/1048576")});
+}
+
+// Replies to requests nobody waits for (handles given back) are taken
+// without a word, in pieces, during a wait or between waits; the reply
+// waited for is found behind them, and a second reply to the same request
+// is a stranger again.
+void TestExchange::unawaitedRepliesAreTakenSilently()
+{
+    const QByteArray release1 = AdsFrame::writeRequest(kNetId, 851, 7, 0xF006, 0, hex("01 00 00 10"), 4);
+    const QByteArray release2 = AdsFrame::writeRequest(kNetId, 851, 8, 0xF006, 0, hex("02 00 00 10"), 4);
+    const QByteArray ack1 = replyTo(release1, hex("00 00 00 00"));
+    const QByteArray ack2 = replyTo(release2, hex("00 00 00 00"));
+    Stream stream;
+    stream.engine.expectUnawaited(release1);
+    stream.engine.expectUnawaited(release2);
+    QCOMPARE(stream.engine.unawaited(), 2);
+    const QByteArray request = readRequest(9, 8);
+    QCOMPARE(stream.run(request, {{1, ack1.left(20)}, {2, ack1.mid(20) + readReply(request, 'r')}}),
+             AdsExchange::Replied);
+    QCOMPARE(stream.engine.takeReply(), readReply(request, 'r'));
+    QVERIFY2(stream.skipped.isEmpty(), qPrintable(stream.skipped.join(", ")));
+    QCOMPARE(stream.engine.unawaited(), 1);
+    stream.engine.append(ack2.constData(), ack2.size());
+    stream.engine.dropStale();
+    QCOMPARE(stream.engine.unawaited(), 0);
+    const QByteArray next = readRequest(10, 8);
+    QCOMPARE(stream.run(next, {{1, ack1 + readReply(next, 's')}}), AdsExchange::Replied);
+    QCOMPARE(stream.skipped, QStringList{QStringLiteral("stranger 42/42")});
 }
 
 QTEST_APPLESS_MAIN(TestExchange)
