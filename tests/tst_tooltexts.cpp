@@ -195,6 +195,8 @@ private slots:
     void symbolTableEntries();
     void symbolTableFieldsAndCodePage();
     void symbolTableCutAnywhere();
+    void symbolTableUpToALimit_data();
+    void symbolTableUpToALimit();
     void symbolListingSelects_data();
     void symbolListingSelects();
     void symbolListingTable();
@@ -1098,6 +1100,46 @@ void TestToolTexts::symbolTableCutAnywhere()
             QVERIFY2(error.startsWith(
                          QStringLiteral("entry %1 (at byte %2 of the table): ").arg(whole + 1).arg(start)),
                      qPrintable(QStringLiteral("cut %1: %2").arg(cut).arg(error)));
+    }
+}
+
+void TestToolTexts::symbolTableUpToALimit_data()
+{
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("error");
+    const QByteArray three = entry("MAIN.a") + entry("MAIN.b", "BOOL", "on") + entry("GVL.c");
+    const QByteArray faulty = entry("");
+    QTest::newRow("below the limit") << three << 5 << 3 << "";
+    QTest::newRow("at the limit") << three << 3 << 3 << "";
+    QTest::newRow("one more than the limit, and no further") << three + three << 2 << 3 << "";
+    QTest::newRow("none allowed: one, to tell") << three << 0 << 1 << "";
+    QTest::newRow("a fault past the limit is not reached") << three + faulty << 1 << 2 << "";
+    QTest::newRow("a fault within the limit")
+        << three + faulty + three << 10 << 3 << "entry 4 (at byte 128 of the table): its name is empty";
+}
+
+// The offsets of the entries, each where its name's length field says, up
+// to one more than the limit.
+void TestToolTexts::symbolTableUpToALimit()
+{
+    QFETCH(QByteArray, table);
+    QFETCH(int, limit);
+    QFETCH(int, count);
+    QFETCH(QString, error);
+    QString got = QStringLiteral("stale");
+    const QVector<quint32> offsets = SymbolTable::offsets(table, &got, limit);
+    QCOMPARE(got, error);
+    QCOMPARE(offsets.size(), count);
+    QString all;
+    const QList<SymbolTable::Symbol> symbols = SymbolTable::parse(table, &all);
+    for (int i = 0; i < count; ++i) {
+        const SymbolTable::Entry e = SymbolTable::entryAt(table, offsets.at(i));
+        QCOMPARE(SymbolTable::fromCodePage(e.name), symbols.at(i).name);
+        QCOMPARE(SymbolTable::fromCodePage(e.typeName), symbols.at(i).typeName);
+        QCOMPARE(SymbolTable::fromCodePage(e.comment), symbols.at(i).comment);
+        QCOMPARE(e.size, symbols.at(i).size);
     }
 }
 
