@@ -1262,6 +1262,8 @@ void TestToolTexts::symbolUploadInPiecesWithProgress()
     QVERIFY(upload.run(&count, &table));
     QCOMPARE(count, 60u);
     QCOMPARE(table, plc.table);
+    // One buffer of the table's size, never grown: a grown one is held twice while it is copied.
+    QCOMPARE(table.capacity(), table.size());
     QCOMPARE(plc.calls, (QStringList{"F00F:0 uint8 24", "F00B:0 uint64 128", "F00B:400 uint64 128",
                                      "F00B:800 uint64 56", "F00B:9C0 uint8 4"}));
     QCOMPARE(errText, QStringLiteral("\radsctl: symbol table 1 of 3 KB\radsctl: symbol table 2 of 3 KB"
@@ -1347,6 +1349,15 @@ void TestToolTexts::symbolBrowser_data()
            "reported "
            "an error\n"
         << QStringList{"F00F:0 uint8 24", "F00B:0 uint64 12"};
+    QTest::newRow("as many symbols as adsctl lists, announced")
+        << two << 4000000 << qint64(-1) << 0u << 0 << qint64(-1) << QStringList() << 1 << ""
+        << "adsctl: the controller announced 4000000 symbols, but its table of 93 bytes holds 2; nothing "
+           "listed\n"
+        << whole;
+    QTest::newRow("more symbols announced than adsctl lists: the table is not read")
+        << two << 4000001 << qint64(-1) << 0u << 0 << qint64(-1) << QStringList() << 1 << ""
+        << "adsctl: the controller announced 4000001 symbols, more than the 4000000 adsctl lists\n"
+        << QStringList{"F00F:0 uint8 24"};
     QTest::newRow("a size beyond belief") << two << 2 << qint64(SymbolUpload::MaxTableBytes) + 1 << 0u << 0
                                           << qint64(-1) << QStringList() << 1 << ""
                                           << "adsctl: the controller announced a symbol table of 268435457 "
