@@ -82,6 +82,59 @@ QStringList namesOf(const QList<SymbolTable::Symbol> &symbols)
     return names;
 }
 
+// Text in the controller's code page, Windows-1252; every character given
+// is one of its 256.
+QByteArray codePage(const QString &text)
+{
+    QByteArray bytes;
+    for (const QChar c : text) {
+        int b = 0;
+        while (b < 255 && SymbolTable::unitOf(quint8(b)) != c.unicode())
+            ++b;
+        bytes.append(char(b));
+    }
+    return bytes;
+}
+
+// The symbols as a controller's table, and the offsets of their entries in
+// the order given.
+struct Listed {
+    QByteArray table;
+    QVector<quint32> entries;
+
+    explicit Listed(const QList<SymbolTable::Symbol> &symbols)
+    {
+        for (const SymbolTable::Symbol &s : symbols) {
+            entries << quint32(table.size());
+            table +=
+                entry(codePage(s.name), codePage(s.typeName), codePage(s.comment), s.group, s.offset, s.size);
+        }
+    }
+    Listed &select(const QString &pattern)
+    {
+        SymbolListing::select(table, &entries, pattern);
+        return *this;
+    }
+    QStringList names() const
+    {
+        QStringList names;
+        for (const quint32 at : entries)
+            names << SymbolTable::symbolAt(table, at).name;
+        return names;
+    }
+    QString written(bool json) const
+    {
+        QString text;
+        QTextStream out(&text);
+        if (json)
+            SymbolListing::writeJson(table, entries, out);
+        else
+            SymbolListing::writeTable(table, entries, out);
+        out.flush();
+        return text;
+    }
+};
+
 // A controller behind the driver's interface that serves the symbol upload
 // from `table` and writes down every read it is asked for
 // ("F00B:400 uint64 128"). A read for other bytes than there are answers as
@@ -199,6 +252,7 @@ private slots:
     void symbolTableUpToALimit();
     void symbolListingSelects_data();
     void symbolListingSelects();
+    void symbolListingSortsAsTexts();
     void symbolListingTable();
     void symbolListingJson();
     void symbolUploadPlan_data();
@@ -1168,7 +1222,41 @@ void TestToolTexts::symbolListingSelects()
     const QList<SymbolTable::Symbol> symbols = {
         symbol("MAIN.sName"), symbol("main.aTemp"), symbol("Main.B"),    symbol("GVL.nTempMax"),
         symbol("MAIN.b"),     symbol(".bRun"),      symbol("GVL.aTemps")};
-    QCOMPARE(namesOf(SymbolListing::select(symbols, pattern)), names);
+    QCOMPARE(Listed(symbols).select(pattern).names(), names);
+}
+
+// Sorted from the bytes in the order of the decoded names, compared in any
+// case and then exactly: letters whose cases lie apart in the code page
+// (Š at 0x8A, š at 0x9A; Ÿ at 0x9F, ÿ at 0xFF), µ folding to Greek mu, the
+// euro sign, an undefined byte, and names equal in every byte.
+void TestToolTexts::symbolListingSortsAsTexts()
+{
+    const QByteArray alphabet("aAbB_.0\x8a\x9a\x9f\xff\xc4\xe4\xdf\xb5\x80\x81\xd7\xf7\xcc\xec\x8c\x9c");
+    QList<SymbolTable::Symbol> symbols;
+    for (int i = 0; i < alphabet.size() * alphabet.size() * 2; ++i) {
+        // Out of order, and each name twice, the second time with another offset.
+        const int k = (i * 37) % (alphabet.size() * alphabet.size());
+        const QByteArray name =
+            QByteArray(1, alphabet.at(k / alphabet.size())) + alphabet.at(k % alphabet.size());
+        symbols << symbol(SymbolTable::fromCodePage(name.constData(), 1 + (k % 3 != 0)), QString(), 1, 0x4020,
+                          quint32(i));
+    }
+    QList<SymbolTable::Symbol> sorted = symbols;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const SymbolTable::Symbol &a, const SymbolTable::Symbol &b) {
+                         const int byCase = a.name.compare(b.name, Qt::CaseInsensitive);
+                         return byCase != 0 ? byCase < 0 : a.name < b.name;
+                     });
+    Listed listed(symbols);
+    listed.select(QString());
+    QStringList got;
+    QStringList expected;
+    for (int i = 0; i < sorted.size(); ++i) {
+        const SymbolTable::Symbol s = SymbolTable::symbolAt(listed.table, listed.entries.at(i));
+        got << QStringLiteral("%1@%2").arg(s.name).arg(s.offset);
+        expected << QStringLiteral("%1@%2").arg(sorted.at(i).name).arg(sorted.at(i).offset);
+    }
+    QCOMPARE(got, expected);
 }
 
 void TestToolTexts::symbolListingTable()
@@ -1177,12 +1265,12 @@ void TestToolTexts::symbolListingTable()
         symbol("MAIN.sName", "STRING(80)", 81, 0x4040, 0x400, "operator"),
         symbol("GVL.aTemps", "ARRAY [0..9] OF REAL", 40, 0x4020, 0x200, "hall,\r\nin degC"),
         symbol(".bRun", "", 1, 0xF030, 4, "")};
-    QCOMPARE(SymbolListing::table(SymbolListing::select(symbols, QString())),
+    QCOMPARE(Listed(symbols).select(QString()).written(false),
              QStringLiteral("NAME        TYPE                  SIZE  GROUP  OFFSET  COMMENT\n"
                             ".bRun                             1     F030   4\n"
                             "GVL.aTemps  ARRAY [0..9] OF REAL  40    4020   200     hall,  in degC\n"
                             "MAIN.sName  STRING(80)            81    4040   400     operator\n"));
-    QCOMPARE(SymbolListing::table({}), QString());
+    QCOMPARE(Listed({}).written(false), QString());
 }
 
 void TestToolTexts::symbolListingJson()
@@ -1192,7 +1280,7 @@ void TestToolTexts::symbolListingJson()
                                                        QString::fromUtf8("say \"hi\" \\ \t %1 \xc2\xb0"
                                                                          "C \xe2\x82\xac")),
                                                 symbol(".bRun", "BOOL", 1, 0xF030, 0xFFFFFFFF, "")};
-    const QString text = SymbolListing::json(symbols);
+    const QString text = Listed(symbols).written(true);
     QCOMPARE(text.count(QLatin1Char('\n')), 4); // one object a line
     QVERIFY(text.contains(QStringLiteral("\\u0009")));
     QJsonParseError error;
@@ -1211,7 +1299,7 @@ void TestToolTexts::symbolListingJson()
         QCOMPARE(quint32(o.value("group").toDouble()), symbols.at(i).group);
         QCOMPARE(quint32(o.value("offset").toDouble()), symbols.at(i).offset);
     }
-    QCOMPARE(SymbolListing::json({}), QStringLiteral("[]\n"));
+    QCOMPARE(Listed({}).written(true), QStringLiteral("[]\n"));
 }
 
 void TestToolTexts::symbolUploadPlan_data()
