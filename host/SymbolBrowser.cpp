@@ -18,23 +18,33 @@ int SymbolBrowser::run(CDriveBaseClass *driver, const AdsctlOptions &options, QT
         return 1;
 
     QString fault;
-    const QList<SymbolTable::Symbol> symbols = SymbolTable::parse(bytes, &fault);
+    QVector<quint32> entries = SymbolTable::offsets(bytes, &fault, SymbolUpload::MaxSymbols);
     if (!fault.isEmpty()) {
         err << "adsctl: the symbol table does not hold together, nothing listed: " << fault << Qt::endl;
         return 1;
     }
-    if (quint32(symbols.size()) != announced) {
+    if (entries.size() > int(SymbolUpload::MaxSymbols)) {
+        err << "adsctl: the symbol table holds more than the " << quint32(SymbolUpload::MaxSymbols)
+            << " symbols adsctl lists; nothing listed" << Qt::endl;
+        return 1;
+    }
+    const int total = entries.size();
+    if (quint32(total) != announced) {
         err << "adsctl: the controller announced " << announced << " symbols, but its table of "
-            << bytes.size() << " bytes holds " << symbols.size() << "; nothing listed" << Qt::endl;
+            << bytes.size() << " bytes holds " << total << "; nothing listed" << Qt::endl;
         return 1;
     }
 
-    const QList<SymbolTable::Symbol> shown = SymbolListing::select(symbols, options.pattern);
-    out << (options.json ? SymbolListing::json(shown) : SymbolListing::table(shown)) << Qt::flush;
-    if (options.pattern.isEmpty())
-        err << "adsctl: " << symbols.size() << " symbols" << Qt::endl;
+    SymbolListing::select(bytes, &entries, options.pattern);
+    if (options.json)
+        SymbolListing::writeJson(bytes, entries, out);
     else
-        err << "adsctl: " << shown.size() << " of " << symbols.size() << " symbols match " << options.pattern
+        SymbolListing::writeTable(bytes, entries, out);
+    out.flush();
+    if (options.pattern.isEmpty())
+        err << "adsctl: " << total << " symbols" << Qt::endl;
+    else
+        err << "adsctl: " << entries.size() << " of " << total << " symbols match " << options.pattern
             << Qt::endl;
     return 0;
 }

@@ -5,19 +5,141 @@
 #include <algorithm>
 
 namespace {
-// One line whatever the text holds.
-QString oneLine(QString text)
-{
-    for (QChar &c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            c = QLatin1Char(' ');
+using Text = SymbolTable::Text;
+
+// Each byte's UTF-16 unit, and that unit case-folded: names are compared as
+// QString compares them, without decoding them first.
+struct CodePageOrder {
+    char16_t unit[256];
+    char16_t folded[256];
+    CodePageOrder()
+    {
+        for (int b = 0; b < 256; ++b) {
+            unit[b] = SymbolTable::unitOf(quint8(b));
+            folded[b] = QChar(unit[b]).toCaseFolded().unicode();
+        }
     }
-    return text;
+};
+
+const CodePageOrder &codePageOrder()
+{
+    static const CodePageOrder order;
+    return order;
 }
 
-QString hex(quint32 v)
+// As QString::compare of the decoded texts, with each byte's unit from `units`.
+int compareBy(const char16_t *units, const Text &a, const Text &b)
 {
-    return QString::number(v, 16).toUpper();
+    const int common = qMin(a.size, b.size);
+    for (int i = 0; i < common; ++i) {
+        const int diff = int(units[quint8(a.bytes[i])]) - int(units[quint8(b.bytes[i])]);
+        if (diff != 0)
+            return diff;
+    }
+    return a.size - b.size;
+}
+
+// One line whatever the text holds: control characters as blanks.
+void appendOneLine(QString *line, const Text &text)
+{
+    for (int i = 0; i < text.size; ++i) {
+        const char16_t unit = SymbolTable::unitOf(quint8(text.bytes[i]));
+        line->append(unit < 0x20 || unit == 0x7F ? QLatin1Char(' ') : QChar(unit));
+    }
+}
+
+void appendNumber(QString *line, quint32 v, int base)
+{
+    char digits[10];
+    int at = sizeof digits;
+    do {
+        digits[--at] = "0123456789ABCDEF"[v % quint32(base)];
+        v /= quint32(base);
+    } while (v != 0);
+    line->append(QLatin1String(digits + at, int(sizeof digits) - at));
+}
+
+int digitCount(quint32 v, int base)
+{
+    int count = 1;
+    while (v >= quint32(base)) {
+        v /= quint32(base);
+        ++count;
+    }
+    return count;
+}
+
+// The widths of the aligned columns; the comment, last, is not padded.
+struct Widths {
+    int name = 4;
+    int type = 4;
+    int size = 4;
+    int group = 5;
+    int offset = 6;
+
+    void widen(const SymbolTable::Entry &e)
+    {
+        name = qMax(name, e.name.size);
+        type = qMax(type, e.typeName.size);
+        size = qMax(size, digitCount(e.size, 10));
+        group = qMax(group, digitCount(e.group, 16));
+        offset = qMax(offset, digitCount(e.offset, 16));
+    }
+};
+
+// Blanks up to the column's width from `start`, and the two between columns.
+void padColumn(QString *line, int start, int width)
+{
+    const int end = start + width + 2;
+    while (line->size() < end)
+        line->append(QLatin1Char(' '));
+}
+
+// No blanks at the end of a line without a comment.
+void writeLine(QString *line, QTextStream &out)
+{
+    int end = line->size();
+    while (end > 0 && line->at(end - 1) == QLatin1Char(' '))
+        --end;
+    line->truncate(end);
+    out << *line << '\n';
+}
+
+void writeHeader(const Widths &w, QString *line, QTextStream &out)
+{
+    line->resize(0);
+    const QLatin1String names[] = {QLatin1String("NAME"), QLatin1String("TYPE"), QLatin1String("SIZE"),
+                                   QLatin1String("GROUP"), QLatin1String("OFFSET")};
+    const int widths[] = {w.name, w.type, w.size, w.group, w.offset};
+    for (int c = 0; c < 5; ++c) {
+        const int start = line->size();
+        line->append(names[c]);
+        padColumn(line, start, widths[c]);
+    }
+    line->append(QLatin1String("COMMENT"));
+    writeLine(line, out);
+}
+
+void writeRow(const SymbolTable::Entry &e, const Widths &w, QString *line, QTextStream &out)
+{
+    line->resize(0);
+    int start = 0;
+    appendOneLine(line, e.name);
+    padColumn(line, start, w.name);
+    start = line->size();
+    appendOneLine(line, e.typeName);
+    padColumn(line, start, w.type);
+    start = line->size();
+    appendNumber(line, e.size, 10);
+    padColumn(line, start, w.size);
+    start = line->size();
+    appendNumber(line, e.group, 16);
+    padColumn(line, start, w.group);
+    start = line->size();
+    appendNumber(line, e.offset, 16);
+    padColumn(line, start, w.offset);
+    appendOneLine(line, e.comment);
+    writeLine(line, out);
 }
 } // namespace
 
@@ -28,69 +150,54 @@ QRegularExpression SymbolListing::glob(const QString &pattern)
         QRegularExpression::CaseInsensitiveOption);
 }
 
-QList<SymbolTable::Symbol> SymbolListing::select(QList<SymbolTable::Symbol> symbols, const QString &pattern)
+void SymbolListing::select(const QByteArray &table, QVector<quint32> *entries, const QString &pattern)
 {
     if (!pattern.isEmpty()) {
         const QRegularExpression match = glob(pattern);
-        symbols.erase(std::remove_if(
-                          symbols.begin(), symbols.end(),
-                          [&match](const SymbolTable::Symbol &s) { return !match.match(s.name).hasMatch(); }),
-                      symbols.end());
+        QString name; // one buffer for every name
+        const auto unmatched = [&](quint32 at) {
+            SymbolTable::fromCodePage(SymbolTable::entryAt(table, at).name, &name);
+            return !match.match(name).hasMatch();
+        };
+        entries->erase(std::remove_if(entries->begin(), entries->end(), unmatched), entries->end());
     }
-    // Names differing only in case keep a fixed order too.
-    std::sort(symbols.begin(), symbols.end(), [](const SymbolTable::Symbol &a, const SymbolTable::Symbol &b) {
-        const int byCase = a.name.compare(b.name, Qt::CaseInsensitive);
-        return byCase != 0 ? byCase < 0 : a.name < b.name;
+    const CodePageOrder &order = codePageOrder();
+    std::sort(entries->begin(), entries->end(), [&](quint32 a, quint32 b) {
+        const Text nameA = SymbolTable::entryAt(table, a).name;
+        const Text nameB = SymbolTable::entryAt(table, b).name;
+        const int byCase = compareBy(order.folded, nameA, nameB);
+        if (byCase != 0)
+            return byCase < 0;
+        const int exact = compareBy(order.unit, nameA, nameB);
+        return exact != 0 ? exact < 0 : a < b;
     });
-    return symbols;
 }
 
-QString SymbolListing::table(const QList<SymbolTable::Symbol> &symbols)
+void SymbolListing::writeTable(const QByteArray &table, const QVector<quint32> &entries, QTextStream &out)
 {
-    if (symbols.isEmpty())
-        return QString();
-    QList<QStringList> rows;
-    rows.reserve(symbols.size() + 1);
-    rows.append({QStringLiteral("NAME"), QStringLiteral("TYPE"), QStringLiteral("SIZE"),
-                 QStringLiteral("GROUP"), QStringLiteral("OFFSET"), QStringLiteral("COMMENT")});
-    for (const SymbolTable::Symbol &s : symbols)
-        rows.append({oneLine(s.name), oneLine(s.typeName), QString::number(s.size), hex(s.group),
-                     hex(s.offset), oneLine(s.comment)});
-    const int columns = rows.first().size();
-    QVector<int> widths(columns - 1, 0);
-    for (const QStringList &row : qAsConst(rows)) {
-        for (int c = 0; c < columns - 1; ++c)
-            widths[c] = qMax(widths[c], row.at(c).size());
-    }
-    QString out;
-    for (const QStringList &row : qAsConst(rows)) {
-        QString line;
-        for (int c = 0; c < columns - 1; ++c)
-            line += row.at(c).leftJustified(widths[c]) + QLatin1String("  ");
-        line += row.last();
-        // No blanks at the end of a line without a comment.
-        int end = line.size();
-        while (end > 0 && line.at(end - 1) == QLatin1Char(' '))
-            --end;
-        line.truncate(end);
-        out += line + QLatin1Char('\n');
-    }
-    return out;
+    if (entries.isEmpty())
+        return;
+    // The widths first, so that each line can go out as soon as it is made.
+    Widths widths;
+    for (const quint32 at : entries)
+        widths.widen(SymbolTable::entryAt(table, at));
+    QString line;
+    writeHeader(widths, &line, out);
+    for (const quint32 at : entries)
+        writeRow(SymbolTable::entryAt(table, at), widths, &line, out);
 }
 
-QString SymbolListing::json(const QList<SymbolTable::Symbol> &symbols)
+void SymbolListing::writeJson(const QByteArray &table, const QVector<quint32> &entries, QTextStream &out)
 {
-    QString out(QLatin1Char('['));
-    for (int i = 0; i < symbols.size(); ++i) {
-        const SymbolTable::Symbol &s = symbols.at(i);
-        out += i == 0 ? QLatin1String("\n") : QLatin1String(",\n");
-        // Concatenated, not arg(): a text holding "%1" must stay as it is.
-        out += QLatin1String("{\"name\":") + JsonText::string(s.name) + QLatin1String(",\"type\":")
-               + JsonText::string(s.typeName) + QLatin1String(",\"size\":") + QString::number(s.size)
-               + QLatin1String(",\"group\":") + QString::number(s.group) + QLatin1String(",\"offset\":")
-               + QString::number(s.offset) + QLatin1String(",\"comment\":") + JsonText::string(s.comment)
-               + QLatin1Char('}');
+    out << '[';
+    bool first = true;
+    for (const quint32 at : entries) {
+        const SymbolTable::Symbol s = SymbolTable::symbolAt(table, at);
+        out << (first ? "\n" : ",\n") << "{\"name\":" << JsonText::string(s.name)
+            << ",\"type\":" << JsonText::string(s.typeName) << ",\"size\":" << s.size
+            << ",\"group\":" << s.group << ",\"offset\":" << s.offset
+            << ",\"comment\":" << JsonText::string(s.comment) << '}';
+        first = false;
     }
-    out += symbols.isEmpty() ? QLatin1String("]\n") : QLatin1String("\n]\n");
-    return out;
+    out << (entries.isEmpty() ? "]\n" : "\n]\n");
 }

@@ -1,13 +1,18 @@
 // What adsctl symbols prints: the symbols whose names match a glob, sorted
 // by name without regard to case, as an aligned table or as JSON.
+//
+// It works on the uploaded table's bytes and the offsets of its entries
+// (SymbolTable::offsets), decoding one entry at a time, and writes line by
+// line: a large table is held once, as its bytes, and never as texts.
 #ifndef SYMBOLLISTING_H
 #define SYMBOLLISTING_H
 
 #include "link/SymbolTable.h"
 
-#include <QList>
 #include <QRegularExpression>
 #include <QString>
+#include <QTextStream>
+#include <QVector>
 
 class SymbolListing
 {
@@ -16,16 +21,19 @@ public:
     // [abc] one of them. An empty pattern matches every name.
     static QRegularExpression glob(const QString &pattern);
 
-    static QList<SymbolTable::Symbol> select(QList<SymbolTable::Symbol> symbols, const QString &pattern);
+    // Keeps the entries of `table` at `entries` whose names match `pattern`,
+    // sorted by name in any case; names differing only in case, then equal
+    // names, keep a fixed order.
+    static void select(const QByteArray &table, QVector<quint32> *entries, const QString &pattern);
 
-    // A header NAME TYPE SIZE GROUP OFFSET COMMENT and one line per symbol,
+    // A header NAME TYPE SIZE GROUP OFFSET COMMENT and one line per entry,
     // columns aligned, group and offset in hex as the GROUP:OFFSET address
     // takes them; control characters (line breaks in a comment) as blanks.
-    // Empty for no symbols.
-    static QString table(const QList<SymbolTable::Symbol> &symbols);
+    // Nothing for no entries.
+    static void writeTable(const QByteArray &table, const QVector<quint32> &entries, QTextStream &out);
     // A JSON array, one object a line: name, type, size, group, offset,
     // comment; the numbers as JSON numbers.
-    static QString json(const QList<SymbolTable::Symbol> &symbols);
+    static void writeJson(const QByteArray &table, const QVector<quint32> &entries, QTextStream &out);
 };
 
 #endif // SYMBOLLISTING_H

@@ -56,7 +56,14 @@ bool SymbolUpload::run(quint32 *count, QByteArray *table)
               << quint32(MaxTableBytes) << " adsctl takes" << Qt::endl;
         return false;
     }
+    if (*count > MaxSymbols) {
+        m_err << "adsctl: the controller announced " << *count << " symbols, more than the "
+              << quint32(MaxSymbols) << " adsctl lists" << Qt::endl;
+        return false;
+    }
+    // One buffer, never grown: growing it would hold the table twice for a while.
     table->clear();
+    table->reserve(int(size));
     for (const Piece &piece : plan(size, m_pieceBytes)) {
         if (!readPiece(piece, table))
             return false;

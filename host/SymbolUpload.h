@@ -26,6 +26,9 @@ public:
     enum : quint32 {
         // Enough for the largest projects; a size beyond it is taken for a fault.
         MaxTableBytes = 256u << 20,
+        // More than any project holds; the listing of more would take more
+        // memory than a tool on the side should.
+        MaxSymbols = 4000000u,
         TcpPieceBytes = 64u << 10,
         // A few hundred milliseconds at 9600 baud, well inside the reply wait.
         SerialPieceBytes = 1u << 10
@@ -42,8 +45,10 @@ public:
     // A progress line on `err` once the upload has taken this long.
     void setProgressAfterMs(qint64 ms) { m_progressAfterMs = ms; }
 
-    // The symbol count the controller announced and the table's bytes; false,
-    // after one line on `err` naming the read that failed, when a read fails.
+    // The symbol count the controller announced and the table's bytes, held
+    // once at the size announced; false, after one line on `err` naming the
+    // read that failed, when a read fails, or when the size or the count
+    // announced is beyond the limits above (then before the table is read).
     bool run(quint32 *count, QByteArray *table);
 
 private:

@@ -80,54 +80,83 @@ QString entryFault(const QByteArray &bytes, qint64 at, qint64 *length)
     return QString();
 }
 
-SymbolTable::Symbol symbolAt(const QByteArray &bytes, qint64 at)
-{
-    using namespace WireBytes;
-    const char *entry = bytes.constData() + at;
-    const int nameLength = le16(entry + AdsLayout::EntryNameLength);
-    const int typeLength = le16(entry + AdsLayout::EntryTypeLength);
-    const int commentLength = le16(entry + AdsLayout::EntryCommentLength);
-    const char *name = entry + AdsLayout::EntryFixedSize;
-    const char *type = name + nameLength + 1;
-    SymbolTable::Symbol s;
-    s.name = SymbolTable::fromCodePage(name, nameLength);
-    s.typeName = SymbolTable::fromCodePage(type, typeLength);
-    s.comment = SymbolTable::fromCodePage(type + typeLength + 1, commentLength);
-    s.size = le32(entry + AdsLayout::EntrySize);
-    s.group = le32(entry + AdsLayout::EntryGroup);
-    s.offset = le32(entry + AdsLayout::EntryOffset);
-    return s;
-}
 } // namespace
 
-QList<SymbolTable::Symbol> SymbolTable::parse(const QByteArray &bytes, QString *error)
+QVector<quint32> SymbolTable::offsets(const QByteArray &bytes, QString *error, int limit)
 {
     error->clear();
-    QList<Symbol> symbols;
+    QVector<quint32> found;
+    // Never more than the table can hold: the vector is not grown (and
+    // copied) again and again for a large table.
+    found.reserve(int(qMin<qint64>(bytes.size() / MinEntryBytes + 1, qint64(limit) + 1)));
     qint64 at = 0;
-    while (at < bytes.size()) {
+    while (at < bytes.size() && found.size() <= limit) {
         qint64 length = 0;
         const QString fault = entryFault(bytes, at, &length);
         if (!fault.isEmpty()) {
             *error = QStringLiteral("entry %1 (at byte %2 of the table): %3")
-                         .arg(symbols.size() + 1)
+                         .arg(found.size() + 1)
                          .arg(at)
                          .arg(fault);
             break;
         }
-        symbols.append(symbolAt(bytes, at));
+        found.append(quint32(at));
         at += length;
     }
+    return found;
+}
+
+QList<SymbolTable::Symbol> SymbolTable::parse(const QByteArray &bytes, QString *error)
+{
+    QList<Symbol> symbols;
+    for (const quint32 at : offsets(bytes, error))
+        symbols.append(symbolAt(bytes, at));
     return symbols;
+}
+
+SymbolTable::Entry SymbolTable::entryAt(const QByteArray &bytes, quint32 at)
+{
+    using namespace WireBytes;
+    const char *entry = bytes.constData() + at;
+    Entry e;
+    e.name = Text{entry + AdsLayout::EntryFixedSize, le16(entry + AdsLayout::EntryNameLength)};
+    e.typeName = Text{e.name.bytes + e.name.size + 1, le16(entry + AdsLayout::EntryTypeLength)};
+    e.comment = Text{e.typeName.bytes + e.typeName.size + 1, le16(entry + AdsLayout::EntryCommentLength)};
+    e.size = le32(entry + AdsLayout::EntrySize);
+    e.group = le32(entry + AdsLayout::EntryGroup);
+    e.offset = le32(entry + AdsLayout::EntryOffset);
+    return e;
+}
+
+SymbolTable::Symbol SymbolTable::symbolAt(const QByteArray &bytes, quint32 at)
+{
+    const Entry e = entryAt(bytes, at);
+    Symbol s;
+    s.name = fromCodePage(e.name);
+    s.typeName = fromCodePage(e.typeName);
+    s.comment = fromCodePage(e.comment);
+    s.size = e.size;
+    s.group = e.group;
+    s.offset = e.offset;
+    return s;
 }
 
 QString SymbolTable::fromCodePage(const char *bytes, int size)
 {
-    QString text(size, Qt::Uninitialized);
-    QChar *out = text.data();
-    for (int i = 0; i < size; ++i) {
-        const quint8 b = quint8(bytes[i]);
-        out[i] = b >= 0x80 && b < 0xA0 ? QChar(kHighHalf[b - 0x80]) : QChar(b);
-    }
+    QString text;
+    fromCodePage(Text{bytes, size}, &text);
     return text;
+}
+
+void SymbolTable::fromCodePage(const Text &text, QString *out)
+{
+    out->resize(text.size);
+    QChar *to = out->data();
+    for (int i = 0; i < text.size; ++i)
+        to[i] = QChar(unitOf(quint8(text.bytes[i])));
+}
+
+char16_t SymbolTable::unitOf(quint8 byte)
+{
+    return byte >= 0x80 && byte < 0xA0 ? kHighHalf[byte - 0x80] : char16_t(byte);
 }

@@ -12,8 +12,14 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+extern char **environ;
 
 namespace {
 const int kRunMs = 20000;
@@ -208,6 +214,107 @@ struct GeneratedSymbols {
     }
 };
 
+// A table of the smallest entries a controller can list: the fixed part,
+// the shortest names that differ in more than case, no type name, no
+// comment; as ads-sim's image, generated rather than shipped.
+struct MinimalSymbols {
+    QByteArray image;
+    qint64 count = 0;
+    qint64 tableBytes = 0;
+    qint64 startingWithB = 0;
+
+    // The k-th name: a letter or _, then letters, digits or _.
+    static QByteArray name(qint64 k)
+    {
+        static const char first[] = "abcdefghijklmnopqrstuvwxyz_";
+        static const char rest[] = "abcdefghijklmnopqrstuvwxyz0123456789_";
+        int length = 1;
+        for (qint64 block = 27; k >= block; block *= 37) {
+            k -= block;
+            ++length;
+        }
+        QByteArray n(length, '\0');
+        n[0] = first[k % 27];
+        k /= 27;
+        for (int i = 1; i < length; ++i, k /= 37)
+            n[i] = rest[k % 37];
+        return n;
+    }
+
+    explicit MinimalSymbols(qint64 maxBytes)
+    {
+        for (;; ++count) {
+            const QByteArray n = name(count);
+            const qint64 entry = 30 + n.size() + 3; // and the three zeros after the texts
+            if (tableBytes + entry > maxBytes)
+                break;
+            image += "symbol " + n + " 4020 0 1\n";
+            tableBytes += entry;
+            startingWithB += n.startsWith('b');
+        }
+    }
+};
+
+// adsctl run to its end, stdout and stderr into files, with the peak
+// resident memory of that one process: spawned and waited for here, not
+// through QProcess, since only the wait itself hands over a child's usage.
+// The controller's lines are read meanwhile: a full pipe would stop it.
+struct Measured {
+    bool finished = false;
+    int exitCode = -1;
+    qint64 peakBytes = 0;
+};
+
+Measured measuredAdsctl(const QStringList &args, const QString &outPath, const QString &errPath,
+                        Child *controller)
+{
+    QList<QByteArray> texts{QFile::encodeName(program("adsctl"))};
+    for (const QString &a : args)
+        texts << a.toLocal8Bit();
+    QVector<char *> argv;
+    for (QByteArray &t : texts)
+        argv << t.data();
+    argv << nullptr;
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, QFile::encodeName(outPath).constData(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&files, 2, QFile::encodeName(errPath).constData(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv.first(), &files, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    Measured m;
+    if (spawned != 0)
+        return m;
+    int status = 0;
+    rusage usage{};
+    QDeadlineTimer deadline(kRunMs);
+    pid_t done = 0;
+    while ((done = wait4(pid, &status, WNOHANG, &usage)) == 0 && !deadline.hasExpired())
+        controller->waitForLine([](const QString &) { return false; }, 0, 10);
+    if (done == 0) {
+        ::kill(pid, SIGKILL);
+        wait4(pid, &status, 0, &usage);
+        return m;
+    }
+    m.finished = done == pid && WIFEXITED(status);
+    m.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    m.peakBytes = qint64(usage.ru_maxrss) * 1024;
+    return m;
+}
+
+qint64 lineCount(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    qint64 lines = 0;
+    while (!file.atEnd())
+        lines += file.read(1 << 20).count('\n');
+    return lines;
+}
+
 // The reads of the symbol table ads-sim served: offset and length each.
 QList<QPair<qint64, qint64>> tableReads(const QStringList &lines)
 {
@@ -261,9 +368,18 @@ private slots:
     void symbolsOfAFewThousand();
     void symbolsShowProgressWhenSlow();
     void symbolsOfAnEmptyController();
+    void symbolsInLittleMemory_data();
+    void symbolsInLittleMemory();
 
 private:
     std::unique_ptr<Sim> sim;
+    // ads-sim serving a 32 MiB table of minimal entries, started by the first row that needs it.
+    struct BigTable {
+        QTemporaryDir dir;
+        MinimalSymbols symbols{32 << 20};
+        std::unique_ptr<Sim> sim;
+    };
+    std::unique_ptr<BigTable> bigTable;
     std::unique_ptr<Sim> serialSim; // the round trips over the pseudo-terminal, on memory of their own
 };
 
@@ -281,6 +397,7 @@ void TestTools::cleanupTestCase()
 {
     sim.reset();
     serialSim.reset();
+    bigTable.reset();
 }
 
 void TestTools::info()
@@ -1177,6 +1294,69 @@ void TestTools::symbolsOfAnEmptyController()
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, QStringLiteral("[]\n"));
     QVERIFY2(r.err.endsWith(QStringLiteral("\nadsctl: 0 symbols\n")), qPrintable(r.err));
+}
+
+// adsctl holds a large table once, as its bytes, with a few bytes per entry
+// besides: at most three times the table and 30 MB (Qt and the plug-in
+// count in those), listed or printed as JSON, whole or in part.
+void TestTools::symbolsInLittleMemory_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("json");
+    QTest::newRow("a table") << "" << false;
+    QTest::newRow("json") << "" << true;
+    QTest::newRow("a pattern") << "B*" << false;
+    QTest::newRow("a pattern, json") << "b*" << true;
+}
+
+void TestTools::symbolsInLittleMemory()
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("a sanitizer's shadow memory counts into the resident size");
+#endif
+    QFETCH(QString, pattern);
+    QFETCH(bool, json);
+    if (!bigTable) {
+        bigTable = std::make_unique<BigTable>();
+        QVERIFY(bigTable->dir.isValid());
+        const QString image = bigTable->dir.filePath(QStringLiteral("minimal.txt"));
+        QVERIFY(writeFile(image, bigTable->symbols.image));
+        bigTable->symbols.image.clear();
+        bigTable->sim = std::make_unique<Sim>(QStringList{"--image", image});
+    }
+    QVERIFY2(bigTable->sim->started, qPrintable(bigTable->sim->child->errorOutput()));
+    const MinimalSymbols &symbols = bigTable->symbols;
+    QVERIFY(symbols.tableBytes > (32 << 20) - 64);
+
+    const QString outPath = bigTable->dir.filePath(QStringLiteral("out.txt"));
+    const QString errPath = bigTable->dir.filePath(QStringLiteral("err.txt"));
+    QStringList args{"--connect", bigTable->sim->tcp, "symbols"};
+    if (!pattern.isEmpty())
+        args << pattern;
+    if (json)
+        args << "--json";
+    const Measured m = measuredAdsctl(args, outPath, errPath, bigTable->sim->child.get());
+    QVERIFY(m.finished);
+    QFile errFile(errPath);
+    QVERIFY(errFile.open(QIODevice::ReadOnly));
+    const QString err = QString::fromUtf8(errFile.readAll());
+    QVERIFY2(m.exitCode == 0, qPrintable(err));
+    const qint64 listed = pattern.isEmpty() ? symbols.count : symbols.startingWithB;
+    QVERIFY2(err.endsWith(pattern.isEmpty() ? QStringLiteral("adsctl: %1 symbols\n").arg(symbols.count)
+                                            : QStringLiteral("adsctl: %1 of %2 symbols match %3\n")
+                                                  .arg(listed)
+                                                  .arg(symbols.count)
+                                                  .arg(pattern)),
+             qPrintable(err));
+    // A header, or the brackets of the JSON array, and a line per symbol.
+    QCOMPARE(lineCount(outPath), listed + (json ? 2 : 1));
+
+    const qint64 bound = 3 * symbols.tableBytes + 30000000;
+    QVERIFY2(m.peakBytes > 0 && m.peakBytes <= bound,
+             qPrintable(QStringLiteral("%1 bytes at the peak for a table of %2; at most %3")
+                            .arg(m.peakBytes)
+                            .arg(symbols.tableBytes)
+                            .arg(bound)));
 }
 
 QTEST_GUILESS_MAIN(TestTools)

@@ -82,6 +82,59 @@ QStringList namesOf(const QList<SymbolTable::Symbol> &symbols)
     return names;
 }
 
+// Text in the controller's code page, Windows-1252; every character given
+// is one of its 256.
+QByteArray codePage(const QString &text)
+{
+    QByteArray bytes;
+    for (const QChar c : text) {
+        int b = 0;
+        while (b < 255 && SymbolTable::unitOf(quint8(b)) != c.unicode())
+            ++b;
+        bytes.append(char(b));
+    }
+    return bytes;
+}
+
+// The symbols as a controller's table, and the offsets of their entries in
+// the order given.
+struct Listed {
+    QByteArray table;
+    QVector<quint32> entries;
+
+    explicit Listed(const QList<SymbolTable::Symbol> &symbols)
+    {
+        for (const SymbolTable::Symbol &s : symbols) {
+            entries << quint32(table.size());
+            table +=
+                entry(codePage(s.name), codePage(s.typeName), codePage(s.comment), s.group, s.offset, s.size);
+        }
+    }
+    Listed &select(const QString &pattern)
+    {
+        SymbolListing::select(table, &entries, pattern);
+        return *this;
+    }
+    QStringList names() const
+    {
+        QStringList names;
+        for (const quint32 at : entries)
+            names << SymbolTable::symbolAt(table, at).name;
+        return names;
+    }
+    QString written(bool json) const
+    {
+        QString text;
+        QTextStream out(&text);
+        if (json)
+            SymbolListing::writeJson(table, entries, out);
+        else
+            SymbolListing::writeTable(table, entries, out);
+        out.flush();
+        return text;
+    }
+};
+
 // A controller behind the driver's interface that serves the symbol upload
 // from `table` and writes down every read it is asked for
 // ("F00B:400 uint64 128"). A read for other bytes than there are answers as
@@ -195,8 +248,11 @@ private slots:
     void symbolTableEntries();
     void symbolTableFieldsAndCodePage();
     void symbolTableCutAnywhere();
+    void symbolTableUpToALimit_data();
+    void symbolTableUpToALimit();
     void symbolListingSelects_data();
     void symbolListingSelects();
+    void symbolListingSortsAsTexts();
     void symbolListingTable();
     void symbolListingJson();
     void symbolUploadPlan_data();
@@ -1101,6 +1157,46 @@ void TestToolTexts::symbolTableCutAnywhere()
     }
 }
 
+void TestToolTexts::symbolTableUpToALimit_data()
+{
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("error");
+    const QByteArray three = entry("MAIN.a") + entry("MAIN.b", "BOOL", "on") + entry("GVL.c");
+    const QByteArray faulty = entry("");
+    QTest::newRow("below the limit") << three << 5 << 3 << "";
+    QTest::newRow("at the limit") << three << 3 << 3 << "";
+    QTest::newRow("one more than the limit, and no further") << three + three << 2 << 3 << "";
+    QTest::newRow("none allowed: one, to tell") << three << 0 << 1 << "";
+    QTest::newRow("a fault past the limit is not reached") << three + faulty << 1 << 2 << "";
+    QTest::newRow("a fault within the limit")
+        << three + faulty + three << 10 << 3 << "entry 4 (at byte 128 of the table): its name is empty";
+}
+
+// The offsets of the entries, each where its name's length field says, up
+// to one more than the limit.
+void TestToolTexts::symbolTableUpToALimit()
+{
+    QFETCH(QByteArray, table);
+    QFETCH(int, limit);
+    QFETCH(int, count);
+    QFETCH(QString, error);
+    QString got = QStringLiteral("stale");
+    const QVector<quint32> offsets = SymbolTable::offsets(table, &got, limit);
+    QCOMPARE(got, error);
+    QCOMPARE(offsets.size(), count);
+    QString all;
+    const QList<SymbolTable::Symbol> symbols = SymbolTable::parse(table, &all);
+    for (int i = 0; i < count; ++i) {
+        const SymbolTable::Entry e = SymbolTable::entryAt(table, offsets.at(i));
+        QCOMPARE(SymbolTable::fromCodePage(e.name), symbols.at(i).name);
+        QCOMPARE(SymbolTable::fromCodePage(e.typeName), symbols.at(i).typeName);
+        QCOMPARE(SymbolTable::fromCodePage(e.comment), symbols.at(i).comment);
+        QCOMPARE(e.size, symbols.at(i).size);
+    }
+}
+
 void TestToolTexts::symbolListingSelects_data()
 {
     QTest::addColumn<QString>("pattern");
@@ -1126,7 +1222,41 @@ void TestToolTexts::symbolListingSelects()
     const QList<SymbolTable::Symbol> symbols = {
         symbol("MAIN.sName"), symbol("main.aTemp"), symbol("Main.B"),    symbol("GVL.nTempMax"),
         symbol("MAIN.b"),     symbol(".bRun"),      symbol("GVL.aTemps")};
-    QCOMPARE(namesOf(SymbolListing::select(symbols, pattern)), names);
+    QCOMPARE(Listed(symbols).select(pattern).names(), names);
+}
+
+// Sorted from the bytes in the order of the decoded names, compared in any
+// case and then exactly: letters whose cases lie apart in the code page
+// (Š at 0x8A, š at 0x9A; Ÿ at 0x9F, ÿ at 0xFF), µ folding to Greek mu, the
+// euro sign, an undefined byte, and names equal in every byte.
+void TestToolTexts::symbolListingSortsAsTexts()
+{
+    const QByteArray alphabet("aAbB_.0\x8a\x9a\x9f\xff\xc4\xe4\xdf\xb5\x80\x81\xd7\xf7\xcc\xec\x8c\x9c");
+    QList<SymbolTable::Symbol> symbols;
+    for (int i = 0; i < alphabet.size() * alphabet.size() * 2; ++i) {
+        // Out of order, and each name twice, the second time with another offset.
+        const int k = (i * 37) % (alphabet.size() * alphabet.size());
+        const QByteArray name =
+            QByteArray(1, alphabet.at(k / alphabet.size())) + alphabet.at(k % alphabet.size());
+        symbols << symbol(SymbolTable::fromCodePage(name.constData(), 1 + (k % 3 != 0)), QString(), 1, 0x4020,
+                          quint32(i));
+    }
+    QList<SymbolTable::Symbol> sorted = symbols;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const SymbolTable::Symbol &a, const SymbolTable::Symbol &b) {
+                         const int byCase = a.name.compare(b.name, Qt::CaseInsensitive);
+                         return byCase != 0 ? byCase < 0 : a.name < b.name;
+                     });
+    Listed listed(symbols);
+    listed.select(QString());
+    QStringList got;
+    QStringList expected;
+    for (int i = 0; i < sorted.size(); ++i) {
+        const SymbolTable::Symbol s = SymbolTable::symbolAt(listed.table, listed.entries.at(i));
+        got << QStringLiteral("%1@%2").arg(s.name).arg(s.offset);
+        expected << QStringLiteral("%1@%2").arg(sorted.at(i).name).arg(sorted.at(i).offset);
+    }
+    QCOMPARE(got, expected);
 }
 
 void TestToolTexts::symbolListingTable()
@@ -1135,12 +1265,12 @@ void TestToolTexts::symbolListingTable()
         symbol("MAIN.sName", "STRING(80)", 81, 0x4040, 0x400, "operator"),
         symbol("GVL.aTemps", "ARRAY [0..9] OF REAL", 40, 0x4020, 0x200, "hall,\r\nin degC"),
         symbol(".bRun", "", 1, 0xF030, 4, "")};
-    QCOMPARE(SymbolListing::table(SymbolListing::select(symbols, QString())),
+    QCOMPARE(Listed(symbols).select(QString()).written(false),
              QStringLiteral("NAME        TYPE                  SIZE  GROUP  OFFSET  COMMENT\n"
                             ".bRun                             1     F030   4\n"
                             "GVL.aTemps  ARRAY [0..9] OF REAL  40    4020   200     hall,  in degC\n"
                             "MAIN.sName  STRING(80)            81    4040   400     operator\n"));
-    QCOMPARE(SymbolListing::table({}), QString());
+    QCOMPARE(Listed({}).written(false), QString());
 }
 
 void TestToolTexts::symbolListingJson()
@@ -1150,7 +1280,7 @@ void TestToolTexts::symbolListingJson()
                                                        QString::fromUtf8("say \"hi\" \\ \t %1 \xc2\xb0"
                                                                          "C \xe2\x82\xac")),
                                                 symbol(".bRun", "BOOL", 1, 0xF030, 0xFFFFFFFF, "")};
-    const QString text = SymbolListing::json(symbols);
+    const QString text = Listed(symbols).written(true);
     QCOMPARE(text.count(QLatin1Char('\n')), 4); // one object a line
     QVERIFY(text.contains(QStringLiteral("\\u0009")));
     QJsonParseError error;
@@ -1169,7 +1299,7 @@ void TestToolTexts::symbolListingJson()
         QCOMPARE(quint32(o.value("group").toDouble()), symbols.at(i).group);
         QCOMPARE(quint32(o.value("offset").toDouble()), symbols.at(i).offset);
     }
-    QCOMPARE(SymbolListing::json({}), QStringLiteral("[]\n"));
+    QCOMPARE(Listed({}).written(true), QStringLiteral("[]\n"));
 }
 
 void TestToolTexts::symbolUploadPlan_data()
@@ -1220,6 +1350,8 @@ void TestToolTexts::symbolUploadInPiecesWithProgress()
     QVERIFY(upload.run(&count, &table));
     QCOMPARE(count, 60u);
     QCOMPARE(table, plc.table);
+    // One buffer of the table's size, never grown: a grown one is held twice while it is copied.
+    QCOMPARE(table.capacity(), table.size());
     QCOMPARE(plc.calls, (QStringList{"F00F:0 uint8 24", "F00B:0 uint64 128", "F00B:400 uint64 128",
                                      "F00B:800 uint64 56", "F00B:9C0 uint8 4"}));
     QCOMPARE(errText, QStringLiteral("\radsctl: symbol table 1 of 3 KB\radsctl: symbol table 2 of 3 KB"
@@ -1305,6 +1437,15 @@ void TestToolTexts::symbolBrowser_data()
            "reported "
            "an error\n"
         << QStringList{"F00F:0 uint8 24", "F00B:0 uint64 12"};
+    QTest::newRow("as many symbols as adsctl lists, announced")
+        << two << 4000000 << qint64(-1) << 0u << 0 << qint64(-1) << QStringList() << 1 << ""
+        << "adsctl: the controller announced 4000000 symbols, but its table of 93 bytes holds 2; nothing "
+           "listed\n"
+        << whole;
+    QTest::newRow("more symbols announced than adsctl lists: the table is not read")
+        << two << 4000001 << qint64(-1) << 0u << 0 << qint64(-1) << QStringList() << 1 << ""
+        << "adsctl: the controller announced 4000001 symbols, more than the 4000000 adsctl lists\n"
+        << QStringList{"F00F:0 uint8 24"};
     QTest::newRow("a size beyond belief") << two << 2 << qint64(SymbolUpload::MaxTableBytes) + 1 << 0u << 0
                                           << qint64(-1) << QStringList() << 1 << ""
                                           << "adsctl: the controller announced a symbol table of 268435457 "
