@@ -123,6 +123,7 @@ struct Entry {
     quint32 offset = 0;
     quint32 size = 0;
     QByteArray name, type, comment;
+    quint32 dataType = 0;
 };
 
 // The entries of `bytes`, one after another; fails the test when they do
@@ -145,7 +146,8 @@ QList<Entry> entries(const QByteArray &bytes)
         }
         out.append({le32(e, AdsLayout::EntryGroup), le32(e, AdsLayout::EntryOffset),
                     le32(e, AdsLayout::EntrySize), e.mid(AdsLayout::EntryFixedSize, nameLength),
-                    e.mid(typeAt, typeLength), e.mid(commentAt, commentLength)});
+                    e.mid(typeAt, typeLength), e.mid(commentAt, commentLength),
+                    le32(e, AdsLayout::EntryDataType)});
         at += e.size();
     }
     return out;
@@ -221,6 +223,8 @@ private slots:
     void symbolTableReadInPieces();
     void arrayElementsByName_data();
     void arrayElementsByName();
+    void dataTypeIds_data();
+    void dataTypeIds();
     void declaredSymbolsHaveMemory();
     void largeRepliesKeepTheirBytesAndOrder();
     void warmedUpServerAnswersAlike();
@@ -541,7 +545,7 @@ void TestSimulator::symbolTableListsEverySymbol()
         readData(exchange(*socket, readRequest(Frame(), 0xF00B, 0, le32(info, 4))).reply);
     QCOMPARE(quint32(table.size()), le32(info, 4));
     // The first entry byte by byte; the others through the reader.
-    QCOMPARE(table.left(49), hex("31000000 20400000 04010000 02000000 00000000 00000000 0d00 0300 0000")
+    QCOMPARE(table.left(49), hex("31000000 20400000 04010000 02000000 02000000 00000000 0d00 0300 0000")
                                  + "main.NCOUNTER" + '\0' + "INT" + '\0' + '\0');
     const QList<Entry> all = entries(table);
     QCOMPARE(all.size(), 3);
@@ -684,6 +688,61 @@ void TestSimulator::arrayElementsByName()
     QCOMPARE(found.first().size, size);
     QCOMPARE(QString::fromLatin1(found.first().type), type);
     QCOMPARE(QString::fromLatin1(found.first().name), entryName);
+}
+
+void TestSimulator::dataTypeIds_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<quint32>("given"); // the Symbol's own field
+    QTest::addColumn<QString>("element"); // looked up too, when not empty
+    QTest::addColumn<quint32>("id");
+    const quint32 derive = SimSymbols::DeriveType;
+    const QList<QPair<quint32, QStringList>> byId = {
+        {33, {"BOOL", "bit"}},
+        {16, {"SINT"}},
+        {17, {"USINT", "Byte"}},
+        {2, {"INT"}},
+        {18, {"UINT", "WORD"}},
+        {3, {"DINT"}},
+        {19, {"UDINT", "DWORD", "TIME", "TOD", "TIME_OF_DAY", "DATE", "DT", "DATE_AND_TIME"}},
+        {4, {"REAL"}},
+        {5, {"lreal"}},
+        {20, {"LINT"}},
+        {21, {"ULINT", "LWORD"}},
+        {31, {"WSTRING(20)"}},
+        {30, {"STRING", "string(80)"}},
+        {65, {"ST_Motor", "POINTER TO INT", "REFERENCE TO REAL", "STRINGS", ""}}};
+    for (const auto &id : byId) {
+        for (const QString &type : id.second)
+            QTest::newRow(type.isEmpty() ? "no type name" : qPrintable(type))
+                << type << derive << "" << id.first;
+    }
+    QTest::newRow("array of LREAL") << "ARRAY [0..9] OF LREAL" << derive << "GVL.v[3]" << 5u;
+    QTest::newRow("array of strings") << "array[1..3] of WSTRING(10)" << derive << "GVL.v[2]" << 31u;
+    QTest::newRow("array of arrays") << "ARRAY [0..1] OF ARRAY [0..2] OF UINT" << derive << "GVL.v[1]" << 18u;
+    QTest::newRow("given id wins") << "INT" << 0x41u << "" << 0x41u;
+}
+
+void TestSimulator::dataTypeIds()
+{
+    QFETCH(QString, type);
+    QFETCH(quint32, given);
+    QFETCH(QString, element);
+    QFETCH(quint32, id);
+    sim->server()->addSymbol({QStringLiteral("GVL.v"), kM, 0x100, 60, type, QString(), given});
+    QTcpSocket *socket = connectSocket();
+    for (const QString &name : {QStringLiteral("gvl.V"), element}) {
+        if (name.isEmpty())
+            continue;
+        const QList<Entry> found =
+            entries(readData(exchange(*socket, lookupRequest(Frame(), name.toLatin1())).reply));
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found.first().dataType, id);
+    }
+    const QList<Entry> table =
+        entries(readData(exchange(*socket, readRequest(Frame(), 0xF00B, 0, 4096)).reply));
+    QCOMPARE(table.size(), 1);
+    QCOMPARE(table.first().dataType, id);
 }
 
 void TestSimulator::declaredSymbolsHaveMemory()
