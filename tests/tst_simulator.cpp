@@ -1,9 +1,11 @@
 // The simulated controller as a router with runtimes behind it, seen
 // through raw frames on a 127.0.0.1 socket and on its pseudo-terminal:
 // target NetId, routes, one runtime per AMS port; its symbol upload and
-// array elements by name; replies from its kept buffer.
+// array elements by name; handles, the symbol version, online changes and
+// restarts; replies from its kept buffer.
 #include "link/AdsLayout.h"
 #include "sim/SimController.h"
+#include "sim/SimImageFile.h"
 #include "sim/SimServer.h"
 #include "tests/TestSupport.h"
 
@@ -42,6 +44,7 @@ struct Frame {
     QByteArray target = netId("10.1.2.3.1.1");
     int targetPort = 851;
     QByteArray source = netId("192.168.10.100.1.1");
+    int sourcePort = 0x80BD;
     quint32 invokeId = 7;
 };
 
@@ -49,8 +52,8 @@ struct Frame {
 QByteArray request(const Frame &f, quint16 command, const QByteArray &data)
 {
     return le(0, 2) + le(quint64(32 + data.size()), 4) + f.target + le(quint64(f.targetPort), 2) + f.source
-           + le(0x80BD, 2) + le(command, 2) + le(0x0004, 2) + le(quint64(data.size()), 4) + le(0, 4)
-           + le(f.invokeId, 4) + data;
+           + le(quint64(f.sourcePort), 2) + le(command, 2) + le(0x0004, 2) + le(quint64(data.size()), 4)
+           + le(0, 4) + le(f.invokeId, 4) + data;
 }
 
 QByteArray readRequest(const Frame &f, quint32 group, quint32 offset, quint32 length)
@@ -67,6 +70,26 @@ QByteArray lookupRequest(const Frame &f, const QByteArray &name)
 {
     const QByteArray written = name + '\0';
     return request(f, 9, le(0xF009, 4) + le(0, 4) + le(0xFFFF, 4) + le(quint64(written.size()), 4) + written);
+}
+
+// ReadWrite of 0xF003: `name` as written, with its zero byte or without.
+QByteArray handleRequest(const Frame &f, const QByteArray &name, quint32 readLength = 4)
+{
+    return request(f, 9, le(0xF003, 4) + le(0, 4) + le(readLength, 4) + le(quint64(name.size()), 4) + name);
+}
+
+QByteArray releaseRequest(const Frame &f, quint32 handle)
+{
+    return writeRequest(f, 0xF006, 0, le(handle, 4));
+}
+
+QList<SimImageFile::Entry> program(const QByteArray &text)
+{
+    QString error;
+    const QList<SimImageFile::Entry> entries = SimImageFile::parse(text, &error, {851, 852});
+    if (!error.isEmpty())
+        qWarning("bad program: %s", qPrintable(error));
+    return entries;
 }
 
 // What came back for one request: a whole reply frame, or nothing and
@@ -226,6 +249,13 @@ private slots:
     void dataTypeIds_data();
     void dataTypeIds();
     void declaredSymbolsHaveMemory();
+    void handles_data();
+    void handles();
+    void onlineChange_data();
+    void onlineChange();
+    void symbolVersion_data();
+    void symbolVersion();
+    void restartClosesConnectionsAndLoadsTheProgram();
     void largeRepliesKeepTheirBytesAndOrder();
     void warmedUpServerAnswersAlike();
 
@@ -760,6 +790,224 @@ void TestSimulator::declaredSymbolsHaveMemory()
     // A symbol over written bytes leaves them as they were.
     server->addSymbol({QStringLiteral("MAIN.n"), kM, 2, 4, QStringLiteral("DINT")});
     QCOMPARE(server->readImage(kM, 0, 6), hex("11 22 33 44 00 00"));
+}
+
+void TestSimulator::handles_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<quint32>("readLength"); // of the handle's request
+    QTest::addColumn<quint32>("obtained"); // its ADS result
+    QTest::addColumn<QString>("use"); // who presents the handle, and how
+    QTest::addColumn<quint32>("length");
+    QTest::addColumn<quint32>("result");
+    QTest::addColumn<quint32>("place"); // in the M area
+    QTest::addColumn<QByteArray>("data");
+
+    const QByteArray n("GVL.n\0", 6);
+    QTest::newRow("name with its zero") << n << 4u << 0u << "same" << 4u << 0u << 0x100u << hex("01020304");
+    QTest::newRow("name without, in another case, the head")
+        << QByteArray("gvl.N") << 100u << 0u << "same" << 2u << 0u << 0x100u << hex("0102");
+    QTest::newRow("array element") << QByteArray("GVL.a[3]") << 4u << 0u << "same" << 4u << 0u << 0x20Cu
+                                   << hex("aabbccdd");
+    QTest::newRow("more than the variable") << n << 4u << 0u << "same" << 5u << 0x705u << 0u << QByteArray();
+    QTest::newRow("unknown name") << QByteArray("GVL.x\0", 6) << 4u << 0x710u << "" << 0u << 0u << 0u
+                                  << QByteArray();
+    QTest::newRow("answer shorter than a handle")
+        << n << 3u << 0x705u << "" << 0u << 0u << 0u << QByteArray();
+    QTest::newRow("refused") << n << 4u << 0x701u << "refused" << 0u << 0u << 0u << QByteArray();
+    for (const char *other :
+         {"other source NetId", "other source port", "other runtime", "other connection", "released"})
+        QTest::newRow(other) << n << 4u << 0u << other << 4u << 0x710u << 0u << QByteArray();
+}
+
+// Obtains a handle, reads and writes through it as `use` says, releases it.
+void TestSimulator::handles()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(quint32, readLength);
+    QFETCH(quint32, obtained);
+    QFETCH(QString, use);
+    QFETCH(quint32, length);
+    QFETCH(quint32, result);
+    QFETCH(quint32, place);
+    QFETCH(QByteArray, data);
+    SimServer *server = sim->server();
+    server->setAmsPorts({851, 852});
+    for (int port : {851, 852}) {
+        server->addSymbol(port, {QStringLiteral("GVL.n"), kM, 0x100, 4, QStringLiteral("DINT")});
+        server->addSymbol(port,
+                          {QStringLiteral("GVL.a"), kM, 0x200, 40, QStringLiteral("ARRAY [0..9] OF REAL")});
+    }
+    server->writeImage(kM, 0x100, hex("01020304"));
+    server->writeImage(kM, 0x20C, hex("aabbccdd"));
+    server->setHandlesRefused(use == "refused" ? 0x701 : 0);
+    QTcpSocket *socket = connectSocket();
+    Frame f;
+    const QByteArray reply = exchange(*socket, handleRequest(f, name, readLength)).reply;
+    QCOMPARE(adsResult(reply), obtained);
+    QCOMPARE(le32(reply, AdsLayout::OffReadLength), obtained == 0 ? 4u : 0u);
+    QCOMPARE(server->handlesObtained(), obtained == 0 ? 1 : 0);
+    if (obtained != 0)
+        return;
+    const quint32 handle = le32(reply, AdsLayout::OffReadData);
+    QVERIFY(handle > 1);
+
+    Frame g = f;
+    QTcpSocket *line = socket;
+    g.source = use == "other source NetId" ? netId("192.168.10.100.1.2") : f.source;
+    g.sourcePort = use == "other source port" ? f.sourcePort + 1 : f.sourcePort;
+    g.targetPort = use == "other runtime" ? 852 : 851;
+    if (use == "other connection")
+        line = connectSocket();
+    if (use == "released") {
+        QCOMPARE(adsResult(exchange(*socket, releaseRequest(f, handle)).reply), 0u);
+        QCOMPARE(server->handlesReleased(), 1);
+    }
+    const Answer read = exchange(*line, readRequest(g, 0xF005, handle, length));
+    QCOMPARE(adsResult(read.reply), result);
+    QCOMPARE(readData(read.reply), data);
+    const QByteArray written(int(length), '\x5a');
+    QCOMPARE(adsResult(exchange(*line, writeRequest(g, 0xF005, handle, written)).reply), result);
+    if (result == 0)
+        QCOMPARE(server->readImage(kM, place, int(length)), written);
+    // Only the holder lets it go, once; another's release leaves it live until its connection closes.
+    const bool held = result != 0x710 || use == "released";
+    QCOMPARE(adsResult(exchange(*line, releaseRequest(g, handle)).reply), result == 0x710 ? 0x710u : 0u);
+    QCOMPARE(server->handleCount(), held ? 0 : 1);
+    socket->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(server->handleCount(), 0, kWaitMs);
+    QCOMPARE(server->handlesReleased(), held ? 1 : 0);
+}
+
+void TestSimulator::onlineChange_data()
+{
+    QTest::addColumn<QByteArray>("program");
+    QTest::addColumn<quint32>("result"); // of a read by the handle obtained before
+    QTest::addColumn<quint32>("place"); // in the M area, after the change
+    QTest::addColumn<QByteArray>("bytes");
+
+    const QByteArray value = hex("01020304");
+    QTest::newRow("unchanged") << QByteArray("symbol GVL.n 4020 100 4 DINT\n") << 0u << 0x100u << value;
+    QTest::newRow("moved, value kept")
+        << QByteArray("symbol GVL.n 4020 300 4 DINT\n") << 0u << 0x300u << value;
+    QTest::newRow("moved, value kept over the image")
+        << QByteArray("symbol GVL.n 4020 300 4 DINT\n4020 300 09 09 09 09\n") << 0u << 0x300u << value;
+    QTest::newRow("new variable from the image")
+        << QByteArray("symbol GVL.n 4020 100 4 DINT\nsymbol GVL.m 4020 400 2 INT\n4020 400 34 12\n") << 0u
+        << 0x400u << hex("3412");
+    QTest::newRow("removed; a new one over it from zero")
+        << QByteArray("symbol GVL.m 4020 100 2 INT\n") << 0x710u << 0x100u << hex("0000");
+    QTest::newRow("resized, from the image")
+        << QByteArray("symbol GVL.n 4020 100 2 INT\n4020 100 07 00\n") << 0x711u << 0x100u << hex("0700");
+    QTest::newRow("resized, from zero")
+        << QByteArray("symbol GVL.n 4020 100 8 LINT\n") << 0x711u << 0x100u << QByteArray(8, '\0');
+}
+
+void TestSimulator::onlineChange()
+{
+    QFETCH(QByteArray, program);
+    QFETCH(quint32, result);
+    QFETCH(quint32, place);
+    QFETCH(QByteArray, bytes);
+    SimServer *server = sim->server();
+    server->addSymbol({QStringLiteral("GVL.n"), kM, 0x100, 4, QStringLiteral("DINT")});
+    server->addSymbol({QStringLiteral("GVL.old"), kM, 0x600, 2, QStringLiteral("INT")});
+    QVERIFY(server->moveSymbol(QStringLiteral("GVL.old"), kM, 0x610)); // the older way: 0x600 refused
+    QTcpSocket *socket = connectSocket();
+    QCOMPARE(adsResult(exchange(*socket, writeRequest(Frame(), kM, 0x100, hex("01020304"))).reply), 0u);
+    const quint32 handle = le32(readData(exchange(*socket, handleRequest(Frame(), "GVL.n")).reply), 0);
+
+    server->onlineChange(::program(program));
+    QCOMPARE(server->readImage(kM, place, bytes.size()), bytes);
+    const Answer read = exchange(*socket, readRequest(Frame(), 0xF005, handle, 4));
+    QVERIFY(!read.closed);
+    QCOMPARE(adsResult(read.reply), result);
+    if (result == 0) // the handle follows its variable, for writes too
+        QCOMPARE(adsResult(exchange(*socket, writeRequest(Frame(), 0xF005, handle, hex("0a0b0c0d"))).reply),
+                 0u);
+    if (result == 0 && place != 0x400)
+        QCOMPARE(server->readImage(kM, place, 4), hex("0a0b0c0d"));
+    QCOMPARE(adsResult(exchange(*socket, readRequest(Frame(), kM, 0x600, 2)).reply), 0u);
+    QCOMPARE(readData(exchange(*socket, readRequest(Frame(), 0xF008, 0, 1)).reply), hex("02"));
+}
+
+void TestSimulator::symbolVersion_data()
+{
+    QTest::addColumn<quint32>("length");
+    QTest::addColumn<quint32>("refused");
+    QTest::addColumn<int>("onlineChanges");
+    QTest::addColumn<int>("restarts");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<quint32>("result");
+    QTest::addColumn<QByteArray>("version");
+    QTest::newRow("starts at 1") << 1u << 0u << 0 << 0 << 851 << 0u << hex("01");
+    QTest::newRow("two bytes asked") << 2u << 0u << 0 << 0 << 851 << 0x705u << QByteArray();
+    QTest::newRow("none asked") << 0u << 0u << 0 << 0 << 851 << 0x705u << QByteArray();
+    QTest::newRow("refused") << 1u << 0x701u << 0 << 0 << 851 << 0x701u << QByteArray();
+    QTest::newRow("online change") << 1u << 0u << 1 << 0 << 851 << 0u << hex("02");
+    QTest::newRow("restart") << 1u << 0u << 0 << 1 << 851 << 0u << hex("02");
+    QTest::newRow("both") << 1u << 0u << 1 << 1 << 851 << 0u << hex("03");
+    QTest::newRow("wraps") << 1u << 0u << 255 << 0 << 851 << 0u << hex("00");
+    QTest::newRow("another runtime's change") << 1u << 0u << 1 << 0 << 852 << 0u << hex("01");
+    QTest::newRow("restart of all") << 1u << 0u << 0 << 1 << 852 << 0u << hex("02");
+}
+
+void TestSimulator::symbolVersion()
+{
+    QFETCH(quint32, length);
+    QFETCH(quint32, refused);
+    QFETCH(int, onlineChanges);
+    QFETCH(int, restarts);
+    QFETCH(int, port);
+    QFETCH(quint32, result);
+    QFETCH(QByteArray, version);
+    SimServer *server = sim->server();
+    server->setAmsPorts({851, 852});
+    server->setSymbolVersionRefused(refused);
+    for (int i = 0; i < onlineChanges; ++i)
+        server->onlineChange(program("symbol MAIN.n 4020 0 2 INT\n"));
+    for (int i = 0; i < restarts; ++i)
+        server->restart(program("port 852\nsymbol MAIN.n 4020 0 2 INT\n"));
+    Frame f;
+    f.targetPort = port;
+    const QByteArray reply = exchange(*connectSocket(), readRequest(f, 0xF008, 0, length)).reply;
+    QCOMPARE(adsResult(reply), result);
+    QCOMPARE(readData(reply), version);
+}
+
+void TestSimulator::restartClosesConnectionsAndLoadsTheProgram()
+{
+    SimServer *server = sim->server();
+    QVERIFY(sim->startPty());
+    server->addSymbol({QStringLiteral("GVL.n"), kM, 0x100, 4, QStringLiteral("DINT")});
+    QTcpSocket *socket = connectSocket();
+    QVERIFY(adsResult(exchange(*socket, handleRequest(Frame(), "GVL.n")).reply) == 0);
+    QCOMPARE(server->handleCount(), 1);
+    // A reply due later on the serial line, in flight when the controller restarts.
+    PtyEnd pty(sim->ptyPath());
+    SimFault late;
+    late.delayMs = 300;
+    server->pushFault(late);
+    Frame first;
+    first.invokeId = 1;
+    QVERIFY(pty.write(readRequest(first, kM, 0, 2)));
+    QVERIFY(server->waitForRequests(2, kWaitMs));
+
+    server->restart(program("symbol GVL.m 4020 10 2 INT\n4020 10 34 12\n"));
+    QVERIFY(socket->waitForDisconnected(kWaitMs) || socket->state() == QAbstractSocket::UnconnectedState);
+    QCOMPARE(server->handleCount(), 0);
+    Frame second;
+    second.invokeId = 2;
+    QVERIFY(pty.write(readRequest(second, kM, 0, 2)));
+    bool hungUp = false;
+    const QByteArray reply = pty.readFrame(kWaitMs, &hungUp);
+    QCOMPARE(le32(reply, AdsLayout::OffInvokeId), 2u);
+    QCOMPARE(readData(reply), hex("0000")); // init()'s bytes went with the old memory
+
+    QTcpSocket *again = connectSocket();
+    QCOMPARE(readData(exchange(*again, readRequest(Frame(), kM, 0x10, 2)).reply), hex("3412"));
+    QCOMPARE(adsResult(exchange(*again, lookupRequest(Frame(), "GVL.n")).reply), 0x710u);
+    QCOMPARE(adsResult(exchange(*again, lookupRequest(Frame(), "GVL.m")).reply), 0u);
 }
 
 // Replies are built in one buffer kept from request to request, and sent
