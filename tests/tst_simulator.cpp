@@ -724,55 +724,40 @@ void TestSimulator::dataTypeIds_data()
 {
     QTest::addColumn<QString>("type");
     QTest::addColumn<quint32>("given"); // the Symbol's own field
-    QTest::addColumn<QString>("element"); // looked up too, when not empty
+    QTest::addColumn<QString>("name"); // looked up
     QTest::addColumn<quint32>("id");
     const quint32 derive = SimSymbols::DeriveType;
-    const QList<QPair<quint32, QStringList>> byId = {
-        {33, {"BOOL", "bit"}},
-        {16, {"SINT"}},
-        {17, {"USINT", "Byte"}},
-        {2, {"INT"}},
-        {18, {"UINT", "WORD"}},
-        {3, {"DINT"}},
-        {19, {"UDINT", "DWORD", "TIME", "TOD", "TIME_OF_DAY", "DATE", "DT", "DATE_AND_TIME"}},
-        {4, {"REAL"}},
-        {5, {"lreal"}},
-        {20, {"LINT"}},
-        {21, {"ULINT", "LWORD"}},
-        {31, {"WSTRING(20)"}},
-        {30, {"STRING", "string(80)"}},
-        {65, {"ST_Motor", "POINTER TO INT", "REFERENCE TO REAL", "STRINGS", ""}}};
-    for (const auto &id : byId) {
-        for (const QString &type : id.second)
-            QTest::newRow(type.isEmpty() ? "no type name" : qPrintable(type))
-                << type << derive << "" << id.first;
+    const QString names =
+        "BOOL 33;bit 33;SINT 16;USINT 17;Byte 17;INT 2;UINT 18;WORD 18;DINT 3;UDINT 19;DWORD 19;"
+        "TIME 19;TOD 19;TIME_OF_DAY 19;DATE 19;DT 19;DATE_AND_TIME 19;REAL 4;lreal 5;LINT 20;"
+        "ULINT 21;LWORD 21;STRING 30;string(80) 30;WSTRING(20) 31;ST_Motor 65;POINTER TO INT 65;"
+        "REFERENCE TO REAL 65;STRINGS 65; 65";
+    for (const QString &row : names.split(QLatin1Char(';'))) {
+        const QString type = row.section(QLatin1Char(' '), 0, -2);
+        QTest::newRow(qPrintable(row))
+            << type << derive << "gvl.V" << row.section(QLatin1Char(' '), -1).toUInt();
     }
     QTest::newRow("array of LREAL") << "ARRAY [0..9] OF LREAL" << derive << "GVL.v[3]" << 5u;
     QTest::newRow("array of strings") << "array[1..3] of WSTRING(10)" << derive << "GVL.v[2]" << 31u;
     QTest::newRow("array of arrays") << "ARRAY [0..1] OF ARRAY [0..2] OF UINT" << derive << "GVL.v[1]" << 18u;
-    QTest::newRow("given id wins") << "INT" << 0x41u << "" << 0x41u;
+    QTest::newRow("given id wins") << "INT" << 0x41u << "GVL.v" << 0x41u;
 }
 
 void TestSimulator::dataTypeIds()
 {
     QFETCH(QString, type);
     QFETCH(quint32, given);
-    QFETCH(QString, element);
+    QFETCH(QString, name);
     QFETCH(quint32, id);
     sim->server()->addSymbol({QStringLiteral("GVL.v"), kM, 0x100, 60, type, QString(), given});
     QTcpSocket *socket = connectSocket();
-    for (const QString &name : {QStringLiteral("gvl.V"), element}) {
-        if (name.isEmpty())
-            continue;
-        const QList<Entry> found =
-            entries(readData(exchange(*socket, lookupRequest(Frame(), name.toLatin1())).reply));
-        QCOMPARE(found.size(), 1);
-        QCOMPARE(found.first().dataType, id);
-    }
-    const QList<Entry> table =
-        entries(readData(exchange(*socket, readRequest(Frame(), 0xF00B, 0, 4096)).reply));
-    QCOMPARE(table.size(), 1);
-    QCOMPARE(table.first().dataType, id);
+    // The lookup, and the upload's entry (of the array itself for an element's row).
+    const QList<Entry> found =
+        entries(readData(exchange(*socket, lookupRequest(Frame(), name.toLatin1())).reply))
+        + entries(readData(exchange(*socket, readRequest(Frame(), 0xF00B, 0, 4096)).reply));
+    QCOMPARE(found.size(), 2);
+    QCOMPARE(found.at(0).dataType, id);
+    QCOMPARE(found.at(1).dataType, id);
 }
 
 void TestSimulator::declaredSymbolsHaveMemory()
@@ -883,30 +868,34 @@ void TestSimulator::onlineChange_data()
 {
     QTest::addColumn<QByteArray>("program");
     QTest::addColumn<quint32>("result"); // of a read by the handle obtained before
+    QTest::addColumn<quint32>("moved"); // where the handle writes now
     QTest::addColumn<quint32>("place"); // in the M area, after the change
     QTest::addColumn<QByteArray>("bytes");
 
     const QByteArray value = hex("01020304");
-    QTest::newRow("unchanged") << QByteArray("symbol GVL.n 4020 100 4 DINT\n") << 0u << 0x100u << value;
+    QTest::newRow("unchanged") << QByteArray("symbol GVL.n 4020 100 4 DINT\n") << 0u << 0x100u << 0x100u
+                               << value;
     QTest::newRow("moved, value kept")
-        << QByteArray("symbol GVL.n 4020 300 4 DINT\n") << 0u << 0x300u << value;
+        << QByteArray("symbol GVL.n 4020 300 4 DINT\n") << 0u << 0x300u << 0x300u << value;
     QTest::newRow("moved, value kept over the image")
-        << QByteArray("symbol GVL.n 4020 300 4 DINT\n4020 300 09 09 09 09\n") << 0u << 0x300u << value;
+        << QByteArray("symbol GVL.n 4020 300 4 DINT\n4020 300 09 09 09 09\n") << 0u << 0x300u << 0x300u
+        << value;
     QTest::newRow("new variable from the image")
         << QByteArray("symbol GVL.n 4020 100 4 DINT\nsymbol GVL.m 4020 400 2 INT\n4020 400 34 12\n") << 0u
-        << 0x400u << hex("3412");
+        << 0x100u << 0x400u << hex("3412");
     QTest::newRow("removed; a new one over it from zero")
-        << QByteArray("symbol GVL.m 4020 100 2 INT\n") << 0x710u << 0x100u << hex("0000");
-    QTest::newRow("resized, from the image")
-        << QByteArray("symbol GVL.n 4020 100 2 INT\n4020 100 07 00\n") << 0x711u << 0x100u << hex("0700");
+        << QByteArray("symbol GVL.m 4020 100 2 INT\n") << 0x710u << 0u << 0x100u << hex("0000");
+    QTest::newRow("resized, from the image") << QByteArray("symbol GVL.n 4020 100 2 INT\n4020 100 07 00\n")
+                                             << 0x711u << 0u << 0x100u << hex("0700");
     QTest::newRow("resized, from zero")
-        << QByteArray("symbol GVL.n 4020 100 8 LINT\n") << 0x711u << 0x100u << QByteArray(8, '\0');
+        << QByteArray("symbol GVL.n 4020 100 8 LINT\n") << 0x711u << 0u << 0x100u << QByteArray(8, '\0');
 }
 
 void TestSimulator::onlineChange()
 {
     QFETCH(QByteArray, program);
     QFETCH(quint32, result);
+    QFETCH(quint32, moved);
     QFETCH(quint32, place);
     QFETCH(QByteArray, bytes);
     SimServer *server = sim->server();
@@ -922,11 +911,10 @@ void TestSimulator::onlineChange()
     const Answer read = exchange(*socket, readRequest(Frame(), 0xF005, handle, 4));
     QVERIFY(!read.closed);
     QCOMPARE(adsResult(read.reply), result);
-    if (result == 0) // the handle follows its variable, for writes too
-        QCOMPARE(adsResult(exchange(*socket, writeRequest(Frame(), 0xF005, handle, hex("0a0b0c0d"))).reply),
-                 0u);
-    if (result == 0 && place != 0x400)
-        QCOMPARE(server->readImage(kM, place, 4), hex("0a0b0c0d"));
+    const QByteArray written = hex("0a0b0c0d"); // the handle follows its variable, for writes too
+    QCOMPARE(adsResult(exchange(*socket, writeRequest(Frame(), 0xF005, handle, written)).reply), result);
+    if (result == 0)
+        QCOMPARE(server->readImage(kM, moved, 4), written);
     QCOMPARE(adsResult(exchange(*socket, readRequest(Frame(), kM, 0x600, 2)).reply), 0u);
     QCOMPARE(readData(exchange(*socket, readRequest(Frame(), 0xF008, 0, 1)).reply), hex("02"));
 }
@@ -935,39 +923,36 @@ void TestSimulator::symbolVersion_data()
 {
     QTest::addColumn<quint32>("length");
     QTest::addColumn<quint32>("refused");
-    QTest::addColumn<int>("onlineChanges");
-    QTest::addColumn<int>("restarts");
+    QTest::addColumn<QByteArray>("changes"); // o: an online change, r: a restart
     QTest::addColumn<int>("port");
     QTest::addColumn<quint32>("result");
     QTest::addColumn<QByteArray>("version");
-    QTest::newRow("starts at 1") << 1u << 0u << 0 << 0 << 851 << 0u << hex("01");
-    QTest::newRow("two bytes asked") << 2u << 0u << 0 << 0 << 851 << 0x705u << QByteArray();
-    QTest::newRow("none asked") << 0u << 0u << 0 << 0 << 851 << 0x705u << QByteArray();
-    QTest::newRow("refused") << 1u << 0x701u << 0 << 0 << 851 << 0x701u << QByteArray();
-    QTest::newRow("online change") << 1u << 0u << 1 << 0 << 851 << 0u << hex("02");
-    QTest::newRow("restart") << 1u << 0u << 0 << 1 << 851 << 0u << hex("02");
-    QTest::newRow("both") << 1u << 0u << 1 << 1 << 851 << 0u << hex("03");
-    QTest::newRow("wraps") << 1u << 0u << 255 << 0 << 851 << 0u << hex("00");
-    QTest::newRow("another runtime's change") << 1u << 0u << 1 << 0 << 852 << 0u << hex("01");
-    QTest::newRow("restart of all") << 1u << 0u << 0 << 1 << 852 << 0u << hex("02");
+    QTest::newRow("starts at 1") << 1u << 0u << QByteArray() << 851 << 0u << hex("01");
+    QTest::newRow("two bytes asked") << 2u << 0u << QByteArray() << 851 << 0x705u << QByteArray();
+    QTest::newRow("refused") << 1u << 0x701u << QByteArray() << 851 << 0x701u << QByteArray();
+    QTest::newRow("online changes, a restart, wrapping")
+        << 1u << 0u << QByteArray(254, 'o') + 'r' << 851 << 0u << hex("00");
+    QTest::newRow("another runtime's change") << 1u << 0u << QByteArray("o") << 852 << 0u << hex("01");
+    QTest::newRow("restart of all") << 1u << 0u << QByteArray("r") << 852 << 0u << hex("02");
 }
 
 void TestSimulator::symbolVersion()
 {
     QFETCH(quint32, length);
     QFETCH(quint32, refused);
-    QFETCH(int, onlineChanges);
-    QFETCH(int, restarts);
+    QFETCH(QByteArray, changes);
     QFETCH(int, port);
     QFETCH(quint32, result);
     QFETCH(QByteArray, version);
     SimServer *server = sim->server();
     server->setAmsPorts({851, 852});
     server->setSymbolVersionRefused(refused);
-    for (int i = 0; i < onlineChanges; ++i)
-        server->onlineChange(program("symbol MAIN.n 4020 0 2 INT\n"));
-    for (int i = 0; i < restarts; ++i)
-        server->restart(program("port 852\nsymbol MAIN.n 4020 0 2 INT\n"));
+    for (char change : changes) {
+        if (change == 'o')
+            server->onlineChange(program("symbol MAIN.n 4020 0 2 INT\n"));
+        else
+            server->restart(program("port 852\nsymbol MAIN.n 4020 0 2 INT\n"));
+    }
     Frame f;
     f.targetPort = port;
     const QByteArray reply = exchange(*connectSocket(), readRequest(f, 0xF008, 0, length)).reply;
