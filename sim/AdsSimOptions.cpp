@@ -10,7 +10,8 @@ const QStringList kWithValue = {
     QStringLiteral("delay-ms"), QStringLiteral("drop-every"), QStringLiteral("ads-error"),
     QStringLiteral("netid"),    QStringLiteral("route"),
 };
-const QStringList kFlags = {QStringLiteral("serial"), QStringLiteral("verbose"), QStringLiteral("help")};
+const QStringList kFlags = {QStringLiteral("serial"), QStringLiteral("verbose"), QStringLiteral("help"),
+                            QStringLiteral("no-handles"), QStringLiteral("no-symbol-version")};
 
 // Decimal, or hex with 0x; nothing else, so that "12abc" is refused.
 bool number(const QString &text, quint64 limit, quint64 *out)
@@ -103,10 +104,14 @@ struct Parser {
             o.serial = true;
         else if (key == QLatin1String("verbose"))
             o.verbose = true;
+        else if (key == QLatin1String("no-handles"))
+            o.noHandles = true;
+        else if (key == QLatin1String("no-symbol-version"))
+            o.noSymbolVersion = true;
         else if (key == QLatin1String("image")) {
             if (value.isEmpty())
                 return fail(QStringLiteral("--image needs a file name"));
-            o.imagePath = value;
+            o.imagePaths.append(value);
         } else if (key == QLatin1String("listen")) {
             if (!listenText(value, &o.listenAddress, &o.listenPort))
                 return fail(QStringLiteral(
@@ -173,11 +178,20 @@ QString AdsSimOptions::usage()
 {
     return QStringLiteral(
         "usage: ads-sim [--listen ADDR:PORT] [--serial] [--ams-port N[,N...]] [--netid NETID]\n"
-        "               [--route NETID]... [--image FILE] [--verbose]\n"
+        "               [--route NETID]... [--image FILE]... [--verbose]\n"
         "               [--delay-ms N] [--drop-every N] [--ads-error CODE]\n"
+        "               [--no-handles] [--no-symbol-version]\n"
         "\n"
         "A simulated ADS controller. It prints \"tcp ADDR:PORT\" and, with --serial,\n"
         "\"serial PTY-PATH\" on stdout once it serves, and runs until SIGINT or SIGTERM.\n"
+        "SIGHUP reads the image files again and loads them as an online change (values\n"
+        "of variables that keep name and size stay, connections and handles stay);\n"
+        "SIGUSR1 reads them again and restarts (memory from the files alone, every\n"
+        "connection closed). Each prints \"online change: symbol version N\" or\n"
+        "\"restart: symbol version N\"; a file that does not parse changes nothing.\n"
+        "Besides reads and writes it serves lookups by name (0xF009), the symbol upload\n"
+        "(0xF00F, 0xF00C, 0xF00B), symbol handles (0xF003, 0xF005, 0xF006) and the\n"
+        "symbol version (0xF008).\n"
         "\n"
         "  --listen ADDR:PORT  TCP address (default 127.0.0.1:48898; port 0: any free port)\n"
         "  --serial            also serve on a pseudo-terminal; its path is the serial port name\n"
@@ -190,9 +204,13 @@ QString AdsSimOptions::usage()
         "                      given, a frame from any other source is not answered and its\n"
         "                      TCP connection is closed (default: any source)\n"
         "  --image FILE        starting memory: lines of hex GROUP OFFSET BYTE..., symbol lines,\n"
-        "                      and port N lines naming the runtime the lines after them fill\n"
+        "                      and port N lines naming the runtime the lines after them fill;\n"
+        "                      repeatable, the files applied in order\n"
         "  --verbose           one line per request served\n"
         "  --delay-ms N        answer every request N ms late\n"
         "  --drop-every N      leave every N-th request unanswered (N 1 or more)\n"
-        "  --ads-error CODE    answer every request with this ADS error (e.g. 0x710)\n");
+        "  --ads-error CODE    answer every request with this ADS error (e.g. 0x710)\n"
+        "  --no-handles        answer symbol handle requests (0xF003) with ADS error 0x701,\n"
+        "                      as runtimes without handles do\n"
+        "  --no-symbol-version answer reads of the symbol version (0xF008) with ADS error 0x701\n");
 }

@@ -17,11 +17,13 @@ public:
     QList<int> amsPorts = {851}; // one runtime per port; the first is the default
     QByteArray netId; // 6 bytes; empty: answer any target NetId
     QList<QByteArray> routes; // source NetIds allowed; empty: any
-    QString imagePath;
+    QStringList imagePaths; // applied in order, at the start and at every reload
     bool verbose = false;
     int delayMs = 0;
     int dropEvery = 0; // 0: drop nothing (the option itself wants 1 or more)
     quint32 adsError = 0;
+    bool noHandles = false; // symbol handles (0xF003) answer 0x701
+    bool noSymbolVersion = false; // the symbol version (0xF008) answers 0x701
     bool help = false;
 
     // A one-line message naming the problem; empty when the line was good.

@@ -87,6 +87,14 @@ void SimImage::provide(quint32 group, quint32 offset, quint32 length)
         grow(group, quint64(offset) + length);
 }
 
+void SimImage::zero(quint32 group, quint32 offset, quint32 length)
+{
+    if (isBitGroup(group) || !fits(offset, length))
+        return;
+    QByteArray &image = grow(group, quint64(offset) + length);
+    memset(image.data() + offset, 0, length);
+}
+
 quint32 SimImage::write(quint32 group, quint32 offset, const QByteArray &data)
 {
     if (isBitGroup(group)) {

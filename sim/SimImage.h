@@ -30,6 +30,8 @@ public:
     // Makes [offset, offset + length) of a byte group exist, zeroed where
     // nothing was written yet; what is there stays.
     void provide(quint32 group, quint32 offset, quint32 length);
+    // Makes [offset, offset + length) of a byte group exist, all zeros.
+    void zero(quint32 group, quint32 offset, quint32 length);
 
     // Direct access for tests and image files; byte groups only.
     QByteArray bytes(quint32 group, quint32 offset, int length) const;

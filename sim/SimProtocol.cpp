@@ -2,6 +2,7 @@
 
 #include "link/AdsLayout.h"
 #include "link/WireBytes.h"
+#include "sim/SimHandles.h"
 #include "sim/SimRuntime.h"
 
 using namespace WireBytes;
@@ -20,6 +21,13 @@ void patchLe32(QByteArray &frame, int at, quint32 v)
     char bytes[4];
     putLe32(bytes, v);
     frame.replace(at, 4, bytes, 4);
+}
+
+// Who presents a handle, as the handles judge it.
+SimHandles::Owner owner(const QByteArray &request, const SimRuntime *runtime,
+                        const SimProtocol::Services &services)
+{
+    return {services.line, runtime->amsPort, request.mid(AdsLayout::OffSourceNetId, kAddressSize)};
 }
 } // namespace
 
@@ -94,15 +102,25 @@ quint32 SimProtocol::slice(const QByteArray &bytes, quint32 offset, quint32 leng
     return 0;
 }
 
-// Image reads go straight into the reply: the one copy of the data.
-void SimProtocol::read(const QByteArray &request, SimRuntime *runtime, quint32 adsResult, QByteArray *out)
+// Image reads go straight into the reply: the one copy of the data. A read
+// by handle reads the variable's place as it is now.
+void SimProtocol::read(const QByteArray &request, SimRuntime *runtime, quint32 adsResult,
+                       const Services &services, QByteArray *out)
 {
-    const quint32 group = le32At(request, AdsLayout::OffIndexGroup);
-    const quint32 offset = le32At(request, AdsLayout::OffIndexOffset);
+    quint32 group = le32At(request, AdsLayout::OffIndexGroup);
+    quint32 offset = le32At(request, AdsLayout::OffIndexOffset);
     const quint32 length = le32At(request, AdsLayout::OffRequestLength);
     quint32 result = adsResult;
-    if (result == 0 && runtime->symbols.retired(group, offset, length))
+    if (result == 0 && group == GroupSymbolVersion)
+        return symbolVersion(request, runtime, services, out);
+    if (result == 0 && group == GroupValueByHandle) {
+        SimSymbols::Symbol place;
+        result = resolveHandle(request, runtime, services, &place);
+        group = place.group;
+        offset = place.offset;
+    } else if (result == 0 && runtime->symbols.retired(group, offset, length)) {
         result = SimImage::InvalidOffset; // the program changed online
+    }
     QByteArray upload;
     if (result == 0 && uploadBytes(group, runtime->symbols, &upload)) {
         QByteArray bytes;
@@ -116,17 +134,26 @@ void SimProtocol::read(const QByteArray &request, SimRuntime *runtime, quint32 a
     runtime->image.readInto(group, offset, length, startRead(request, 0, int(length), out));
 }
 
-void SimProtocol::write(const QByteArray &request, SimRuntime *runtime, quint32 adsResult, QByteArray *out)
+void SimProtocol::write(const QByteArray &request, SimRuntime *runtime, quint32 adsResult,
+                        const Services &services, QByteArray *out)
 {
-    const quint32 group = le32At(request, AdsLayout::OffIndexGroup);
-    const quint32 offset = le32At(request, AdsLayout::OffIndexOffset);
+    quint32 group = le32At(request, AdsLayout::OffIndexGroup);
+    quint32 offset = le32At(request, AdsLayout::OffIndexOffset);
     const quint32 length = le32At(request, AdsLayout::OffRequestLength);
     const qint64 carried = request.size() - qint64(AdsLayout::ReadRequestSize);
     quint32 result = adsResult;
     if (result == 0 && carried != length)
         result = AdsInvalidSize;
-    if (result == 0 && runtime->symbols.retired(group, offset, length))
+    if (result == 0 && group == GroupReleaseHandle)
+        return releaseHandle(request, runtime, services, out);
+    if (result == 0 && group == GroupValueByHandle) {
+        SimSymbols::Symbol place;
+        result = resolveHandle(request, runtime, services, &place);
+        group = place.group;
+        offset = place.offset;
+    } else if (result == 0 && runtime->symbols.retired(group, offset, length)) {
         result = SimImage::InvalidOffset;
+    }
     QByteArray upload;
     if (result == 0 && uploadBytes(group, runtime->symbols, &upload))
         result = AdsServiceNotSupported; // the symbol table is the program's, not the client's
@@ -139,21 +166,97 @@ void SimProtocol::write(const QByteArray &request, SimRuntime *runtime, quint32 
     resultReply(request, result, out);
 }
 
-// ReadWrite of group 0xF009: the write data is a name, the answer its entry.
-void SimProtocol::lookup(const QByteArray &request, const SimSymbols &symbols, QByteArray *out)
+// The handle is the request's offset; at most the variable's bytes may be
+// read or written, fewer are its head.
+quint32 SimProtocol::resolveHandle(const QByteArray &request, const SimRuntime *runtime,
+                                   const Services &services, SimSymbols::Symbol *place)
 {
-    const quint32 readLength = le32At(request, AdsLayout::OffRequestLength);
+    if (!services.handles)
+        return AdsSymbolNotFound;
+    const quint32 result =
+        services.handles->resolve(le32At(request, AdsLayout::OffIndexOffset),
+                                  owner(request, runtime, services), runtime->symbols, place);
+    if (result == 0 && le32At(request, AdsLayout::OffRequestLength) > place->size)
+        return AdsInvalidSize;
+    return result;
+}
+
+// ReadWrite of group 0xF003: the write data is a name, the answer a handle.
+void SimProtocol::obtainHandle(const QByteArray &request, const SimRuntime *runtime, const Services &services,
+                               QByteArray *out)
+{
+    if (services.handlesRefused != 0)
+        return readReply(request, services.handlesRefused, QByteArray(), out);
+    if (!services.handles)
+        return readReply(request, AdsServiceNotSupported, QByteArray(), out);
+    if (le32At(request, AdsLayout::OffRequestLength) < 4)
+        return readReply(request, AdsInvalidSize, QByteArray(), out);
+    const QString name = writtenName(request);
+    SimSymbols::Symbol symbol;
+    if (!runtime->symbols.find(name, &symbol))
+        return readReply(request, AdsSymbolNotFound, QByteArray(), out);
+    const quint32 handle = services.handles->obtain(name, symbol, owner(request, runtime, services));
+    putLe32(startRead(request, 0, 4, out), handle);
+}
+
+// Write of group 0xF006: the data is the handle to let go.
+void SimProtocol::releaseHandle(const QByteArray &request, const SimRuntime *runtime,
+                                const Services &services, QByteArray *out)
+{
+    if (le32At(request, AdsLayout::OffRequestLength) != 4)
+        return resultReply(request, AdsInvalidSize, out);
+    const quint32 handle = le32At(request, AdsLayout::ReadRequestSize);
+    resultReply(request,
+                services.handles ? services.handles->release(handle, owner(request, runtime, services))
+                                 : quint32(AdsSymbolNotFound),
+                out);
+}
+
+void SimProtocol::symbolVersion(const QByteArray &request, const SimRuntime *runtime,
+                                const Services &services, QByteArray *out)
+{
+    if (services.versionRefused != 0)
+        return readReply(request, services.versionRefused, QByteArray(), out);
+    if (le32At(request, AdsLayout::OffRequestLength) != 1)
+        return readReply(request, AdsInvalidSize, QByteArray(), out);
+    *startRead(request, 0, 1, out) = char(runtime->symbolVersion);
+}
+
+// The name a ReadWrite carries as its write data, up to its zero byte if
+// it has one.
+QString SimProtocol::writtenName(const QByteArray &request)
+{
     const QByteArray written =
         request.mid(AdsLayout::ReadWriteRequestSize,
                     int(qMin<quint32>(le32At(request, AdsLayout::OffWriteLength), quint32(request.size()))));
     const int end = written.indexOf('\0');
+    return QString::fromLatin1(end < 0 ? written : written.left(end));
+}
+
+// ReadWrite of group 0xF009: the write data is a name, the answer its entry.
+void SimProtocol::lookup(const QByteArray &request, const SimSymbols &symbols, QByteArray *out)
+{
+    const quint32 readLength = le32At(request, AdsLayout::OffRequestLength);
     SimSymbols::Symbol symbol;
-    if (!symbols.find(QString::fromLatin1(end < 0 ? written : written.left(end)), &symbol))
+    if (!symbols.find(writtenName(request), &symbol))
         return readReply(request, AdsSymbolNotFound, QByteArray(), out);
     const QByteArray entry = SimSymbols::entry(symbol);
     if (quint32(entry.size()) > readLength)
         return readReply(request, AdsInvalidSize, QByteArray(), out);
     readReply(request, 0, entry, out);
+}
+
+void SimProtocol::readWrite(const QByteArray &request, SimRuntime *runtime, quint32 adsResult,
+                            const Services &services, QByteArray *out)
+{
+    const quint32 group = le32At(request, AdsLayout::OffIndexGroup);
+    if (group != AdsLayout::GroupSymbolByName && group != GroupHandleByName)
+        return resultReply(request, adsResult ? adsResult : quint32(AdsServiceNotSupported), out);
+    if (adsResult != 0)
+        return readReply(request, adsResult, QByteArray(), out);
+    if (group == GroupHandleByName)
+        return obtainHandle(request, runtime, services, out);
+    lookup(request, runtime->symbols, out);
 }
 
 QByteArray SimProtocol::errorReply(const QByteArray &request, quint32 amsError)
@@ -165,7 +268,7 @@ QByteArray SimProtocol::errorReply(const QByteArray &request, quint32 amsError)
 }
 
 void SimProtocol::answer(const QByteArray &request, SimRuntime *runtime, const SimFault &fault,
-                         QByteArray *reply)
+                         QByteArray *reply, const Services &services)
 {
     if (request.size() < AdsLayout::HeaderSize) {
         reply->resize(0);
@@ -177,15 +280,11 @@ void SimProtocol::answer(const QByteArray &request, SimRuntime *runtime, const S
     }
     const quint16 command = le16At(request, AdsLayout::OffCommand);
     if (command == AdsLayout::CmdRead && request.size() >= AdsLayout::ReadRequestSize)
-        return read(request, runtime, fault.adsResult, reply);
+        return read(request, runtime, fault.adsResult, services, reply);
     if (command == AdsLayout::CmdWrite && request.size() >= AdsLayout::ReadRequestSize)
-        return write(request, runtime, fault.adsResult, reply);
-    if (command == AdsLayout::CmdReadWrite && request.size() >= AdsLayout::ReadWriteRequestSize
-        && le32At(request, AdsLayout::OffIndexGroup) == AdsLayout::GroupSymbolByName) {
-        if (fault.adsResult)
-            return readReply(request, fault.adsResult, QByteArray(), reply);
-        return lookup(request, runtime->symbols, reply);
-    }
+        return write(request, runtime, fault.adsResult, services, reply);
+    if (command == AdsLayout::CmdReadWrite && request.size() >= AdsLayout::ReadWriteRequestSize)
+        return readWrite(request, runtime, fault.adsResult, services, reply);
     resultReply(request, fault.adsResult ? fault.adsResult : quint32(AdsServiceNotSupported), reply);
 }
 

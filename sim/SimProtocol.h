@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 
+class SimHandles;
 struct SimRuntime;
 
 class SimProtocol
@@ -18,8 +19,26 @@ public:
         AdsServiceNotSupported = 0x701,
         AdsInvalidSize = 0x705,
         AdsSymbolNotFound = 0x710,
+        AdsSymbolVersionInvalid = 0x711,
         // The upload's counts as runtimes before 0xF00F answer them: 8 bytes.
         GroupSymbolInfoOld = 0xF00C,
+        // Handles: ReadWrite of a name gives one, Read and Write with it
+        // as the offset reach the variable, Write of it releases it.
+        GroupHandleByName = 0xF003,
+        GroupValueByHandle = 0xF005,
+        GroupReleaseHandle = 0xF006,
+        // One byte that changes with every online change and restart.
+        GroupSymbolVersion = 0xF008,
+    };
+
+    // What a request reaches beside its runtime: the controller's handles
+    // (null: not served, 0x701), the connection it came on, and the
+    // controller's refusals (0: served).
+    struct Services {
+        SimHandles *handles = nullptr;
+        const void *line = nullptr;
+        quint32 handlesRefused = 0;
+        quint32 versionRefused = 0;
     };
 
     // The whole AMS/TCP frame size that the start of `buffer` announces, or
@@ -32,7 +51,7 @@ public:
     // to answer; null `runtime`: no runtime on the request's target port
     // (AMS error 0x6). `fault` may add an AMS error or an ADS result.
     static void answer(const QByteArray &request, SimRuntime *runtime, const SimFault &fault,
-                       QByteArray *reply);
+                       QByteArray *reply, const Services &services);
 
     // The reply of the router itself: the request's header mirrored, with
     // `amsError` and no data.
@@ -47,9 +66,22 @@ private:
     static void resultReply(const QByteArray &request, quint32 result, QByteArray *out);
     static void readReply(const QByteArray &request, quint32 result, const QByteArray &bytes,
                           QByteArray *out);
-    static void read(const QByteArray &request, SimRuntime *runtime, quint32 adsResult, QByteArray *out);
-    static void write(const QByteArray &request, SimRuntime *runtime, quint32 adsResult, QByteArray *out);
+    static void read(const QByteArray &request, SimRuntime *runtime, quint32 adsResult,
+                     const Services &services, QByteArray *out);
+    static void write(const QByteArray &request, SimRuntime *runtime, quint32 adsResult,
+                      const Services &services, QByteArray *out);
+    static void readWrite(const QByteArray &request, SimRuntime *runtime, quint32 adsResult,
+                          const Services &services, QByteArray *out);
     static void lookup(const QByteArray &request, const SimSymbols &symbols, QByteArray *out);
+    static QString writtenName(const QByteArray &request);
+    static void obtainHandle(const QByteArray &request, const SimRuntime *runtime, const Services &services,
+                             QByteArray *out);
+    static quint32 resolveHandle(const QByteArray &request, const SimRuntime *runtime,
+                                 const Services &services, SimSymbols::Symbol *place);
+    static void releaseHandle(const QByteArray &request, const SimRuntime *runtime, const Services &services,
+                              QByteArray *out);
+    static void symbolVersion(const QByteArray &request, const SimRuntime *runtime, const Services &services,
+                              QByteArray *out);
     static bool uploadBytes(quint32 group, const SimSymbols &symbols, QByteArray *bytes);
     static quint32 slice(const QByteArray &bytes, quint32 offset, quint32 length, QByteArray *out);
 };

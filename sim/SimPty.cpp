@@ -72,6 +72,18 @@ void SimPty::flushPending()
         m_writeNotifier->setEnabled(!m_pending.isEmpty());
 }
 
+void SimPty::discard()
+{
+    if (m_master < 0)
+        return;
+    ::tcflush(m_master, TCIOFLUSH);
+    // What the kernel had already handed on to this side goes too.
+    char chunk[4096];
+    while (::read(m_master, chunk, sizeof chunk) > 0) { }
+    m_pending.clear();
+    m_writeNotifier->setEnabled(false);
+}
+
 void SimPty::close()
 {
     delete m_readNotifier;

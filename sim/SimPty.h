@@ -21,6 +21,10 @@ public:
     bool isOpen() const { return m_master >= 0; }
     void write(const QByteArray &bytes);
     void close();
+    // Drops what is in flight, in both directions, and leaves the pair open:
+    // the client keeps its path, but sees no hang-up (only closing the
+    // master shows one, and a pair closed cannot be opened again).
+    void discard();
 
 signals:
     void received(const QByteArray &bytes);

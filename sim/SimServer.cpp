@@ -9,7 +9,10 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
+
+#include <future>
 
 namespace {
 // A request claiming more than this is noise; the connection's buffer is dropped.
@@ -170,6 +173,148 @@ bool SimServer::moveSymbol(int amsPort, const QString &name, quint32 group, quin
     return runtime && runtime->moveSymbol(name, group, offset);
 }
 
+QMap<int, QList<SimImageFile::Entry>> SimServer::byRuntime(const QList<SimImageFile::Entry> &program) const
+{
+    QMap<int, QList<SimImageFile::Entry>> parts;
+    for (const SimImageFile::Entry &e : program) {
+        for (int i = 0; i < m_runtimes.size(); ++i) {
+            if (e.amsPort == 0 ? i == 0 : m_runtimes.at(i).amsPort == e.amsPort) {
+                parts[i].append(e);
+                break;
+            }
+        }
+    }
+    return parts;
+}
+
+void SimServer::onlineChange(const QList<SimImageFile::Entry> &program)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    QMap<int, QList<SimImageFile::Entry>> parts = byRuntime(program);
+    if (program.isEmpty())
+        parts.insert(0, {}); // an empty program is the first runtime's
+    for (auto it = parts.constBegin(); it != parts.constEnd(); ++it)
+        m_runtimes[it.key()].onlineChange(it.value());
+}
+
+// The connections close on the server's thread, and no request is served
+// between the new program and the close.
+void SimServer::restart(const QList<SimImageFile::Entry> &program)
+{
+    onOwnThread([this, &program]() { restartHere(program); });
+}
+
+void SimServer::restartHere(const QList<SimImageFile::Entry> &program)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const QMap<int, QList<SimImageFile::Entry>> parts = byRuntime(program);
+        for (int i = 0; i < m_runtimes.size(); ++i)
+            m_runtimes[i].restart(parts.value(i));
+        m_handles.clear();
+    }
+    ++m_restarts;
+    closeConnections();
+}
+
+void SimServer::closeConnections()
+{
+    if (m_tcp) {
+        for (QTcpSocket *socket : m_tcp->findChildren<QTcpSocket *>())
+            socket->abort(); // what it had still to send goes too
+    }
+    if (m_pty) {
+        m_pty->discard();
+        forgetLine(m_pty);
+    }
+}
+
+// A line's partial request, its replies' timing and its handles go.
+void SimServer::forgetLine(QObject *line)
+{
+    m_inboxes.remove(line);
+    m_lineFreeAt.remove(line);
+    m_piecesWaiting.remove(line);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_handles.dropLine(line);
+}
+
+void SimServer::onOwnThread(const std::function<void()> &task)
+{
+    if (QThread::currentThread() == thread()) {
+        task();
+        return;
+    }
+    // As SimController hands tasks over: a standard lock and a promise,
+    // which ThreadSanitizer sees order the two threads. One task at a time.
+    std::lock_guard<std::mutex> one(m_oneHandOver);
+    std::promise<void> done;
+    {
+        std::lock_guard<std::mutex> lock(m_handOver);
+        m_handedTask = [&]() {
+            task();
+            done.set_value();
+        };
+    }
+    QMetaObject::invokeMethod(
+        this, [this]() { runHandedTask(); }, Qt::QueuedConnection);
+    done.get_future().wait();
+}
+
+void SimServer::runHandedTask()
+{
+    std::function<void()> task;
+    {
+        std::lock_guard<std::mutex> lock(m_handOver);
+        task = std::move(m_handedTask);
+        m_handedTask = nullptr;
+    }
+    if (task)
+        task();
+}
+
+int SimServer::symbolVersion() const
+{
+    return symbolVersion(kFirstRuntime);
+}
+
+int SimServer::symbolVersion(int amsPort) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const SimRuntime *runtime = runtimeOn(amsPort);
+    return runtime ? runtime->symbolVersion : -1;
+}
+
+int SimServer::handleCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_handles.count();
+}
+
+int SimServer::handlesObtained() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_handles.obtained();
+}
+
+int SimServer::handlesReleased() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_handles.released();
+}
+
+void SimServer::setHandlesRefused(quint32 adsError)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_handlesRefused = adsError;
+}
+
+void SimServer::setSymbolVersionRefused(quint32 adsError)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_versionRefused = adsError;
+}
+
 void SimServer::setRecording(bool on)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -257,7 +402,10 @@ QString SimServer::openPty()
         Peer peer;
         peer.object = pty;
         peer.send = [pty](const QByteArray &b) { pty->write(b); };
-        peer.close = [pty]() { pty->close(); };
+        peer.close = [this, pty]() {
+            pty->close();
+            forgetLine(pty);
+        };
         connect(pty, &SimPty::received, this,
                 [this, peer](const QByteArray &bytes) { onBytes(peer, bytes); });
     }
@@ -291,9 +439,7 @@ void SimServer::acceptConnection()
         connect(socket, &QTcpSocket::readyRead, this,
                 [this, socket, peer]() { onBytes(peer, socket->readAll()); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket]() {
-            m_inboxes.remove(socket);
-            m_lineFreeAt.remove(socket);
-            m_piecesWaiting.remove(socket);
+            forgetLine(socket);
             socket->deleteLater();
         });
     }
@@ -348,7 +494,8 @@ bool SimServer::serve(const QByteArray &request, const Peer &peer)
         if (verdict == SimRouter::Pass) {
             fault = takeFault(&drop);
             SimRuntime *runtime = runtimeOn(WireBytes::le16At(request, AdsLayout::OffTargetPort));
-            SimProtocol::answer(request, runtime, fault, &m_reply);
+            const SimProtocol::Services services{&m_handles, peer.object, m_handlesRefused, m_versionRefused};
+            SimProtocol::answer(request, runtime, fault, &m_reply, services);
         }
     }
     if (verdict == SimRouter::NoRoute) {
@@ -435,14 +582,15 @@ void SimServer::schedule(const Peer &peer, const QList<QByteArray> &pieces, cons
     m_piecesWaiting[peer.object] += pieces.size();
     QObject *line = peer.object;
     QPointer<QObject> alive(line);
+    const quint64 restarts = m_restarts;
     qint64 at = start - now;
     for (int i = 0; i < pieces.size(); ++i) {
         const QByteArray piece = pieces.at(i);
         const bool last = i == pieces.size() - 1;
         QTimer::singleShot(int(at), Qt::PreciseTimer, this,
-                           [this, alive, line, piece, last, closing, send, close]() {
-                               if (!alive)
-                                   return;
+                           [this, alive, line, piece, last, closing, send, close, restarts]() {
+                               if (!alive || restarts != m_restarts)
+                                   return; // the line closed, or the controller restarted
                                const auto waiting = m_piecesWaiting.find(line);
                                if (waiting != m_piecesWaiting.end() && --*waiting <= 0)
                                    m_piecesWaiting.erase(waiting);

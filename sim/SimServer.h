@@ -9,10 +9,19 @@
 //
 // It lives on its own thread (see SimController). The public functions are
 // safe to call from any thread; the slots run on the server's thread.
+//
+// Besides reads and writes by group and offset it serves lookups by name
+// (0xF009), the symbol upload (0xF00F, 0xF00C, 0xF00B), symbol handles
+// (0xF003 obtains one for a name, 0xF005 reads and writes the variable it
+// names, 0xF006 releases it) and the symbol version (0xF008). A handle
+// belongs to the connection and the source (NetId and port) that obtained
+// it; a closed connection's handles go.
 #ifndef SIMSERVER_H
 #define SIMSERVER_H
 
 #include "sim/SimFault.h"
+#include "sim/SimHandles.h"
+#include "sim/SimImageFile.h"
 #include "sim/SimRouter.h"
 #include "sim/SimRuntime.h"
 #include "sim/SimSymbols.h"
@@ -22,6 +31,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 
@@ -75,6 +85,36 @@ public:
     void addSymbol(int amsPort, const SimSymbols::Symbol &symbol);
     bool moveSymbol(int amsPort, const QString &name, quint32 group, quint32 offset);
 
+    // A new program loaded online, under live connections: for each runtime
+    // the program has lines for (the first one when it has none), its
+    // symbols replace the table and its data lines are written; every
+    // variable that keeps its name and size keeps its value at its new
+    // place; the places moveSymbol retired are served again; the symbol
+    // version counts up. Connections and handles stay, and handles follow
+    // their names (0x710 once the name is gone, 0x711 when its size changed).
+    void onlineChange(const QList<SimImageFile::Entry> &program);
+    // The controller restarted with `program`: every runtime's memory and
+    // symbols come from it alone, every handle goes, every symbol version
+    // counts up, and every connection is closed. A TCP client sees its
+    // connection closed. A pseudo-terminal cannot show a hang-up and keep its
+    // path (only a new pair would), so on it what is in flight goes: requests
+    // not yet answered, replies not yet read, in both directions.
+    void restart(const QList<SimImageFile::Entry> &program);
+    // The runtime's symbol version (0xF008); -1 on a port without a runtime.
+    int symbolVersion() const;
+    int symbolVersion(int amsPort) const;
+
+    // Symbol handles: the live ones over all runtimes; those obtained so far;
+    // the releases served with result 0.
+    int handleCount() const;
+    int handlesObtained() const;
+    int handlesReleased() const;
+    // 0: served; otherwise every 0xF003 request, or every read of 0xF008,
+    // answers that ADS error (0x701: service not supported, as older
+    // runtimes answer).
+    void setHandlesRefused(quint32 adsError);
+    void setSymbolVersionRefused(quint32 adsError);
+
     // What the controller received: every request frame, in order, while
     // recording (the default; a long-running controller turns it off, and
     // then only counts them).
@@ -114,6 +154,14 @@ private:
     };
 
     void acceptConnection();
+    void forgetLine(QObject *line);
+    void restartHere(const QList<SimImageFile::Entry> &program);
+    void closeConnections();
+    // Runs `task` on the server's thread, and waits for it when called from another.
+    void onOwnThread(const std::function<void()> &task);
+    void runHandedTask();
+    // The program's lines by runtime index; lines for a port without a runtime go.
+    QMap<int, QList<SimImageFile::Entry>> byRuntime(const QList<SimImageFile::Entry> &program) const;
     void onBytes(const Peer &peer, const QByteArray &bytes);
     bool serve(const QByteArray &request, const Peer &peer);
     void refuseUnrouted(const QByteArray &request, const Peer &peer);
@@ -137,12 +185,19 @@ private:
     QHash<QObject *, qint64> m_lineFreeAt; // when the last piece of a reply on a line goes out
     QHash<QObject *, int> m_piecesWaiting; // pieces of replies on a line whose time has not come
     QByteArray m_reply; // every reply is built here, on the server's thread
+    quint64 m_restarts = 0; // replies scheduled before a restart are not sent
+    std::mutex m_oneHandOver; // held by the thread handing a task over
+    std::mutex m_handOver; // a task for the server's thread
+    std::function<void()> m_handedTask;
 
     // Standard locks rather than Qt's: ThreadSanitizer sees what they order.
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_arrived;
     QList<SimRuntime> m_runtimes; // never empty; the first is the default
     SimRouter m_router;
+    SimHandles m_handles;
+    quint32 m_handlesRefused = 0;
+    quint32 m_versionRefused = 0;
     QList<SimFault> m_queued;
     SimFault m_standing;
     int m_dropEvery = 0;

@@ -3,6 +3,7 @@
 #include "link/AdsLayout.h"
 #include "link/WireBytes.h"
 #include "sim/SimArrayType.h"
+#include "sim/SimDataType.h"
 
 #include <QRegularExpression>
 
@@ -44,8 +45,28 @@ void SimSymbols::add(const Symbol &symbol)
     const QString key = symbol.name.toUpper();
     if (!m_byName.contains(key))
         m_order.append(key);
-    m_byName.insert(key, symbol);
+    Symbol &added = m_byName[key];
+    added = symbol;
+    if (added.dataType == DeriveType)
+        added.dataType = SimDataType::idOf(added.typeName);
     m_table.clear();
+}
+
+bool SimSymbols::declared(const QString &name, Symbol *out) const
+{
+    const auto it = m_byName.constFind(name.toUpper());
+    if (it == m_byName.constEnd())
+        return false;
+    *out = *it;
+    return true;
+}
+
+QList<SimSymbols::Symbol> SimSymbols::all() const
+{
+    QList<Symbol> symbols;
+    for (const QString &key : m_order)
+        symbols.append(m_byName.value(key));
+    return symbols;
 }
 
 bool SimSymbols::find(const QString &name, Symbol *out) const
@@ -55,15 +76,12 @@ bool SimSymbols::find(const QString &name, Symbol *out) const
 
 bool SimSymbols::find(const QString &name, Symbol *out, int nesting) const
 {
-    const auto it = m_byName.constFind(name.toUpper());
-    if (it == m_byName.constEnd())
-        return nesting < kMaxNesting && findElement(name, out, nesting);
-    *out = *it;
-    return true;
+    return declared(name, out) || (nesting < kMaxNesting && findElement(name, out, nesting));
 }
 
 // The element's place: the array's, plus its position times the element
-// size, the array's size shared evenly among its elements.
+// size, the array's size shared evenly among its elements. Its data type id
+// is the array's, which is its elements' own.
 bool SimSymbols::findElement(const QString &name, Symbol *out, int nesting) const
 {
     QString base;
@@ -140,7 +158,9 @@ QByteArray SimSymbols::entry(const Symbol &symbol)
     WireBytes::putLe32(fixed + AdsLayout::EntryGroup, symbol.group);
     WireBytes::putLe32(fixed + AdsLayout::EntryOffset, symbol.offset);
     WireBytes::putLe32(fixed + AdsLayout::EntrySize, symbol.size);
-    // Data type id and flags stay 0: the driver goes by the type name.
+    const quint32 dataType =
+        symbol.dataType == DeriveType ? SimDataType::idOf(symbol.typeName) : symbol.dataType;
+    WireBytes::putLe32(fixed + AdsLayout::EntryDataType, dataType); // the flags stay 0
     WireBytes::putLe16(fixed + AdsLayout::EntryNameLength, quint16(name.size()));
     WireBytes::putLe16(fixed + AdsLayout::EntryTypeLength, quint16(type.size()));
     WireBytes::putLe16(fixed + AdsLayout::EntryCommentLength, quint16(comment.size()));

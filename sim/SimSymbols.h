@@ -1,6 +1,6 @@
 // The simulated controller's symbol table: names (compared without regard
-// to case) with their index group, offset, size, type name and comment, in
-// the order they were added. A symbol moved by an online change leaves its
+// to case) with their index group, offset, size, type name, data type id
+// and comment, in the order they were added. A symbol moved by an online change leaves its
 // old place refused.
 //
 // A name the table does not hold may still be an element of an array it
@@ -18,11 +18,16 @@
 class SimSymbols
 {
 public:
+    // A symbol's data type id to be derived from its type name (SimDataType).
+    static constexpr quint32 DeriveType = 0xFFFFFFFF;
+
     struct Symbol {
         Symbol() = default;
         Symbol(const QString &name, quint32 group, quint32 offset, quint32 size,
-               const QString &typeName = QString(), const QString &comment = QString())
-            : name(name), group(group), offset(offset), size(size), typeName(typeName), comment(comment)
+               const QString &typeName = QString(), const QString &comment = QString(),
+               quint32 dataType = DeriveType)
+            : name(name), group(group), offset(offset), size(size), typeName(typeName), comment(comment),
+              dataType(dataType)
         {
         }
         QString name;
@@ -31,12 +36,17 @@ public:
         quint32 size = 0;
         QString typeName;
         QString comment;
+        quint32 dataType = DeriveType; // an array's element carries the array's
     };
 
     // A second symbol of the same name replaces the first in its place.
     void add(const Symbol &symbol);
     // The symbol of that name, or the array element it names.
     bool find(const QString &name, Symbol *out) const;
+    // The symbol of that name as it was added: no array element.
+    bool declared(const QString &name, Symbol *out) const;
+    // Every symbol, in the order they were added.
+    QList<Symbol> all() const;
     // Moves a symbol; returns its old place through `old`.
     bool move(const QString &name, quint32 group, quint32 offset, Symbol *old);
     // Whether [offset, offset + length) of `group` touches a place a symbol left.

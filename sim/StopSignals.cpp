@@ -19,13 +19,17 @@ StopSignals::~StopSignals()
     restore.sa_handler = SIG_DFL;
     sigaction(SIGINT, &restore, nullptr);
     sigaction(SIGTERM, &restore, nullptr);
+    if (m_reload) {
+        sigaction(SIGHUP, &restore, nullptr);
+        sigaction(SIGUSR1, &restore, nullptr);
+    }
     delete m_notifier; // before its descriptor closes
     ::close(s_pipe[0]);
     ::close(s_pipe[1]);
     s_pipe[0] = s_pipe[1] = -1;
 }
 
-bool StopSignals::install()
+bool StopSignals::install(bool reload)
 {
     if (m_notifier || s_pipe[0] >= 0)
         return false;
@@ -33,13 +37,18 @@ bool StopSignals::install()
         return false;
     m_notifier = new QSocketNotifier(s_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::readPipe);
+    m_reload = reload;
 
     struct sigaction action = {};
     action.sa_handler = &StopSignals::handler;
     sigemptyset(&action.sa_mask);
     // Restart interrupted system calls: a blocking wait for a reply goes on.
     action.sa_flags = SA_RESTART;
-    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+    bool installed = sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+    if (reload)
+        installed = installed && sigaction(SIGHUP, &action, nullptr) == 0
+                    && sigaction(SIGUSR1, &action, nullptr) == 0;
+    return installed;
 }
 
 void StopSignals::handler(int signalNumber)
@@ -56,6 +65,10 @@ void StopSignals::handler(int signalNumber)
 void StopSignals::readPipe()
 {
     unsigned char byte = 0;
-    while (::read(s_pipe[0], &byte, 1) == 1)
-        emit stopRequested(int(byte));
+    while (::read(s_pipe[0], &byte, 1) == 1) {
+        if (byte == SIGHUP || byte == SIGUSR1)
+            emit reloadRequested(int(byte));
+        else
+            emit stopRequested(int(byte));
+    }
 }

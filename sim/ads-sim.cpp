@@ -3,12 +3,14 @@
 #include "sim/AdsSimOptions.h"
 #include "sim/SimController.h"
 #include "sim/SimImageFile.h"
+#include "sim/SimProtocol.h"
 #include "sim/SimServer.h"
 #include "sim/StopSignals.h"
 
 #include <QCoreApplication>
 #include <QMutex>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -32,6 +34,39 @@ int refuse(const QString &message)
     return 2;
 }
 
+// The image files in order, as one program; on the first bad file, none,
+// and `error` names it.
+QList<SimImageFile::Entry> readImages(const AdsSimOptions &options, QString *error)
+{
+    QList<SimImageFile::Entry> program;
+    for (const QString &path : options.imagePaths) {
+        program += SimImageFile::read(path, error, options.amsPorts);
+        if (!error->isEmpty())
+            return {};
+    }
+    error->clear();
+    return program;
+}
+
+// SIGHUP: the files again, as an online change; SIGUSR1: a restart with them.
+void reload(SimServer *server, const AdsSimOptions &options, int signalNumber)
+{
+    QString error;
+    const QList<SimImageFile::Entry> program = readImages(options, &error);
+    if (!error.isEmpty()) {
+        printLine(stderr, QStringLiteral("ads-sim: reload refused: ") + error);
+        return;
+    }
+    const bool restart = signalNumber == SIGUSR1;
+    if (restart)
+        server->restart(program);
+    else
+        server->onlineChange(program);
+    printLine(stdout, QStringLiteral("%1: symbol version %2")
+                          .arg(restart ? QStringLiteral("restart") : QStringLiteral("online change"))
+                          .arg(server->symbolVersion()));
+}
+
 QString hostText(const QHostAddress &address)
 {
     return address.protocol() == QAbstractSocket::IPv6Protocol
@@ -51,21 +86,18 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    // The file first: a bad one must not leave a controller half started.
-    QList<SimImageFile::Entry> image;
-    if (!options.imagePath.isEmpty()) {
-        QString error;
-        image = SimImageFile::read(options.imagePath, &error, options.amsPorts);
-        if (!error.isEmpty())
-            return refuse(error);
-    }
+    // The files first: a bad one must not leave a controller half started.
+    QString error;
+    const QList<SimImageFile::Entry> image = readImages(options, &error);
+    if (!error.isEmpty())
+        return refuse(error);
 
-    StopSignals stop;
-    if (!stop.install()) {
-        printLine(stderr, QStringLiteral("ads-sim: cannot handle SIGINT and SIGTERM"));
+    StopSignals handlers;
+    if (!handlers.install(true)) {
+        printLine(stderr, QStringLiteral("ads-sim: cannot handle SIGINT, SIGTERM, SIGHUP and SIGUSR1"));
         return 1;
     }
-    QObject::connect(&stop, &StopSignals::stopRequested, &app, &QCoreApplication::quit);
+    QObject::connect(&handlers, &StopSignals::stopRequested, &app, &QCoreApplication::quit);
 
     SimController sim;
     if (!sim.startTcp(options.listenAddress, options.listenPort)) {
@@ -92,6 +124,12 @@ int main(int argc, char **argv)
     standing.adsResult = options.adsError;
     server->setStandingFault(standing);
     server->setDropEvery(options.dropEvery);
+    server->setHandlesRefused(options.noHandles ? quint32(SimProtocol::AdsServiceNotSupported) : 0u);
+    server->setSymbolVersionRefused(options.noSymbolVersion ? quint32(SimProtocol::AdsServiceNotSupported)
+                                                            : 0u);
+    // Reloads wait until it serves, so that a signal never meets a half-set controller.
+    QObject::connect(&handlers, &StopSignals::reloadRequested, &app,
+                     [server, &options](int signalNumber) { reload(server, options, signalNumber); });
     if (options.verbose)
         server->setLogger([](const QString &line) { printLine(stdout, line); });
 

@@ -1,9 +1,11 @@
 // The simulated controller as a router with runtimes behind it, seen
 // through raw frames on a 127.0.0.1 socket and on its pseudo-terminal:
 // target NetId, routes, one runtime per AMS port; its symbol upload and
-// array elements by name; replies from its kept buffer.
+// array elements by name; handles, the symbol version, online changes and
+// restarts; replies from its kept buffer.
 #include "link/AdsLayout.h"
 #include "sim/SimController.h"
+#include "sim/SimImageFile.h"
 #include "sim/SimServer.h"
 #include "tests/TestSupport.h"
 
@@ -42,6 +44,7 @@ struct Frame {
     QByteArray target = netId("10.1.2.3.1.1");
     int targetPort = 851;
     QByteArray source = netId("192.168.10.100.1.1");
+    int sourcePort = 0x80BD;
     quint32 invokeId = 7;
 };
 
@@ -49,8 +52,8 @@ struct Frame {
 QByteArray request(const Frame &f, quint16 command, const QByteArray &data)
 {
     return le(0, 2) + le(quint64(32 + data.size()), 4) + f.target + le(quint64(f.targetPort), 2) + f.source
-           + le(0x80BD, 2) + le(command, 2) + le(0x0004, 2) + le(quint64(data.size()), 4) + le(0, 4)
-           + le(f.invokeId, 4) + data;
+           + le(quint64(f.sourcePort), 2) + le(command, 2) + le(0x0004, 2) + le(quint64(data.size()), 4)
+           + le(0, 4) + le(f.invokeId, 4) + data;
 }
 
 QByteArray readRequest(const Frame &f, quint32 group, quint32 offset, quint32 length)
@@ -67,6 +70,26 @@ QByteArray lookupRequest(const Frame &f, const QByteArray &name)
 {
     const QByteArray written = name + '\0';
     return request(f, 9, le(0xF009, 4) + le(0, 4) + le(0xFFFF, 4) + le(quint64(written.size()), 4) + written);
+}
+
+// ReadWrite of 0xF003: `name` as written, with its zero byte or without.
+QByteArray handleRequest(const Frame &f, const QByteArray &name, quint32 readLength = 4)
+{
+    return request(f, 9, le(0xF003, 4) + le(0, 4) + le(readLength, 4) + le(quint64(name.size()), 4) + name);
+}
+
+QByteArray releaseRequest(const Frame &f, quint32 handle)
+{
+    return writeRequest(f, 0xF006, 0, le(handle, 4));
+}
+
+QList<SimImageFile::Entry> program(const QByteArray &text)
+{
+    QString error;
+    const QList<SimImageFile::Entry> entries = SimImageFile::parse(text, &error, {851, 852});
+    if (!error.isEmpty())
+        qWarning("bad program: %s", qPrintable(error));
+    return entries;
 }
 
 // What came back for one request: a whole reply frame, or nothing and
@@ -123,6 +146,7 @@ struct Entry {
     quint32 offset = 0;
     quint32 size = 0;
     QByteArray name, type, comment;
+    quint32 dataType = 0;
 };
 
 // The entries of `bytes`, one after another; fails the test when they do
@@ -145,7 +169,8 @@ QList<Entry> entries(const QByteArray &bytes)
         }
         out.append({le32(e, AdsLayout::EntryGroup), le32(e, AdsLayout::EntryOffset),
                     le32(e, AdsLayout::EntrySize), e.mid(AdsLayout::EntryFixedSize, nameLength),
-                    e.mid(typeAt, typeLength), e.mid(commentAt, commentLength)});
+                    e.mid(typeAt, typeLength), e.mid(commentAt, commentLength),
+                    le32(e, AdsLayout::EntryDataType)});
         at += e.size();
     }
     return out;
@@ -221,7 +246,16 @@ private slots:
     void symbolTableReadInPieces();
     void arrayElementsByName_data();
     void arrayElementsByName();
+    void dataTypeIds_data();
+    void dataTypeIds();
     void declaredSymbolsHaveMemory();
+    void handles_data();
+    void handles();
+    void onlineChange_data();
+    void onlineChange();
+    void symbolVersion_data();
+    void symbolVersion();
+    void restartClosesConnectionsAndLoadsTheProgram();
     void largeRepliesKeepTheirBytesAndOrder();
     void warmedUpServerAnswersAlike();
 
@@ -541,7 +575,7 @@ void TestSimulator::symbolTableListsEverySymbol()
         readData(exchange(*socket, readRequest(Frame(), 0xF00B, 0, le32(info, 4))).reply);
     QCOMPARE(quint32(table.size()), le32(info, 4));
     // The first entry byte by byte; the others through the reader.
-    QCOMPARE(table.left(49), hex("31000000 20400000 04010000 02000000 00000000 00000000 0d00 0300 0000")
+    QCOMPARE(table.left(49), hex("31000000 20400000 04010000 02000000 02000000 00000000 0d00 0300 0000")
                                  + "main.NCOUNTER" + '\0' + "INT" + '\0' + '\0');
     const QList<Entry> all = entries(table);
     QCOMPARE(all.size(), 3);
@@ -686,6 +720,46 @@ void TestSimulator::arrayElementsByName()
     QCOMPARE(QString::fromLatin1(found.first().name), entryName);
 }
 
+void TestSimulator::dataTypeIds_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<quint32>("given"); // the Symbol's own field
+    QTest::addColumn<QString>("name"); // looked up
+    QTest::addColumn<quint32>("id");
+    const quint32 derive = SimSymbols::DeriveType;
+    const QString names =
+        "BOOL 33;bit 33;SINT 16;USINT 17;Byte 17;INT 2;UINT 18;WORD 18;DINT 3;UDINT 19;DWORD 19;"
+        "TIME 19;TOD 19;TIME_OF_DAY 19;DATE 19;DT 19;DATE_AND_TIME 19;REAL 4;lreal 5;LINT 20;"
+        "ULINT 21;LWORD 21;STRING 30;string(80) 30;WSTRING(20) 31;ST_Motor 65;POINTER TO INT 65;"
+        "REFERENCE TO REAL 65;STRINGS 65; 65";
+    for (const QString &row : names.split(QLatin1Char(';'))) {
+        const QString type = row.section(QLatin1Char(' '), 0, -2);
+        QTest::newRow(qPrintable(row))
+            << type << derive << "gvl.V" << row.section(QLatin1Char(' '), -1).toUInt();
+    }
+    QTest::newRow("array of LREAL") << "ARRAY [0..9] OF LREAL" << derive << "GVL.v[3]" << 5u;
+    QTest::newRow("array of strings") << "array[1..3] of WSTRING(10)" << derive << "GVL.v[2]" << 31u;
+    QTest::newRow("array of arrays") << "ARRAY [0..1] OF ARRAY [0..2] OF UINT" << derive << "GVL.v[1]" << 18u;
+    QTest::newRow("given id wins") << "INT" << 0x41u << "GVL.v" << 0x41u;
+}
+
+void TestSimulator::dataTypeIds()
+{
+    QFETCH(QString, type);
+    QFETCH(quint32, given);
+    QFETCH(QString, name);
+    QFETCH(quint32, id);
+    sim->server()->addSymbol({QStringLiteral("GVL.v"), kM, 0x100, 60, type, QString(), given});
+    QTcpSocket *socket = connectSocket();
+    // The lookup, and the upload's entry (of the array itself for an element's row).
+    const QList<Entry> found =
+        entries(readData(exchange(*socket, lookupRequest(Frame(), name.toLatin1())).reply))
+        + entries(readData(exchange(*socket, readRequest(Frame(), 0xF00B, 0, 4096)).reply));
+    QCOMPARE(found.size(), 2);
+    QCOMPARE(found.at(0).dataType, id);
+    QCOMPARE(found.at(1).dataType, id);
+}
+
 void TestSimulator::declaredSymbolsHaveMemory()
 {
     // 0x4040 was never written: the symbol alone makes its bytes readable.
@@ -701,6 +775,224 @@ void TestSimulator::declaredSymbolsHaveMemory()
     // A symbol over written bytes leaves them as they were.
     server->addSymbol({QStringLiteral("MAIN.n"), kM, 2, 4, QStringLiteral("DINT")});
     QCOMPARE(server->readImage(kM, 0, 6), hex("11 22 33 44 00 00"));
+}
+
+void TestSimulator::handles_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<quint32>("readLength"); // of the handle's request
+    QTest::addColumn<quint32>("obtained"); // its ADS result
+    QTest::addColumn<QString>("use"); // who presents the handle, and how
+    QTest::addColumn<quint32>("length");
+    QTest::addColumn<quint32>("result");
+    QTest::addColumn<quint32>("place"); // in the M area
+    QTest::addColumn<QByteArray>("data");
+
+    const QByteArray n("GVL.n\0", 6);
+    QTest::newRow("name with its zero") << n << 4u << 0u << "same" << 4u << 0u << 0x100u << hex("01020304");
+    QTest::newRow("name without, in another case, the head")
+        << QByteArray("gvl.N") << 100u << 0u << "same" << 2u << 0u << 0x100u << hex("0102");
+    QTest::newRow("array element") << QByteArray("GVL.a[3]") << 4u << 0u << "same" << 4u << 0u << 0x20Cu
+                                   << hex("aabbccdd");
+    QTest::newRow("more than the variable") << n << 4u << 0u << "same" << 5u << 0x705u << 0u << QByteArray();
+    QTest::newRow("unknown name") << QByteArray("GVL.x\0", 6) << 4u << 0x710u << "" << 0u << 0u << 0u
+                                  << QByteArray();
+    QTest::newRow("answer shorter than a handle")
+        << n << 3u << 0x705u << "" << 0u << 0u << 0u << QByteArray();
+    QTest::newRow("refused") << n << 4u << 0x701u << "refused" << 0u << 0u << 0u << QByteArray();
+    for (const char *other :
+         {"other source NetId", "other source port", "other runtime", "other connection", "released"})
+        QTest::newRow(other) << n << 4u << 0u << other << 4u << 0x710u << 0u << QByteArray();
+}
+
+// Obtains a handle, reads and writes through it as `use` says, releases it.
+void TestSimulator::handles()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(quint32, readLength);
+    QFETCH(quint32, obtained);
+    QFETCH(QString, use);
+    QFETCH(quint32, length);
+    QFETCH(quint32, result);
+    QFETCH(quint32, place);
+    QFETCH(QByteArray, data);
+    SimServer *server = sim->server();
+    server->setAmsPorts({851, 852});
+    for (int port : {851, 852}) {
+        server->addSymbol(port, {QStringLiteral("GVL.n"), kM, 0x100, 4, QStringLiteral("DINT")});
+        server->addSymbol(port,
+                          {QStringLiteral("GVL.a"), kM, 0x200, 40, QStringLiteral("ARRAY [0..9] OF REAL")});
+    }
+    server->writeImage(kM, 0x100, hex("01020304"));
+    server->writeImage(kM, 0x20C, hex("aabbccdd"));
+    server->setHandlesRefused(use == "refused" ? 0x701 : 0);
+    QTcpSocket *socket = connectSocket();
+    Frame f;
+    const QByteArray reply = exchange(*socket, handleRequest(f, name, readLength)).reply;
+    QCOMPARE(adsResult(reply), obtained);
+    QCOMPARE(le32(reply, AdsLayout::OffReadLength), obtained == 0 ? 4u : 0u);
+    QCOMPARE(server->handlesObtained(), obtained == 0 ? 1 : 0);
+    if (obtained != 0)
+        return;
+    const quint32 handle = le32(reply, AdsLayout::OffReadData);
+    QVERIFY(handle > 1);
+
+    Frame g = f;
+    QTcpSocket *line = socket;
+    g.source = use == "other source NetId" ? netId("192.168.10.100.1.2") : f.source;
+    g.sourcePort = use == "other source port" ? f.sourcePort + 1 : f.sourcePort;
+    g.targetPort = use == "other runtime" ? 852 : 851;
+    if (use == "other connection")
+        line = connectSocket();
+    if (use == "released") {
+        QCOMPARE(adsResult(exchange(*socket, releaseRequest(f, handle)).reply), 0u);
+        QCOMPARE(server->handlesReleased(), 1);
+    }
+    const Answer read = exchange(*line, readRequest(g, 0xF005, handle, length));
+    QCOMPARE(adsResult(read.reply), result);
+    QCOMPARE(readData(read.reply), data);
+    const QByteArray written(int(length), '\x5a');
+    QCOMPARE(adsResult(exchange(*line, writeRequest(g, 0xF005, handle, written)).reply), result);
+    if (result == 0)
+        QCOMPARE(server->readImage(kM, place, int(length)), written);
+    // Only the holder lets it go, once; another's release leaves it live until its connection closes.
+    const bool held = result != 0x710 || use == "released";
+    QCOMPARE(adsResult(exchange(*line, releaseRequest(g, handle)).reply), result == 0x710 ? 0x710u : 0u);
+    QCOMPARE(server->handleCount(), held ? 0 : 1);
+    socket->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(server->handleCount(), 0, kWaitMs);
+    QCOMPARE(server->handlesReleased(), held ? 1 : 0);
+}
+
+void TestSimulator::onlineChange_data()
+{
+    QTest::addColumn<QByteArray>("program");
+    QTest::addColumn<quint32>("result"); // of a read by the handle obtained before
+    QTest::addColumn<quint32>("moved"); // where the handle writes now
+    QTest::addColumn<quint32>("place"); // in the M area, after the change
+    QTest::addColumn<QByteArray>("bytes");
+
+    const QByteArray value = hex("01020304");
+    QTest::newRow("unchanged") << QByteArray("symbol GVL.n 4020 100 4 DINT\n") << 0u << 0x100u << 0x100u
+                               << value;
+    QTest::newRow("moved, value kept")
+        << QByteArray("symbol GVL.n 4020 300 4 DINT\n") << 0u << 0x300u << 0x300u << value;
+    QTest::newRow("moved, value kept over the image")
+        << QByteArray("symbol GVL.n 4020 300 4 DINT\n4020 300 09 09 09 09\n") << 0u << 0x300u << 0x300u
+        << value;
+    QTest::newRow("new variable from the image")
+        << QByteArray("symbol GVL.n 4020 100 4 DINT\nsymbol GVL.m 4020 400 2 INT\n4020 400 34 12\n") << 0u
+        << 0x100u << 0x400u << hex("3412");
+    QTest::newRow("removed; a new one over it from zero")
+        << QByteArray("symbol GVL.m 4020 100 2 INT\n") << 0x710u << 0u << 0x100u << hex("0000");
+    QTest::newRow("resized, from the image") << QByteArray("symbol GVL.n 4020 100 2 INT\n4020 100 07 00\n")
+                                             << 0x711u << 0u << 0x100u << hex("0700");
+    QTest::newRow("resized, from zero")
+        << QByteArray("symbol GVL.n 4020 100 8 LINT\n") << 0x711u << 0u << 0x100u << QByteArray(8, '\0');
+}
+
+void TestSimulator::onlineChange()
+{
+    QFETCH(QByteArray, program);
+    QFETCH(quint32, result);
+    QFETCH(quint32, moved);
+    QFETCH(quint32, place);
+    QFETCH(QByteArray, bytes);
+    SimServer *server = sim->server();
+    server->addSymbol({QStringLiteral("GVL.n"), kM, 0x100, 4, QStringLiteral("DINT")});
+    server->addSymbol({QStringLiteral("GVL.old"), kM, 0x600, 2, QStringLiteral("INT")});
+    QVERIFY(server->moveSymbol(QStringLiteral("GVL.old"), kM, 0x610)); // the older way: 0x600 refused
+    QTcpSocket *socket = connectSocket();
+    QCOMPARE(adsResult(exchange(*socket, writeRequest(Frame(), kM, 0x100, hex("01020304"))).reply), 0u);
+    const quint32 handle = le32(readData(exchange(*socket, handleRequest(Frame(), "GVL.n")).reply), 0);
+
+    server->onlineChange(::program(program));
+    QCOMPARE(server->readImage(kM, place, bytes.size()), bytes);
+    const Answer read = exchange(*socket, readRequest(Frame(), 0xF005, handle, 4));
+    QVERIFY(!read.closed);
+    QCOMPARE(adsResult(read.reply), result);
+    const QByteArray written = hex("0a0b0c0d"); // the handle follows its variable, for writes too
+    QCOMPARE(adsResult(exchange(*socket, writeRequest(Frame(), 0xF005, handle, written)).reply), result);
+    if (result == 0)
+        QCOMPARE(server->readImage(kM, moved, 4), written);
+    QCOMPARE(adsResult(exchange(*socket, readRequest(Frame(), kM, 0x600, 2)).reply), 0u);
+    QCOMPARE(readData(exchange(*socket, readRequest(Frame(), 0xF008, 0, 1)).reply), hex("02"));
+}
+
+void TestSimulator::symbolVersion_data()
+{
+    QTest::addColumn<quint32>("length");
+    QTest::addColumn<quint32>("refused");
+    QTest::addColumn<QByteArray>("changes"); // o: an online change, r: a restart
+    QTest::addColumn<int>("port");
+    QTest::addColumn<quint32>("result");
+    QTest::addColumn<QByteArray>("version");
+    QTest::newRow("starts at 1") << 1u << 0u << QByteArray() << 851 << 0u << hex("01");
+    QTest::newRow("two bytes asked") << 2u << 0u << QByteArray() << 851 << 0x705u << QByteArray();
+    QTest::newRow("refused") << 1u << 0x701u << QByteArray() << 851 << 0x701u << QByteArray();
+    QTest::newRow("online changes, a restart, wrapping")
+        << 1u << 0u << QByteArray(254, 'o') + 'r' << 851 << 0u << hex("00");
+    QTest::newRow("another runtime's change") << 1u << 0u << QByteArray("o") << 852 << 0u << hex("01");
+    QTest::newRow("restart of all") << 1u << 0u << QByteArray("r") << 852 << 0u << hex("02");
+}
+
+void TestSimulator::symbolVersion()
+{
+    QFETCH(quint32, length);
+    QFETCH(quint32, refused);
+    QFETCH(QByteArray, changes);
+    QFETCH(int, port);
+    QFETCH(quint32, result);
+    QFETCH(QByteArray, version);
+    SimServer *server = sim->server();
+    server->setAmsPorts({851, 852});
+    server->setSymbolVersionRefused(refused);
+    for (char change : changes) {
+        if (change == 'o')
+            server->onlineChange(program("symbol MAIN.n 4020 0 2 INT\n"));
+        else
+            server->restart(program("port 852\nsymbol MAIN.n 4020 0 2 INT\n"));
+    }
+    Frame f;
+    f.targetPort = port;
+    const QByteArray reply = exchange(*connectSocket(), readRequest(f, 0xF008, 0, length)).reply;
+    QCOMPARE(adsResult(reply), result);
+    QCOMPARE(readData(reply), version);
+}
+
+void TestSimulator::restartClosesConnectionsAndLoadsTheProgram()
+{
+    SimServer *server = sim->server();
+    QVERIFY(sim->startPty());
+    server->addSymbol({QStringLiteral("GVL.n"), kM, 0x100, 4, QStringLiteral("DINT")});
+    QTcpSocket *socket = connectSocket();
+    QVERIFY(adsResult(exchange(*socket, handleRequest(Frame(), "GVL.n")).reply) == 0);
+    QCOMPARE(server->handleCount(), 1);
+    // A reply due later on the serial line, in flight when the controller restarts.
+    PtyEnd pty(sim->ptyPath());
+    SimFault late;
+    late.delayMs = 300;
+    server->pushFault(late);
+    Frame first;
+    first.invokeId = 1;
+    QVERIFY(pty.write(readRequest(first, kM, 0, 2)));
+    QVERIFY(server->waitForRequests(2, kWaitMs));
+
+    server->restart(program("symbol GVL.m 4020 10 2 INT\n4020 10 34 12\n"));
+    QVERIFY(socket->waitForDisconnected(kWaitMs) || socket->state() == QAbstractSocket::UnconnectedState);
+    QCOMPARE(server->handleCount(), 0);
+    Frame second;
+    second.invokeId = 2;
+    QVERIFY(pty.write(readRequest(second, kM, 0, 2)));
+    bool hungUp = false;
+    const QByteArray reply = pty.readFrame(kWaitMs, &hungUp);
+    QCOMPARE(le32(reply, AdsLayout::OffInvokeId), 2u);
+    QCOMPARE(readData(reply), hex("0000")); // init()'s bytes went with the old memory
+
+    QTcpSocket *again = connectSocket();
+    QCOMPARE(readData(exchange(*again, readRequest(Frame(), kM, 0x10, 2)).reply), hex("3412"));
+    QCOMPARE(adsResult(exchange(*again, lookupRequest(Frame(), "GVL.n")).reply), 0x710u);
+    QCOMPARE(adsResult(exchange(*again, lookupRequest(Frame(), "GVL.m")).reply), 0u);
 }
 
 // Replies are built in one buffer kept from request to request, and sent

@@ -112,6 +112,7 @@ public:
         collect();
         return m_process.exitCode();
     }
+    void send(int signal) { ::kill(pid_t(m_process.processId()), signal); }
     int waitForExit()
     {
         if (!m_process.waitForFinished(kRunMs) || m_process.exitStatus() != QProcess::NormalExit)
@@ -357,6 +358,8 @@ private slots:
     void simStopsCleanlyOnSignals_data();
     void simStopsCleanlyOnSignals();
     void simImageFile();
+    void simReloadsItsImagesOnSignals_data();
+    void simReloadsItsImagesOnSignals();
     void simArrayElementsAndStrings();
     void simRouterAndRuntimes();
     void simBadOptions_data();
@@ -945,6 +948,51 @@ void TestTools::simImageFile()
     QCOMPARE(refused.lines(), QStringList()); // never started
     const QString error = refused.errorOutput();
     QVERIFY2(error.contains(QStringLiteral("bad.txt: line 3: '3g'")), qPrintable(error));
+}
+
+void TestTools::simReloadsItsImagesOnSignals_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QByteArray>("first"); // the first image file, rewritten before the signal
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("n"); // MAIN.n, written 7 before
+    QTest::addColumn<QStringList>("m"); // MAIN.m, only in the rewritten second file
+
+    const QByteArray moved = "symbol MAIN.n 4020 20 2 INT\n4020 20 05 00\n";
+    QTest::newRow("SIGHUP: online change")
+        << int(SIGHUP) << moved << "online change: symbol version 2" << QStringList{"7"} << QStringList{"9"};
+    QTest::newRow("SIGUSR1: restart")
+        << int(SIGUSR1) << moved << "restart: symbol version 2" << QStringList{"5"} << QStringList{"9"};
+    QTest::newRow("a file that does not parse")
+        << int(SIGHUP) << QByteArray("4020 zz\n") << "ads-sim: reload refused: " << QStringList{"7"}
+        << QStringList();
+}
+
+void TestTools::simReloadsItsImagesOnSignals()
+{
+    QFETCH(int, signal);
+    QFETCH(QByteArray, first);
+    QFETCH(QString, line);
+    QFETCH(QStringList, n);
+    QFETCH(QStringList, m);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString a = dir.filePath(QStringLiteral("a.txt"));
+    const QString b = dir.filePath(QStringLiteral("b.txt"));
+    QVERIFY(writeFile(a, "symbol MAIN.n 4020 10 2 INT\n4020 10 01 00\n"));
+    QVERIFY(writeFile(b, "# nothing yet\n"));
+    Child sim("ads-sim", {"--listen", "127.0.0.1:0", "--image", a, "--image", b}, true);
+    const QStringList connect = {"--connect", sim.lineStartingWith(QStringLiteral("tcp "))};
+    QCOMPARE(adsctl(connect + QStringList{"write", "MAIN.n", "int16", "7"}).exitCode, 0);
+
+    QVERIFY(writeFile(a, first));
+    QVERIFY(writeFile(b, "symbol MAIN.m 4040 0 2 INT\n4040 0 09 00\n"));
+    sim.send(signal);
+    QVERIFY2(sim.waitForLine([&](const QString &l) { return l.startsWith(line); }),
+             qPrintable(sim.lines().join('\n')));
+    QCOMPARE(adsctl(connect + QStringList{"read", "MAIN.n", "int16"}).outLines(), n);
+    QCOMPARE(adsctl(connect + QStringList{"read", "MAIN.m", "int16"}).outLines(), m);
+    QCOMPARE(sim.stop(SIGTERM), 0);
 }
 
 // The README's example: an image file declaring the array alone, its

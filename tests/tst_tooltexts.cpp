@@ -798,10 +798,10 @@ void TestToolTexts::simOptions()
     QVERIFY(defaults.routes.isEmpty());
     QCOMPARE(defaults.dropEvery, 0);
 
-    const AdsSimOptions o =
-        AdsSimOptions::parse({"--ams-port", "852,851", "--ams-port=900", "--netid", "5.12.34.56.1.1",
-                              "--route", "192.168.10.100.1.1", "--route=0.0.0.0.255.255", "--drop-every", "1",
-                              "--listen", "[::1]:0", "--serial", "-h"});
+    const AdsSimOptions o = AdsSimOptions::parse(
+        {"--ams-port", "852,851", "--ams-port=900", "--netid", "5.12.34.56.1.1", "--route",
+         "192.168.10.100.1.1", "--route=0.0.0.0.255.255", "--drop-every", "1", "--listen", "[::1]:0",
+         "--serial", "-h", "--image", "a.txt", "--image=b.txt", "--no-handles", "--no-symbol-version"});
     QCOMPARE(o.error, QString());
     QCOMPARE(o.amsPorts, (QList<int>{852, 851, 900}));
     QCOMPARE(o.netId, QByteArray::fromHex("050c22380101"));
@@ -811,11 +811,14 @@ void TestToolTexts::simOptions()
     QCOMPARE(o.listenAddress, QHostAddress(QHostAddress::LocalHostIPv6));
     QCOMPARE(o.listenPort, quint16(0));
     QVERIFY(o.serial && o.help);
+    QCOMPARE(o.imagePaths, (QStringList{"a.txt", "b.txt"}));
+    QVERIFY(o.noHandles && o.noSymbolVersion && !defaults.noHandles && !defaults.noSymbolVersion);
 
     // --help names every option it takes.
     const QString usage = AdsSimOptions::usage();
-    for (const char *name : {"--listen", "--serial", "--ams-port", "--netid", "--route", "--image",
-                             "--verbose", "--delay-ms", "--drop-every", "--ads-error"})
+    for (const char *name :
+         {"--listen", "--serial", "--ams-port", "--netid", "--route", "--image", "--verbose", "--delay-ms",
+          "--drop-every", "--ads-error", "--no-handles", "--no-symbol-version", "SIGHUP", "SIGUSR1"})
         QVERIFY2(usage.contains(QLatin1String(name)), name);
     QVERIFY(usage.contains(QStringLiteral("(N 1 or more)")));
 }
