@@ -23,7 +23,7 @@ const int kDefaultAmsPort = 851;
 // sockets along.
 LibBeckhoff_ADS::LibBeckhoff_ADS()
     : QObject(nullptr), adsLink(this), amsPort(kDefaultAmsPort), serialBaud(0), serialDataBits(0),
-      serialStopBits(0), ethPort(0)
+      serialStopBits(0), ethPort(0), symbols(adsLink)
 {
     ValueCodec::registerListTypes();
 }
@@ -104,20 +104,31 @@ int LibBeckhoff_ADS::SetConnectPar(QString parameterText)
     return amsPort;
 }
 
+// The handles obtained on the line go back to the controller first.
 int LibBeckhoff_ADS::DisConnectDrive()
 {
     if (!adsLink.callerOwnsLink())
         return -1;
-    symbols.forgetAll();
-    return adsLink.DisConnectDrive();
+    return guarded(
+        [&]() {
+            if (!adsLink.busy())
+                symbols.releaseAll();
+            return adsLink.DisConnectDrive();
+        },
+        -1);
 }
 
 int LibBeckhoff_ADS::DestroyFree()
 {
     if (!adsLink.callerOwnsLink())
         return -1;
-    symbols.forgetAll();
-    return guarded([&]() { return adsLink.DestroyFree(); }, -1);
+    return guarded(
+        [&]() {
+            if (!adsLink.busy())
+                symbols.releaseAll();
+            return adsLink.DestroyFree();
+        },
+        -1);
 }
 
 // ---------------------------------------------------------------- addresses
@@ -167,14 +178,18 @@ bool LibBeckhoff_ADS::readVariable(CLabelVariable &answer, const QString &addres
     if (const int refused = RequestRefusal::read(target, type, count)) {
         answer.resultCode = refused;
     } else if (target.symbol) {
+        const bool typeCheck = linkSettings.typeCheck;
         const SymbolAccess::Outcome done =
             type == DT_String ? readStrings(answer, address, count)
-                              : symbols.run(symbolBinding(), address,
-                                            SymbolAccess::withinSize(ValueCodec::byteLength(type, count)),
-                                            symbolLookup(), [&](const SymbolEntry &entry) {
-                                                return readAt(answer, int(entry.indexOffset), type, count,
-                                                              int(entry.indexGroup), address);
-                                            });
+                              : symbols.run(
+                                  symbolBinding(), address,
+                                  [&](const SymbolFacts &symbol) {
+                                      return SymbolAccess::fitsValue(symbol, type, count, typeCheck);
+                                  },
+                                  [&](const SymbolEntry &place) {
+                                      return readAt(answer, int(place.indexOffset), type, count,
+                                                    int(place.indexGroup), address);
+                                  });
         if (done.refusal) {
             answer.resultCode = done.refusal;
             answer.auxNumber = int(done.controllerError);
@@ -243,15 +258,20 @@ LinkOutcome LibBeckhoff_ADS::readDecoded(CLabelVariable &inner, int indexOffset,
 SymbolAccess::Outcome LibBeckhoff_ADS::readStrings(CLabelVariable &answer, const QString &name, int count)
 {
     StringCodec::Layout layout;
-    const auto fits = SymbolAccess::holdsStrings(count, &layout);
-    return symbols.run(symbolBinding(), name, fits, symbolLookup(), [&](const SymbolEntry &entry) {
-        return readDecoded(
-            answer, int(entry.indexOffset), int(entry.indexGroup), layout.width() * count,
-            [&layout, count](const char *data, qint64 size) {
-                return QVariant::fromValue(StringCodec::decode(layout, data, size, count));
-            },
-            name);
-    });
+    const bool typeCheck = linkSettings.typeCheck;
+    return symbols.run(
+        symbolBinding(), name,
+        [&](const SymbolFacts &symbol) {
+            return SymbolAccess::holdsStrings(symbol, count, typeCheck, &layout);
+        },
+        [&](const SymbolEntry &place) {
+            return readDecoded(
+                answer, int(place.indexOffset), int(place.indexGroup), layout.width() * count,
+                [&layout, count](const char *data, qint64 size) {
+                    return QVariant::fromValue(StringCodec::decode(layout, data, size, count));
+                },
+                name);
+        });
 }
 
 SymbolBinding LibBeckhoff_ADS::symbolBinding() const
@@ -264,13 +284,6 @@ SymbolBinding LibBeckhoff_ADS::symbolBinding() const
     b.source = source.netId;
     b.sourcePort = source.port;
     return b;
-}
-
-SymbolAccess::Lookup LibBeckhoff_ADS::symbolLookup()
-{
-    return [this](const QString &name, QByteArray *entry) {
-        return adsLink.readSymbolEntry(amsPort, name, entry);
-    };
 }
 
 #define ADS_DECODER(name, T)                                                                                 \
@@ -327,14 +340,18 @@ void LibBeckhoff_ADS::writeVariable(const QString &address, DataType type, CLabe
     if (refused) {
         value.resultCode = refused;
     } else if (target.symbol) {
+        const bool typeCheck = linkSettings.typeCheck;
         const SymbolAccess::Outcome done =
             type == DT_String ? writeStrings(value, address, count)
-                              : symbols.run(symbolBinding(), address,
-                                            SymbolAccess::withinSize(ValueCodec::byteLength(type, count)),
-                                            symbolLookup(), [&](const SymbolEntry &entry) {
-                                                return writeAt(value, int(entry.indexOffset), type, count,
-                                                               int(entry.indexGroup), address);
-                                            });
+                              : symbols.run(
+                                  symbolBinding(), address,
+                                  [&](const SymbolFacts &symbol) {
+                                      return SymbolAccess::fitsValue(symbol, type, count, typeCheck);
+                                  },
+                                  [&](const SymbolEntry &place) {
+                                      return writeAt(value, int(place.indexOffset), type, count,
+                                                     int(place.indexGroup), address);
+                                  });
         if (done.refusal)
             value.resultCode = done.refusal;
     } else {
@@ -384,10 +401,15 @@ SymbolAccess::Outcome LibBeckhoff_ADS::writeStrings(CLabelVariable &value, const
     const QList<QString> strings = value.value.userType() == QMetaType::QStringList
                                        ? QList<QString>(value.value.toStringList())
                                        : value.value.value<QList<QString>>();
-    const auto fits = SymbolAccess::takesStrings(strings, count, &layout, &data);
-    return symbols.run(symbolBinding(), name, fits, symbolLookup(), [&](const SymbolEntry &entry) {
-        return writeBytes(value, int(entry.indexOffset), int(entry.indexGroup), data, name);
-    });
+    const bool typeCheck = linkSettings.typeCheck;
+    return symbols.run(
+        symbolBinding(), name,
+        [&](const SymbolFacts &symbol) {
+            return SymbolAccess::takesStrings(symbol, strings, count, typeCheck, &layout, &data);
+        },
+        [&](const SymbolEntry &place) {
+            return writeBytes(value, int(place.indexOffset), int(place.indexGroup), data, name);
+        });
 }
 
 #define ADS_ENCODER(name, T)                                                                                 \

@@ -88,7 +88,6 @@ private:
     using Target = AddressResolver::Target;
     bool readVariable(CLabelVariable &answer, const QString &address, DataType type, int count);
     void writeVariable(const QString &address, DataType type, CLabelVariable &value, int count);
-    SymbolAccess::Lookup symbolLookup();
     SymbolBinding symbolBinding() const;
     // The value of a reply's data, decoded where it lies.
     using Decoder = std::function<QVariant(const char *data, qint64 size)>;

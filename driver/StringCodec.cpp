@@ -1,5 +1,7 @@
 #include "driver/StringCodec.h"
 
+#include "driver/ArrayBounds.h"
+
 #include <QRegularExpression>
 
 namespace {
@@ -23,23 +25,6 @@ const QRegularExpression &typePattern()
     return pattern;
 }
 
-// The elements of an array by its bounds, "0..9" or "1..3, 1..2"; 0 when
-// they do not read.
-qint64 elementsOf(const QString &bounds)
-{
-    static const QRegularExpression range(QStringLiteral("^\\s*(-?\\d{1,9})\\s*\\.\\.\\s*(-?\\d{1,9})\\s*$"));
-    qint64 elements = 1;
-    for (const QString &part : bounds.split(QLatin1Char(','))) {
-        const QRegularExpressionMatch m = range.match(part);
-        if (!m.hasMatch())
-            return 0;
-        const qint64 length = m.captured(2).toLongLong() - m.captured(1).toLongLong() + 1;
-        if (length < 1 || elements > (qint64(1) << 40) / length)
-            return 0;
-        elements *= length;
-    }
-    return elements;
-}
 } // namespace
 
 bool StringCodec::layoutOf(const QString &typeName, Layout *out)
@@ -53,7 +38,7 @@ bool StringCodec::layoutOf(const QString &typeName, Layout *out)
     if (layout.chars < 1)
         return false;
     if (m.capturedStart(1) >= 0) {
-        layout.elements = elementsOf(m.captured(1));
+        layout.elements = ArrayBounds::countOf(m.captured(1));
         if (layout.elements < 1)
             return false;
     }

@@ -1,85 +1,228 @@
 #include "driver/SymbolAccess.h"
 
 #include "driver/ResultCodes.h"
+#include "driver/SymbolTypeRule.h"
+#include "driver/ValueCodec.h"
+#include "link/AdsLayout.h"
+#include "link/CmdBeckhoff_ADS.h"
+#include "link/WireBytes.h"
 
-SymbolAccess::Outcome SymbolAccess::run(const SymbolBinding &binding, const QString &name, const Fits &fits,
-                                        const Lookup &lookup, const Attempt &attempt)
+namespace {
+// ADS errors about a request's symbol.
+const quint32 kServiceNotSupported = 0x701;
+const quint32 kInvalidGroup = 0x702;
+const quint32 kSymbolNotFound = 0x710;
+const quint32 kSymbolVersionInvalid = 0x711;
+// A controller that refuses handles has its symbol version read at most
+// this often while names are used: the window in which a moved variable
+// may still be read at its old place.
+const qint64 kVersionCheckMs = 1000;
+} // namespace
+
+SymbolAccess::SymbolAccess(CmdBeckhoff_ADS &link) : m_link(link) { }
+
+SymbolAccess::Outcome SymbolAccess::run(const SymbolBinding &binding, const QString &name, Fits fits,
+                                        Attempt attempt)
 {
     bind(binding);
-    const int amsPort = binding.amsPort;
-    SymbolEntry entry;
-    bool fromCache = false;
-    quint32 error = 0;
-    if (const int refused = locate(amsPort, name, fits, lookup, &entry, &fromCache, &error))
-        return {refused, error};
-    LinkOutcome tried = attempt(entry);
+    if (m_mode == ByPlace || m_mode == LookupEvery)
+        return byPlace(name, fits, attempt);
+    if (const SymbolHandles::Handle *known = m_handles.find(m_bound, name)) {
+        if (const int refused = fits(known->symbol))
+            return {refused, 0};
+        const LinkOutcome tried = attempt(handlePlace(known->handle, known->symbol.entry));
+        if (!tried.adsError(kSymbolNotFound) && !tried.adsError(kSymbolVersionInvalid))
+            return {0, tried.controllerError};
+        m_handles.remove(m_bound, name); // the program changed: once more, from the name
+    }
+    return obtain(name, fits, attempt);
+}
+
+// A new connection may reach a restarted controller with another program,
+// another target or source another controller or runtime: a place learned
+// under the old binding may now belong to another variable. Handles stay
+// with their bindings, those of a connection gone with it.
+void SymbolAccess::bind(const SymbolBinding &binding)
+{
+    if (binding == m_bound)
+        return;
+    if (binding.connection != m_bound.connection)
+        m_handles.keepOnly(binding.connection);
+    m_places.clear();
+    m_mode = Unknown;
+    m_versionKnown = false;
+    m_bound = binding;
+}
+
+// The entry and a handle for it, as two requests, then the data request.
+// The handle is kept even when the request does not fit the symbol: a host
+// asking again in the same way is refused without a request.
+SymbolAccess::Outcome SymbolAccess::obtain(const QString &name, Fits fits, Attempt attempt)
+{
+    SymbolFacts symbol;
+    const Outcome looked = lookup(name, &symbol);
+    if (looked.refusal)
+        return looked;
+    quint32 handle = 0;
+    const LinkOutcome got = m_link.readSymbolHandle(m_bound.amsPort, name, &handle);
+    if (got.adsError(kServiceNotSupported) || got.adsError(kInvalidGroup)) {
+        m_mode = ByPlace;
+        return byPlace(name, fits, attempt);
+    }
+    if (got.result != LinkOk)
+        return {resultCodeOf(got.result), got.controllerError};
+    m_mode = ByHandle;
+    SymbolHandles::Owned evicted;
+    if (m_handles.insert(m_bound, name, {handle, symbol}, &evicted))
+        giveBack(evicted);
+    if (const int refused = fits(symbol))
+        return {refused, 0};
+    return {0, attempt(handlePlace(handle, symbol.entry)).controllerError};
+}
+
+// The fallback: a place is used only while the symbol version says the
+// program has not changed since it was learned.
+SymbolAccess::Outcome SymbolAccess::byPlace(const QString &name, Fits fits, Attempt attempt)
+{
+    const Outcome checked = checkVersion(name);
+    if (checked.refusal)
+        return checked;
+    SymbolFacts symbol;
+    const bool fromCache = m_mode == ByPlace && m_places.find(m_bound.amsPort, name, &symbol);
+    if (!fromCache) {
+        const Outcome looked = lookup(name, &symbol);
+        if (looked.refusal)
+            return looked;
+        if (m_mode == ByPlace)
+            m_places.insert(m_bound.amsPort, name, symbol);
+    }
+    if (const int refused = fits(symbol))
+        return {refused, 0};
+    LinkOutcome tried = attempt(symbol.entry);
     if (tried.result == LinkWrongReply && tried.controllerError != 0) {
         // The place may have gone: a fresh lookup that then fails at its
         // place is not tried again.
-        m_cache.remove(amsPort, name);
+        m_places.remove(m_bound.amsPort, name);
         if (fromCache) {
-            if (const int refused = locate(amsPort, name, fits, lookup, &entry, &fromCache, &error))
-                return {refused, error};
-            tried = attempt(entry);
+            const Outcome looked = lookup(name, &symbol);
+            if (looked.refusal)
+                return looked;
+            if (const int refused = fits(symbol))
+                return {refused, 0};
+            m_places.insert(m_bound.amsPort, name, symbol);
+            tried = attempt(symbol.entry);
         }
     }
     return {0, tried.controllerError};
 }
 
-// A new connection may reach a restarted controller with another program,
-// another target or source another controller or runtime: a place learned
-// under the old binding may now belong to another variable.
-void SymbolAccess::bind(const SymbolBinding &binding)
+SymbolAccess::Outcome SymbolAccess::checkVersion(const QString &name)
 {
-    if (binding == m_bound)
-        return;
-    m_cache.clear();
-    m_bound = binding;
-}
-
-// 0 with the entry, or a result code.
-int SymbolAccess::locate(int amsPort, const QString &name, const Fits &fits, const Lookup &lookup,
-                         SymbolEntry *entry, bool *fromCache, quint32 *controllerError)
-{
-    *fromCache = m_cache.find(amsPort, name, entry);
-    if (!*fromCache) {
-        QByteArray answer;
-        const LinkOutcome found = lookup(name, &answer);
-        *controllerError = found.controllerError;
-        if (found.result != LinkOk)
-            return resultCodeOf(found.result);
-        if (!SymbolEntry::parse(answer, entry))
-            return CLabelVariable::RC_WrongReply;
-        m_cache.insert(amsPort, name, *entry);
+    if (m_mode == LookupEvery || (m_versionKnown && m_versionAge.elapsed() < kVersionCheckMs))
+        return {0, 0};
+    quint8 version = 0;
+    const LinkOutcome read = m_link.readSymbolVersion(m_bound.amsPort, name, &version);
+    if (read.result == LinkOk) {
+        if (m_versionKnown && version != m_version)
+            m_places.clear(); // another program: every place may belong to another variable
+        m_version = version;
+        m_versionKnown = true;
+        m_versionAge.start();
+        return {0, 0};
     }
-    return fits(*entry);
+    if (read.result == LinkWrongReply && read.controllerError != 0 && !read.amsError) {
+        m_mode = LookupEvery; // nothing tells a change: no place can be kept
+        m_places.clear();
+        return {0, 0};
+    }
+    return {resultCodeOf(read.result), read.controllerError};
 }
 
-SymbolAccess::Fits SymbolAccess::withinSize(qint64 byteLength)
+SymbolAccess::Outcome SymbolAccess::lookup(const QString &name, SymbolFacts *symbol)
 {
-    return [byteLength](const SymbolEntry &entry) {
-        return byteLength > qint64(entry.size) ? int(CLabelVariable::RC_BadOffsetOrCount) : 0;
-    };
+    QByteArray answer;
+    const LinkOutcome found = m_link.readSymbolEntry(m_bound.amsPort, name, &answer);
+    if (found.result != LinkOk)
+        return {resultCodeOf(found.result), found.controllerError};
+    SymbolEntry entry;
+    if (!SymbolEntry::parse(answer, &entry))
+        return {CLabelVariable::RC_WrongReply, 0};
+    *symbol = SymbolFacts::of(entry);
+    return {0, 0};
 }
 
-SymbolAccess::Fits SymbolAccess::holdsStrings(int count, StringCodec::Layout *layout)
+SymbolEntry SymbolAccess::handlePlace(quint32 handle, const SymbolEntry &entry)
 {
-    return [count, layout](const SymbolEntry &entry) {
-        if (!StringCodec::layoutOf(entry.typeName, layout))
-            return int(CLabelVariable::RC_TypeNotHandled);
-        return layout->width() * count > qint64(entry.size) ? int(CLabelVariable::RC_BadOffsetOrCount) : 0;
-    };
+    SymbolEntry place = entry;
+    place.indexGroup = AdsLayout::GroupSymbolValueByHandle;
+    place.indexOffset = handle;
+    return place;
 }
 
-SymbolAccess::Fits SymbolAccess::takesStrings(const QList<QString> &strings, int count,
-                                              StringCodec::Layout *layout, QByteArray *data)
+// A handle let go to make room goes back to the controller, without a
+// wait: its reply is taken whenever it comes.
+void SymbolAccess::giveBack(const SymbolHandles::Owned &owned)
 {
-    const Fits holds = holdsStrings(count, layout);
-    return [holds, &strings, count, layout, data](const SymbolEntry &entry) {
-        data->clear();
-        const int refused = holds(entry);
-        if (refused == 0 && !StringCodec::encode(*layout, strings, count, data))
-            return int(CLabelVariable::RC_BadOffsetOrCount);
-        return refused;
-    };
+    if (owned.binding.connection != m_link.connectionSerial())
+        return; // its connection is gone, and the handle with it
+    m_link.writeUnawaited(releaseOf(owned));
+}
+
+void SymbolAccess::releaseAll()
+{
+    const QList<SymbolHandles::Owned> owned = m_handles.takeAll(m_link.connectionSerial());
+    m_places.clear();
+    m_mode = Unknown;
+    m_versionKnown = false;
+    m_bound = SymbolBinding();
+    QList<CmdBeckhoff_ADS::Write> releases;
+    releases.reserve(owned.size());
+    for (const SymbolHandles::Owned &o : owned)
+        releases << releaseOf(o);
+    m_link.writeEach(releases);
+}
+
+CmdBeckhoff_ADS::Write SymbolAccess::releaseOf(const SymbolHandles::Owned &owned)
+{
+    CmdBeckhoff_ADS::Write w;
+    w.to.target = owned.binding.target;
+    w.to.amsPort = owned.binding.amsPort;
+    w.to.source.netId = owned.binding.source;
+    w.to.source.port = owned.binding.sourcePort;
+    w.indexGroup = AdsLayout::GroupReleaseSymbolHandle;
+    w.indexOffset = 0;
+    w.data.resize(4);
+    WireBytes::putLe32(w.data.data(), owned.handle);
+    return w;
+}
+
+// ---------------------------------------------------------------- fits
+
+int SymbolAccess::fitsValue(const SymbolFacts &symbol, DataType type, int count, bool typeCheck)
+{
+    if (typeCheck) {
+        if (const int refused = SymbolTypeRule::check(type, symbol))
+            return refused;
+    }
+    return ValueCodec::byteLength(type, count) > qint64(symbol.entry.size)
+               ? int(CLabelVariable::RC_BadOffsetOrCount)
+               : 0;
+}
+
+int SymbolAccess::holdsStrings(const SymbolFacts &symbol, int count, bool typeCheck,
+                               StringCodec::Layout *layout)
+{
+    if (!symbol.stringLayout(typeCheck, layout))
+        return CLabelVariable::RC_TypeNotHandled;
+    return layout->width() * count > qint64(symbol.entry.size) ? int(CLabelVariable::RC_BadOffsetOrCount) : 0;
+}
+
+int SymbolAccess::takesStrings(const SymbolFacts &symbol, const QList<QString> &strings, int count,
+                               bool typeCheck, StringCodec::Layout *layout, QByteArray *data)
+{
+    data->clear();
+    const int refused = holdsStrings(symbol, count, typeCheck, layout);
+    if (refused == 0 && !StringCodec::encode(*layout, strings, count, data))
+        return CLabelVariable::RC_BadOffsetOrCount;
+    return refused;
 }

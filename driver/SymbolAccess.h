@@ -1,62 +1,95 @@
-// Variables by name: where the controller says a name lives, remembered per
-// runtime, and the policy around it. A name is located once, the request
-// tried at its place, and when the controller refuses a remembered place
-// (the program changed online) the name is located once more and the
-// request repeated there.
+// Variables by name. A place learned from a lookup is never trusted on its
+// own: where the controller gives handles, a name is read and written
+// through its handle, which the controller resolves at every access, so a
+// variable moved by an online change is still the one the host named.
+//
+// The first access to a name looks its entry up (size, type, string layout)
+// and asks for its handle; later accesses send the data request alone. A
+// handle the controller no longer knows (0x710, 0x711) is asked for once
+// more in the same call. Handles belong to their binding (connection,
+// target and source): nothing learned under one is used under another.
+//
+// A controller that refuses handles (0x701, 0x702) gets the guarded
+// fallback: places are kept, but its symbol version is read before the
+// first access after a connect and at most once a second while names are
+// used, and every place is forgotten when it changed. A controller that
+// refuses the version too has every name looked up at every access.
 #ifndef SYMBOLACCESS_H
 #define SYMBOLACCESS_H
 
+#include "driver/FunctionRef.h"
 #include "driver/StringCodec.h"
 #include "driver/SymbolBinding.h"
 #include "driver/SymbolCache.h"
+#include "driver/SymbolHandles.h"
+#include "link/CmdBeckhoff_ADS.h"
 #include "link/LinkResult.h"
+#include "value/CLabelVariable.h"
 
-#include <functional>
+#include <QElapsedTimer>
 
 class SymbolAccess
 {
 public:
-    // Asks the controller for the entry of `name`.
-    using Lookup = std::function<LinkOutcome(const QString &name, QByteArray *entry)>;
-    // Whether the request fits the symbol the entry describes: 0, or the
-    // result code that refuses it before any data request.
-    using Fits = std::function<int(const SymbolEntry &entry)>;
-    // The read or write at the entry's place.
-    using Attempt = std::function<LinkOutcome(const SymbolEntry &entry)>;
+    // Whether the request fits the symbol: 0, or the result code that
+    // refuses it before any data request.
+    using Fits = FunctionRef<int(const SymbolFacts &symbol)>;
+    // The read or write at `place` (its index group and offset).
+    using Attempt = FunctionRef<LinkOutcome(const SymbolEntry &place)>;
 
     struct Outcome {
-        // A result code when the last step was the lookup's or the size's
-        // refusal; 0 when it was an attempt, whose own result stands.
+        // A result code when the last step was a lookup, a handle request or
+        // a refusal; 0 when it was an attempt, whose own result stands.
         int refusal;
         quint32 controllerError; // the controller's own, 0 when it gave none
     };
 
-    // `binding` says whom the requests go to now: places learned under
-    // another binding are forgotten first.
-    Outcome run(const SymbolBinding &binding, const QString &name, const Fits &fits, const Lookup &lookup,
-                const Attempt &attempt);
-    void forgetAll() { m_cache.clear(); }
+    explicit SymbolAccess(CmdBeckhoff_ADS &link);
 
-    // The usual fit: `byteLength` within the symbol's size, or 5. Reading
-    // fewer elements than the symbol holds reads its head.
-    static Fits withinSize(qint64 byteLength);
-    // Strings: 2 when the symbol is no string type, 5 when `count` strings
-    // are more than it holds; `layout` becomes the symbol's.
-    static Fits holdsStrings(int count, StringCodec::Layout *layout);
+    // `binding` says whom the requests go to now.
+    Outcome run(const SymbolBinding &binding, const QString &name, Fits fits, Attempt attempt);
+    // The connection ends: the handles obtained on it are given back (not
+    // when the line is down), and everything learned is forgotten.
+    void releaseAll();
+    int handleCount() const { return m_handles.size(); }
+
+    // The usual fit: the type rule (when `typeCheck`), then the elements
+    // asked for within the symbol's size (5). Fewer elements read its head.
+    static int fitsValue(const SymbolFacts &symbol, DataType type, int count, bool typeCheck);
+    // Strings: 2 when the symbol holds none, 5 when `count` are more than it
+    // holds; `layout` becomes the symbol's.
+    static int holdsStrings(const SymbolFacts &symbol, int count, bool typeCheck,
+                            StringCodec::Layout *layout);
     // As holdsStrings, and 5 when one of `strings` does not fit its element
-    // whole; `data` becomes the strings as the symbol holds them. Both
-    // pointers and `strings` must outlive the fit.
-    static Fits takesStrings(const QList<QString> &strings, int count, StringCodec::Layout *layout,
-                             QByteArray *data);
+    // whole; `data` becomes the strings as the symbol holds them.
+    static int takesStrings(const SymbolFacts &symbol, const QList<QString> &strings, int count,
+                            bool typeCheck, StringCodec::Layout *layout, QByteArray *data);
 
 private:
-    int locate(int amsPort, const QString &name, const Fits &fits, const Lookup &lookup, SymbolEntry *entry,
-               bool *fromCache, quint32 *controllerError);
+    enum Mode {
+        Unknown, // nothing asked yet under this binding
+        ByHandle,
+        ByPlace, // handles refused: places, guarded by the symbol version
+        LookupEvery // the version refused too: no place is kept
+    };
 
     void bind(const SymbolBinding &binding);
+    Outcome obtain(const QString &name, Fits fits, Attempt attempt);
+    Outcome byPlace(const QString &name, Fits fits, Attempt attempt);
+    Outcome checkVersion(const QString &name);
+    Outcome lookup(const QString &name, SymbolFacts *symbol);
+    void giveBack(const SymbolHandles::Owned &owned);
+    static CmdBeckhoff_ADS::Write releaseOf(const SymbolHandles::Owned &owned);
+    static SymbolEntry handlePlace(quint32 handle, const SymbolEntry &entry);
 
-    SymbolCache m_cache;
+    CmdBeckhoff_ADS &m_link;
+    SymbolHandles m_handles;
+    SymbolCache m_places;
     SymbolBinding m_bound;
+    Mode m_mode = Unknown;
+    bool m_versionKnown = false;
+    quint8 m_version = 0;
+    QElapsedTimer m_versionAge;
 };
 
 #endif // SYMBOLACCESS_H

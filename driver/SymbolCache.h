@@ -4,7 +4,7 @@
 #ifndef SYMBOLCACHE_H
 #define SYMBOLCACHE_H
 
-#include "link/SymbolEntry.h"
+#include "driver/SymbolFacts.h"
 
 #include <QCache>
 #include <QPair>
@@ -17,15 +17,15 @@ public:
     explicit SymbolCache(int capacity = 4096);
 
     // Marks the entry as used.
-    bool find(int amsPort, const QString &name, SymbolEntry *out);
-    void insert(int amsPort, const QString &name, const SymbolEntry &entry);
+    bool find(int amsPort, const QString &name, SymbolFacts *out);
+    void insert(int amsPort, const QString &name, const SymbolFacts &symbol);
     void remove(int amsPort, const QString &name);
     void clear();
     int size() const;
 
 private:
     using Key = QPair<int, QString>;
-    QCache<Key, SymbolEntry> m_entries;
+    QCache<Key, SymbolFacts> m_entries;
 };
 
 #endif // SYMBOLCACHE_H

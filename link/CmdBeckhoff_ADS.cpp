@@ -7,6 +7,7 @@
 #include "link/SerialTransport.h"
 #include "link/SymbolEntry.h"
 #include "link/TcpTransport.h"
+#include "link/WireBytes.h"
 
 #include <QEventLoop>
 #include <QThread>
@@ -333,6 +334,27 @@ int CmdBeckhoff_ADS::writeEach(const QList<Write> &writes)
                                          w.data, w.data.size(), w.to.source);
     return wait.runUnawaited(
         exchange, [this]() { return line; }, frames, kUnawaitedInFlight, settings.replyMs);
+}
+
+LinkOutcome CmdBeckhoff_ADS::readSymbolHandle(int amsPort, const QString &name, quint32 *handle)
+{
+    QByteArray answer;
+    LinkOutcome got = readWriteArea(amsPort, AdsFrame::GroupSymbolHandleByName, 0, 4,
+                                    SymbolEntry::lookupData(name), &answer, name);
+    if (got.result == LinkOk && answer.size() != 4)
+        got.result = LinkWrongReply; // no handle in it
+    else if (got.result == LinkOk)
+        *handle = WireBytes::le32(answer.constData());
+    return got;
+}
+
+LinkOutcome CmdBeckhoff_ADS::readSymbolVersion(int amsPort, const QString &varName, quint8 *version)
+{
+    QByteArray answer;
+    const LinkOutcome read = readArea(amsPort, AdsFrame::GroupSymbolVersion, 0, 1, &answer, varName);
+    if (read.result == LinkOk)
+        *version = quint8(answer.at(0));
+    return read;
 }
 
 int CmdBeckhoff_ADS::Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,

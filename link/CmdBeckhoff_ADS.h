@@ -80,6 +80,12 @@ public:
                               const QByteArray &writeData, QByteArray *out, const QString &varName);
     // The controller's entry for a variable name, appended to `entry`.
     LinkOutcome readSymbolEntry(int amsPort, const QString &name, QByteArray *entry);
+    // A handle for a variable name, which the controller resolves at every
+    // access by it.
+    LinkOutcome readSymbolHandle(int amsPort, const QString &name, quint32 *handle);
+    // The program's symbol version, which changes with every online change;
+    // `varName` is the name whose access asks, for the log.
+    LinkOutcome readSymbolVersion(int amsPort, const QString &varName, quint8 *version);
     // The same as a LinkResult alone.
     int Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,
                   const QString &varName);

@@ -15,12 +15,13 @@ struct LinkSettings {
     int connectMs = DefaultConnectMs; // the wait for a TCP connection
     int replyMs = DefaultReplyMs; // the whole wait for one reply
     int reconnectMs = DefaultReconnectMs; // the first retry after a loss; 0: none
+    bool typeCheck = false; // by name: the host's type must suit the symbol's declared type
 
     bool operator==(const LinkSettings &o) const
     {
         return targetNetId == o.targetNetId && sourceNetId == o.sourceNetId && sourceAuto == o.sourceAuto
                && sourcePort == o.sourcePort && connectMs == o.connectMs && replyMs == o.replyMs
-               && reconnectMs == o.reconnectMs;
+               && reconnectMs == o.reconnectMs && typeCheck == o.typeCheck;
     }
 };
 

@@ -6,6 +6,31 @@
 
 namespace TestSupport {
 
+QStringList requestKinds(const QList<QByteArray> &requests, int from)
+{
+    QStringList kinds;
+    for (int i = from; i < requests.size(); ++i) {
+        const QByteArray &r = requests.at(i);
+        const quint16 command = le16(r, AdsLayout::OffCommand);
+        const quint32 group = le32(r, AdsLayout::OffIndexGroup);
+        const QString verb =
+            command == AdsLayout::CmdWrite ? QStringLiteral("write") : QStringLiteral("read");
+        if (command == AdsLayout::CmdReadWrite)
+            kinds << (group == 0xF003   ? QStringLiteral("handle")
+                      : group == 0xF009 ? QStringLiteral("lookup")
+                                        : QStringLiteral("read-write"));
+        else if (group == 0xF005)
+            kinds << verb + QStringLiteral(" by handle");
+        else if (group == 0xF006 && command == AdsLayout::CmdWrite)
+            kinds << QStringLiteral("release");
+        else if (group == 0xF008 && command == AdsLayout::CmdRead)
+            kinds << QStringLiteral("version");
+        else
+            kinds << verb;
+    }
+    return kinds;
+}
+
 LogCapture *LogCapture::s_active = nullptr;
 
 LogCapture::LogCapture()

@@ -101,6 +101,11 @@ private:
     QList<QPair<QtMsgType, QString>> m_lines;
 };
 
+// What each request from `from` on asked for: "lookup" (0xF009), "handle"
+// (0xF003), "read by handle" and "write by handle" (0xF005), "release"
+// (0xF006), "version" (0xF008), or "read" and "write" anywhere else.
+QStringList requestKinds(const QList<QByteArray> &requests, int from = 0);
+
 // The plug-in's path, as CTest passes it.
 QString pluginPath();
 

@@ -3,6 +3,7 @@
 // place the controller names, and area addresses exactly as before.
 #include "driver/AddressResolver.h"
 #include "driver/SymbolCache.h"
+#include "driver/SymbolHandles.h"
 #include "host/PluginHandle.h"
 #include "link/AdsLayout.h"
 #include "sim/SimController.h"
@@ -16,15 +17,16 @@ using namespace TestSupport;
 namespace {
 const quint32 kM = 0x4020;
 
-// The commands the controller received since `from`.
-QList<int> commands(SimServer *server, int from)
+// What the controller was asked since `from`.
+QStringList kinds(SimServer *server, int from)
 {
-    QList<int> out;
-    const QList<QByteArray> all = server->requests();
-    for (int i = from; i < all.size(); ++i)
-        out << le16(all.at(i), AdsLayout::OffCommand);
-    return out;
+    return requestKinds(server->requests(), from);
 }
+
+const QString kLookup = QStringLiteral("lookup");
+const QString kHandle = QStringLiteral("handle");
+const QString kReadByHandle = QStringLiteral("read by handle");
+const QString kWriteByHandle = QStringLiteral("write by handle");
 
 CLabelVariable ints(QList<int> values)
 {
@@ -57,6 +59,8 @@ private slots:
     void areaAddressesUnchanged();
     void unusualIndexesAreTheControllersToJudge();
     void cacheIsBounded();
+    void handlesGoBackAndStayBounded_data();
+    void handlesGoBackAndStayBounded();
 
 private:
     bool connectTo(bool serial);
@@ -109,16 +113,21 @@ void TestSymbols::oneLookupPerName()
     QCOMPARE(sim->server()->readImage(kM, 0x100, 4), hex("f9 ff ff ff"));
     r = driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32);
     QCOMPARE(r.value.value<QList<int>>(), QList<int>{-7});
-    QCOMPARE(commands(sim->server(), 0), (QList<int>{9, 2, 3, 2}));
-    const QByteArray read = sim->server()->requests().at(1);
-    QCOMPARE(le32(read, AdsLayout::OffIndexGroup), kM);
-    QCOMPARE(le32(read, AdsLayout::OffIndexOffset), 0x100u);
+    QCOMPARE(kinds(sim->server(), 0),
+             (QStringList{kLookup, kHandle, kReadByHandle, kWriteByHandle, kReadByHandle}));
+    const QByteArray handleRequest = sim->server()->requests().at(1);
+    QCOMPARE(le32(handleRequest, AdsLayout::OffIndexOffset), 0u);
+    QCOMPARE(le32(handleRequest, AdsLayout::OffRequestLength), 4u);
+    QCOMPARE(handleRequest.mid(AdsLayout::ReadWriteRequestSize), QByteArray("MAIN.nCounter\0", 14));
+    const QByteArray read = sim->server()->requests().at(2);
+    QCOMPARE(le32(read, AdsLayout::OffIndexOffset), le32(sim->server()->requests().at(3), 42)); // one handle
     QCOMPARE(le32(read, AdsLayout::OffRequestLength), 4u);
+    QCOMPARE(sim->server()->handleCount(), 1);
 
     // Controllers compare names without regard to case; the driver sends it as written.
     r = driver->ReadVariable(QStringLiteral("main.NCOUNTER"), DT_Int32);
     QCOMPARE(r.resultCode, 0);
-    QCOMPARE(sim->server()->requests().at(4).mid(AdsLayout::ReadWriteRequestSize),
+    QCOMPARE(sim->server()->requests().at(5).mid(AdsLayout::ReadWriteRequestSize),
              QByteArray("main.NCOUNTER\0", 14));
 }
 
@@ -141,15 +150,18 @@ void TestSymbols::lookupFrameAndTrace()
     QCOMPARE(lookup.mid(AdsLayout::ReadWriteRequestSize), QByteArray(".bRun\0", 6));
     const QString at = QStringLiteral("127.0.0.1:%1").arg(sim->tcpPort());
     const QStringList lines = log.debugLines();
-    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.size(), 6);
     QCOMPARE(
         lines.at(0),
         QStringLiteral("lib[Beckhoff]读命令 %1 ID=851 .bRun len = 65535 msg : %2").arg(at, lookup.toHex()));
     QVERIFY(lines.at(1).startsWith(
         QStringLiteral("lib[Beckhoff]读响应 %1 ID=851 .bRun len = 65535 msg : ").arg(at)));
     QVERIFY(
-        lines.at(2).startsWith(QStringLiteral("lib[Beckhoff]读命令 %1 ID=851 .bRun len = 1 msg : ").arg(at)));
-    QCOMPARE(le32(sim->server()->requests().at(1), 38), 0xF030u);
+        lines.at(2).startsWith(QStringLiteral("lib[Beckhoff]读命令 %1 ID=851 .bRun len = 4 msg : ").arg(at)));
+    QVERIFY(
+        lines.at(4).startsWith(QStringLiteral("lib[Beckhoff]读命令 %1 ID=851 .bRun len = 1 msg : ").arg(at)));
+    QCOMPARE(le32(sim->server()->requests().at(1), 38), 0xF003u);
+    QCOMPARE(le32(sim->server()->requests().at(2), 38), 0xF005u);
 }
 
 void TestSymbols::arraysAndIndexes()
@@ -169,7 +181,8 @@ void TestSymbols::arraysAndIndexes()
     QCOMPARE(r.value.value<QList<float>>(), (QList<float>{20.5f, 21.5f}));
     r = driver->ReadVariable(QStringLiteral("GVL.aTemps"), DT_Float, 10);
     QCOMPARE(r.value.value<QList<float>>(), temps);
-    QCOMPARE(commands(sim->server(), 0), (QList<int>{9, 3, 9, 2, 2, 2}));
+    QCOMPARE(kinds(sim->server(), 0), (QStringList{kLookup, kHandle, kWriteByHandle, kLookup, kHandle,
+                                                   kReadByHandle, kReadByHandle, kReadByHandle}));
 }
 
 void TestSymbols::unknownNameIsNotCached()
@@ -185,7 +198,7 @@ void TestSymbols::unknownNameIsNotCached()
             "lib[Beckhoff]报文返回错误码 127.0.0.1:%1 ID=851 MAIN.nMissing len = 65535 err = 0x710 msg : ")
             .arg(sim->tcpPort())));
     QCOMPARE(driver->WriteVariable(QStringLiteral("MAIN.nMissing"), DT_Int32, ints({1})).resultCode, 7);
-    QCOMPARE(commands(sim->server(), 0), (QList<int>{9, 9}));
+    QCOMPARE(kinds(sim->server(), 0), (QStringList{kLookup, kLookup}));
     // Refused before any lookup: a value that cannot fill the request.
     QCOMPARE(driver->WriteVariable(QStringLiteral("MAIN.nCounter"), DT_Int32, ints({})).resultCode, 5);
     QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32, 0).resultCode, 4);
@@ -196,10 +209,11 @@ void TestSymbols::countBeyondTheSymbolIsRefused()
 {
     QVERIFY(connectTo(false));
     QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32, 2).resultCode, 5);
-    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int64).resultCode, 5);
     QCOMPARE(driver->WriteVariable(QStringLiteral("MAIN.nCounter"), DT_Int32, ints({1, 2}), 2).resultCode, 5);
-    QCOMPARE(commands(sim->server(), 0), QList<int>{9}); // the lookup only, then from the cache
-    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int16, 2).resultCode, 0);
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_UInt8, 5).resultCode, 5);
+    // The lookup and the handle only, then what they told.
+    QCOMPARE(kinds(sim->server(), 0), (QStringList{kLookup, kHandle}));
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_UInt8, 3).resultCode, 0);
 }
 
 void TestSymbols::cacheDroppedByConnectDisconnectAndDestroy()
@@ -214,7 +228,11 @@ void TestSymbols::cacheDroppedByConnectDisconnectAndDestroy()
     QCOMPARE(driver->DestroyFree(), 0);
     QVERIFY(connectTo(false));
     QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32).resultCode, 0);
-    QCOMPARE(commands(sim->server(), 0), (QList<int>{9, 2, 9, 2, 9, 2, 9, 2}));
+    // Handles go back to the controller when the host closes the line.
+    const QStringList first{kLookup, kHandle, kReadByHandle};
+    const QStringList release{QStringLiteral("release")};
+    QCOMPARE(kinds(sim->server(), 0), first + first + release + first + release + first);
+    QCOMPARE(sim->server()->handlesReleased(), 2);
 }
 
 void TestSymbols::placesForgottenOnEveryChange_data()
@@ -260,13 +278,26 @@ void TestSymbols::placesForgottenOnEveryChange()
 void TestSymbols::movedSymbolIsLookedUpAgain_data()
 {
     QTest::addColumn<bool>("write");
-    QTest::newRow("read") << false;
-    QTest::newRow("write") << true;
+    QTest::addColumn<bool>("handles"); // false: the controller refuses them
+    QTest::addColumn<QStringList>("steps"); // the requests of the access after the move
+    const QString read = QStringLiteral("read"), written = QStringLiteral("write");
+    QTest::newRow("read by handle") << false << true << QStringList{kReadByHandle};
+    QTest::newRow("write by handle") << true << true << QStringList{kWriteByHandle};
+    // The old place refuses: the name is located again, once.
+    QTest::newRow("read at a place") << false << false << QStringList{read, kLookup, read};
+    QTest::newRow("write at a place") << true << false << QStringList{written, kLookup, written};
 }
 
+// A handle follows its variable across an online change; a place, where
+// the controller gives no handles, is looked up again once the controller
+// refuses it.
 void TestSymbols::movedSymbolIsLookedUpAgain()
 {
     QFETCH(bool, write);
+    QFETCH(bool, handles);
+    QFETCH(QStringList, steps);
+    if (!handles)
+        sim->server()->setHandlesRefused(0x701);
     QVERIFY(connectTo(false));
     QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32).resultCode, 0);
     QVERIFY(sim->server()->moveSymbol(QStringLiteral("MAIN.nCounter"), kM, 0x300)); // an online change
@@ -274,17 +305,19 @@ void TestSymbols::movedSymbolIsLookedUpAgain()
     if (write) {
         QCOMPARE(driver->WriteVariable(QStringLiteral("MAIN.nCounter"), DT_Int32, ints({99})).resultCode, 0);
         QCOMPARE(sim->server()->readImage(kM, 0x300, 4), hex("63 00 00 00"));
-        QCOMPARE(commands(sim->server(), from), (QList<int>{3, 9, 3}));
     } else {
         const CLabelVariable r = driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32);
         QCOMPARE(r.resultCode, 0);
         QCOMPARE(r.value.value<QList<int>>(), QList<int>{42});
-        QCOMPARE(commands(sim->server(), from), (QList<int>{2, 9, 2}));
     }
-    QCOMPARE(le32(sim->server()->requests().last(), 42), 0x300u);
+    QStringList asked = kinds(sim->server(), from);
+    asked.removeAll(QStringLiteral("version")); // read once a second at most: whenever it falls due
+    QCOMPARE(asked, steps);
     // From then on the new place, with no further lookup.
     QCOMPARE(driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32).resultCode, 0);
-    QCOMPARE(commands(sim->server(), from).size(), 4);
+    asked = kinds(sim->server(), from);
+    asked.removeAll(QStringLiteral("version"));
+    QCOMPARE(asked.size(), steps.size() + 1);
 }
 
 void TestSymbols::nameOverTheSerialLine()
@@ -294,7 +327,7 @@ void TestSymbols::nameOverTheSerialLine()
     const CLabelVariable r = driver->ReadVariable(QStringLiteral("MAIN.nCounter"), DT_Int32);
     QCOMPARE(r.resultCode, 0);
     QCOMPARE(r.value.value<QList<int>>(), QList<int>{12345});
-    QCOMPARE(commands(sim->server(), 0), (QList<int>{9, 3, 2}));
+    QCOMPARE(kinds(sim->server(), 0), (QStringList{kLookup, kHandle, kWriteByHandle, kReadByHandle}));
 }
 
 void TestSymbols::areaAddressesUnchanged_data()
@@ -342,8 +375,8 @@ void TestSymbols::unusualIndexesAreTheControllersToJudge()
 void TestSymbols::cacheIsBounded()
 {
     SymbolCache cache(100);
-    SymbolEntry entry;
-    entry.typeName = QStringLiteral("INT");
+    SymbolFacts entry;
+    entry.entry.typeName = QStringLiteral("INT");
     for (int i = 0; i < 1000; ++i) {
         cache.insert(851, QStringLiteral("MAIN.n%1").arg(i), entry);
         QVERIFY(cache.find(851, QStringLiteral("MAIN.n0"), &entry)); // used all the time
@@ -355,6 +388,60 @@ void TestSymbols::cacheIsBounded()
     for (int i = 0; i < 300; ++i)
         cache.insert(851, QStringLiteral("MAIN.%1").arg(i) + QString(10000, QLatin1Char('x')), entry);
     QVERIFY(cache.size() <= 100 / 40 + 1);
+}
+
+void TestSymbols::handlesGoBackAndStayBounded_data()
+{
+    QTest::addColumn<int>("names");
+    QTest::addColumn<bool>("frozen"); // the controller stops answering before the disconnect
+    QTest::addColumn<int>("releasesSent");
+    QTest::newRow("a hundred") << 100 << false << 100;
+    // The releases stop at the first reply that does not come: a few in flight.
+    QTest::newRow("a hundred, controller frozen") << 100 << true << 64;
+    // Beyond the bound the least recently used one goes back at once.
+    QTest::newRow("one more than the bound")
+        << int(SymbolHandles::DefaultCapacity) + 1 << false << int(SymbolHandles::DefaultCapacity) + 1;
+}
+
+void TestSymbols::handlesGoBackAndStayBounded()
+{
+    QFETCH(int, names);
+    QFETCH(bool, frozen);
+    QFETCH(int, releasesSent);
+    SimServer *s = sim->server();
+    s->setRecording(false);
+    for (int i = 0; i < names; ++i)
+        s->addSymbol(
+            {QStringLiteral("GVL.n%1").arg(i), kM, quint32(0x1000 + 2 * i), 2, QStringLiteral("INT")});
+    QVERIFY(connectTo(false));
+    for (int i = 0; i < names; ++i)
+        QCOMPARE(driver->ReadVariable(QStringLiteral("GVL.n%1").arg(i), DT_Int16).resultCode, 0);
+    const int evicted = qMax(0, names - int(SymbolHandles::DefaultCapacity));
+    QTRY_COMPARE(s->handlesReleased(), evicted);
+    QCOMPARE(s->handleCount(), names - evicted);
+    s->setRecording(true);
+    if (frozen) {
+        SimFault silent;
+        silent.noAnswer = true;
+        s->setStandingFault(silent);
+    }
+    QCOMPARE(driver->DisConnectDrive(), 0);
+    QCOMPARE(requestKinds(s->requests()).count(QStringLiteral("release")), releasesSent - evicted);
+    if (!frozen)
+        QCOMPARE(s->handlesReleased(), names);
+    // Nothing goes out on a line that is down.
+    driver->DestroyFree();
+    QCOMPARE(requestKinds(s->requests()).count(QStringLiteral("release")), releasesSent - evicted);
+
+    SymbolHandles handles(3);
+    SymbolBinding b;
+    SymbolHandles::Owned out;
+    for (quint32 h = 1; h <= 3; ++h)
+        QVERIFY(!handles.insert(b, QStringLiteral("n%1").arg(h), {h, SymbolFacts()}, &out));
+    QVERIFY(handles.find(b, QStringLiteral("n1"))); // used: n2 is now the oldest
+    QVERIFY(handles.insert(b, QStringLiteral("n4"), {4, SymbolFacts()}, &out));
+    QCOMPARE(out.handle, 2u);
+    QVERIFY(!handles.find(b, QStringLiteral("n2")));
 }
 
 QTEST_GUILESS_MAIN(TestSymbols)
