@@ -15,7 +15,7 @@ struct LinkSettings {
     int connectMs = DefaultConnectMs; // the wait for a TCP connection
     int replyMs = DefaultReplyMs; // the whole wait for one reply
     int reconnectMs = DefaultReconnectMs; // the first retry after a loss; 0: none
-    bool typeCheck = false; // by name: the host's type must suit the symbol's declared type
+    bool typeCheck = true; // by name: the host's type must suit the symbol's declared type
 
     bool operator==(const LinkSettings &o) const
     {

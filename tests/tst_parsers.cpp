@@ -311,6 +311,8 @@ void TestParsers::parameterTexts_data()
     QTest::newRow("reply-ms 0") << "851;reply-ms=0" << false << 851 << "" << 2050;
     QTest::newRow("port 0 with options") << "0;reply-ms=5" << false << 851 << "" << 2050;
     QTest::newRow("a second port") << "851;852" << false << 851 << "" << 2050;
+    QTest::newRow("type check off") << "851;type-check=0" << true << 851 << "" << 2050;
+    QTest::newRow("type check, not 0 or 1") << "851;type-check=2" << false << 851 << "" << 2050;
 }
 
 void TestParsers::parameterTexts()

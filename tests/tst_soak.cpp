@@ -348,7 +348,8 @@ void TestSoak::randomReadsAndWrites()
         const int port = kPorts[portOf[which]];
         const Area &area = kAreas[rng.bounded(3)];
         const bool named = rng.bounded(8) == 0;
-        const int type = 1 + rng.bounded(11);
+        // A name is read as its declared type allows: an array of BYTE.
+        const int type = named ? (rng.bounded(2) ? DT_UInt8 : DT_Int8) : 1 + rng.bounded(11);
         const bool bits = !named && type == DT_Bool && rng.bounded(3) == 0;
         const int count = 1 + rng.bounded(bits ? 16 : 64);
         const int width = widthOf(type);

@@ -77,6 +77,8 @@ void TestStrings::init()
     s->addSymbol({QStringLiteral("GVL.aLabels"), kData, 0x700, 24,
                   QStringLiteral("ARRAY [0..1, 0..1] OF WSTRING(2)")});
     s->addSymbol({QStringLiteral("MAIN.nCount"), kData, 0x800, 4, QStringLiteral("DINT")});
+    // An alias of STRING(10): a string by its data type id, not by its name.
+    s->addSymbol({QStringLiteral("MAIN.sAlias"), kData, 0x900, 11, QStringLiteral("T_Name"), QString(), 30});
     driver = plugin.create();
 }
 
@@ -117,6 +119,8 @@ void TestStrings::writtenAndReadByteForByte_data()
                                         << "abcde" << hex("61 00 62 00 63 00 64 00 65 00 00 00");
     QTest::newRow("STRING without a length") << false << "MAIN.sPlain" << QString(80, QLatin1Char('x'))
                                              << QByteArray(80, 'x') + QByteArray(1, '\0');
+    QTest::newRow("string alias") << false << "MAIN.sAlias"
+                                  << "0123456789" << QByteArray("0123456789\0", 11);
 }
 
 void TestStrings::writtenAndReadByteForByte()
@@ -126,7 +130,10 @@ void TestStrings::writtenAndReadByteForByte()
     QFETCH(QString, text);
     QFETCH(QByteArray, memory);
     QVERIFY(connectTo(serial));
-    const quint32 offset = name == "MAIN.sName" ? 0x400 : name == "MAIN.wsText" ? 0x500 : 0x540;
+    const quint32 offset = name == "MAIN.sName"    ? 0x400
+                           : name == "MAIN.wsText" ? 0x500
+                           : name == "MAIN.sAlias" ? 0x900
+                                                   : 0x540;
     sim->server()->writeImage(kData, offset, QByteArray(memory.size(), '\x55'));
     const CLabelVariable written = driver->WriteVariable(name, DT_String, strings({text}));
     QCOMPARE(written.resultCode, 0);

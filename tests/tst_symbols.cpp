@@ -2,6 +2,7 @@
 // controller: one lookup per name and connection, reads and writes at the
 // place the controller names, and area addresses exactly as before.
 #include "driver/AddressResolver.h"
+#include "driver/SymbolAccess.h"
 #include "driver/SymbolCache.h"
 #include "driver/SymbolHandles.h"
 #include "host/PluginHandle.h"
@@ -59,6 +60,9 @@ private slots:
     void areaAddressesUnchanged();
     void unusualIndexesAreTheControllersToJudge();
     void cacheIsBounded();
+    void typeRule_data();
+    void typeRule();
+    void typeRefusedWithoutADataRequest();
     void handlesGoBackAndStayBounded_data();
     void handlesGoBackAndStayBounded();
 
@@ -388,6 +392,99 @@ void TestSymbols::cacheIsBounded()
     for (int i = 0; i < 300; ++i)
         cache.insert(851, QStringLiteral("MAIN.%1").arg(i) + QString(10000, QLatin1Char('x')), entry);
     QVERIFY(cache.size() <= 100 / 40 + 1);
+}
+
+void TestSymbols::typeRule_data()
+{
+    QTest::addColumn<int>("id"); // the symbol's ADS data type id
+    QTest::addColumn<QString>("typeName");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("type"); // the host's
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("unchecked"); // with type-check=0: the size alone
+    QTest::newRow("REAL as float") << 4 << "REAL" << 4 << int(DT_Float) << 1 << 0 << 0;
+    QTest::newRow("REAL as double") << 4 << "REAL" << 4 << int(DT_Double) << 1 << 2 << 5;
+    QTest::newRow("LREAL as float") << 5 << "LREAL" << 8 << int(DT_Float) << 1 << 2 << 0;
+    QTest::newRow("INT as float") << 2 << "INT" << 2 << int(DT_Float) << 1 << 2 << 5;
+    QTest::newRow("DINT as float") << 3 << "DINT" << 4 << int(DT_Float) << 1 << 2 << 0;
+    // Integers of the width, of any kind: raw bits.
+    QTest::newRow("INT as uint16") << 2 << "INT" << 2 << int(DT_UInt16) << 1 << 0 << 0;
+    QTest::newRow("REAL as uint32") << 4 << "REAL" << 4 << int(DT_UInt32) << 1 << 0 << 0;
+    QTest::newRow("LREAL as int64") << 5 << "LREAL" << 8 << int(DT_Int64) << 1 << 0 << 0;
+    QTest::newRow("DINT as two int16") << 3 << "DINT" << 4 << int(DT_Int16) << 2 << 2 << 0;
+    QTest::newRow("INT as int32") << 2 << "INT" << 2 << int(DT_Int32) << 1 << 2 << 5;
+    QTest::newRow("BYTE as int8") << 17 << "BYTE" << 1 << int(DT_Int8) << 1 << 0 << 0;
+    QTest::newRow("BOOL as bool") << 33 << "BOOL" << 1 << int(DT_Bool) << 1 << 0 << 0;
+    QTest::newRow("BYTE as bool") << 17 << "BYTE" << 1 << int(DT_Bool) << 1 << 2 << 0;
+    QTest::newRow("STRING as int8") << 30 << "STRING(3)" << 4 << int(DT_Int8) << 1 << 2 << 0;
+    // Raw bytes of anything, up to its size.
+    QTest::newRow("structure as bytes") << 65 << "ST_Motor" << 12 << int(DT_UInt8) << 12 << 0 << 0;
+    QTest::newRow("structure, more bytes") << 65 << "ST_Motor" << 12 << int(DT_UInt8) << 13 << 5 << 5;
+    QTest::newRow("structure as int32") << 65 << "ST_Motor" << 12 << int(DT_Int32) << 1 << 2 << 0;
+    QTest::newRow("no id, named DINT") << 0 << "DINT" << 4 << int(DT_Int32) << 1 << 2 << 0;
+    QTest::newRow("pointer as uint64") << 32 << "POINTER TO INT" << 8 << int(DT_UInt64) << 1 << 2 << 0;
+    // Arrays: the element's id, the size shared by the bounds' count.
+    QTest::newRow("array of INT") << 2 << "ARRAY [0..9] OF INT" << 20 << int(DT_Int16) << 10 << 0 << 0;
+    QTest::newRow("array of INT, one more")
+        << 2 << "ARRAY [0..9] OF INT" << 20 << int(DT_Int16) << 11 << 5 << 5;
+    QTest::newRow("array of INT as int32")
+        << 2 << "ARRAY [0..9] OF INT" << 20 << int(DT_Int32) << 5 << 2 << 0;
+    QTest::newRow("array of REAL, two dimensions")
+        << 4 << "ARRAY [1..2, 1..3] OF REAL" << 24 << int(DT_Float) << 6 << 0 << 0;
+    QTest::newRow("array of structures")
+        << 65 << "ARRAY [1..2] OF ST_X" << 24 << int(DT_Int32) << 1 << 2 << 0;
+    // Strings: by the id, an alias takes its layout from the size.
+    QTest::newRow("STRING(10)") << 30 << "STRING(10)" << 11 << int(DT_String) << 1 << 0 << 0;
+    QTest::newRow("alias of STRING(255)") << 30 << "T_MaxString" << 256 << int(DT_String) << 1 << 0 << 2;
+    QTest::newRow("alias of WSTRING(80)") << 31 << "T_Text" << 162 << int(DT_String) << 1 << 0 << 2;
+    QTest::newRow("array of an alias")
+        << 30 << "ARRAY [0..2] OF T_Name" << 33 << int(DT_String) << 3 << 0 << 2;
+    QTest::newRow("STRING(10), no id") << 0 << "STRING(10)" << 11 << int(DT_String) << 1 << 2 << 0;
+    QTest::newRow("DINT as string") << 3 << "DINT" << 4 << int(DT_String) << 1 << 2 << 2;
+}
+
+// Whether the host's type suits the symbol's declared one; with the check
+// off, the size alone decides, as it always did.
+void TestSymbols::typeRule()
+{
+    QFETCH(int, id);
+    QFETCH(QString, typeName);
+    QFETCH(int, size);
+    QFETCH(int, type);
+    QFETCH(int, count);
+    QFETCH(int, code);
+    QFETCH(int, unchecked);
+    SymbolEntry entry;
+    entry.dataType = quint32(id);
+    entry.typeName = typeName;
+    entry.size = quint32(size);
+    const SymbolFacts symbol = SymbolFacts::of(entry);
+    for (const bool check : {true, false}) {
+        StringCodec::Layout layout;
+        const int got = type == DT_String ? SymbolAccess::holdsStrings(symbol, count, check, &layout)
+                                          : SymbolAccess::fitsValue(symbol, DataType(type), count, check);
+        QCOMPARE(got, check ? code : unchecked);
+        if (type == DT_String && got == 0)
+            QCOMPARE(layout.width() * layout.elements, qint64(size)); // the layout covers the symbol
+    }
+}
+
+// A refused type sends no data request, then or later; the check can be
+// switched off for tags imported with the old size-only rule in mind.
+void TestSymbols::typeRefusedWithoutADataRequest()
+{
+    QVERIFY(connectTo(false));
+    const QString name = QStringLiteral("MAIN.nCounter"); // a DINT holding 42
+    QCOMPARE(driver->ReadVariable(name, DT_Float).resultCode, kTypeNotHandled);
+    CLabelVariable pair;
+    pair.value = QVariant::fromValue(QList<short>{1, 2});
+    QCOMPARE(driver->WriteVariable(name, DT_Int16, pair, 2).resultCode, kTypeNotHandled);
+    QCOMPARE(kinds(sim->server(), 0), (QStringList{kLookup, kHandle}));
+    QCOMPARE(sim->server()->readImage(kM, 0x100, 4), hex("2a 00 00 00"));
+    QCOMPARE(driver->SetConnectPar(QStringLiteral("851;type-check=0")), 851);
+    QCOMPARE(driver->ReadVariable(name, DT_Float).resultCode, 0);
+    QCOMPARE(kinds(sim->server(), 0), (QStringList{kLookup, kHandle, kReadByHandle}));
 }
 
 void TestSymbols::handlesGoBackAndStayBounded_data()
