@@ -3,12 +3,15 @@
 // value is checked against the controller's memory, every failure must be
 // reported as the one injected (and none after the controller recovered),
 // and the process must not grow once warmed up. Between requests the host
-// switches runtimes, and tries connects that fail or are refused.
+// switches runtimes, and tries connects that fail or are refused; the
+// controller changes its program online, or restarts with another one, and
+// a variable read by name must be that variable wherever it moved.
 //
 // ADS_SOAK_OPS sets the number of operations (default 10000), ADS_SOAK_SEED
 // the random seed.
 #include "host/PluginHandle.h"
 #include "sim/SimController.h"
+#include "sim/SimImageFile.h"
 #include "sim/SimServer.h"
 #include "tests/TestSupport.h"
 
@@ -37,7 +40,7 @@ using Driver = std::unique_ptr<CDriveBaseClass, Disposer>;
 
 // The wait for a reply the soak's host chooses; faults that wait it out cost that.
 const int kSoakWaitMs = 400;
-const QString kSoakParameters = QStringLiteral(";reply-ms=400");
+const QString kSoakParameters = QStringLiteral(";reply-ms=400;reconnect-ms=50");
 
 const int kAreaBytes = 0x1000; // addresses stay inside, so the images stop growing after warm-up
 
@@ -259,9 +262,29 @@ bool pickFault(QRandomGenerator &rng, Injected *out)
 }
 
 const int kPorts[] = {851, 852};
-// The same name at another place in each runtime.
-const quint32 kNamePlace[] = {0x800, 0xC00};
+// The same name at another place in each runtime and each program; in the
+// second program another variable took the first one's place.
+const quint32 kNamePlace[2][2] = {{0x800, 0xC00}, {0xA00, 0xE00}};
 const int kNameBytes = 0x200;
+
+QList<SimImageFile::Entry> soakProgram(int version)
+{
+    QList<SimImageFile::Entry> program;
+    for (int p = 0; p < 2; ++p) {
+        SimImageFile::Entry e;
+        e.isSymbol = true;
+        e.amsPort = kPorts[p];
+        e.symbol = SimSymbols::Symbol(QStringLiteral("MAIN.aBuf"), kAreas[0].group, kNamePlace[version][p],
+                                      kNameBytes, QStringLiteral("ARRAY [0..511] OF BYTE"));
+        program.append(e);
+        if (version == 1) {
+            e.symbol = SimSymbols::Symbol(QStringLiteral("MAIN.aOther"), kAreas[0].group, kNamePlace[0][p],
+                                          kNameBytes, QStringLiteral("ARRAY [0..511] OF BYTE"));
+            program.append(e);
+        }
+    }
+    return program;
+}
 
 } // namespace
 
@@ -288,11 +311,11 @@ void TestSoak::randomReadsAndWrites()
     QVERIFY(sim.startTcp());
     QVERIFY(sim.startPty());
     sim.server()->setAmsPorts({kPorts[0], kPorts[1]});
+    int program = 0;
+    sim.server()->restart(soakProgram(program));
     for (int p = 0; p < 2; ++p) {
         for (const Area &a : kAreas)
             sim.server()->writeImage(kPorts[p], a.group, 0, randomBytes(rng, DT_UInt8, kAreaBytes));
-        sim.server()->addSymbol(kPorts[p], {QStringLiteral("MAIN.aBuf"), kAreas[0].group, kNamePlace[p],
-                                            kNameBytes, QStringLiteral("ARRAY [0..511] OF BYTE")});
     }
     const Driver tcp(plugin.create());
     const Driver serial(plugin.create());
@@ -300,7 +323,6 @@ void TestSoak::randomReadsAndWrites()
     QCOMPARE(serial->SetConnectPar(QString::number(kPorts[0]) + kSoakParameters), kPorts[0]);
     QCOMPARE(tcp->ConnectDrive(sim.connectionText()), 0);
     QCOMPARE(serial->ConnectDrive(sim.serialConnectionText()), 0);
-    int portOf[2] = {0, 0}; // per driver: the runtime it talks to
     const QStringList refusedTexts = {QStringLiteral("/dev/no-such-tty,9600,8,1,N"),
                                       QStringLiteral("127.0.0.1:0"),
                                       QStringLiteral("127.0.0.1:1"),
@@ -320,6 +342,31 @@ void TestSoak::randomReadsAndWrites()
     const int cutAt = somewhere();
     const int cutLine = rng.bounded(2);
     const int noiseAt = somewhere();
+    const int onlineChangeAt = somewhere();
+    const int restartAt = somewhere();
+    int programChanges = 0;
+    // After a restart the TCP line comes back in the background, and the
+    // serial line meets a controller that forgot every handle: each runtime
+    // is read by name once, so that no fault of the run meets the lookup a
+    // forgotten handle costs.
+    int portOf[2] = {0, 0}; // per driver: the runtime it talks to
+    const auto recovered = [&]() {
+        for (int which = 0; which < 2; ++which) {
+            CDriveBaseClass *d = which ? serial.get() : tcp.get();
+            for (int p = 0; p < 2; ++p) {
+                QElapsedTimer waited;
+                waited.start();
+                d->SetConnectPar(QString::number(kPorts[p]));
+                while (d->ReadVariable(QStringLiteral("MAIN.aBuf"), DT_UInt8).resultCode != 0) {
+                    if (waited.elapsed() > 10000)
+                        return false;
+                    QTest::qWait(10);
+                }
+            }
+            d->SetConnectPar(QString::number(kPorts[portOf[which]]));
+        }
+        return true;
+    };
     qint64 rssAfterWarmUp = 0;
     int failures = 0;
     int faults = 0;
@@ -329,6 +376,16 @@ void TestSoak::randomReadsAndWrites()
             rssAfterWarmUp = residentBytes();
         if (i % 1000 == 0)
             sim.server()->clearRequests(); // the controller's own record is not the driver's memory
+        if (i == onlineChangeAt || i == restartAt || rng.bounded(400) == 0) {
+            program = 1 - program;
+            ++programChanges;
+            if (i == restartAt || (i != onlineChangeAt && rng.bounded(3) == 0)) {
+                sim.server()->restart(soakProgram(program));
+                QVERIFY2(recovered(), "the driver did not come back after a restart");
+            } else {
+                sim.server()->onlineChange(soakProgram(program));
+            }
+        }
         const bool inSpell = i >= spellAt && i < spellAt + spellLength;
         const int planned = inSpell ? spellLine : i == cutAt ? cutLine : i == noiseAt ? 1 : -1;
         const int chosen = rng.bounded(10) == 0 ? 1 : 0;
@@ -359,7 +416,7 @@ void TestSoak::randomReadsAndWrites()
                                 : bits ? QStringLiteral("%1X%2.%3").arg(area.letter).arg(offset).arg(bit)
                                        : QStringLiteral("%1B%2").arg(area.letter).arg(offset, 0, 16);
         const quint32 group = named ? kAreas[0].group : bits ? area.group + 1 : area.group;
-        const quint32 place = named  ? kNamePlace[portOf[which]]
+        const quint32 place = named  ? kNamePlace[program][portOf[which]]
                               : bits ? quint32(offset * 8 + bit)
                                      : quint32(offset);
 
@@ -373,6 +430,10 @@ void TestSoak::randomReadsAndWrites()
             noiseAhead(rng, &injected);
         else
             faulty = pickFault(rng, &injected);
+        // A controller that answers a handle request "not supported" once is
+        // taken for one without handles; this one has them.
+        if (named && (injected.fault.adsResult == 0x701 || injected.fault.adsResult == 0x702))
+            injected.fault.adsResult = 0x703;
         if (faulty) {
             sim.server()->pushFault(injected.fault);
             ++faults;
@@ -420,8 +481,9 @@ void TestSoak::randomReadsAndWrites()
         }
     }
     const qint64 growth = residentBytes() - rssAfterWarmUp;
-    qInfo("soak: %d faults injected, %d failures reported, resident memory grew by %lld bytes after warm-up",
-          faults, failures, growth);
+    qInfo("soak: %d faults injected, %d failures reported, %d program changes, resident memory grew by %lld "
+          "bytes after warm-up",
+          faults, failures, programChanges, growth);
     QCOMPARE(failures, failingFaults); // and each one where a fault was injected
     if (kMemoryMeasurable)
         QVERIFY2(growth < 1024 * 1024, qPrintable(QString::number(growth)));
