@@ -30,6 +30,7 @@ struct Bounds {
     std::optional<double> dataBytes; // only the largest allocation grows with this many bytes
     std::optional<double> overLimitUs; // driver median <= the limit's + this
     std::optional<double> limitMedianUs; // the limit's median itself (the simulator serving) under this
+    std::optional<double> driverMedianUs; // the driver's median itself under this
 };
 
 struct Row {

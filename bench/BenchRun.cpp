@@ -18,11 +18,18 @@
 #include <cstring>
 #include <memory>
 
+#include <csignal>
 #include <malloc.h>
 #include <unistd.h>
 
 namespace {
 const quint32 kGroupM = 0x4020;
+// An INT by name over MW0, and the names that fill a driver's handles.
+const char *const kByName = "MAIN.nValue";
+const int kHandles = 4096;
+const int kHandlesAt = 0x300000;
+// The reply wait of the driver that disconnects from a frozen controller.
+const int kFrozenReplyMs = 500;
 const std::uint16_t kAmsPort = 851; // the driver's default target port
 const int kDrivers = 200;
 // The reply to a read of one int16 (48 bytes) in three pieces, 2 ms apart:
@@ -113,12 +120,22 @@ struct BenchRun::TcpCase {
     bool write;
     int fullCalls;
     Bounds bounds;
+    bool byName = false; // `address` is a name: the bare client reads it through a handle of its own
 };
 
 BenchRun::BenchRun(const BenchOptions &options, const PluginHandle &plugin, quint16 tcpPort,
-                   const QString &ptyPath)
-    : m_options(options), m_plugin(plugin), m_tcpPort(tcpPort), m_ptyPath(ptyPath)
+                   const QString &ptyPath, qint64 simPid)
+    : m_options(options), m_plugin(plugin), m_tcpPort(tcpPort), m_ptyPath(ptyPath), m_simPid(simPid)
 {
+}
+
+QByteArray BenchRun::imageText()
+{
+    QByteArray text = QByteArray("symbol ") + kByName + " 4020 0 2 INT\n";
+    for (int i = 0; i < kHandles; ++i)
+        text +=
+            QStringLiteral("symbol GVL.n%1 4020 %2 2 INT\n").arg(i).arg(kHandlesAt + 2 * i, 0, 16).toLatin1();
+    return text;
 }
 
 bool BenchRun::fail(const QString &message)
@@ -186,6 +203,8 @@ bool BenchRun::run(Report *report)
     // mixed traffic.
     const TcpCase cases[] = {
         {"read_int16_1", "read 1 int16", "MW0", 0x0, DT_Int16, 1, false, 20000, smallReadBounds()},
+        {"read_int16_by_name_1", "read 1 int16 by name", kByName, 0x0, DT_Int16, 1, false, 20000,
+         smallReadBounds(), true},
         {"read_double_100", "read 100 double", "MB1000", 0x1000, DT_Double, 100, false, 20000, Bounds()},
         {"read_double_100000", "read 100000 double (800 KB)", "MB100000", 0x100000, DT_Double, 100000, false,
          1000, largeReadBounds(800000)},
@@ -227,7 +246,8 @@ bool BenchRun::run(Report *report)
     if (!ok || Measure::interrupted)
         return ok;
 
-    for (auto measure : {&BenchRun::measureSimulator, &BenchRun::measurePieces}) {
+    for (auto measure :
+         {&BenchRun::measureSimulator, &BenchRun::measurePieces, &BenchRun::measureFrozenDisconnect}) {
         Row row;
         if (!(this->*measure)(&row))
             return false;
@@ -272,6 +292,21 @@ bool BenchRun::measureTcp(const TcpCase &c, CDriveBaseClass *driver, int rawFd, 
     }
     std::vector<char> reply(AdsLayout::ReadReplyHeaderSize + bytes);
     std::uint32_t id = 0;
+    if (c.byName) {
+        // The same read through a handle the bare client asked for itself:
+        // handles belong to the connection that obtained them.
+        const QByteArray name = QByteArray(c.address) + '\0';
+        const auto ask =
+            RawAds::readWriteRequest(RawAds::NetId(), kAmsPort, ++id, AdsLayout::GroupSymbolHandleByName, 0,
+                                     4, name.constData(), std::uint32_t(name.size()));
+        if (RawAds::exchange(rawFd, ask, reply) != long(AdsLayout::ReadReplyHeaderSize + 4)
+            || WireBytes::le32(reply.data() + AdsLayout::OffAdsResult) != 0)
+            return fail(QStringLiteral("%1: the simulated controller gave the bare client no handle")
+                            .arg(row->label));
+        const std::uint32_t handle = WireBytes::le32(reply.data() + AdsLayout::OffReadData);
+        request = RawAds::readRequest(RawAds::NetId(), kAmsPort, 0, AdsLayout::GroupSymbolValueByHandle,
+                                      handle, bytes);
+    }
     auto limitCall = [&]() {
         RawAds::setInvokeId(request, ++id);
         return RawAds::exchange(rawFd, request, reply) > 0;
@@ -353,6 +388,40 @@ bool BenchRun::measureSimulator(Row *row)
 
 // The reply to each read comes in pieces from a stand-in controller; the
 // bare client shows when the last piece arrives.
+// A driver holding 4096 handles disconnects from a controller that hangs
+// with its connection open: the handles' releases stop at the first reply
+// that does not come, and the whole call takes the reply wait and little
+// more. Each call first fills the driver's handles anew.
+bool BenchRun::measureFrozenDisconnect(Row *row)
+{
+    row->key = QStringLiteral("disconnect_4096_handles_frozen");
+    if (!m_options.wants(row->key))
+        return true;
+    row->label = QStringLiteral("disconnect, 4096 handles, frozen");
+    row->path = QStringLiteral("tcp");
+    row->bounds.driverMedianUs = (kFrozenReplyMs + 100) * 1000.0;
+    // A quick run only shows that it works: one call, with fewer handles.
+    const int calls = m_options.quick ? 1 : 5;
+    const int handles = m_options.quick ? kHandles / 16 : kHandles;
+    Measure::Recorder recorder(calls);
+    const auto deadline = Measure::Clock::now() + Measure::kMaxDuration;
+    for (int i = 0; i < calls && !Measure::interrupted; ++i) {
+        DriverPtr driver(m_plugin.create());
+        if (!driver || driver->ConnectDrive(tcpText(m_tcpPort)) != 0
+            || driver->SetConnectPar(QStringLiteral("851;reply-ms=%1").arg(kFrozenReplyMs)) != kAmsPort)
+            return fail(QStringLiteral("%1: the driver did not connect").arg(row->label));
+        for (int n = 0; n < handles; ++n) {
+            if (driver->ReadVariable(QStringLiteral("GVL.n%1").arg(n), DT_Int16).resultCode != 0)
+                return fail(QStringLiteral("%1: GVL.n%2 was not read").arg(row->label).arg(n));
+        }
+        ::kill(pid_t(m_simPid), SIGSTOP);
+        recorder.block(1, deadline, [&]() { return driver->DisConnectDrive() == 0; });
+        ::kill(pid_t(m_simPid), SIGCONT);
+    }
+    row->inRun.driver = recorder.figures();
+    return true;
+}
+
 bool BenchRun::measurePieces(Row *row)
 {
     row->key = QStringLiteral("read_int16_1_in_pieces");
@@ -503,12 +572,14 @@ bool BenchRun::measureScale(Scale *scale)
 QStringList BenchRun::knownKeys()
 {
     return {QStringLiteral("read_int16_1"),
+            QStringLiteral("read_int16_by_name_1"),
             QStringLiteral("read_double_100"),
             QStringLiteral("read_double_100000"),
             QStringLiteral("write_int32_1"),
             QStringLiteral("write_double_1000"),
             QStringLiteral("sim_read_double_100000"),
             QStringLiteral("read_int16_1_in_pieces"),
+            QStringLiteral("disconnect_4096_handles_frozen"),
             QStringLiteral("serial_115200_read_int16_1"),
             QStringLiteral("serial_9600_read_int16_1"),
             QStringLiteral("serial_115200_again_read_int16_1"),

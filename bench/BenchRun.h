@@ -17,8 +17,14 @@ class PluginHandle;
 class BenchRun
 {
 public:
-    BenchRun(const BenchOptions &options, const PluginHandle &plugin, quint16 tcpPort,
-             const QString &ptyPath);
+    // `simPid` is the simulated controller's process, stopped and let go on
+    // to stand for a controller that hangs with its connections open.
+    BenchRun(const BenchOptions &options, const PluginHandle &plugin, quint16 tcpPort, const QString &ptyPath,
+             qint64 simPid);
+
+    // The image the simulated controller starts with: the variable read by
+    // name, and as many names as a driver keeps handles for.
+    static QByteArray imageText();
 
     // Everything, in order; false with errorString() when the run could not
     // go on (a connection refused, a read that returned the wrong values).
@@ -39,12 +45,14 @@ private:
     bool measureSimulator(Row *row);
     bool measurePieces(Row *row);
     bool measureScale(Scale *scale);
+    bool measureFrozenDisconnect(Row *row);
     bool fail(const QString &message);
 
     const BenchOptions &m_options;
     const PluginHandle &m_plugin;
     quint16 m_tcpPort;
     QString m_ptyPath;
+    qint64 m_simPid;
     QString m_error;
 };
 

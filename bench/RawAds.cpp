@@ -117,6 +117,22 @@ std::vector<char> writeRequest(const NetId &target, std::uint16_t amsPort, std::
     return f;
 }
 
+std::vector<char> readWriteRequest(const NetId &target, std::uint16_t amsPort, std::uint32_t invokeId,
+                                   std::uint32_t group, std::uint32_t offset, std::uint32_t readLength,
+                                   const char *data, std::uint32_t writeLength)
+{
+    std::vector<char> f(L::ReadWriteRequestSize + writeLength);
+    header(f.data(), target, amsPort, L::CmdReadWrite, invokeId,
+           L::ReadWriteRequestSize - L::HeaderSize + writeLength);
+    putLe32(f.data() + L::OffIndexGroup, group);
+    putLe32(f.data() + L::OffIndexOffset, offset);
+    putLe32(f.data() + L::OffRequestLength, readLength);
+    putLe32(f.data() + L::OffWriteLength, writeLength);
+    if (writeLength > 0)
+        std::memcpy(f.data() + L::ReadWriteRequestSize, data, writeLength);
+    return f;
+}
+
 void setInvokeId(std::vector<char> &frame, std::uint32_t invokeId)
 {
     if (frame.size() >= L::HeaderSize)

@@ -27,6 +27,10 @@ std::vector<char> readRequest(const NetId &target, std::uint16_t amsPort, std::u
 std::vector<char> writeRequest(const NetId &target, std::uint16_t amsPort, std::uint32_t invokeId,
                                std::uint32_t group, std::uint32_t offset, const char *data,
                                std::uint32_t length);
+// Writes `data` (`writeLength` bytes), reads up to `readLength` back.
+std::vector<char> readWriteRequest(const NetId &target, std::uint16_t amsPort, std::uint32_t invokeId,
+                                   std::uint32_t group, std::uint32_t offset, std::uint32_t readLength,
+                                   const char *data, std::uint32_t writeLength);
 // Each call gets its own id, as the driver's do.
 void setInvokeId(std::vector<char> &frame, std::uint32_t invokeId);
 

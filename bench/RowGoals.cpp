@@ -43,6 +43,9 @@ public:
                 d.medianUs <= l.medianUs + *b.overLimitUs,
                 QStringLiteral("%1 us against %2 us: %3 us more")
                     .arg(num(d.medianUs), num(l.medianUs), num(d.medianUs - l.medianUs)));
+        if (b.driverMedianUs && d.valid())
+            add(QStringLiteral("driver median <= %1 ms").arg(*b.driverMedianUs / 1000),
+                d.medianUs <= *b.driverMedianUs, QStringLiteral("%1 us").arg(num(d.medianUs)));
         if (b.limitMedianUs && l.valid())
             add(QStringLiteral("served, request sent to last byte, median < %1 ms")
                     .arg(*b.limitMedianUs / 1000),

@@ -48,10 +48,11 @@ bool SimProcess::parseLines(const QByteArray &output, quint16 *tcpPort, QString 
     return true;
 }
 
-bool SimProcess::start(const QString &program)
+bool SimProcess::start(const QString &program, const QStringList &extra)
 {
-    m_process.start(program,
-                    {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--serial")});
+    m_process.start(program, QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                                         QStringLiteral("--serial")}
+                                 + extra);
     if (!m_process.waitForStarted(kStartMs)) {
         m_error = QStringLiteral("%1 did not start: %2").arg(program, m_process.errorString());
         return false;

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 class SimProcess
 {
@@ -15,9 +16,12 @@ public:
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;
 
-    // Starts `program --listen 127.0.0.1:0 --serial` and waits for its
-    // address lines; false (and errorString) when it did not come up.
-    bool start(const QString &program);
+    // Starts `program --listen 127.0.0.1:0 --serial` and `extra`, and waits
+    // for its address lines; false (and errorString) when it did not come up.
+    bool start(const QString &program, const QStringList &extra = {});
+    // The process id, to stop it (SIGSTOP) as a controller that hangs with
+    // its connections open, and to let it go on.
+    qint64 pid() const { return m_process.processId(); }
     // SIGTERM, then SIGKILL if it has not ended after a while. Safe to call twice.
     void stop();
 

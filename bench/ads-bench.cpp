@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QTemporaryFile>
 
 #include <csignal>
 #include <cstdio>
@@ -91,10 +92,13 @@ int main(int argc, char **argv)
     report.iterations = options.iterations;
     report.quick = options.quick;
     {
+        QTemporaryFile image;
+        if (!image.open() || image.write(BenchRun::imageText()) < 0 || !image.flush())
+            return complain(QStringLiteral("cannot write the simulated controller's image file"), 1);
         SimProcess sim;
-        if (!sim.start(simPath))
+        if (!sim.start(simPath, {QStringLiteral("--image"), image.fileName()}))
             return complain(sim.errorString(), 1);
-        BenchRun run(options, plugin, sim.tcpPort(), sim.serialPath());
+        BenchRun run(options, plugin, sim.tcpPort(), sim.serialPath(), sim.pid());
         const bool done = run.run(&report);
         sim.stop();
         if (!done)

@@ -87,7 +87,7 @@ int AddressResolver::decimalNumber(const QStringRef &text, bool *converted)
     int value = plainDigits(text, 10, 9);
     bool ok = value >= 0;
     if (!ok)
-        value = text.toString().toInt(&ok, 10);
+        value = text.toInt(&ok, 10); // in place: a name's parts land here on every read
     setConverted(converted, ok);
     return ok ? value : 0;
 }
@@ -135,16 +135,20 @@ AddressResolver::Target AddressResolver::resolve(const QString &address)
 {
     Target t;
     t.area = area(address);
+    // A name never reads as an area address: after its first dot come
+    // identifiers, where an address has numbers. So a name costs no number
+    // parsing, on every read by name.
+    if (SymbolName::isSymbolPath(address)) {
+        t.group = t.area;
+        t.symbol = true;
+        return t;
+    }
     t.offset = offset(address, AreaType(t.area), &t.parsed);
     t.group = t.area;
     if (t.area == AT_Data) {
         bool groupParsed = false;
         t.group = explicitGroup(address, &groupParsed);
         t.parsed = t.parsed && groupParsed;
-    }
-    if ((t.area == AT_None || !t.parsed) && SymbolName::isSymbolPath(address)) {
-        t.symbol = true;
-        t.offset = 0;
     }
     return t;
 }

@@ -229,6 +229,9 @@ void checkDriverPaths(const QString &text, const Resolved &r)
     // Only what the area grammar refuses can be a name: MB10 stays an address.
     const bool readParsed =
         r.area != AR::AT_None && r.converted && (r.area != AR::AT_Data || r.groupConverted);
+    // And no name reads as an address, which lets the resolver take a name
+    // without parsing it as one.
+    FUZZ_CHECK(!(symbolPath && readParsed));
     const bool readUsable = (readParsed && r.offset >= 0) || (!readParsed && symbolPath);
     // The explicit form names its group for writes as for reads.
     const bool writeParsed = readParsed;
