@@ -105,6 +105,12 @@ bool ConnectParameters::applyOption(const QString &key, const QString &value, Li
         return number(value, 1, kMaxWaitMs, &link->replyMs);
     if (key == QLatin1String("reconnect-ms"))
         return number(value, 0, kMaxWaitMs, &link->reconnectMs);
+    if (key == QLatin1String("reconnect-max-ms"))
+        return number(value, 1, kMaxWaitMs, &link->reconnectMaxMs);
+    if (key == QLatin1String("down-after"))
+        return number(value, 0, 1000, &link->downAfter);
+    if (key == QLatin1String("event-loop-ms"))
+        return number(value, 0, kMaxWaitMs, &link->eventLoopMs);
     if (key == QLatin1String("type-check") && number(value, 0, 1, &n)) {
         link->typeCheck = n == 1;
         return true;

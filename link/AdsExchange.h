@@ -67,6 +67,9 @@ public:
     Progress progress() const { return m_progress; }
     bool waiting() const { return m_active; }
     qint64 remainingMs(qint64 now) const { return m_deadline - now; }
+    // The wait for the reply begins again at `now`: the request's last byte
+    // has just gone out.
+    void restartWait(qint64 now, qint64 waitMs) { m_deadline = now + waitMs; }
 
     // The frame of ours, or the part of it that came; once per wait. The
     // bytes are not copied: they stay valid until the engine is next fed,

@@ -112,6 +112,11 @@ void AdsLog::warn(const QString &line)
     qCWarning(lcAds).noquote() << line;
 }
 
+void AdsLog::info(const QString &line)
+{
+    qCInfo(lcAds).noquote() << line;
+}
+
 void AdsLog::warnLinkLost(const QString &host, int tcpPort, QAbstractSocket::SocketError error)
 {
     qCWarning(lcAds).noquote() << linkLost(host, tcpPort) << error;

@@ -44,6 +44,7 @@ public:
 
     static void trace(const QString &line);
     static void warn(const QString &line);
+    static void info(const QString &line);
     // The loss of a TCP connection the host did not ask for, with the socket's error.
     static void warnLinkLost(const QString &host, int tcpPort, QAbstractSocket::SocketError error);
     // The warning a verdict calls for: none when accepted, and none for a

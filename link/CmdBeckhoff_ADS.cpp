@@ -15,10 +15,11 @@
 
 CmdBeckhoff_ADS::CmdBeckhoff_ADS(QObject *parent)
     : QObject(parent), debugFlag(false), line(nullptr), tcp(nullptr), serial(nullptr),
-      reconnection(new Reconnection(this)), tcpPort(0), frameGapMs(2), invokeId(0), serialNumber(0),
-      closedDuringWait(false)
+      reconnection(new Reconnection(this)), health(new LinkHealth(this)), tcpPort(0), frameGapMs(2),
+      invokeId(0), serialNumber(0), closedDuringWait(false)
 {
     connect(reconnection, &Reconnection::reconnected, this, &CmdBeckhoff_ADS::reconnected);
+    connect(health, &LinkHealth::upChanged, this, &CmdBeckhoff_ADS::linkUpChanged);
 }
 
 CmdBeckhoff_ADS::~CmdBeckhoff_ADS()
@@ -39,8 +40,26 @@ bool CmdBeckhoff_ADS::callerOwnsLink() const
 
 void CmdBeckhoff_ADS::setSettings(const LinkSettings &newSettings)
 {
+    const bool retimed =
+        timing()
+        != Reconnection::Timing{newSettings.reconnectMs, newSettings.reconnectMaxMs, newSettings.connectMs};
     settings = newSettings;
     route.setSettings(settings);
+    if (retimed)
+        reconnection->retime(timing()); // a pending delay counts from the change
+}
+
+Reconnection::Timing CmdBeckhoff_ADS::timing() const
+{
+    return {settings.reconnectMs, settings.reconnectMaxMs, settings.connectMs};
+}
+
+// The line as log lines name it.
+QString CmdBeckhoff_ADS::lineText() const
+{
+    if (recipe.serial)
+        return recipe.portName;
+    return QStringLiteral("%1:%2").arg(route.logHost(hostText)).arg(tcpPort);
 }
 
 int CmdBeckhoff_ADS::EthConnectDrive(const QString &ip, int port)
@@ -59,6 +78,7 @@ int CmdBeckhoff_ADS::EthConnectDrive(const QString &ip, int port)
     tcpPort = port;
     // The NetId comes from the address as parsed: "127.1" is 127.0.0.1.
     route.connectedTo(address.toString(), opened->localAddress());
+    health->connected(lineText());
     return 0;
 }
 
@@ -88,6 +108,7 @@ int CmdBeckhoff_ADS::serialConnectDrive(const QString &portName, int baud, int d
     recipe.gapMs = gap;
     frameGapMs = gap;
     route.onSerialLine();
+    health->connected(lineText());
     return 0;
 }
 
@@ -128,12 +149,47 @@ void CmdBeckhoff_ADS::adopt(AdsTransport *opened)
 void CmdBeckhoff_ADS::lineLost()
 {
     lineGone();
+    health->wentDown(lineText(), QStringLiteral("the connection was lost"));
+    startReconnection();
+}
+
+void CmdBeckhoff_ADS::startReconnection()
+{
     if (settings.reconnectMs > 0)
-        reconnection->start(recipe, settings.reconnectMs, settings.connectMs);
+        reconnection->start(recipe, timing());
+}
+
+// A line that carries requests no longer is closed at once, without waiting
+// for a peer that may be frozen, and brought back in the background.
+void CmdBeckhoff_ADS::takeDown(const QString &reason)
+{
+    health->wentDown(lineText(), reason);
+    if (line)
+        line->close();
+    lineGone();
+    startReconnection();
+}
+
+// After each request: a request not wholly sent leaves half a frame on the
+// line; too many unanswered in a row make a frozen controller.
+void CmdBeckhoff_ADS::judge(LinkResult result, qint64 frameSize)
+{
+    if (!lineOpen())
+        return; // gone already, and said so
+    if (wait.sendTimedOut()) {
+        takeDown(QStringLiteral("a request of %1 bytes could not be sent within %2 ms")
+                     .arg(frameSize)
+                     .arg(settings.replyMs));
+    } else if (health->takeDown(result, settings.downAfter)) {
+        takeDown(health->unanswered() >= settings.downAfter
+                     ? QStringLiteral("no reply to %1 requests in a row").arg(health->unanswered())
+                     : QStringLiteral("no reply on the line brought back"));
+    }
 }
 
 void CmdBeckhoff_ADS::reconnected(AdsTransport *opened)
 {
+    health->reconnected();
     if (auto *t = qobject_cast<TcpTransport *>(opened)) {
         useTcp(t);
         route.connectedTo(route.ip(), t->localAddress());
@@ -164,6 +220,7 @@ int CmdBeckhoff_ADS::EthDisConnectDrive()
     closedDuringWait = wait.waiting();
     tcp->close();
     lineGone();
+    health->closed(lineText());
     return 0;
 }
 
@@ -175,6 +232,7 @@ int CmdBeckhoff_ADS::serialDisConnectDrive()
     closedDuringWait = wait.waiting();
     serial->close();
     lineGone();
+    health->closed(lineText());
     return 0;
 }
 
@@ -193,6 +251,7 @@ int CmdBeckhoff_ADS::DestroyFree()
     const bool any = tcp || serial;
     closedDuringWait = wait.waiting();
     adopt(nullptr);
+    health->closed(lineText());
     return any ? 0 : 1;
 }
 
@@ -382,7 +441,7 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
         AdsLog::trace(isRead ? AdsLog::readCommand(log, frame) : AdsLog::writeCommand(log, frame));
     closedDuringWait = false;
     const AdsExchange::Progress progress = wait.run(
-        exchange, [this]() { return line; }, frame, settings.replyMs, log);
+        exchange, [this]() { return line; }, frame, settings.replyMs, settings.eventLoopMs, log);
     const QByteArray &reply = exchange.takeReply(); // the engine's bytes: used before anything reaches it
     if (closedDuringWait)
         return {LinkDown, 0}; // the host closed the line itself: no reply is no fault
@@ -400,6 +459,7 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
         outcome.controllerError = check.errorCode;
         outcome.amsError = check.amsError;
     }
+    judge(outcome.result, frame.size());
     return outcome;
 }
 

@@ -22,6 +22,7 @@
 #include "link/AdsLog.h"
 #include "link/AmsRoute.h"
 #include "link/ExchangeWait.h"
+#include "link/LinkHealth.h"
 #include "link/LinkResult.h"
 #include "link/LinkSettings.h"
 #include "link/Reconnection.h"
@@ -126,11 +127,18 @@ public:
     bool callerOwnsLink() const;
     // Whether an exchange is waiting for its reply.
     bool busy() const { return wait.waiting(); }
+    // Whether the link carries requests: from a connect until a loss, a
+    // down verdict or the host's disconnect; after a line came back in the
+    // background, from its first answer.
+    bool linkUp() const { return health->up(); }
     // The serial line's turnaround (its quiet gap) at the current baud rate.
     int serialFrameGap() const { return frameGapMs; }
 
     // Frame-trace switch, written by the driver's debug command.
     bool debugFlag;
+
+signals:
+    void linkUpChanged(bool up);
 
 public slots:
     void Ethconnected();
@@ -144,6 +152,11 @@ private:
     static DataSink appendTo(QByteArray *out);
     void lineGone();
     void lineLost();
+    void takeDown(const QString &reason);
+    void startReconnection();
+    void judge(LinkResult result, qint64 frameSize);
+    QString lineText() const;
+    Reconnection::Timing timing() const;
     void reconnected(AdsTransport *line);
     void useTcp(TcpTransport *opened);
     void useSerial(SerialTransport *opened);
@@ -157,6 +170,7 @@ private:
     TcpTransport *tcp;
     SerialTransport *serial;
     Reconnection *reconnection;
+    LinkHealth *health;
     Reconnection::Recipe recipe; // how the line in use was opened
     LinkSettings settings;
     AmsRoute route;

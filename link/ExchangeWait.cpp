@@ -3,6 +3,7 @@
 #include "link/AdsTransport.h"
 
 #include <QEventLoop>
+#include <QPointer>
 #include <QTimer>
 
 namespace {
@@ -36,25 +37,39 @@ AdsExchange::SkipSink ExchangeWait::sink()
 }
 
 AdsExchange::Progress ExchangeWait::run(AdsExchange &exchange, const Line &line, const QByteArray &request,
-                                        int replyMs, const AdsLog::Context &log)
+                                        int replyMs, int eventLoopMs, const AdsLog::Context &log)
 {
     m_log = log;
     m_skipped = 0;
+    m_sendTimedOut = false;
     const qint64 start = m_clock.elapsed();
-    const int blocking = replyMs - qMin(kEventLoopTailMs, replyMs);
+    const qint64 sendDeadline = start + replyMs;
+    const qint64 blockUntil = start + eventLoopMs;
     exchange.begin(request, start, replyMs);
     {
         FlagUp waiting(m_waiting);
         line()->send(request);
+        bool sent = false;
         while (exchange.progress() == AdsExchange::Waiting && line() && line()->isOpen()) {
             const qint64 now = m_clock.elapsed();
-            const qint64 left = exchange.remainingMs(now);
-            if (left <= 0)
+            if (!sent && line()->unsent() == 0) {
+                sent = true;
+                exchange.restartWait(now, replyMs); // the reply's wait begins with the last byte out
+            }
+            const qint64 left = sent ? exchange.remainingMs(now) : sendDeadline - now;
+            if (left <= 0) {
+                m_sendTimedOut = !sent;
                 break;
-            if (now - start < blocking)
-                line()->waitForBytes(int(qMin<qint64>(left, blocking - (now - start))));
+            }
+            // How long to block before the event loop runs: up to its last
+            // 50 ms by default, at most the host's event-loop time otherwise.
+            const qint64 blockLeft = eventLoopMs > 0 ? blockUntil - now
+                                     : sent          ? left - kEventLoopTailMs
+                                                     : left;
+            if (blockLeft > 0)
+                line()->waitForBytes(int(qMin(left, blockLeft)));
             else
-                waitInEventLoop(int(left));
+                waitInEventLoop(int(left), line(), !sent);
             exchange.advance(m_clock.elapsed(), sink());
         }
         // Bytes that came as the time ran out belong to this reply too.
@@ -106,7 +121,7 @@ void ExchangeWait::lineGone()
         m_loop->quit();
 }
 
-void ExchangeWait::waitInEventLoop(int ms)
+void ExchangeWait::waitInEventLoop(int ms, AdsTransport *line, bool sending)
 {
     QEventLoop loop;
     QTimer deadline;
@@ -114,8 +129,18 @@ void ExchangeWait::waitInEventLoop(int ms)
     deadline.setTimerType(Qt::PreciseTimer);
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     deadline.start(ms);
+    // While the request is still going out, the loop hands it to the line as
+    // the line takes it, and ends when the last byte went: the reply's wait
+    // begins then.
+    const QPointer<AdsTransport> writing = sending ? line : nullptr;
+    if (writing) {
+        QObject::connect(writing, &AdsTransport::allSent, &loop, &QEventLoop::quit);
+        writing->notifyWritable(true);
+    }
     QEventLoop *outer = m_loop;
     m_loop = &loop;
     loop.exec(QEventLoop::AllEvents);
     m_loop = outer;
+    if (writing)
+        writing->notifyWritable(false);
 }

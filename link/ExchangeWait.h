@@ -1,7 +1,13 @@
-// Runs the wait of one exchange on a line: sends the request, then blocks
-// the thread for the first part of the reply time and runs its event loop
-// for the last part, handing every arrival to the exchange engine, until
-// the engine has the reply, the time is up or the line is gone.
+// Runs the wait of one exchange on a line: sends the request, waits while
+// the line takes what did not fit at once, then waits for the reply, until
+// the engine has it, the time is up or the line is gone. Every arrival goes
+// to the exchange engine.
+//
+// The send has a limit of its own, the reply wait; the reply's wait starts
+// once the last byte was handed over. How the thread waits: by default it
+// blocks, and runs its event loop for the last 50 ms of the reply's wait;
+// with an event-loop time N it blocks at most N ms and runs a nested event
+// loop for the rest (a host that calls from its GUI thread).
 #ifndef EXCHANGEWAIT_H
 #define EXCHANGEWAIT_H
 
@@ -23,8 +29,13 @@ public:
 
     ExchangeWait();
 
+    // `eventLoopMs` 0: today's wait; above 0: block at most that long, then
+    // run a nested event loop.
     AdsExchange::Progress run(AdsExchange &exchange, const Line &line, const QByteArray &request, int replyMs,
-                              const AdsLog::Context &log);
+                              int eventLoopMs, const AdsLog::Context &log);
+    // Whether the last run's request was not wholly handed over in time: the
+    // line then carries half a frame and cannot be used.
+    bool sendTimedOut() const { return m_sendTimedOut; }
     // Sends `requests` without waiting for each reply, at most `inFlight`
     // unanswered at a time, and waits for their replies: it stops when all
     // came, when one does not come within what is left of `waitMs`, or when
@@ -38,10 +49,11 @@ public:
     bool waiting() const { return m_waiting; }
 
 private:
-    void waitInEventLoop(int ms);
+    void waitInEventLoop(int ms, AdsTransport *line, bool sending);
     AdsExchange::SkipSink sink();
 
     bool m_waiting = false;
+    bool m_sendTimedOut = false;
     QEventLoop *m_loop = nullptr;
     QElapsedTimer m_clock;
     AdsLog::Context m_log;

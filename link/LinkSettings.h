@@ -6,7 +6,13 @@
 #include <QByteArray>
 
 struct LinkSettings {
-    enum : int { DefaultConnectMs = 30000, DefaultReplyMs = 2050, DefaultReconnectMs = 1000 };
+    enum : int {
+        DefaultConnectMs = 30000,
+        DefaultReplyMs = 2050,
+        DefaultReconnectMs = 1000,
+        DefaultReconnectMaxMs = 5000,
+        DefaultDownAfter = 3
+    };
 
     QByteArray targetNetId; // empty: the IP address of the connection text, then .1.1
     QByteArray sourceNetId; // empty: 192.168.10.100.1.1
@@ -15,13 +21,17 @@ struct LinkSettings {
     int connectMs = DefaultConnectMs; // the wait for a TCP connection
     int replyMs = DefaultReplyMs; // the whole wait for one reply
     int reconnectMs = DefaultReconnectMs; // the first retry after a loss; 0: none
+    int reconnectMaxMs = DefaultReconnectMaxMs; // the retries' delay doubles up to this
+    int downAfter = DefaultDownAfter; // requests unanswered in a row that make the link down; 0: never
+    int eventLoopMs = 0; // 0: a wait blocks; above: it blocks at most this long, then runs the event loop
     bool typeCheck = true; // by name: the host's type must suit the symbol's declared type
 
     bool operator==(const LinkSettings &o) const
     {
         return targetNetId == o.targetNetId && sourceNetId == o.sourceNetId && sourceAuto == o.sourceAuto
                && sourcePort == o.sourcePort && connectMs == o.connectMs && replyMs == o.replyMs
-               && reconnectMs == o.reconnectMs && typeCheck == o.typeCheck;
+               && reconnectMs == o.reconnectMs && reconnectMaxMs == o.reconnectMaxMs
+               && downAfter == o.downAfter && eventLoopMs == o.eventLoopMs && typeCheck == o.typeCheck;
     }
 };
 

@@ -5,10 +5,6 @@
 
 #include <QTimer>
 
-namespace {
-const int kLongestDelayMs = 30000;
-} // namespace
-
 Reconnection::Reconnection(QObject *parent)
     : QObject(parent), m_retry(new QTimer(this)), m_giveUp(new QTimer(this))
 {
@@ -18,13 +14,33 @@ Reconnection::Reconnection(QObject *parent)
     connect(m_giveUp, &QTimer::timeout, this, &Reconnection::tcpFailed);
 }
 
-void Reconnection::start(const Recipe &recipe, int firstMs, int connectMs)
+void Reconnection::start(const Recipe &recipe, const Timing &timing)
 {
     stop();
     m_recipe = recipe;
-    m_delayMs = m_confirmed ? firstMs : qMin(qMax(firstMs, m_delayMs * 2), kLongestDelayMs);
-    m_connectMs = connectMs;
+    m_timing = timing;
+    m_delayMs = m_confirmed ? timing.firstMs : qMin(qMax(timing.firstMs, m_delayMs * 2), timing.maxMs);
     m_retry->start(m_delayMs);
+}
+
+void Reconnection::retime(const Timing &timing)
+{
+    if (!running()) {
+        m_timing = timing;
+        return;
+    }
+    if (timing.firstMs <= 0) {
+        stop();
+        return;
+    }
+    if (timing.firstMs != m_timing.firstMs)
+        m_delayMs = timing.firstMs;
+    m_delayMs = qMin(m_delayMs, timing.maxMs);
+    if (m_retry->isActive())
+        m_retry->start(m_delayMs);
+    if (m_candidate && timing.connectMs != m_timing.connectMs)
+        m_giveUp->start(timing.connectMs);
+    m_timing = timing;
 }
 
 void Reconnection::stop()
@@ -55,7 +71,7 @@ void Reconnection::attempt()
     m_candidate = TcpTransport::connectTo(m_recipe.address, m_recipe.port, this);
     connect(m_candidate, &TcpTransport::connected, this, &Reconnection::tcpConnected);
     connect(m_candidate, &TcpTransport::failed, this, &Reconnection::tcpFailed);
-    m_giveUp->start(m_connectMs);
+    m_giveUp->start(m_timing.connectMs);
 }
 
 void Reconnection::tcpConnected()
@@ -82,6 +98,6 @@ void Reconnection::tcpFailed()
 
 void Reconnection::retryLater()
 {
-    m_delayMs = qMin(m_delayMs * 2, kLongestDelayMs);
+    m_delayMs = qMin(m_delayMs * 2, m_timing.maxMs);
     m_retry->start(m_delayMs);
 }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <ctime>
 #include <poll.h>
+#include <unistd.h>
 
 namespace {
 // Bounds the draining of stale bytes before a request.
@@ -48,11 +49,25 @@ bool SerialTransport::isOpen() const
     return m_port->isOpen();
 }
 
-void SerialTransport::send(const QByteArray &frame)
+// Straight to the descriptor, which the port opened without blocking: the
+// port's own buffer would go out only when the thread's event loop runs.
+qint64 SerialTransport::writeSome(const char *data, qint64 size)
 {
-    waitOutTurnaround();
-    m_port->write(frame);
-    m_port->flush();
+    const int fd = descriptor();
+    if (fd < 0)
+        return -1;
+    const ssize_t taken = ::write(fd, data, size_t(size));
+    if (taken >= 0)
+        return taken;
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
+}
+
+void SerialTransport::sendFailed()
+{
+    if (!m_port->isOpen())
+        return;
+    m_port->close();
+    emit lost();
 }
 
 // The rest of the gap since the last byte received, if any is left: a
@@ -84,14 +99,6 @@ bool SerialTransport::deliverTo(AdsExchange &exchange)
     return true;
 }
 
-// Polls the descriptor itself: bytes then go from the kernel straight to the
-// exchange.
-void SerialTransport::waitForBytes(int ms)
-{
-    if (m_port->bytesAvailable() > 0 || DescriptorRead::waitReadable(descriptor(), ms))
-        emit bytesReady();
-}
-
 // Asks the line first: a request usually finds nothing waiting.
 void SerialTransport::drainTo(AdsExchange &exchange)
 {
@@ -111,6 +118,7 @@ bool SerialTransport::readableNow() const
 
 void SerialTransport::close()
 {
+    dropUnsent();
     if (!m_port->isOpen())
         return;
     m_port->clear(QSerialPort::AllDirections);

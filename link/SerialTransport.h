@@ -25,17 +25,21 @@ public:
 
     QString portName() const { return m_portName; }
     bool isOpen() const override;
-    void send(const QByteArray &frame) override;
     bool deliverTo(AdsExchange &exchange) override;
-    void waitForBytes(int ms) override;
     void drainTo(AdsExchange &exchange) override;
     void close() override;
+
+protected:
+    int descriptor() const override { return m_port->isOpen() ? int(m_port->handle()) : -1; }
+    qint64 bufferedForReading() const override { return m_port->bytesAvailable(); }
+    qint64 writeSome(const char *data, qint64 size) override;
+    void sendFailed() override;
+    void beforeSend() override { waitOutTurnaround(); }
 
 private:
     SerialTransport(const QString &portName, QObject *parent);
     void onError(QSerialPort::SerialPortError error);
     void waitOutTurnaround() const;
-    int descriptor() const { return int(m_port->handle()); }
     bool deviceGone() const;
     bool readableNow() const;
 

@@ -5,6 +5,7 @@
 
 #include <QTcpSocket>
 
+#include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -84,24 +85,26 @@ void TcpTransport::onDisconnected()
         emit lost();
 }
 
-void TcpTransport::send(const QByteArray &frame)
+qint64 TcpTransport::writeSome(const char *data, qint64 size)
 {
-    if (m_socket->bytesToWrite() == 0) {
-        // Straight to the socket: a request usually fits its send buffer, and
-        // going through the socket's own buffer costs a notifier switched on
-        // and off for every request. What does not fit goes the usual way.
-        const ssize_t sent = ::send(int(m_socket->socketDescriptor()), frame.constData(),
-                                    size_t(frame.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent == frame.size())
-            return;
-        if (sent > 0) {
-            m_socket->write(frame.constData() + sent, frame.size() - sent);
-            m_socket->flush();
-            return;
-        }
-    }
-    m_socket->write(frame);
-    m_socket->flush();
+    // Straight to the socket: the socket's own buffer would go out only when
+    // the thread's event loop runs, which an exchange may not do for long.
+    const ssize_t taken = ::send(descriptor(), data, size_t(size), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (taken >= 0)
+        return taken;
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
+}
+
+// A connection that failed under a send is gone: the socket finds out and
+// reports it lost.
+void TcpTransport::sendFailed()
+{
+    m_socket->abort();
+}
+
+qint64 TcpTransport::bufferedForReading() const
+{
+    return m_socket->bytesAvailable();
 }
 
 int TcpTransport::descriptor() const
@@ -121,14 +124,6 @@ bool TcpTransport::deliverTo(AdsExchange &exchange)
     return moved > 0;
 }
 
-// Polls the descriptor itself: bytes then go from the kernel straight to the
-// exchange.
-void TcpTransport::waitForBytes(int ms)
-{
-    if (m_socket->bytesAvailable() > 0 || DescriptorRead::waitReadable(descriptor(), ms))
-        emit bytesReady();
-}
-
 // Asks the kernel first: a request usually finds nothing waiting, and then
 // costs one poll and no allocation.
 void TcpTransport::drainTo(AdsExchange &exchange)
@@ -141,14 +136,14 @@ void TcpTransport::drainTo(AdsExchange &exchange)
     }
 }
 
+// Aborted: a frozen controller never acknowledges a close, and the host
+// must not wait for it.
 void TcpTransport::close()
 {
+    dropUnsent();
     if (m_socket->state() == QAbstractSocket::UnconnectedState)
         return;
     m_closing = true;
-    m_socket->close();
-    m_socket->disconnectFromHost();
-    if (m_socket->state() != QAbstractSocket::UnconnectedState)
-        m_socket->waitForDisconnected(30000);
+    m_socket->abort();
     m_closing = false;
 }

@@ -20,9 +20,7 @@ public:
     static TcpTransport *connectTo(const QHostAddress &address, quint16 port, QObject *parent);
 
     bool isOpen() const override;
-    void send(const QByteArray &frame) override;
     bool deliverTo(AdsExchange &exchange) override;
-    void waitForBytes(int ms) override;
     void drainTo(AdsExchange &exchange) override;
     void close() override;
 
@@ -34,12 +32,17 @@ signals:
     // A connection under way did not come about.
     void failed();
 
+protected:
+    int descriptor() const override;
+    qint64 bufferedForReading() const override;
+    qint64 writeSome(const char *data, qint64 size) override;
+    void sendFailed() override;
+
 private:
     explicit TcpTransport(QObject *parent);
     void onConnected();
     void onDisconnected();
     void onError();
-    int descriptor() const;
 
     QTcpSocket *m_socket;
     bool m_closing = false;

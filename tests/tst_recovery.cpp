@@ -408,6 +408,7 @@ void TestRecovery::serialBytesWhileIdleLeaveTheLineOpen()
 void TestRecovery::slowControllerIsNoReply()
 {
     QVERIFY(connectTo(false));
+    QCOMPARE(driver->SetConnectPar(QStringLiteral("851;down-after=0")), 851); // however many in a row
     SimFault slow;
     slow.delayMs = kShortWaitMs + 150;
     sim->server()->setStandingFault(slow);

@@ -40,7 +40,10 @@ using Driver = std::unique_ptr<CDriveBaseClass, Disposer>;
 
 // The wait for a reply the soak's host chooses; faults that wait it out cost that.
 const int kSoakWaitMs = 400;
-const QString kSoakParameters = QStringLiteral(";reply-ms=400;reconnect-ms=50");
+const QString kSoakParameters = QStringLiteral(";reply-ms=400;reconnect-ms=50;down-after=3");
+// Replies missed in a row after which the driver calls the link down and
+// brings it back in the background.
+const int kDownAfter = 3;
 
 const int kAreaBytes = 0x1000; // addresses stay inside, so the images stop growing after warm-up
 
@@ -350,6 +353,7 @@ void TestSoak::randomReadsAndWrites()
     // is read by name once, so that no fault of the run meets the lookup a
     // forgotten handle costs.
     int portOf[2] = {0, 0}; // per driver: the runtime it talks to
+    int unanswered[2] = {0, 0}; // per driver: replies missed in a row
     const auto recovered = [&]() {
         for (int which = 0; which < 2; ++which) {
             CDriveBaseClass *d = which ? serial.get() : tcp.get();
@@ -452,10 +456,12 @@ void TestSoak::randomReadsAndWrites()
                                   .arg(count)
                                   .arg(QLatin1String(injected.kind));
 
+        int result = -1;
         if (rng.bounded(2) == 0) {
             const QByteArray wanted = sim.server()->readImage(port, group, place, width * count);
             const CLabelVariable r = driver->ReadVariable(address, DataType(type), count);
             QVERIFY2(codeOk(r.resultCode), qPrintable(where + QStringLiteral(": code %1").arg(r.resultCode)));
+            result = r.resultCode;
             if (r.resultCode == 0 && faulty && injected.code != 0)
                 --failingFaults;
             if (r.resultCode == 0) {
@@ -471,6 +477,7 @@ void TestSoak::randomReadsAndWrites()
             value.value = expectedFor(type, bytes);
             const CLabelVariable w = driver->WriteVariable(address, DataType(type), value, count);
             QVERIFY2(codeOk(w.resultCode), qPrintable(where + QStringLiteral(": code %1").arg(w.resultCode)));
+            result = w.resultCode;
             if (w.resultCode == 0 && faulty && injected.code != 0)
                 --failingFaults;
             if (w.resultCode == 0)
@@ -478,6 +485,15 @@ void TestSoak::randomReadsAndWrites()
                          qPrintable(where));
             else
                 ++failures;
+        }
+        // Replies missed in a row take the link down: every call answers 9
+        // until it is back, which the run waits for.
+        unanswered[which] = result == kNoReply    ? unanswered[which] + 1
+                            : result == kLinkDown ? unanswered[which]
+                                                  : 0;
+        if (unanswered[which] >= kDownAfter) {
+            QVERIFY2(recovered(), "the driver did not come back after the link went down");
+            unanswered[which] = 0;
         }
     }
     const qint64 growth = residentBytes() - rssAfterWarmUp;
