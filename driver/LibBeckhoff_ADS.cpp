@@ -26,6 +26,41 @@ LibBeckhoff_ADS::LibBeckhoff_ADS()
       serialStopBits(0), ethPort(0), symbols(adsLink)
 {
     ValueCodec::registerListTypes();
+    connect(&adsLink, &CmdBeckhoff_ADS::linkUpChanged, this, &LibBeckhoff_ADS::linkChanged);
+}
+
+LibBeckhoff_ADS::CallScope::CallScope(LibBeckhoff_ADS &driver) : m_driver(driver), m_outer(!driver.inCall)
+{
+    m_driver.inCall = true;
+}
+
+LibBeckhoff_ADS::CallScope::~CallScope()
+{
+    if (!m_outer)
+        return;
+    m_driver.inCall = false;
+    if (m_driver.announcePending)
+        QMetaObject::invokeMethod(&m_driver, &LibBeckhoff_ADS::announceLinkUp, Qt::QueuedConnection);
+}
+
+// The link's state changed: the host hears of it from its event loop, never
+// from inside a call, where a slot of its own might call the driver again.
+void LibBeckhoff_ADS::linkChanged()
+{
+    announcePending = true;
+    if (!inCall)
+        QMetaObject::invokeMethod(this, &LibBeckhoff_ADS::announceLinkUp, Qt::QueuedConnection);
+}
+
+void LibBeckhoff_ADS::announceLinkUp()
+{
+    if (inCall || !announcePending)
+        return; // the call's end posts it again
+    announcePending = false;
+    if (linkUp() == announced)
+        return;
+    announced = linkUp();
+    emit linkUpChanged(announced);
 }
 
 LibBeckhoff_ADS::~LibBeckhoff_ADS() = default;
@@ -60,6 +95,7 @@ int LibBeckhoff_ADS::ConnectDrive(QString connectionText)
 {
     if (!adsLink.callerOwnsLink() || adsLink.busy())
         return -1;
+    const CallScope call(*this);
     return guarded(
         [&]() {
             int rc = -4;
@@ -109,6 +145,7 @@ int LibBeckhoff_ADS::DisConnectDrive()
 {
     if (!adsLink.callerOwnsLink())
         return -1;
+    const CallScope call(*this);
     return guarded(
         [&]() {
             if (!adsLink.busy())
@@ -122,6 +159,7 @@ int LibBeckhoff_ADS::DestroyFree()
 {
     if (!adsLink.callerOwnsLink())
         return -1;
+    const CallScope call(*this);
     return guarded(
         [&]() {
             if (!adsLink.busy())
@@ -161,10 +199,13 @@ CLabelVariable LibBeckhoff_ADS::ReadVariable(QString address, DataType type, int
     CLabelVariable answer;
     if (!adsLink.callerOwnsLink()) {
         answer.resultCode = CLabelVariable::RC_LinkDown;
-    } else if (!guarded([&]() { return readVariable(answer, address, type, count); }, false)) {
-        answer = CLabelVariable();
-        answer.auxNumber = 0;
-        answer.resultCode = CLabelVariable::RC_BadOffsetOrCount;
+    } else {
+        const CallScope call(*this);
+        if (!guarded([&]() { return readVariable(answer, address, type, count); }, false)) {
+            answer = CLabelVariable();
+            answer.auxNumber = 0;
+            answer.resultCode = CLabelVariable::RC_BadOffsetOrCount;
+        }
     }
     answer.name = address;
     answer.count = count;
@@ -316,6 +357,7 @@ CLabelVariable LibBeckhoff_ADS::WriteVariable(QString address, DataType type, CL
     if (!adsLink.callerOwnsLink()) {
         value.resultCode = CLabelVariable::RC_LinkDown;
     } else {
+        const CallScope call(*this);
         const bool done = guarded(
             [&]() {
                 writeVariable(address, type, value, count);

@@ -27,6 +27,10 @@
 class LibBeckhoff_ADS : public QObject, public CDriveBaseClass
 {
     Q_OBJECT
+    // Whether the link carries requests, for a host that wants to show it:
+    // reached from the CDriveBaseClass* through the QObject it also is. The
+    // signal is never emitted inside a call of this driver: it is posted.
+    Q_PROPERTY(bool linkUp READ linkUp NOTIFY linkUpChanged)
 public:
     using AreaType = AddressResolver::AreaType;
 
@@ -44,6 +48,8 @@ public:
     CLabelVariable WriteVariable(QString address, DataType type, CLabelVariable value) override;
     CLabelVariable WriteVariable(QString address, DataType type, CLabelVariable value, int count) override;
     int DestroyFree() override;
+
+    bool linkUp() const { return adsLink.linkUp(); }
 
     // Addresses.
     int getArea(const QString &address);
@@ -84,8 +90,27 @@ public:
     int Wset_variant_UInt64(const CLabelVariable &value, int count, QByteArray *out);
     int Wset_variant_double(const CLabelVariable &value, int count, QByteArray *out);
 
+signals:
+    void linkUpChanged(bool up);
+
 private:
     using Target = AddressResolver::Target;
+    // Marks a call of the host under way; at its end, a change of the
+    // link's state that came during it is posted.
+    class CallScope
+    {
+    public:
+        explicit CallScope(LibBeckhoff_ADS &driver);
+        ~CallScope();
+        CallScope(const CallScope &) = delete;
+        CallScope &operator=(const CallScope &) = delete;
+
+    private:
+        LibBeckhoff_ADS &m_driver;
+        bool m_outer;
+    };
+    void linkChanged();
+    void announceLinkUp();
     bool readVariable(CLabelVariable &answer, const QString &address, DataType type, int count);
     void writeVariable(const QString &address, DataType type, CLabelVariable &value, int count);
     SymbolBinding symbolBinding() const;
@@ -116,6 +141,9 @@ private:
     SymbolAccess symbols;
     LinkSettings linkSettings; // addresses and waits from SetConnectPar
     LocalClock clock; // the labels' time stamps
+    bool inCall = false;
+    bool announcePending = false;
+    bool announced = false; // what the host was last told of linkUp
 };
 
 #endif // LIBBECKHOFF_ADS_H

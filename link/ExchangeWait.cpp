@@ -57,10 +57,8 @@ AdsExchange::Progress ExchangeWait::run(AdsExchange &exchange, const Line &line,
                 exchange.restartWait(now, replyMs); // the reply's wait begins with the last byte out
             }
             const qint64 left = sent ? exchange.remainingMs(now) : sendDeadline - now;
-            if (left <= 0) {
-                m_sendTimedOut = !sent;
+            if (left <= 0)
                 break;
-            }
             // How long to block before the event loop runs: up to its last
             // 50 ms by default, at most the host's event-loop time otherwise.
             const qint64 blockLeft = eventLoopMs > 0 ? blockUntil - now
@@ -76,6 +74,7 @@ AdsExchange::Progress ExchangeWait::run(AdsExchange &exchange, const Line &line,
         if (exchange.progress() == AdsExchange::Waiting && line() && line()->deliverTo(exchange))
             exchange.advance(m_clock.elapsed(), sink());
         exchange.end(sink());
+        m_sendTimedOut = line() && line()->isOpen() && line()->unsent() > 0;
     }
     AdsLog::warnMoreSkipped(m_log, m_skipped);
     return exchange.progress();

@@ -8,6 +8,7 @@
 #include "sim/SimServer.h"
 #include "tests/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QTcpServer>
 #include <QThread>
@@ -107,6 +108,9 @@ private slots:
     void linkComesBackAfterALoss_data();
     void linkComesBackAfterALoss();
     void noReconnectionOnceTheHostDisconnected();
+    void reconnectionFollowsTheHostsSettings_data();
+    void reconnectionFollowsTheHostsSettings();
+    void reconnectZeroEndsAnAttemptUnderWay();
     void wrongTargetNetIdAsAControllerAnswers();
     void routeOfTheSourceAsAControllerChecks();
     void controllersOwnErrorReachesTheHost();
@@ -312,6 +316,93 @@ void TestRoutes::noReconnectionOnceTheHostDisconnected()
     QTest::qWait(500);
     QCOMPARE(readMW0(), kLinkDown);
     QCOMPARE(sim->server()->connectionsAccepted(), 2);
+}
+
+void TestRoutes::reconnectionFollowsTheHostsSettings_data()
+{
+    QTest::addColumn<QString>("before"); // in force when the line goes
+    QTest::addColumn<QString>("after"); // set while the first attempt waits
+    QTest::addColumn<bool>("back");
+    QTest::newRow("reconnect-ms=0 cancels the pending delay") << "reconnect-ms=300"
+                                                              << "reconnect-ms=0" << false;
+    // Counted from the change: 50 ms, not what was left of 20 s.
+    QTest::newRow("a new delay re-arms the pending one") << "reconnect-ms=20000"
+                                                         << "reconnect-ms=50" << true;
+    QTest::newRow("a lower longest delay re-arms it too") << "reconnect-ms=20000;reconnect-max-ms=20000"
+                                                          << "reconnect-max-ms=50" << true;
+}
+
+void TestRoutes::reconnectionFollowsTheHostsSettings()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(bool, back);
+    QVERIFY(connectTo(false));
+    QCOMPARE(driver->SetConnectPar(QStringLiteral("851;reply-ms=500;") + before), 851);
+    SimFault hangUp;
+    hangUp.noAnswer = true;
+    hangUp.closeAfter = 0;
+    sim->server()->pushFault(hangUp);
+    QVERIFY(readMW0() != kOk);
+    QCOMPARE(driver->SetConnectPar(QStringLiteral("851;") + after), 851);
+    if (back) {
+        QTRY_COMPARE_WITH_TIMEOUT(readMW0(), kOk, 5000);
+        return;
+    }
+    QTest::qWait(800); // well past the delay that was pending
+    QCOMPARE(readMW0(), kLinkDown);
+    QCOMPARE(sim->server()->connectionsAccepted(), 1);
+}
+
+// A connect attempt that hangs (the controller's accept queue is full) is
+// given up when the host turns reconnection off: once the queue frees up,
+// nothing connects.
+void TestRoutes::reconnectZeroEndsAnAttemptUnderWay()
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&a), size), 0);
+    QCOMPARE(::listen(listener, 0), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &size);
+    QCOMPARE(driver->SetConnectPar(QStringLiteral("851;reply-ms=300;reconnect-ms=50")), 851);
+    QCOMPARE(driver->ConnectDrive(QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port))), 0);
+    int controller = -1;
+    for (int tries = 0; controller < 0 && tries < 100; ++tries) {
+        controller = ::accept(listener, nullptr, nullptr);
+        if (controller < 0)
+            QTest::qWait(20);
+    }
+    QVERIFY(controller >= 0);
+    QList<int> fillers; // the accept queue, full: a new connect waits
+    for (int i = 0; i < 4; ++i) {
+        fillers << ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(fillers.last(), reinterpret_cast<sockaddr *>(&a), sizeof a);
+    }
+    ::close(controller); // the line goes; an attempt starts after 50 ms and hangs
+    QTRY_COMPARE(readMW0(), kLinkDown);
+    QTest::qWait(200);
+    QCOMPARE(driver->SetConnectPar(QStringLiteral("851;reconnect-ms=0")), 851);
+    for (int fd : fillers)
+        ::close(fd);
+    int taken = 0;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 2500) { // past a retried SYN of an attempt left alive
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK);
+        if (fd >= 0) {
+            char probe;
+            if (::recv(fd, &probe, 1, MSG_DONTWAIT) != 0) // the fillers are closed: end of file at once
+                ++taken;
+            ::close(fd);
+        }
+        QTest::qWait(50);
+    }
+    ::close(listener);
+    QCOMPARE(taken, 0);
+    QCOMPARE(readMW0(), kLinkDown);
 }
 
 // A controller whose NetId is not its IP address + .1.1 answers AMS error
