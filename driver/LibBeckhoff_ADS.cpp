@@ -40,7 +40,7 @@ LibBeckhoff_ADS::CallScope::~CallScope()
         return;
     m_driver.inCall = false;
     if (m_driver.announcePending)
-        QMetaObject::invokeMethod(&m_driver, &LibBeckhoff_ADS::announceLinkUp, Qt::QueuedConnection);
+        m_driver.postAnnouncement();
 }
 
 // The link's state changed: the host hears of it from its event loop, never
@@ -49,11 +49,21 @@ void LibBeckhoff_ADS::linkChanged()
 {
     announcePending = true;
     if (!inCall)
-        QMetaObject::invokeMethod(this, &LibBeckhoff_ADS::announceLinkUp, Qt::QueuedConnection);
+        postAnnouncement();
+}
+
+// Once: a host that runs no event loop must not collect an event per call.
+void LibBeckhoff_ADS::postAnnouncement()
+{
+    if (announcePosted)
+        return;
+    announcePosted = true;
+    QMetaObject::invokeMethod(this, &LibBeckhoff_ADS::announceLinkUp, Qt::QueuedConnection);
 }
 
 void LibBeckhoff_ADS::announceLinkUp()
 {
+    announcePosted = false;
     if (inCall || !announcePending)
         return; // the call's end posts it again
     announcePending = false;

@@ -110,6 +110,7 @@ private:
         bool m_outer;
     };
     void linkChanged();
+    void postAnnouncement();
     void announceLinkUp();
     bool readVariable(CLabelVariable &answer, const QString &address, DataType type, int count);
     void writeVariable(const QString &address, DataType type, CLabelVariable &value, int count);
@@ -143,6 +144,7 @@ private:
     LocalClock clock; // the labels' time stamps
     bool inCall = false;
     bool announcePending = false;
+    bool announcePosted = false;
     bool announced = false; // what the host was last told of linkUp
 };
 

@@ -23,7 +23,8 @@ quick=0
 
 export ADS_WERROR=ON
 # pkg-config: the install test builds a qmake host from the installed beckhoff-ads.pc.
-bash scripts/setup.sh valgrind clang-format clang-tidy pkg-config
+# iproute2: a test shapes a loopback of its own (ip, tc) in a network namespace.
+bash scripts/setup.sh valgrind clang-format clang-tidy pkg-config iproute2
 
 if [ "$quick" = 0 ]; then
   echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"
