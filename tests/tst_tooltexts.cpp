@@ -12,6 +12,7 @@
 #include "host/SymbolUpload.h"
 #include "host/ValueText.h"
 #include "link/AdsLayout.h"
+#include "link/DataTypeTable.h"
 #include "link/SymbolTable.h"
 #include "link/WireBytes.h"
 #include "sim/AdsSimOptions.h"
@@ -80,6 +81,97 @@ QStringList namesOf(const QList<SymbolTable::Symbol> &symbols)
     for (const SymbolTable::Symbol &s : symbols)
         names << s.name;
     return names;
+}
+
+// One data type entry, its fields in the order a controller writes them:
+// length, version, hashValue, typeHashValue, size, offs, dataType, flags
+// (4 bytes each), the lengths of name, type name and comment, arrayDim and
+// subItems (2 bytes each), the three texts with a zero after each, the
+// dimensions (lower bound, element count), the sub-items, then `after`.
+struct TypeBytes {
+    QByteArray name;
+    QByteArray type;
+    QByteArray comment;
+    quint32 size = 2;
+    quint32 offs = 0;
+    quint32 dataType = 2;
+    QList<QPair<qint32, quint32>> dims;
+    QList<QByteArray> members;
+    QByteArray after;
+    quint32 flags = 0;
+    quint32 version = 1;
+    quint32 hash = 0;
+    quint32 typeHash = 0;
+
+    QByteArray bytes() const
+    {
+        QByteArray body;
+        const auto le = [&body](quint32 v, int width) {
+            for (int i = 0; i < width; ++i)
+                body.append(char((v >> (8 * i)) & 0xFF));
+        };
+        for (const quint32 v : {version, hash, typeHash, size, offs, dataType, flags})
+            le(v, 4);
+        for (const int v : {name.size(), type.size(), comment.size(), dims.size(), members.size()})
+            le(quint32(v), 2);
+        body += name + '\0' + type + '\0' + comment + '\0';
+        for (const auto &d : dims) {
+            le(quint32(d.first), 4);
+            le(d.second, 4);
+        }
+        for (const QByteArray &m : members)
+            body += m;
+        body += after;
+        QByteArray entry;
+        for (int i = 0; i < 4; ++i)
+            entry.append(char(((body.size() + 4) >> (8 * i)) & 0xFF));
+        return entry + body;
+    }
+};
+
+TypeBytes member(const QByteArray &name, const QByteArray &type, quint32 offs, quint32 size, quint32 id)
+{
+    TypeBytes m;
+    m.name = name;
+    m.type = type;
+    m.offs = offs;
+    m.size = size;
+    m.dataType = id;
+    return m;
+}
+
+// A decoded data type as one line: NAME:TYPE 'COMMENT' size offs id, the
+// other fields when set, dimensions, members in braces.
+QString described(const DataTypeTable::DataType &t)
+{
+    QString text = QStringLiteral("%1:%2 '%3' %4 %5 %6")
+                       .arg(t.name, t.typeName, t.comment)
+                       .arg(t.size)
+                       .arg(t.offs)
+                       .arg(t.dataType);
+    if (t.flags != 0 || t.version != 1 || t.hashValue != 0 || t.typeHashValue != 0)
+        text += QStringLiteral(" flags=%1 v=%2 hash=%3/%4")
+                    .arg(t.flags)
+                    .arg(t.version)
+                    .arg(t.hashValue)
+                    .arg(t.typeHashValue);
+    for (const DataTypeTable::Dimension &d : t.dimensions)
+        text += QStringLiteral(" [%1+%2]").arg(d.lowerBound).arg(d.elements);
+    if (!t.members.isEmpty()) {
+        QStringList members;
+        for (const DataTypeTable::DataType &m : t.members)
+            members << described(m);
+        text += QStringLiteral(" {") + members.join(QStringLiteral("; ")) + QLatin1Char('}');
+    }
+    return text;
+}
+
+QStringList described(const QList<DataTypeTable::DataType> &types)
+{
+    QStringList texts;
+    for (const DataTypeTable::DataType &t : types)
+        texts << described(t);
+    return texts;
 }
 
 // Text in the controller's code page, Windows-1252; every character given
@@ -250,6 +342,9 @@ private slots:
     void symbolTableCutAnywhere();
     void symbolTableUpToALimit_data();
     void symbolTableUpToALimit();
+    void dataTypeTableEntries_data();
+    void dataTypeTableEntries();
+    void dataTypeTableCutAnywhere();
     void symbolListingSelects_data();
     void symbolListingSelects();
     void symbolListingSortsAsTexts();
@@ -1197,6 +1292,206 @@ void TestToolTexts::symbolTableUpToALimit()
         QCOMPARE(SymbolTable::fromCodePage(e.typeName), symbols.at(i).typeName);
         QCOMPARE(SymbolTable::fromCodePage(e.comment), symbols.at(i).comment);
         QCOMPARE(e.size, symbols.at(i).size);
+    }
+}
+
+void TestToolTexts::dataTypeTableEntries_data()
+{
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<QStringList>("types"); // the entries read before any fault
+    QTest::addColumn<QString>("error");
+
+    TypeBytes speed;
+    speed.name = "T_Speed";
+    speed.type = "INT";
+    speed.comment = "rpm";
+    const QByteArray plain = speed.bytes(); // 42 + 8 + 4 + 4 = 58 bytes
+    QCOMPARE(plain.size(), 58);
+    TypeBytes motor;
+    motor.name = "ST_Motor";
+    motor.size = 8;
+    motor.dataType = 65;
+    motor.members = {member("nSpeed", "INT", 0, 2, 2).bytes(), member("fPos", "REAL", 4, 4, 4).bytes()};
+    const QByteArray structure = motor.bytes();
+    const QString motorText = "ST_Motor: '' 8 0 65 {nSpeed:INT '' 2 0 2; fPos:REAL '' 4 4 4}";
+    TypeBytes row;
+    row.name = "T_Row";
+    row.type = "INT";
+    row.size = 24;
+    row.dims = {{-2, 4}, {0, 3}};
+    row.flags = 0x80000001;
+    row.version = 7;
+    row.hash = 0xDEADBEEF;
+    row.typeHash = 5;
+    const QStringList none;
+
+    QTest::newRow("empty table") << QByteArray() << none << "";
+    QTest::newRow("one plain type") << plain << QStringList{"T_Speed:INT 'rpm' 2 0 2"} << "";
+    // The bytes themselves, so that the helper is not only checked against itself.
+    QTest::newRow("one plain type, byte by byte") << QByteArray::fromHex("3a000000"
+                                                                         "01000000"
+                                                                         "00000000"
+                                                                         "00000000"
+                                                                         "02000000"
+                                                                         "00000000"
+                                                                         "02000000"
+                                                                         "00000000"
+                                                                         "0700"
+                                                                         "0300"
+                                                                         "0300"
+                                                                         "0000"
+                                                                         "0000")
+                                                         + QByteArray("T_Speed\0INT\0rpm\0", 16)
+                                                  << QStringList{"T_Speed:INT 'rpm' 2 0 2"} << "";
+    QTest::newRow("a structure with two members")
+        << structure + plain << QStringList{motorText, "T_Speed:INT 'rpm' 2 0 2"} << "";
+    QTest::newRow("array dimensions, every field")
+        << row.bytes()
+        << QStringList{"T_Row:INT '' 24 0 2 flags=2147483649 v=7 hash=3735928559/5 [-2+4] [0+3]"} << "";
+    TypeBytes newer = speed;
+    newer.after = QByteArray("\x01\x02\x03\x04\x05", 5);
+    QTest::newRow("bytes after the entry's fields are skipped")
+        << newer.bytes() + structure << QStringList{"T_Speed:INT 'rpm' 2 0 2", motorText} << "";
+    TypeBytes newerMember = motor;
+    TypeBytes withTail = member("nSpeed", "INT", 0, 2, 2);
+    withTail.after = "xyz";
+    newerMember.members.first() = withTail.bytes();
+    newerMember.after = "more";
+    QTest::newRow("bytes after a member and after its parent")
+        << newerMember.bytes() << QStringList{motorText} << "";
+    TypeBytes axis;
+    axis.name = "ST_Axis";
+    axis.size = 12;
+    axis.dataType = 65;
+    TypeBytes nested = member("stMotor", "ST_Motor", 4, 8, 65);
+    nested.members = motor.members;
+    TypeBytes steps = member("aSteps", "ARRAY [1..2] OF INT", 0, 4, 2);
+    steps.dims = {{1, 2}};
+    axis.members = {steps.bytes(), nested.bytes()};
+    QTest::newRow("members of members, an array member")
+        << axis.bytes()
+        << QStringList{"ST_Axis: '' 12 0 65 {aSteps:ARRAY [1..2] OF INT '' 4 0 2 [1+2]; stMotor:ST_Motor '' "
+                       "8 4 65 "
+                       "{nSpeed:INT '' 2 0 2; fPos:REAL '' 4 4 4}}"}
+        << "";
+
+    // Lying and cut entries: what was read before stays.
+    QTest::newRow("cut in the fixed part")
+        << plain + structure.left(41) << QStringList{"T_Speed:INT 'rpm' 2 0 2"}
+        << "entry 2 (at byte 58 of the table): only 41 bytes are left in the table, fewer than an entry's "
+           "fixed "
+           "part of 42";
+    QTest::newRow("cut in a member")
+        << plain + structure.left(structure.size() - 1) << QStringList{"T_Speed:INT 'rpm' 2 0 2"}
+        << QStringLiteral(
+               "entry 2 (at byte 58 of the table): its length, %1, runs past the end of the table (%2 "
+               "bytes left)")
+               .arg(structure.size())
+               .arg(structure.size() - 1);
+    QTest::newRow("length zero")
+        << with32(plain, 0, 0) + plain << none
+        << "entry 1 (at byte 0 of the table): its length, 0, is less than an entry's "
+           "fixed part of 42";
+    QTest::newRow("texts past the length") << with16(plain, 32, 20) << none
+                                           << "entry 1 (at byte 0 of the table): its name, type name and "
+                                              "comment (20, 3 and 3 bytes, each with a "
+                                              "zero after it) run past its length, 58";
+    QTest::newRow("type name without its zero")
+        << with16(plain, 34, 2) << none
+        << "entry 1 (at byte 0 of the table): its type name has no zero after its 2 bytes";
+    TypeBytes zeroInside = speed;
+    zeroInside.comment = QByteArray("r\0m", 3);
+    QTest::newRow("a zero inside the comment")
+        << zeroInside.bytes() << none
+        << "entry 1 (at byte 0 of the table): its comment holds a zero within its 3 bytes";
+    QTest::newRow("dimensions past the length")
+        << with16(plain, 38, 1) << none
+        << "entry 1 (at byte 0 of the table): its 1 array dimensions (8 bytes) run past its length, 58";
+    QTest::newRow("more sub-items than the entry holds")
+        << plain + with16(structure, 40, 3) << QStringList{"T_Speed:INT 'rpm' 2 0 2"}
+        << "entry 2 (at byte 58 of the table): its sub-item 3 (at byte 218 of the table): only 0 bytes are "
+           "left "
+           "in its parent, fewer than an entry's fixed part of 42";
+    TypeBytes overflowing = motor;
+    overflowing.members.last() = with32(overflowing.members.last(), 0, 100);
+    QTest::newRow("a member overflowing its parent") << overflowing.bytes() + plain << none
+                                                     << "entry 1 (at byte 0 of the table): its sub-item 2 "
+                                                        "(at byte 107 of the table): its length, 100, runs "
+                                                        "past the end of its parent (53 bytes left)";
+    TypeBytes unnamed = motor;
+    unnamed.members.first() = member("", "INT", 0, 2, 2).bytes();
+    QTest::newRow("a member without a name")
+        << unnamed.bytes() << none
+        << "entry 1 (at byte 0 of the table): its sub-item 1 (at byte 53 of the table): its name is empty";
+    // Sixteen levels of sub-items are read, a seventeenth is refused.
+    const auto nestedOf = [](int levels) {
+        TypeBytes inner = member("x", "INT", 0, 2, 2);
+        for (int i = 0; i < levels; ++i) {
+            TypeBytes outer = member("s", "ST", 0, 2, 65);
+            outer.members = {inner.bytes()};
+            inner = outer;
+        }
+        return inner.bytes();
+    };
+    QTest::newRow("sixteen levels of members")
+        << nestedOf(16)
+        << QStringList{QStringLiteral("s:ST '' 2 0 65 {").repeated(16) + "x:INT '' 2 0 2" + QString(16, '}')}
+        << "";
+    QString deep = QStringLiteral("entry 1 (at byte 0 of the table): ");
+    for (int i = 1; i <= 16; ++i)
+        deep += QStringLiteral("its sub-item 1 (at byte %1 of the table): ").arg(i * 48);
+    QTest::newRow("seventeen levels of members")
+        << nestedOf(17) << none << deep + "its sub-items nest deeper than 16 levels";
+}
+
+void TestToolTexts::dataTypeTableEntries()
+{
+    QFETCH(QByteArray, table);
+    QFETCH(QStringList, types);
+    QFETCH(QString, error);
+    QString got = QStringLiteral("stale");
+    // A copy of its own: a read past its end would be one past a heap block.
+    const QByteArray exact(table.constData(), table.size());
+    QCOMPARE(described(DataTypeTable::parse(exact, &got)), types);
+    QCOMPARE(got, error);
+    // In place, the same fields, and no more entries than the limit and one.
+    const QVector<quint32> one = DataTypeTable::offsets(exact, &got, 0);
+    QCOMPARE(one.size(), qMin(1, types.size()));
+    if (!one.isEmpty()) {
+        const DataTypeTable::Entry e = DataTypeTable::entryAt(exact, one.first());
+        QCOMPARE(described(DataTypeTable::dataTypeAt(exact, one.first())), types.first());
+        QCOMPARE(types.first().startsWith(SymbolTable::fromCodePage(e.name) + ':'), true);
+        QCOMPARE(DataTypeTable::subItemOffsets(exact, e).size(), int(e.subItems));
+    }
+}
+
+// Cut a sound table anywhere: whole entries before the cut are read, and a
+// cut inside an entry is named, never read past.
+void TestToolTexts::dataTypeTableCutAnywhere()
+{
+    TypeBytes motor;
+    motor.name = "ST_Motor";
+    motor.comment = "a drive";
+    motor.dataType = 65;
+    TypeBytes steps = member("aSteps", "ARRAY [0..1] OF INT", 0, 4, 2);
+    steps.dims = {{0, 2}};
+    steps.after = "zz";
+    motor.members = {member("nSpeed", "INT", 0, 2, 2).bytes(), steps.bytes()};
+    const QByteArray table = motor.bytes() + member("T_Speed", "INT", 0, 2, 2).bytes();
+    const int first = motor.bytes().size();
+    for (int cut = 0; cut <= table.size(); ++cut) {
+        QString error;
+        const QByteArray piece(table.constData(), cut);
+        const QList<DataTypeTable::DataType> got = DataTypeTable::parse(piece, &error);
+        const int whole = cut < first ? 0 : cut < table.size() ? 1 : 2;
+        QCOMPARE(got.size(), whole);
+        if (cut == 0 || cut == first || cut == table.size())
+            QCOMPARE(error, QString());
+        else
+            QVERIFY2(error.startsWith(QStringLiteral("entry %1 (at byte %2 of the table): ")
+                                          .arg(whole + 1)
+                                          .arg(whole == 0 ? 0 : first)),
+                     qPrintable(QStringLiteral("cut %1: %2").arg(cut).arg(error)));
     }
 }
 
