@@ -190,13 +190,14 @@ QString sizeFault(const QString &typeName, quint32 size, int port, Declared *dec
     const auto it = declared->sizes.constFind(key);
     if (it == declared->sizes.constEnd() || (size % *it == 0 && size / *it == quint64(count)))
         return QString();
+    const QString many = count == kMany ? QStringLiteral("that many") : QString::number(count);
     return count == 1 ? QStringLiteral("%1 bytes do not hold a %2 of %3 bytes")
                             .arg(size)
                             .arg(element.trimmed())
                             .arg(*it)
-                      : QStringLiteral("%1 bytes do not hold %2 of %3 bytes each")
+                      : QStringLiteral("%1 bytes do not hold %2 %3 of %4 bytes each")
                             .arg(size)
-                            .arg(count == kMany ? QStringLiteral("that many") : QString::number(count))
+                            .arg(many, element.trimmed())
                             .arg(*it);
 }
 
