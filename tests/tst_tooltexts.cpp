@@ -6,6 +6,7 @@
 #include "host/AdsErrorText.h"
 #include "host/AdsctlOptions.h"
 #include "host/JsonText.h"
+#include "host/LeafWalk.h"
 #include "host/ResultText.h"
 #include "host/SymbolBrowser.h"
 #include "host/SymbolListing.h"
@@ -313,6 +314,9 @@ private slots:
     void adsctlHelpAndVersion();
     void adsErrorTexts_data();
     void adsErrorTexts();
+    void adsctlErrorCommand_data();
+    void adsctlErrorCommand();
+    void errorCodesInTheManualPage();
     void resultTexts_data();
     void resultTexts();
     void connectTexts_data();
@@ -350,6 +354,9 @@ private slots:
     void symbolListingSortsAsTexts();
     void symbolListingTable();
     void symbolListingJson();
+    void symbolListingCsv();
+    void leafWalk_data();
+    void leafWalk();
     void symbolUploadPlan_data();
     void symbolUploadPlan();
     void symbolUploadInPiecesWithProgress();
@@ -610,6 +617,80 @@ void TestToolTexts::adsErrorTexts()
     }
 }
 
+void TestToolTexts::adsctlErrorCommand_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("line");
+    const QString usage = QStringLiteral("usage: adsctl error CODE, CODE hex (0x705) or decimal (1797)");
+    QTest::newRow("hex") << QStringList{"error", "0x705"} << ""
+                         << "0x705 (1797): parameter size not correct";
+    QTest::newRow("decimal") << QStringList{"error", "1797"} << ""
+                             << "0x705 (1797): parameter size not correct";
+    QTest::newRow("a leading zero is decimal") << QStringList{"error", "01797"} << ""
+                                               << "0x705 (1797): parameter size not correct";
+    QTest::newRow("upper-case hex") << QStringList{"error", "0X70A"} << ""
+                                    << "0x70a (1802): out of memory";
+    QTest::newRow("a router code")
+        << QStringList{"error", "6"} << ""
+        << "0x6 (6): target port not found: no ADS server (runtime) on that AMS port";
+    QTest::newRow("unknown") << QStringList{"error", "0x1234"} << ""
+                             << "0x1234 (4660): unknown code";
+    QTest::newRow("zero") << QStringList{"error", "0"} << ""
+                          << "0x0 (0): unknown code";
+    QTest::newRow("32 bits") << QStringList{"error", "4294967295"} << ""
+                             << "0xffffffff (4294967295): unknown code";
+    QTest::newRow("past 32 bits") << QStringList{"error", "4294967296"} << usage + ", not '4294967296'"
+                                  << "";
+    QTest::newRow("past 32 bits, hex") << QStringList{"error", "0x100000000"} << usage + ", not '0x100000000'"
+                                       << "";
+    for (const char *bad : {"abc", "-1", "0x", "12abc", " 12", "0x-5", "1e3", ""})
+        QTest::newRow(qPrintable(QStringLiteral("'%1'").arg(QLatin1String(bad))))
+            << QStringList{"error", bad} << usage + QStringLiteral(", not '%1'").arg(QLatin1String(bad))
+            << "";
+    QTest::newRow("no code") << QStringList{"error"} << usage << "";
+    QTest::newRow("two codes") << QStringList{"error", "1", "2"} << usage + "; '2' is one too many"
+                               << "";
+    QTest::newRow("json") << QStringList{"error", "1", "--json"}
+                          << "--json is for read, watch and symbols only"
+                          << "";
+}
+
+void TestToolTexts::adsctlErrorCommand()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, error);
+    QFETCH(QString, line);
+    const AdsctlOptions o = AdsctlOptions::parse(args);
+    QCOMPARE(o.error, error);
+    if (error.isEmpty()) {
+        QCOMPARE(o.command, AdsctlOptions::Error);
+        QCOMPARE(AdsErrorText::line(o.errorCode), line);
+    }
+}
+
+// The manual page lists every code of the table with its meaning, and no other.
+void TestToolTexts::errorCodesInTheManualPage()
+{
+    QFile page(QStringLiteral(ADS_SOURCE_DIR "/packaging/man/adsctl.1"));
+    QVERIFY(page.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QString text = QString::fromUtf8(page.readAll()).replace(QLatin1String("\\-"), QLatin1String("-"));
+    const int start = text.indexOf(QLatin1String("\n.SH ERROR CODES\n"));
+    QVERIFY(start >= 0);
+    const int end = text.indexOf(QLatin1String("\n.SH "), start + 1);
+    static const QRegularExpression row(QStringLiteral("^(0x[0-9a-f]+)\\s+(\\S.*)$"));
+    QStringList listed;
+    for (const QString &line : text.mid(start, end - start).split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch m = row.match(line);
+        if (m.hasMatch())
+            listed << m.captured(1) + QLatin1Char(' ') + m.captured(2);
+    }
+    QStringList table;
+    for (const quint32 code : AdsErrorText::codes())
+        table << QStringLiteral("0x%1 %2").arg(code, 0, 16).arg(AdsErrorText::meaning(code));
+    QCOMPARE(listed, table);
+}
+
 void TestToolTexts::resultTexts_data()
 {
     QTest::addColumn<int>("code");
@@ -734,6 +815,44 @@ void TestToolTexts::imageFile()
     QCOMPARE(symbols.at(1).symbol.typeName, QStringLiteral("ARRAY [0..9] OF REAL"));
     QCOMPARE(symbols.at(2).symbol.group, 0xF030u);
     QVERIFY(symbols.at(2).symbol.typeName.isEmpty());
+
+    // Structure types, each with its members, before the symbols that use them.
+    const QList<SimImageFile::Entry> typed =
+        SimImageFile::parse("type ST_Motor 8 // a drive\n"
+                            "  member nSpeed 0 2 INT   // rpm, at most 3000\n"
+                            "  member fPos 0x4 4 REAL  # no comment\n"
+                            "end\n"
+                            "type ST_Axis 0x1c\n",
+                            &error);
+    QVERIFY2(error.startsWith(QStringLiteral("line 5: '0x1c' is not a size")), qPrintable(error));
+    QVERIFY(typed.isEmpty());
+    const QList<SimImageFile::Entry> types =
+        SimImageFile::parse("type ST_Motor 8 // a drive\n"
+                            "  member nSpeed 0 2 INT   // rpm, at most 3000\n"
+                            "  member fPos 0x4 4 REAL  # no comment\n"
+                            "end\n"
+                            "port 852\n"
+                            "type ST_Axis 28\n"
+                            "member aMotors 0 24 ARRAY [1..3] OF st_motor\n"
+                            "member stDrive 18 4 ST_Drive\n"
+                            "end\n"
+                            "symbol GVL.aAxes 4020 200 56 ARRAY [0..1] OF ST_Axis\n",
+                            &error);
+    QCOMPARE(error, QString());
+    QCOMPARE(types.size(), 3);
+    QVERIFY(types.at(0).isType && !types.at(0).isSymbol);
+    const SimStructType &motor = types.at(0).type;
+    QCOMPARE(motor.name, QStringLiteral("ST_Motor"));
+    QCOMPARE(motor.size, 8u);
+    QCOMPARE(motor.comment, QStringLiteral("a drive"));
+    QCOMPARE(motor.members.size(), 2);
+    QCOMPARE(motor.members.at(0).comment, QStringLiteral("rpm, at most 3000"));
+    QCOMPARE(motor.members.at(1).offset, 4u);
+    QCOMPARE(motor.members.at(1).typeName, QStringLiteral("REAL"));
+    QCOMPARE(types.at(1).amsPort, 852);
+    // A type it does not know (ST_Drive here) is taken as it is, of any size.
+    QCOMPARE(types.at(1).type.members.at(1).offset, 0x18u);
+    QCOMPARE(types.at(2).symbol.typeName, QStringLiteral("ARRAY [0..1] OF ST_Axis"));
 }
 
 void TestToolTexts::imageFileSymbolTypesAndComments_data()
@@ -817,6 +936,43 @@ void TestToolTexts::imageFileErrorsNameTheLine_data()
     QTest::newRow("type name past 16 bits")
         << (QByteArray("\nsymbol A.b 4020 0 4 ") + QByteArray(65536, 'T') + '\n')
         << "line 2: the type name is 65536 bytes";
+    const QByteArray motor = "type ST_Motor 8\nmember nSpeed 0 2 INT\nmember fPos 4 4 REAL\nend\n";
+    QTest::newRow("member outside a type")
+        << QByteArray("member n 0 2 INT\n") << "line 1: member outside a type (type NAME SIZE first)";
+    QTest::newRow("end without a type")
+        << QByteArray("4020 0 01\nend\n") << "line 2: end outside a type (type NAME SIZE first)";
+    QTest::newRow("type without end")
+        << QByteArray("\ntype ST_A 4\nmember n 0 2 INT\n") << "line 2: type ST_A has no end";
+    QTest::newRow("type inside a type")
+        << QByteArray("type ST_A 4\ntype ST_B 4\n") << "line 2: type inside type ST_A, which has no end yet";
+    QTest::newRow("a data line inside a type")
+        << QByteArray("type ST_A 4\n4020 0 01\n") << "line 2: expected member NAME OFFSET SIZE TYPE or end";
+    QTest::newRow("type without members")
+        << QByteArray("type ST_A 4\nend\n") << "line 2: type ST_A has no members";
+    QTest::newRow("type size zero") << QByteArray("type ST_A 0\n") << "line 1: '0' is not a size in bytes";
+    QTest::newRow("type name") << QByteArray("type ST.A 4\n") << "line 1: 'ST.A' is not a type name";
+    QTest::newRow("member without a type")
+        << QByteArray("type ST_A 4\nmember n 0 2\n") << "line 2: expected member NAME OFFSET SIZE TYPE";
+    QTest::newRow("member past the structure")
+        << QByteArray("type ST_A 4\nmember n 3 2 INT\n")
+        << "line 2: member n (at 0x3, 2 bytes) ends past the 4 bytes of ST_A";
+    QTest::newRow("member offset in hex")
+        << QByteArray("type ST_A 16\nmember n 10 2 INT\n") << "line 2: member n (at 0x10, 2 bytes) ends past";
+    QTest::newRow("member twice") << QByteArray("type ST_A 4\nmember n 0 2 INT\nmember N 2 2 INT\n")
+                                  << "line 3: member N appears twice in ST_A";
+    QTest::newRow("structure within itself") << QByteArray("type ST_A 8\nmember a 0 8 ARRAY [0..1] OF st_a\n")
+                                             << "line 2: member a: ST_A cannot hold itself";
+    QTest::newRow("member of a structure's size")
+        << motor + "type ST_Axis 16\nmember m 0 6 ST_Motor\n"
+        << "line 6: member m: 6 bytes do not hold a ST_Motor of 8 bytes";
+    QTest::newRow("member array of structures' size")
+        << motor + "type ST_Axis 32\nmember m 0 16 ARRAY [1..3] OF ST_Motor\n"
+        << "line 6: member m: 16 bytes do not hold 3 ST_Motor of 8 bytes each";
+    QTest::newRow("symbol of a structure's size") << motor + "symbol MAIN.st 4020 0 4 ST_Motor\n"
+                                                  << "line 5: 4 bytes do not hold a ST_Motor of 8 bytes";
+    QTest::newRow("structure after its use") << QByteArray("symbol MAIN.st 4020 0 8 ST_Motor\n") + motor
+                                             << "line 2: type ST_Motor comes after a member or symbol of it";
+    QTest::newRow("structure twice") << motor + motor << "line 5: type ST_Motor is declared twice";
     QTest::newRow("no comment on a data line")
         << QByteArray("4020 0 01 // one\n") << "line 1: '//' is not a hex byte";
     const char *notAName = " is not a symbol name (identifiers joined by dots";
@@ -893,10 +1049,31 @@ void TestToolTexts::simOptions()
     QVERIFY(defaults.routes.isEmpty());
     QCOMPARE(defaults.dropEvery, 0);
 
-    const AdsSimOptions o = AdsSimOptions::parse(
-        {"--ams-port", "852,851", "--ams-port=900", "--netid", "5.12.34.56.1.1", "--route",
-         "192.168.10.100.1.1", "--route=0.0.0.0.255.255", "--drop-every", "1", "--listen", "[::1]:0",
-         "--serial", "-h", "--image", "a.txt", "--image=b.txt", "--no-handles", "--no-symbol-version"});
+    const AdsSimOptions o = AdsSimOptions::parse({"--ams-port",
+                                                  "852,851",
+                                                  "--ams-port=900",
+                                                  "--netid",
+                                                  "5.12.34.56.1.1",
+                                                  "--route",
+                                                  "192.168.10.100.1.1",
+                                                  "--route=0.0.0.0.255.255",
+                                                  "--drop-every",
+                                                  "1",
+                                                  "--listen",
+                                                  "[::1]:0",
+                                                  "--serial",
+                                                  "-h",
+                                                  "--image",
+                                                  "a.txt",
+                                                  "--image=b.txt",
+                                                  "--no-handles",
+                                                  "--no-symbol-version",
+                                                  "--state",
+                                                  "Stop",
+                                                  "--device-name",
+                                                  "PLC 1",
+                                                  "--no-data-types",
+                                                  "--version"});
     QCOMPARE(o.error, QString());
     QCOMPARE(o.amsPorts, (QList<int>{852, 851, 900}));
     QCOMPARE(o.netId, QByteArray::fromHex("050c22380101"));
@@ -908,12 +1085,22 @@ void TestToolTexts::simOptions()
     QVERIFY(o.serial && o.help);
     QCOMPARE(o.imagePaths, (QStringList{"a.txt", "b.txt"}));
     QVERIFY(o.noHandles && o.noSymbolVersion && !defaults.noHandles && !defaults.noSymbolVersion);
+    QVERIFY(o.noDataTypes && o.version && !defaults.noDataTypes && !defaults.version);
+    QCOMPARE(o.adsState, quint16(6));
+    QCOMPARE(defaults.adsState, quint16(5));
+    QCOMPARE(AdsSimOptions::parse({"--state=config"}).adsState, quint16(15));
+    QCOMPARE(o.deviceName, QStringLiteral("PLC 1"));
+    QCOMPARE(defaults.deviceName, QStringLiteral("ads-sim"));
 
     // --help names every option it takes.
     const QString usage = AdsSimOptions::usage();
-    for (const char *name :
-         {"--listen", "--serial", "--ams-port", "--netid", "--route", "--image", "--verbose", "--delay-ms",
-          "--drop-every", "--ads-error", "--no-handles", "--no-symbol-version", "SIGHUP", "SIGUSR1"})
+    for (const char *name : {"--listen",        "--serial",       "--ams-port",
+                             "--netid",         "--route",        "--image",
+                             "--verbose",       "--delay-ms",     "--drop-every",
+                             "--ads-error",     "--no-handles",   "--no-symbol-version",
+                             "--no-data-types", "--state",        "--device-name",
+                             "--version",       "type NAME SIZE", "member NAME OFFSET SIZE TYPE",
+                             "SIGHUP",          "SIGUSR1"})
         QVERIFY2(usage.contains(QLatin1String(name)), name);
     QVERIFY(usage.contains(QStringLiteral("(N 1 or more)")));
 }
@@ -959,6 +1146,11 @@ void TestToolTexts::simOptionErrors_data()
         "nowhere:5"} << "--listen wants ADDR:PORT with an IP address and a port 0 to 65535, not 'nowhere:5'";
     QTest::newRow("first error wins")
         << QStringList{"--drop-every", "0", "--bogus"} << "--drop-every wants a count 1 to 1000000, not '0'";
+    QTest::newRow("state") << QStringList{"--state", "sleep"}
+                           << "--state wants run, stop or config, not 'sleep'";
+    QTest::newRow("state as a number")
+        << QStringList{"--state=5"} << "--state wants run, stop or config, not '5'";
+    QTest::newRow("empty device name") << QStringList{"--device-name="} << "--device-name needs a name";
 }
 
 void TestToolTexts::simOptionErrors()
@@ -1097,8 +1289,19 @@ void TestToolTexts::adsctlSymbolsAndStringOptions_data()
            "uint64, double, string)"
         << 0 << "" << false << 0 << none << 0;
     QTest::newRow("no command names symbols")
-        << QStringList{} << "no command given (info, read, write, watch or symbols; --help tells more)" << 0
-        << "" << false << 0 << none << 0;
+        << QStringList{} << "no command given (info, read, write, watch, symbols or error; --help tells more)"
+        << 0 << "" << false << 0 << none << 0;
+    QTest::newRow("leaves as CSV") << QStringList{"symbols", "--leaves", "*.fPos", "--csv"} << "" << symbols
+                                   << "*.fPos" << false << 0 << QStringList() << 1;
+    QTest::newRow("leaves as JSON") << QStringList{"--leaves", "--json", "symbols"} << "" << symbols << ""
+                                    << true << 0 << QStringList() << 1;
+    QTest::newRow("csv on read") << QStringList{"read", "MW0", "int16", "--csv"}
+                                 << "--csv is for symbols only" << 0 << "" << false << 0 << none << 0;
+    QTest::newRow("leaves on watch") << QStringList{"watch", "MW0", "int16", "--leaves"}
+                                     << "--leaves is for symbols only" << 0 << "" << false << 0 << none << 0;
+    QTest::newRow("json and csv") << QStringList{"symbols", "--json", "--csv"}
+                                  << "--json and --csv do not mix: choose one form" << 0 << "" << false << 0
+                                  << none << 0;
 }
 
 void TestToolTexts::adsctlSymbolsAndStringOptions()
@@ -1121,9 +1324,12 @@ void TestToolTexts::adsctlSymbolsAndStringOptions()
     QCOMPARE(int(o.type), type);
     QCOMPARE(o.count, count);
     QCOMPARE(QStringList(o.values.value<QList<QString>>()), values);
+    QCOMPARE(o.csv, args.contains(QStringLiteral("--csv")));
+    QCOMPARE(o.leaves, args.contains(QStringLiteral("--leaves")));
 
     const QString usage = AdsctlOptions::usage();
-    QVERIFY(usage.contains(QStringLiteral("adsctl [OPTIONS] symbols [PATTERN] [--json]")));
+    QVERIFY(usage.contains(QStringLiteral("adsctl [OPTIONS] symbols [PATTERN] [--leaves] [--json | --csv]")));
+    QVERIFY(usage.contains(QStringLiteral("adsctl error CODE")));
     QVERIFY(usage.contains(QStringLiteral("uint64, double,\n         string")));
 }
 
@@ -1493,6 +1699,162 @@ void TestToolTexts::dataTypeTableCutAnywhere()
                                           .arg(whole == 0 ? 0 : first)),
                      qPrintable(QStringLiteral("cut %1: %2").arg(cut).arg(error)));
     }
+}
+
+// CSV as RFC 4180 has it: CR LF after each record, a field with a comma, a
+// quote or a line break in quotes and its quotes doubled, others as they are.
+void TestToolTexts::symbolListingCsv()
+{
+    const QList<SymbolTable::Symbol> symbols = {
+        symbol("GVL.aTemps", "ARRAY [0..9] OF REAL", 40, 0x4020, 0x200,
+               QString::fromUtf8("hall, in \xc2\xb0"
+                                 "C")),
+        symbol("MAIN.s", "STRING(80)", 81, 0x4040, 0xFFFFFFFF, "say \"hi\"\nthen go"),
+        symbol(".bRun", "BOOL", 1, 0xF030, 4, "plain; text")};
+    QString text;
+    QTextStream out(&text);
+    const Listed listed(symbols);
+    SymbolListing::writeCsv(listed.table, listed.entries, out);
+    out.flush();
+    QCOMPARE(text, QString::fromUtf8("name,type,size,group,offset,comment\r\n"
+                                     "GVL.aTemps,ARRAY [0..9] OF REAL,40,16416,512,\"hall, in \xc2\xb0"
+                                     "C\"\r\n"
+                                     "MAIN.s,STRING(80),81,16448,4294967295,\"say \"\"hi\"\"\nthen go\"\r\n"
+                                     ".bRun,BOOL,1,61488,4,plain; text\r\n"));
+    QString none;
+    QTextStream empty(&none);
+    SymbolListing::writeCsv(Listed({}).table, {}, empty);
+    empty.flush();
+    QCOMPARE(none, QStringLiteral("name,type,size,group,offset,comment\r\n"));
+}
+
+// Leaves from tables built by hand: each row's symbols and data types, and
+// the leaves as "NAME TYPE SIZE GROUP:OFFSET COMMENT", in order.
+void TestToolTexts::leafWalk_data()
+{
+    QTest::addColumn<QByteArray>("symbols");
+    QTest::addColumn<QByteArray>("types");
+    QTest::addColumn<QStringList>("leaves");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<quint32>("limit");
+
+    TypeBytes motor;
+    motor.name = "ST_Motor";
+    motor.size = 8;
+    motor.dataType = 65;
+    TypeBytes speed = member("nSpeed", "INT", 0, 2, 2);
+    speed.comment = "rpm";
+    motor.members = {speed.bytes(), member("fPos", "REAL", 4, 4, 4).bytes()};
+    TypeBytes axis;
+    axis.name = "ST_Axis";
+    axis.size = 28;
+    axis.dataType = 65;
+    TypeBytes steps = member("aSteps", "ARRAY [1..5] OF DINT", 8, 20, 3);
+    steps.dims = {{1, 5}};
+    axis.members = {member("stMotor", "st_motor", 0, 8, 65).bytes(), steps.bytes()};
+    const QByteArray types = motor.bytes() + axis.bytes();
+
+    QTest::newRow("a plain symbol is its own leaf")
+        << entry("MAIN.n", "DINT", "count", 0x4020, 0x10, 4) << types
+        << QStringList{"MAIN.n DINT 4 4020:10 count"} << "" << 100u;
+    QTest::newRow("a structure's members")
+        << entry("MAIN.stMotor", "ST_Motor", "", 0x4020, 0x100, 8) << types
+        << QStringList{"MAIN.stMotor.nSpeed INT 2 4020:100 rpm", "MAIN.stMotor.fPos REAL 4 4020:104 "} << ""
+        << 100u;
+    QTest::newRow("an array of structures by its bounds, members of members, plain arrays whole")
+        << entry("GVL.aAxes", "ARRAY [2..3] OF ST_Axis", "", 0xF030, 0x200, 56) << types
+        << QStringList{"GVL.aAxes[2].stMotor.nSpeed INT 2 F030:200 rpm",
+                       "GVL.aAxes[2].stMotor.fPos REAL 4 F030:204 ",
+                       "GVL.aAxes[2].aSteps ARRAY [1..5] OF DINT 20 F030:208 ",
+                       "GVL.aAxes[3].stMotor.nSpeed INT 2 F030:21C rpm",
+                       "GVL.aAxes[3].stMotor.fPos REAL 4 F030:220 ",
+                       "GVL.aAxes[3].aSteps ARRAY [1..5] OF DINT 20 F030:224 "}
+        << "" << 100u;
+    QTest::newRow("two dimensions, the last fastest")
+        << entry("G.m", "array [0..1, -1..0] of ST_MOTOR", "", 0x4020, 0, 32) << types
+        << QStringList{"G.m[0,-1].nSpeed INT 2 4020:0 rpm",  "G.m[0,-1].fPos REAL 4 4020:4 ",
+                       "G.m[0,0].nSpeed INT 2 4020:8 rpm",   "G.m[0,0].fPos REAL 4 4020:C ",
+                       "G.m[1,-1].nSpeed INT 2 4020:10 rpm", "G.m[1,-1].fPos REAL 4 4020:14 ",
+                       "G.m[1,0].nSpeed INT 2 4020:18 rpm",  "G.m[1,0].fPos REAL 4 4020:1C "}
+        << "" << 100u;
+    TypeBytes recipe;
+    recipe.name = "ST_Recipe";
+    recipe.size = 16;
+    recipe.dataType = 65;
+    TypeBytes recipeSteps = member("aSteps", "ST_Motor", 0, 16, 65); // dimensions without ARRAY in the name
+    recipeSteps.dims = {{0, 2}};
+    TypeBytes none = member("aNone", "ARRAY [0..-1] OF ST_Motor", 16, 0, 65);
+    none.dims = {{0, 0}};
+    recipe.members = {recipeSteps.bytes(), none.bytes()};
+    QTest::newRow("a member's dimensions, an empty array")
+        << entry("MAIN.r", "ST_Recipe", "", 0x4020, 0x40, 16) << types + recipe.bytes()
+        << QStringList{"MAIN.r.aSteps[0].nSpeed INT 2 4020:40 rpm", "MAIN.r.aSteps[0].fPos REAL 4 4020:44 ",
+                       "MAIN.r.aSteps[1].nSpeed INT 2 4020:48 rpm", "MAIN.r.aSteps[1].fPos REAL 4 4020:4C "}
+        << "" << 100u;
+    TypeBytes alias;
+    alias.name = "T_Motors";
+    alias.type = "ST_Motor";
+    alias.size = 16;
+    alias.dataType = 65;
+    alias.dims = {{1, 2}};
+    QTest::newRow("a type that is an array of structures")
+        << entry("MAIN.t", "T_Motors", "", 0x4020, 0, 16) << types + alias.bytes()
+        << QStringList{"MAIN.t[1].nSpeed INT 2 4020:0 rpm", "MAIN.t[1].fPos REAL 4 4020:4 ",
+                       "MAIN.t[2].nSpeed INT 2 4020:8 rpm", "MAIN.t[2].fPos REAL 4 4020:C "}
+        << "" << 100u;
+    QTest::newRow("an array of plain elements is one leaf")
+        << entry("GVL.a", "ARRAY [0..9] OF INT", "", 0x4020, 0, 20) << types
+        << QStringList{"GVL.a ARRAY [0..9] OF INT 20 4020:0 "} << "" << 100u;
+    QTest::newRow("a type the table does not list")
+        << entry("MAIN.fb", "FB_Unknown", "", 0x4020, 0, 100) << types
+        << QStringList{"MAIN.fb FB_Unknown 100 4020:0 "} << "" << 100u;
+    QTest::newRow("no data types at all")
+        << entry("MAIN.stMotor", "ST_Motor", "", 0x4020, 0, 8) << QByteArray()
+        << QStringList{"MAIN.stMotor ST_Motor 8 4020:0 "} << "" << 100u;
+    TypeBytes loop;
+    loop.name = "ST_Loop";
+    loop.size = 4;
+    loop.dataType = 65;
+    loop.members = {member("next", "ST_Loop", 0, 4, 65).bytes()};
+    QTest::newRow("a structure within itself")
+        << entry("MAIN.l", "ST_Loop", "", 0x4020, 0, 4) << types + loop.bytes() << QStringList()
+        << "MAIN.l: its types nest deeper than 16 levels (a structure within itself?)" << 100u;
+    QTest::newRow("an offset past 32 bits")
+        << entry("MAIN.stMotor", "ST_Motor", "", 0x4020, 0xFFFFFFFE, 8) << types
+        << QStringList{"MAIN.stMotor.nSpeed INT 2 4020:FFFFFFFE rpm"}
+        << "MAIN.stMotor: the offset of MAIN.stMotor.fPos runs past 32 bits" << 100u;
+    QTest::newRow("more leaves than the limit")
+        << entry("GVL.aAxes", "ARRAY [0..999999] OF ST_Motor", "", 0x4020, 0, 8000000) << types
+        << QStringList{"GVL.aAxes[0].nSpeed INT 2 4020:0 rpm", "GVL.aAxes[0].fPos REAL 4 4020:4 ",
+                       "GVL.aAxes[1].nSpeed INT 2 4020:8 rpm"}
+        << "GVL.aAxes: the symbols hold more than 3 leaves" << 3u;
+}
+
+void TestToolTexts::leafWalk()
+{
+    QFETCH(QByteArray, symbols);
+    QFETCH(QByteArray, types);
+    QFETCH(QStringList, leaves);
+    QFETCH(QString, error);
+    QFETCH(quint32, limit);
+    QString fault;
+    const QVector<quint32> typeOffsets = DataTypeTable::offsets(types, &fault);
+    QCOMPARE(fault, QString());
+    LeafWalk walk(types, typeOffsets);
+    QStringList got;
+    const bool ok = walk.walk(
+        symbols, 0,
+        [&got](const SymbolTable::Entry &e) {
+            got << QStringLiteral("%1 %2 %3 %4:%5 %6")
+                       .arg(SymbolTable::fromCodePage(e.name), SymbolTable::fromCodePage(e.typeName))
+                       .arg(e.size)
+                       .arg(QString::number(e.group, 16).toUpper(), QString::number(e.offset, 16).toUpper(),
+                            SymbolTable::fromCodePage(e.comment));
+        },
+        &fault, limit);
+    QCOMPARE(got, leaves);
+    QCOMPARE(ok, error.isEmpty());
+    QCOMPARE(fault, error);
 }
 
 void TestToolTexts::symbolListingSelects_data()
