@@ -74,7 +74,7 @@ QString headFault(const QByteArray &bytes, qint64 at, qint64 end, bool nested, q
     for (const TextField &t :
          {TextField{"name", at + kFixed, nameLength}, TextField{"type name", typeAt, typeLength},
           TextField{"comment", commentAt, commentLength}}) {
-        const QString fault = textFault(bytes, t);
+        QString fault = textFault(bytes, t);
         if (!fault.isEmpty())
             return fault;
     }
@@ -88,7 +88,7 @@ QString headFault(const QByteArray &bytes, qint64 at, qint64 end, bool nested, q
 QString entryFault(const QByteArray &bytes, qint64 at, qint64 end, int depth, qint64 *length)
 {
     qint64 cursor = 0;
-    const QString head = headFault(bytes, at, end, depth > 0, length, &cursor);
+    QString head = headFault(bytes, at, end, depth > 0, length, &cursor);
     if (!head.isEmpty())
         return head;
     const char *entry = bytes.constData() + at;
@@ -172,7 +172,8 @@ DataTypeTable::Entry DataTypeTable::entryAt(const QByteArray &bytes, quint32 at)
 
 DataTypeTable::Dimension DataTypeTable::dimensionAt(const QByteArray &bytes, const Entry &entry, int index)
 {
-    const char *pair = bytes.constData() + entry.dimensionsAt + quint32(index) * AdsLayout::TypeDimensionSize;
+    const char *pair =
+        bytes.constData() + entry.dimensionsAt + size_t(index) * size_t(AdsLayout::TypeDimensionSize);
     Dimension d;
     d.lowerBound = qint32(le32(pair));
     d.elements = le32(pair + 4);

@@ -110,7 +110,7 @@ QByteArray takeComment(QByteArray *line)
     if (slashes < 0
         || !(start.startsWith("symbol ") || start.startsWith("type ") || start.startsWith("member ")))
         return QByteArray();
-    const QByteArray comment = line->mid(slashes + 2).trimmed();
+    QByteArray comment = line->mid(slashes + 2).trimmed();
     line->truncate(slashes);
     return comment;
 }
@@ -313,7 +313,7 @@ QString TextReader::typeFields(const QList<QByteArray> &fields, const QByteArray
             return QStringLiteral("type inside type %1, which has no end yet").arg(open->type.name);
         SimImageFile::Entry e;
         e.amsPort = m_port;
-        const QString problem = typeLine(fields, comment, m_port, m_declared, &e);
+        QString problem = typeLine(fields, comment, m_port, m_declared, &e);
         if (problem.isEmpty()) {
             entries.append(e);
             m_open = entries.size() - 1;

@@ -1538,13 +1538,6 @@ void TestTools::symbolsAsLeaves_data()
            "MAIN.stRecipe.aSteps[1].nSpeed,INT,2,16416,796,rpm\r\n"
            "MAIN.stRecipe.aSteps[2].nSpeed,INT,2,16416,804,rpm\r\n"
         << "adsctl: 6 of 16 leaves match *.nSPEED";
-    QTest::newRow("leaves as JSON")
-        << false << QStringList{"symbols", "--leaves", "--json", "MAIN.stM*"} << 0
-        << "[\n{\"name\":\"MAIN.stMotor.nSpeed\",\"type\":\"INT\",\"size\":2,\"group\":16416,\"offset\":256,"
-           "\"comment\":\"rpm\"},\n{\"name\":\"MAIN.stMotor.fPos\",\"type\":\"REAL\",\"size\":4,\"group\":"
-           "16416,"
-           "\"offset\":260,\"comment\":\"\"}\n]\n"
-        << "adsctl: 2 of 16 leaves match MAIN.stM*";
     QTest::newRow("symbols as CSV, a comment quoted")
         << false << QStringList{"symbols", "--csv", "MAIN.[ns]*"} << 0
         << "name,type,size,group,offset,comment\r\n"

@@ -348,7 +348,6 @@ private slots:
     void symbolTableUpToALimit();
     void dataTypeTableEntries_data();
     void dataTypeTableEntries();
-    void dataTypeTableCutAnywhere();
     void symbolListingSelects_data();
     void symbolListingSelects();
     void symbolListingSortsAsTexts();
@@ -1668,36 +1667,6 @@ void TestToolTexts::dataTypeTableEntries()
         QCOMPARE(described(DataTypeTable::dataTypeAt(exact, one.first())), types.first());
         QCOMPARE(types.first().startsWith(SymbolTable::fromCodePage(e.name) + ':'), true);
         QCOMPARE(DataTypeTable::subItemOffsets(exact, e).size(), int(e.subItems));
-    }
-}
-
-// Cut a sound table anywhere: whole entries before the cut are read, and a
-// cut inside an entry is named, never read past.
-void TestToolTexts::dataTypeTableCutAnywhere()
-{
-    TypeBytes motor;
-    motor.name = "ST_Motor";
-    motor.comment = "a drive";
-    motor.dataType = 65;
-    TypeBytes steps = member("aSteps", "ARRAY [0..1] OF INT", 0, 4, 2);
-    steps.dims = {{0, 2}};
-    steps.after = "zz";
-    motor.members = {member("nSpeed", "INT", 0, 2, 2).bytes(), steps.bytes()};
-    const QByteArray table = motor.bytes() + member("T_Speed", "INT", 0, 2, 2).bytes();
-    const int first = motor.bytes().size();
-    for (int cut = 0; cut <= table.size(); ++cut) {
-        QString error;
-        const QByteArray piece(table.constData(), cut);
-        const QList<DataTypeTable::DataType> got = DataTypeTable::parse(piece, &error);
-        const int whole = cut < first ? 0 : cut < table.size() ? 1 : 2;
-        QCOMPARE(got.size(), whole);
-        if (cut == 0 || cut == first || cut == table.size())
-            QCOMPARE(error, QString());
-        else
-            QVERIFY2(error.startsWith(QStringLiteral("entry %1 (at byte %2 of the table): ")
-                                          .arg(whole + 1)
-                                          .arg(whole == 0 ? 0 : first)),
-                     qPrintable(QStringLiteral("cut %1: %2").arg(cut).arg(error)));
     }
 }
 
