@@ -308,6 +308,35 @@ def symbol_tables():
     }
 
 
+def data_type_entry(name, type_name, comment, size, offs, data_type, dims=(), members=(), after=b""):
+    body = (u32(1) + u32(0) + u32(0) + u32(size) + u32(offs) + u32(data_type) + u32(0)
+            + u16(len(name)) + u16(len(type_name)) + u16(len(comment)) + u16(len(dims)) + u16(len(members))
+            + name + b"\0" + type_name + b"\0" + comment + b"\0")
+    for lower, count in dims:
+        body += i32(lower) + u32(count)
+    for m in members:
+        body += m
+    return u32(4 + len(body) + len(after)) + body + after
+
+
+def data_type_tables():
+    speed = data_type_entry(b"T_Speed", b"INT", b"rpm", 2, 0, 2)
+    members = (data_type_entry(b"nSpeed", b"INT", b"", 2, 0, 2),
+               data_type_entry(b"aSteps", b"ARRAY [1..3] OF REAL", b"", 12, 4, 4, dims=((1, 3),)))
+    motor = data_type_entry(b"ST_Motor", b"", b"a drive \xe4", 16, 0, 65, members=members)
+    nested = data_type_entry(b"ST_Axis", b"", b"", 16, 0, 65,
+                             members=(data_type_entry(b"stMotor", b"ST_Motor", b"", 16, 0, 65, members=members),))
+    newer = data_type_entry(b"T_Row", b"INT", b"", 12, 0, 2, dims=((-1, 2), (0, 3)), after=b"\1\2\3\4")
+    return {
+        "one": speed,
+        "structure": motor,
+        "three": speed + motor + nested,
+        "with-extra-bytes": newer + speed,
+        "cut": (speed + motor)[:-5],
+        "empty": b"",
+    }
+
+
 def main():
     # Files other than these (inputs kept from failures) stay as they are.
     for name, text in ADDRESSES.items():
@@ -322,6 +351,8 @@ def main():
         write("fuzz_label", name, data)
     for name, data in symbol_tables().items():
         write("fuzz_symboltable", name, data)
+    for name, data in data_type_tables().items():
+        write("fuzz_datatypes", name, data)
 
 
 if __name__ == "__main__":

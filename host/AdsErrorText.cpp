@@ -152,3 +152,20 @@ QString AdsErrorText::reported(quint32 code)
         return QStringLiteral("the controller reported error %1").arg(hex(code));
     return QStringLiteral("the controller reported ADS error %1: %2").arg(hex(code), text);
 }
+
+QString AdsErrorText::line(quint32 code)
+{
+    const QString text = meaning(code);
+    return QStringLiteral("%1 (%2): %3")
+        .arg(hex(code))
+        .arg(code)
+        .arg(text.isEmpty() ? QStringLiteral("unknown code") : text);
+}
+
+QList<quint32> AdsErrorText::codes()
+{
+    QList<quint32> all;
+    for (const Entry &e : kTable)
+        all.append(e.code);
+    return all;
+}

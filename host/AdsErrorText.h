@@ -4,6 +4,7 @@
 #ifndef ADSERRORTEXT_H
 #define ADSERRORTEXT_H
 
+#include <QList>
 #include <QString>
 
 class AdsErrorText
@@ -14,6 +15,11 @@ public:
     // "the controller reported ADS error 0x710: symbol not found", or
     // "the controller reported error 0x1234" for a code not in the table.
     static QString reported(quint32 code);
+    // adsctl error: "0x705 (1797): parameter size not correct", or
+    // "0x1234 (4660): unknown code".
+    static QString line(quint32 code);
+    // Every code the table holds, ascending.
+    static QList<quint32> codes();
 };
 
 #endif // ADSERRORTEXT_H

@@ -55,8 +55,9 @@ struct Parser {
                                        QStringLiteral("source"),   QStringLiteral("connect-ms"),
                                        QStringLiteral("reply-ms"), QStringLiteral("par"),
                                        QStringLiteral("every"),    QStringLiteral("times")};
-        const QStringList flags = {QStringLiteral("trace"), QStringLiteral("json"), QStringLiteral("help"),
-                                   QStringLiteral("version")};
+        const QStringList flags = {QStringLiteral("trace"), QStringLiteral("json"),
+                                   QStringLiteral("help"),  QStringLiteral("version"),
+                                   QStringLiteral("csv"),   QStringLiteral("leaves")};
         QString key = name;
         QString value;
         bool hasValue = false;
@@ -86,6 +87,10 @@ struct Parser {
             o.trace = true;
         else if (key == QLatin1String("json"))
             o.json = true;
+        else if (key == QLatin1String("csv"))
+            o.csv = true;
+        else if (key == QLatin1String("leaves"))
+            o.leaves = true;
         else if (key == QLatin1String("plugin"))
             o.pluginPath = value;
         else if (key == QLatin1String("connect")) {
@@ -179,6 +184,25 @@ struct Parser {
             fail(QStringLiteral("pattern '%1' is no glob (MAIN.*, *Temp*, GVL.?Run)").arg(o.pattern));
     }
 
+    // error CODE: hex with 0x, or decimal; 32 bits.
+    void errorCode()
+    {
+        static const QRegularExpression form(QStringLiteral("^(0[xX][0-9A-Fa-f]{1,8}|[0-9]{1,10})$"));
+        const QString text = positional.value(1);
+        bool ok = positional.size() == 2 && form.match(text).hasMatch();
+        const bool hex = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
+        const quint64 code = ok ? (hex ? text.mid(2).toULongLong(&ok, 16) : text.toULongLong(&ok, 10)) : 0;
+        if (!ok || code > 0xFFFFFFFFu) {
+            fail(QStringLiteral("usage: adsctl error CODE, CODE hex (0x705) or decimal (1797)%1")
+                     .arg(positional.size() > 2
+                              ? QStringLiteral("; '%1' is one too many").arg(positional.at(2))
+                          : positional.size() < 2 ? QString()
+                                                  : QStringLiteral(", not '%1'").arg(text)));
+            return;
+        }
+        o.errorCode = quint32(code);
+    }
+
     bool onlyFor(const QString &key, const QList<AdsctlOptions::Command> &commands, const QString &which)
     {
         if (given.contains(key) && !commands.contains(o.command))
@@ -189,7 +213,8 @@ struct Parser {
     void command()
     {
         if (positional.isEmpty()) {
-            fail(QStringLiteral("no command given (info, read, write, watch or symbols; --help tells more)"));
+            fail(QStringLiteral(
+                "no command given (info, read, write, watch, symbols or error; --help tells more)"));
             return;
         }
         const QString name = positional.first();
@@ -221,8 +246,12 @@ struct Parser {
         } else if (name == QLatin1String("symbols")) {
             o.command = AdsctlOptions::Symbols;
             symbolsPattern();
+        } else if (name == QLatin1String("error")) {
+            o.command = AdsctlOptions::Error;
+            errorCode();
         } else {
-            fail(QStringLiteral("unknown command '%1' (info, read, write, watch or symbols)").arg(name));
+            fail(QStringLiteral("unknown command '%1' (info, read, write, watch, symbols or error)")
+                     .arg(name));
         }
     }
 };
@@ -261,6 +290,10 @@ AdsctlOptions AdsctlOptions::parse(const QStringList &arguments)
         p.onlyFor(QStringLiteral("json"), {Read, Watch, Symbols}, QStringLiteral("read, watch and symbols"));
         p.onlyFor(QStringLiteral("every"), {Watch}, QStringLiteral("watch"));
         p.onlyFor(QStringLiteral("times"), {Watch}, QStringLiteral("watch"));
+        p.onlyFor(QStringLiteral("csv"), {Symbols}, QStringLiteral("symbols"));
+        p.onlyFor(QStringLiteral("leaves"), {Symbols}, QStringLiteral("symbols"));
+        if (p.o.json && p.o.csv)
+            p.fail(QStringLiteral("--json and --csv do not mix: choose one form"));
     }
     return p.o;
 }
@@ -293,7 +326,8 @@ QString AdsctlOptions::usage()
                "       adsctl [OPTIONS] read ADDRESS TYPE [COUNT] [--json]\n"
                "       adsctl [OPTIONS] write ADDRESS TYPE VALUE...\n"
                "       adsctl [OPTIONS] watch ADDRESS TYPE [COUNT] [--every MS] [--times N] [--json]\n"
-               "       adsctl [OPTIONS] symbols [PATTERN] [--json]\n"
+               "       adsctl [OPTIONS] symbols [PATTERN] [--leaves] [--json | --csv]\n"
+               "       adsctl error CODE\n"
                "       adsctl [--plugin PATH] --version\n"
                "\n"
                "ADDRESS  MB20, MW20 (M area, hex byte offset), MX10.3 (bit: decimal byte.bit),\n"
@@ -302,6 +336,7 @@ QString AdsctlOptions::usage()
                "TYPE     bool, int8, uint8, int16, uint16, int32, uint32, float, int64, uint64, double,\n"
                "         string (a PLC STRING or WSTRING by name; one VALUE, one line, per string)\n"
                "PATTERN  a glob on symbol names, any case (MAIN.*, *Temp*); default: all\n"
+               "CODE     an ADS or AMS error code, hex (0x705) or decimal (1797)\n"
                "\n"
                "CONNECTION\n"
                "  --connect TEXT    IP:PORT (127.0.0.1:48898; a numeric address: names are not\n"
@@ -322,6 +357,12 @@ QString AdsctlOptions::usage()
                "OTHER OPTIONS\n"
                "  --json            read, watch: the elements as a JSON array; symbols: one\n"
                "                    object per symbol (name, type, size, group, offset, comment)\n"
+               "  --csv             symbols: CSV (RFC 4180) with a header line, the same fields,\n"
+               "                    numbers in decimal\n"
+               "  --leaves          symbols: structures and arrays of structures expanded into\n"
+               "                    their members, down to the leaves (MAIN.stMotor.nSpeed,\n"
+               "                    GVL.aAxes[1].fPos), from the data type upload; PATTERN\n"
+               "                    matches the leaves' names\n"
                "  --every MS        watch: the time between reads (default 500)\n"
                "  --times N         watch: stop after N reads (default: until SIGINT or SIGTERM)\n"
                "  --trace           the driver's frame trace on stderr\n"
@@ -335,9 +376,10 @@ QString AdsctlOptions::usage()
                "result goes to stderr. watch prints a time-stamped line when the value or the\n"
                "result changes, and goes on through a lost connection, which the driver brings\n"
                "back by itself. symbols uploads the controller's symbol table and lists the\n"
-               "matching names with type, size, GROUP and OFFSET (hex), and comment.\n"
-               "Exit status: 0 the driver reported success (watch: every time), 1 it did not\n"
-               "(or the connection failed, or the symbol table does not hold together),\n"
-               "2 bad input (nothing was sent).\n")
+               "matching names with type, size, GROUP and OFFSET (hex), and comment. error\n"
+               "prints what an ADS or AMS error code means, without loading the plug-in.\n"
+               "Exit status: 0 the driver reported success (watch: every time; error: always),\n"
+               "1 it did not (or the connection failed, or the symbol or data type table does\n"
+               "not hold together or was refused), 2 bad input (nothing was sent).\n")
         .arg(QStringLiteral(ADS_PLUGIN_INSTALLED_PATH), QStringLiteral(ADS_PLUGIN_BUILT_PATH));
 }

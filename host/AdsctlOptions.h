@@ -12,7 +12,7 @@
 class AdsctlOptions
 {
 public:
-    enum Command { Help, Version, Info, Read, Write, Watch, Symbols };
+    enum Command { Help, Version, Info, Read, Write, Watch, Symbols, Error };
 
     Command command = Help; // --help, -h; --version
     QString address;
@@ -20,6 +20,7 @@ public:
     int count = 1;
     QVariant values; // write: the QList<T> of `type`, `count` elements
     QString pattern; // symbols: a glob on the names; empty for all
+    quint32 errorCode = 0; // error: the code to tell the meaning of
 
     QString pluginPath; // empty: the plug-in beside the program
     QString connectText; // empty: a simulated controller in this process
@@ -31,6 +32,8 @@ public:
     QString parText; // --par: SetConnectPar's text as given, instead of the five above
     bool trace = false;
     bool json = false;
+    bool csv = false; // symbols
+    bool leaves = false; // symbols: structures expanded into their members
     int everyMs = 500;
     int times = 0; // watch: reads before it stops; 0 until interrupted
 

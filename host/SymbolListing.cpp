@@ -105,6 +105,27 @@ void writeLine(QString *line, QTextStream &out)
     out << *line << '\n';
 }
 
+// One CSV field into `field` (emptied first): as it is, or in quotes with
+// its quotes doubled when it holds a comma, a quote or a line break.
+void csvField(const Text &text, QString *field)
+{
+    field->resize(0);
+    bool quote = false;
+    for (int i = 0; i < text.size && !quote; ++i)
+        quote =
+            text.bytes[i] == ',' || text.bytes[i] == '"' || text.bytes[i] == '\r' || text.bytes[i] == '\n';
+    if (quote)
+        field->append(QLatin1Char('"'));
+    for (int i = 0; i < text.size; ++i) {
+        const char16_t unit = SymbolTable::unitOf(quint8(text.bytes[i]));
+        if (unit == u'"')
+            field->append(QLatin1Char('"'));
+        field->append(QChar(unit));
+    }
+    if (quote)
+        field->append(QLatin1Char('"'));
+}
+
 void writeHeader(const Widths &w, QString *line, QTextStream &out)
 {
     line->resize(0);
@@ -175,29 +196,72 @@ void SymbolListing::select(const QByteArray &table, QVector<quint32> *entries, c
 
 void SymbolListing::writeTable(const QByteArray &table, const QVector<quint32> &entries, QTextStream &out)
 {
-    if (entries.isEmpty())
-        return;
-    // The widths first, so that each line can go out as soon as it is made.
-    Widths widths;
-    for (const quint32 at : entries)
-        widths.widen(SymbolTable::entryAt(table, at));
-    QString line;
-    writeHeader(widths, &line, out);
-    for (const quint32 at : entries)
-        writeRow(SymbolTable::entryAt(table, at), widths, &line, out);
+    writeTable(entriesOf(table, entries), out);
 }
 
 void SymbolListing::writeJson(const QByteArray &table, const QVector<quint32> &entries, QTextStream &out)
 {
+    writeJson(entriesOf(table, entries), out);
+}
+
+void SymbolListing::writeCsv(const QByteArray &table, const QVector<quint32> &entries, QTextStream &out)
+{
+    writeCsv(entriesOf(table, entries), out);
+}
+
+SymbolListing::Entries SymbolListing::entriesOf(const QByteArray &table, const QVector<quint32> &offsets)
+{
+    return [&table, &offsets](const Visitor &visit) {
+        for (const quint32 at : offsets)
+            visit(SymbolTable::entryAt(table, at));
+    };
+}
+
+void SymbolListing::writeTable(const Entries &entries, QTextStream &out)
+{
+    // The widths first, so that each line can go out as soon as it is made.
+    Widths widths;
+    bool any = false;
+    entries([&](const SymbolTable::Entry &e) {
+        widths.widen(e);
+        any = true;
+    });
+    if (!any)
+        return;
+    QString line;
+    writeHeader(widths, &line, out);
+    entries([&](const SymbolTable::Entry &e) { writeRow(e, widths, &line, out); });
+}
+
+void SymbolListing::writeJson(const Entries &entries, QTextStream &out)
+{
     out << '[';
     bool first = true;
-    for (const quint32 at : entries) {
-        const SymbolTable::Symbol s = SymbolTable::symbolAt(table, at);
-        out << (first ? "\n" : ",\n") << "{\"name\":" << JsonText::string(s.name)
-            << ",\"type\":" << JsonText::string(s.typeName) << ",\"size\":" << s.size
-            << ",\"group\":" << s.group << ",\"offset\":" << s.offset
-            << ",\"comment\":" << JsonText::string(s.comment) << '}';
+    QString text; // one buffer for every text
+    entries([&](const SymbolTable::Entry &e) {
+        out << (first ? "\n" : ",\n") << "{\"name\":";
+        SymbolTable::fromCodePage(e.name, &text);
+        out << JsonText::string(text) << ",\"type\":";
+        SymbolTable::fromCodePage(e.typeName, &text);
+        out << JsonText::string(text) << ",\"size\":" << e.size << ",\"group\":" << e.group
+            << ",\"offset\":" << e.offset << ",\"comment\":";
+        SymbolTable::fromCodePage(e.comment, &text);
+        out << JsonText::string(text) << '}';
         first = false;
-    }
-    out << (entries.isEmpty() ? "]\n" : "\n]\n");
+    });
+    out << (first ? "]\n" : "\n]\n");
+}
+
+void SymbolListing::writeCsv(const Entries &entries, QTextStream &out)
+{
+    out << "name,type,size,group,offset,comment\r\n";
+    QString text;
+    entries([&](const SymbolTable::Entry &e) {
+        csvField(e.name, &text);
+        out << text << ',';
+        csvField(e.typeName, &text);
+        out << text << ',' << e.size << ',' << e.group << ',' << e.offset << ',';
+        csvField(e.comment, &text);
+        out << text << "\r\n";
+    });
 }

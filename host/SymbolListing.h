@@ -1,5 +1,7 @@
 // What adsctl symbols prints: the symbols whose names match a glob, sorted
-// by name without regard to case, as an aligned table or as JSON.
+// by name without regard to case, as an aligned table, as JSON or as CSV.
+// The leaves of --leaves go out the same way, from entries made one at a
+// time.
 //
 // It works on the uploaded table's bytes and the offsets of its entries
 // (SymbolTable::offsets), decoding one entry at a time, and writes line by
@@ -14,9 +16,16 @@
 #include <QTextStream>
 #include <QVector>
 
+#include <functional>
+
 class SymbolListing
 {
 public:
+    // Hands each entry to be listed to the visitor, in order; called once
+    // for every pass a form makes over them.
+    using Visitor = std::function<void(const SymbolTable::Entry &)>;
+    using Entries = std::function<void(const Visitor &)>;
+
     // A glob on the whole name, any case: * any run of characters, ? one,
     // [abc] one of them. An empty pattern matches every name.
     static QRegularExpression glob(const QString &pattern);
@@ -34,6 +43,18 @@ public:
     // A JSON array, one object a line: name, type, size, group, offset,
     // comment; the numbers as JSON numbers.
     static void writeJson(const QByteArray &table, const QVector<quint32> &entries, QTextStream &out);
+    // CSV (RFC 4180): a header line name,type,size,group,offset,comment and
+    // one record per entry, each ended by CR LF; a text holding a comma, a
+    // quote or a line break in quotes, its quotes doubled; the numbers in
+    // decimal.
+    static void writeCsv(const QByteArray &table, const QVector<quint32> &entries, QTextStream &out);
+
+    // The same forms, of the entries `entries` hands over.
+    static void writeTable(const Entries &entries, QTextStream &out);
+    static void writeJson(const Entries &entries, QTextStream &out);
+    static void writeCsv(const Entries &entries, QTextStream &out);
+    // The entries of `table` at `offsets`, as the forms take them.
+    static Entries entriesOf(const QByteArray &table, const QVector<quint32> &offsets);
 };
 
 #endif // SYMBOLLISTING_H

@@ -7,7 +7,6 @@
 namespace {
 // Older runtimes answer only the first 8 bytes of the upload's sizes, here.
 const quint32 kGroupSymbolInfoOld = 0xF00C;
-const int kInfoSize = 24;
 const int kInfoSizeOld = 8;
 
 QString sizeText(qint64 bytes, bool megabytes)
@@ -42,7 +41,25 @@ QString SymbolUpload::address(quint32 group, quint32 offset)
     return QStringLiteral("%1:%2").arg(group, 0, 16).arg(offset, 0, 16).toUpper();
 }
 
-SymbolUpload::SymbolUpload(CDriveBaseClass *driver, QTextStream &err) : m_driver(driver), m_err(err) { }
+SymbolUpload::SymbolUpload(CDriveBaseClass *driver, QTextStream &err, Table table)
+    : m_driver(driver), m_err(err), m_table(table)
+{
+}
+
+QLatin1String SymbolUpload::what() const
+{
+    return m_table == Table::DataTypes ? QLatin1String("data type table") : QLatin1String("symbol table");
+}
+
+bool SymbolUpload::refusedTypes(const CLabelVariable &r, const QString &at)
+{
+    if (m_table != Table::DataTypes || r.resultCode != CLabelVariable::RC_WrongReply || r.auxNumber == 0)
+        return false;
+    endProgress();
+    m_err << "adsctl: the controller refuses the data type upload (reading " << at << ": "
+          << ResultText::ofRead(r.resultCode, quint32(r.auxNumber)) << ")" << Qt::endl;
+    return true;
+}
 
 bool SymbolUpload::run(quint32 *count, QByteArray *table)
 {
@@ -52,12 +69,13 @@ bool SymbolUpload::run(quint32 *count, QByteArray *table)
     if (!readInfo(count, &size))
         return false;
     if (size > MaxTableBytes) {
-        m_err << "adsctl: the controller announced a symbol table of " << size << " bytes, more than the "
+        m_err << "adsctl: the controller announced a " << what() << " of " << size << " bytes, more than the "
               << quint32(MaxTableBytes) << " adsctl takes" << Qt::endl;
         return false;
     }
     if (*count > MaxSymbols) {
-        m_err << "adsctl: the controller announced " << *count << " symbols, more than the "
+        m_err << "adsctl: the controller announced " << *count
+              << (m_table == Table::DataTypes ? " data types" : " symbols") << ", more than the "
               << quint32(MaxSymbols) << " adsctl lists" << Qt::endl;
         return false;
     }
@@ -76,8 +94,10 @@ bool SymbolUpload::run(quint32 *count, QByteArray *table)
 bool SymbolUpload::readInfo(quint32 *count, quint32 *size)
 {
     QString at = address(AdsLayout::GroupSymbolInfo, 0);
-    int length = kInfoSize;
+    int length = AdsLayout::InfoSize;
     CLabelVariable r = m_driver->ReadVariable(at, DT_UInt8, length);
+    if (refusedTypes(r, at))
+        return false;
     if (r.resultCode == CLabelVariable::RC_WrongReply && r.auxNumber != 0) {
         at = address(kGroupSymbolInfoOld, 0);
         length = kInfoSizeOld;
@@ -85,16 +105,17 @@ bool SymbolUpload::readInfo(quint32 *count, quint32 *size)
     }
     const QList<unsigned char> bytes = r.value.value<QList<unsigned char>>();
     if (r.resultCode != CLabelVariable::RC_Success || bytes.size() != length) {
-        m_err << "adsctl: reading the symbol table's size at " << at << ": "
+        m_err << "adsctl: reading the " << what() << "'s size at " << at << ": "
               << (r.resultCode == CLabelVariable::RC_Success
                       ? QStringLiteral("%1 of %2 bytes").arg(bytes.size()).arg(length)
                       : ResultText::ofRead(r.resultCode, quint32(r.auxNumber)))
               << Qt::endl;
         return false;
     }
-    char info[kInfoSizeOld];
-    for (int i = 0; i < kInfoSizeOld; ++i)
-        info[i] = char(bytes.at(i));
+    const int first = m_table == Table::DataTypes ? AdsLayout::InfoDataTypeCount : AdsLayout::InfoSymbolCount;
+    char info[8];
+    for (int i = 0; i < 8; ++i)
+        info[i] = char(bytes.at(first + i));
     *count = WireBytes::le32(info);
     *size = WireBytes::le32(info + 4);
     return true;
@@ -102,7 +123,9 @@ bool SymbolUpload::readInfo(quint32 *count, quint32 *size)
 
 bool SymbolUpload::readPiece(const Piece &piece, QByteArray *table)
 {
-    const QString at = address(AdsLayout::GroupSymbolTable, piece.offset);
+    const QString at = address(m_table == Table::DataTypes ? quint32(AdsLayout::GroupDataTypeTable)
+                                                           : quint32(AdsLayout::GroupSymbolTable),
+                               piece.offset);
     const CLabelVariable r = m_driver->ReadVariable(at, piece.type, piece.count);
     const int start = table->size();
     int got = -1;
@@ -129,8 +152,10 @@ bool SymbolUpload::readPiece(const Piece &piece, QByteArray *table)
     }
     if (r.resultCode == CLabelVariable::RC_Success && got == piece.count)
         return true;
+    if (refusedTypes(r, at))
+        return false;
     endProgress();
-    m_err << "adsctl: reading the symbol table at " << at << " (" << piece.bytes() << " bytes): "
+    m_err << "adsctl: reading the " << what() << " at " << at << " (" << piece.bytes() << " bytes): "
           << (r.resultCode == CLabelVariable::RC_Success
                   ? QStringLiteral("the driver gave %1 of %2 elements").arg(qMax(got, 0)).arg(piece.count)
                   : ResultText::ofRead(r.resultCode, quint32(r.auxNumber)))
@@ -144,8 +169,8 @@ void SymbolUpload::progress(qint64 done, qint64 total)
         return;
     m_progressShown = true;
     const bool megabytes = total >= 1000000;
-    m_err << "\radsctl: symbol table " << sizeText(done, megabytes) << " of " << sizeText(total, megabytes)
-          << (megabytes ? " MB" : " KB") << Qt::flush;
+    m_err << "\radsctl: " << what() << ' ' << sizeText(done, megabytes) << " of "
+          << sizeText(total, megabytes) << (megabytes ? " MB" : " KB") << Qt::flush;
 }
 
 void SymbolUpload::endProgress()

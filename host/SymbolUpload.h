@@ -4,6 +4,10 @@
 // 0xF00B in pieces, each read at its offset with the explicit GROUP:OFFSET
 // address. Pieces are read as uint64 elements, so that the host's list of
 // them costs no more than the bytes; a tail of fewer than 8 bytes as uint8.
+//
+// The data type upload goes the same way: its count and size from bytes
+// 8 to 15 of 0xF00F, then the table from 0xF00E. A runtime without it
+// refuses 0xF00F; there is no older form to fall back to.
 #ifndef SYMBOLUPLOAD_H
 #define SYMBOLUPLOAD_H
 
@@ -40,15 +44,19 @@ public:
     // "F00B:10000"
     static QString address(quint32 group, quint32 offset);
 
-    SymbolUpload(CDriveBaseClass *driver, QTextStream &err);
+    enum class Table { Symbols, DataTypes };
+
+    SymbolUpload(CDriveBaseClass *driver, QTextStream &err, Table table = Table::Symbols);
     void setPieceBytes(quint32 bytes) { m_pieceBytes = bytes; }
     // A progress line on `err` once the upload has taken this long.
     void setProgressAfterMs(qint64 ms) { m_progressAfterMs = ms; }
 
-    // The symbol count the controller announced and the table's bytes, held
-    // once at the size announced; false, after one line on `err` naming the
-    // read that failed, when a read fails, or when the size or the count
-    // announced is beyond the limits above (then before the table is read).
+    // The count (of symbols, or of data types) the controller announced and
+    // the table's bytes, held once at the size announced; false, after one
+    // line on `err` naming the read that failed, when a read fails (a
+    // controller's refusal of the data type upload said as such), or when
+    // the size or the count announced is beyond the limits above (then
+    // before the table is read).
     bool run(quint32 *count, QByteArray *table);
 
 private:
@@ -57,8 +65,14 @@ private:
     void progress(qint64 done, qint64 total);
     void endProgress();
 
+    // "symbol table" or "data type table"
+    QLatin1String what() const;
+    // False, after a line on `err`, when the controller refused the data type upload.
+    bool refusedTypes(const CLabelVariable &r, const QString &at);
+
     CDriveBaseClass *m_driver;
     QTextStream &m_err;
+    Table m_table;
     quint32 m_pieceBytes = TcpPieceBytes;
     qint64 m_progressAfterMs = 1000;
     QElapsedTimer m_clock;

@@ -1,5 +1,6 @@
 // adsctl: a host for the driver plug-in, for the shell. It loads the plug-in
 // with dlopen and knows the driver only as a CDriveBaseClass.
+#include "host/AdsErrorText.h"
 #include "host/AdsctlCommands.h"
 #include "host/AdsctlOptions.h"
 #include "host/DriverSession.h"
@@ -21,10 +22,16 @@ int main(int argc, char **argv)
         err << "adsctl: " << options.error << Qt::endl;
         return 2;
     }
-    if (options.json)
-        out.setCodec("UTF-8"); // JSON is UTF-8 whatever the terminal's code page
+    if (options.json || options.csv)
+        out.setCodec("UTF-8"); // JSON and CSV are UTF-8 whatever the terminal's code page
     if (options.command == AdsctlOptions::Help) {
         out << AdsctlOptions::usage() << Qt::flush;
+        return 0;
+    }
+
+    if (options.command == AdsctlOptions::Error) {
+        // A meaning from adsctl's own table: no plug-in, no controller.
+        out << AdsErrorText::line(options.errorCode) << Qt::endl;
         return 0;
     }
 

@@ -18,7 +18,13 @@ struct AdsLayout {
         ReadWriteRequestSize = HeaderSize + 16, // 54, and the write data after it
         NetIdSize = 6
     };
-    enum Command : quint16 { CmdRead = 2, CmdWrite = 3, CmdReadWrite = 9 };
+    enum Command : quint16 {
+        CmdReadDeviceInfo = 1,
+        CmdRead = 2,
+        CmdWrite = 3,
+        CmdReadState = 4,
+        CmdReadWrite = 9
+    };
     enum StateFlag : quint16 { StateResponse = 0x0001, StateAdsCommand = 0x0004 };
     // Offsets of the header fields, the same in requests and replies.
     enum Offset : int {
@@ -45,6 +51,8 @@ struct AdsLayout {
     enum IndexGroup : quint32 {
         GroupSymbolInfo = 0xF00F,
         GroupSymbolTable = 0xF00B,
+        // The data type table: every type the program declares, its members nested.
+        GroupDataTypeTable = 0xF00E,
         GroupSymbolByName = 0xF009,
         // Handles: obtained by name (ReadWrite), the value read and written
         // with the handle as the offset, given back by a write of it.
@@ -67,6 +75,36 @@ struct AdsLayout {
         EntryTypeLength = 26,
         EntryCommentLength = 28,
         EntryFixedSize = 30
+    };
+    // A data type entry of the data type table: the fixed part, then name,
+    // type name and comment, each ended by a zero, the array dimensions
+    // (lower bound, element count; 4 bytes each) and the sub-items, each an
+    // entry of the same form.
+    enum DataTypeEntryField : int {
+        TypeEntryLength = 0,
+        TypeEntryVersion = 4,
+        TypeEntryHashValue = 8,
+        TypeEntryTypeHashValue = 12,
+        TypeEntrySize = 16,
+        TypeEntryOffs = 20,
+        TypeEntryDataType = 24,
+        TypeEntryFlags = 28,
+        TypeEntryNameLength = 32,
+        TypeEntryTypeLength = 34,
+        TypeEntryCommentLength = 36,
+        TypeEntryArrayDim = 38,
+        TypeEntrySubItems = 40,
+        TypeEntryFixedSize = 42,
+        TypeDimensionSize = 8
+    };
+    // The answer of GroupSymbolInfo: symbol count, symbol table bytes, data
+    // type count, data type table bytes, 4 bytes each, and two more fields.
+    enum UploadInfoField : int {
+        InfoSymbolCount = 0,
+        InfoSymbolBytes = 4,
+        InfoDataTypeCount = 8,
+        InfoDataTypeBytes = 12,
+        InfoSize = 24
     };
 };
 

@@ -6,12 +6,15 @@
 
 namespace {
 const QStringList kWithValue = {
-    QStringLiteral("listen"),   QStringLiteral("ams-port"),   QStringLiteral("image"),
-    QStringLiteral("delay-ms"), QStringLiteral("drop-every"), QStringLiteral("ads-error"),
-    QStringLiteral("netid"),    QStringLiteral("route"),
+    QStringLiteral("listen"),      QStringLiteral("ams-port"),   QStringLiteral("image"),
+    QStringLiteral("delay-ms"),    QStringLiteral("drop-every"), QStringLiteral("ads-error"),
+    QStringLiteral("netid"),       QStringLiteral("route"),      QStringLiteral("state"),
+    QStringLiteral("device-name"),
 };
-const QStringList kFlags = {QStringLiteral("serial"), QStringLiteral("verbose"), QStringLiteral("help"),
-                            QStringLiteral("no-handles"), QStringLiteral("no-symbol-version")};
+const QStringList kFlags = {QStringLiteral("serial"),       QStringLiteral("verbose"),
+                            QStringLiteral("help"),         QStringLiteral("version"),
+                            QStringLiteral("no-handles"),   QStringLiteral("no-symbol-version"),
+                            QStringLiteral("no-data-types")};
 
 // Decimal, or hex with 0x; nothing else, so that "12abc" is refused.
 bool number(const QString &text, quint64 limit, quint64 *out)
@@ -108,7 +111,24 @@ struct Parser {
             o.noHandles = true;
         else if (key == QLatin1String("no-symbol-version"))
             o.noSymbolVersion = true;
-        else if (key == QLatin1String("image")) {
+        else if (key == QLatin1String("no-data-types"))
+            o.noDataTypes = true;
+        else if (key == QLatin1String("version"))
+            o.version = true;
+        else if (key == QLatin1String("state")) {
+            const QStringList states = {QStringLiteral("run"), QStringLiteral("stop"),
+                                        QStringLiteral("config")};
+            const quint16 codes[] = {5, 6, 15};
+            const int which = states.indexOf(value.toLower());
+            if (which < 0)
+                return fail(QStringLiteral("--state wants run, stop or config, not '%1'").arg(value));
+            o.adsState = codes[which];
+        } else if (key == QLatin1String("device-name")) {
+            // A longer name is cut on the wire, as ReadDeviceInfo holds 15 bytes of it.
+            if (value.isEmpty())
+                return fail(QStringLiteral("--device-name needs a name"));
+            o.deviceName = value;
+        } else if (key == QLatin1String("image")) {
             if (value.isEmpty())
                 return fail(QStringLiteral("--image needs a file name"));
             o.imagePaths.append(value);
@@ -180,7 +200,9 @@ QString AdsSimOptions::usage()
         "usage: ads-sim [--listen ADDR:PORT] [--serial] [--ams-port N[,N...]] [--netid NETID]\n"
         "               [--route NETID]... [--image FILE]... [--verbose]\n"
         "               [--delay-ms N] [--drop-every N] [--ads-error CODE]\n"
-        "               [--no-handles] [--no-symbol-version]\n"
+        "               [--no-handles] [--no-symbol-version] [--no-data-types]\n"
+        "               [--state run|stop|config] [--device-name TEXT]\n"
+        "       ads-sim --version\n"
         "\n"
         "A simulated ADS controller. It prints \"tcp ADDR:PORT\" and, with --serial,\n"
         "\"serial PTY-PATH\" on stdout once it serves, and runs until SIGINT or SIGTERM.\n"
@@ -190,8 +212,10 @@ QString AdsSimOptions::usage()
         "connection closed). Each prints \"online change: symbol version N\" or\n"
         "\"restart: symbol version N\"; a file that does not parse changes nothing.\n"
         "Besides reads and writes it serves lookups by name (0xF009), the symbol upload\n"
-        "(0xF00F, 0xF00C, 0xF00B), symbol handles (0xF003, 0xF005, 0xF006) and the\n"
-        "symbol version (0xF008).\n"
+        "(0xF00F, 0xF00C, 0xF00B), the data type upload (0xF00F, 0xF00E), symbol handles\n"
+        "(0xF003, 0xF005, 0xF006), the symbol version (0xF008), ReadState and\n"
+        "ReadDeviceInfo. Names reach array elements and structure members\n"
+        "(GVL.aAxes[2].stMotor.nSpeed).\n"
         "\n"
         "  --listen ADDR:PORT  TCP address (default 127.0.0.1:48898; port 0: any free port)\n"
         "  --serial            also serve on a pseudo-terminal; its path is the serial port name\n"
@@ -205,12 +229,28 @@ QString AdsSimOptions::usage()
         "                      TCP connection is closed (default: any source)\n"
         "  --image FILE        starting memory: lines of hex GROUP OFFSET BYTE..., symbol lines,\n"
         "                      and port N lines naming the runtime the lines after them fill;\n"
-        "                      repeatable, the files applied in order\n"
+        "                      repeatable, the files applied in order. Symbol lines:\n"
+        "                        symbol NAME GROUP OFFSET SIZE [TYPE] [// COMMENT]\n"
+        "                      Structure types, before the symbols and members that use them:\n"
+        "                        type NAME SIZE [// COMMENT]\n"
+        "                        member NAME OFFSET SIZE TYPE [// COMMENT]   (one per member)\n"
+        "                        end\n"
+        "                      GROUP and OFFSET in hex, SIZE in bytes, decimal; TYPE the rest\n"
+        "                      of the line (INT, STRING(80), ST_Motor, ARRAY [1..3] OF ST_Axis)\n"
         "  --verbose           one line per request served\n"
         "  --delay-ms N        answer every request N ms late\n"
         "  --drop-every N      leave every N-th request unanswered (N 1 or more)\n"
         "  --ads-error CODE    answer every request with this ADS error (e.g. 0x710)\n"
         "  --no-handles        answer symbol handle requests (0xF003) with ADS error 0x701,\n"
         "                      as runtimes without handles do\n"
-        "  --no-symbol-version answer reads of the symbol version (0xF008) with ADS error 0x701\n");
+        "  --no-symbol-version answer reads of the symbol version (0xF008) with ADS error 0x701\n"
+        "  --no-data-types     answer reads of the upload's sizes (0xF00F) and of the data type\n"
+        "                      table (0xF00E) with ADS error 0x701, as runtimes without a data\n"
+        "                      type upload do (the symbol upload still works through 0xF00C)\n"
+        "  --state STATE       what ReadState answers: run (ADS state 5, the default), stop (6)\n"
+        "                      or config (15)\n"
+        "  --device-name TEXT  the name ReadDeviceInfo answers (default ads-sim; 15 bytes of\n"
+        "                      it go on the wire), with the version of --version\n"
+        "  --version           ads-sim's version\n"
+        "  --help              this text\n");
 }

@@ -24,7 +24,11 @@ public:
     quint32 adsError = 0;
     bool noHandles = false; // symbol handles (0xF003) answer 0x701
     bool noSymbolVersion = false; // the symbol version (0xF008) answers 0x701
+    bool noDataTypes = false; // the upload's sizes (0xF00F) and data types (0xF00E) answer 0x701
+    quint16 adsState = 5; // ReadState's answer: 5 run, 6 stop, 15 config
+    QString deviceName = QStringLiteral("ads-sim"); // ReadDeviceInfo's name
     bool help = false;
+    bool version = false;
 
     // A one-line message naming the problem; empty when the line was good.
     QString error;

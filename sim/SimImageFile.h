@@ -31,6 +31,27 @@
 //   port 852
 //   4020 0 02          # the runtime on port 852
 //   symbol MAIN.n 4020 0 1 BYTE
+//
+// A structure type is a "type NAME SIZE" line (size in bytes, decimal;
+// optional "// comment"), member lines, and a line "end". A member line is
+// "member NAME OFFSET SIZE TYPE [// comment]": the offset within the
+// structure in hex, the size in decimal, the type name the rest of the line
+// (any type: another structure, an array of one). A structure is declared
+// before a member or a symbol uses it, and then their sizes must agree
+// (an array of it: its element count times its size). Symbols of the type,
+// or of an array of it, have members by name (MAIN.stMotor.nSpeed,
+// GVL.aAxes[2].stMotor.fPos), and the data type upload lists the type.
+//
+//   type ST_Motor 8       // a drive
+//   member nSpeed 0 2 INT // rpm
+//   member fPos 4 4 REAL
+//   end
+//   type ST_Axis 28
+//   member stMotor 0 8 ST_Motor
+//   member aSteps 8 20 ARRAY [1..5] OF DINT
+//   end
+//   symbol MAIN.stMotor 4020 100 8 ST_Motor
+//   symbol GVL.aAxes 4020 200 84 ARRAY [1..3] OF ST_Axis
 #ifndef SIMIMAGEFILE_H
 #define SIMIMAGEFILE_H
 
@@ -38,6 +59,7 @@
 #include <QList>
 #include <QString>
 
+#include "sim/SimStructType.h"
 #include "sim/SimSymbols.h"
 
 class SimServer;
@@ -45,14 +67,16 @@ class SimServer;
 class SimImageFile
 {
 public:
-    // A write of bytes, or (isSymbol) a symbol, for the runtime on
-    // `amsPort` (0: the first runtime).
+    // A write of bytes, a symbol (isSymbol) or a structure type (isType),
+    // for the runtime on `amsPort` (0: the first runtime).
     struct Entry {
         quint32 group = 0;
         quint32 offset = 0;
         QByteArray bytes;
         bool isSymbol = false;
         SimSymbols::Symbol symbol;
+        bool isType = false;
+        SimStructType type;
         int amsPort = 0;
     };
 

@@ -88,6 +88,7 @@ bool SimProtocol::uploadBytes(quint32 group, const SimSymbols &symbols, QByteArr
     case AdsLayout::GroupSymbolInfo: *bytes = symbols.uploadInfo(); return true;
     case GroupSymbolInfoOld: *bytes = symbols.uploadInfo().left(8); return true;
     case AdsLayout::GroupSymbolTable: *bytes = symbols.table(); return true;
+    case AdsLayout::GroupDataTypeTable: *bytes = symbols.dataTypeTable(); return true;
     default: return false;
     }
 }
@@ -120,6 +121,9 @@ void SimProtocol::read(const QByteArray &request, SimRuntime *runtime, quint32 a
         offset = place.offset;
     } else if (result == 0 && runtime->symbols.retired(group, offset, length)) {
         result = SimImage::InvalidOffset; // the program changed online
+    } else if (result == 0 && services.dataTypesRefused != 0
+               && (group == AdsLayout::GroupSymbolInfo || group == AdsLayout::GroupDataTypeTable)) {
+        result = services.dataTypesRefused;
     }
     QByteArray upload;
     if (result == 0 && uploadBytes(group, runtime->symbols, &upload)) {
@@ -259,6 +263,34 @@ void SimProtocol::readWrite(const QByteArray &request, SimRuntime *runtime, quin
     lookup(request, runtime->symbols, out);
 }
 
+// ReadState: the result, the ADS state and the device state (0), 2 bytes each.
+void SimProtocol::readState(const QByteArray &request, quint32 adsResult, const SimDevice &device,
+                            QByteArray *out)
+{
+    if (adsResult != 0)
+        return resultReply(request, adsResult, out);
+    char *data = startReply(request, 0, kResultSize + 4, out);
+    putLe32(data, 0);
+    putLe16(data + kResultSize, device.adsState);
+    putLe16(data + kResultSize + 2, 0);
+}
+
+// ReadDeviceInfo: the result, major and minor version (a byte each), the
+// build (2 bytes) and the name (16 bytes).
+void SimProtocol::deviceInfo(const QByteArray &request, quint32 adsResult, const SimDevice &device,
+                             QByteArray *out)
+{
+    if (adsResult != 0)
+        return resultReply(request, adsResult, out);
+    const QByteArray name = device.nameField();
+    char *data = startReply(request, 0, kResultSize + 4 + name.size(), out);
+    putLe32(data, 0);
+    data[kResultSize] = char(device.major);
+    data[kResultSize + 1] = char(device.minor);
+    putLe16(data + kResultSize + 2, device.build);
+    memcpy(data + kResultSize + 4, name.constData(), size_t(name.size()));
+}
+
 QByteArray SimProtocol::errorReply(const QByteArray &request, quint32 amsError)
 {
     QByteArray reply;
@@ -285,6 +317,11 @@ void SimProtocol::answer(const QByteArray &request, SimRuntime *runtime, const S
         return write(request, runtime, fault.adsResult, services, reply);
     if (command == AdsLayout::CmdReadWrite && request.size() >= AdsLayout::ReadWriteRequestSize)
         return readWrite(request, runtime, fault.adsResult, services, reply);
+    const SimDevice device = services.device ? *services.device : SimDevice();
+    if (command == AdsLayout::CmdReadState)
+        return readState(request, fault.adsResult, device, reply);
+    if (command == AdsLayout::CmdReadDeviceInfo)
+        return deviceInfo(request, fault.adsResult, device, reply);
     resultReply(request, fault.adsResult ? fault.adsResult : quint32(AdsServiceNotSupported), reply);
 }
 

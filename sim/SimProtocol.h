@@ -2,6 +2,7 @@
 #ifndef SIMPROTOCOL_H
 #define SIMPROTOCOL_H
 
+#include "sim/SimDevice.h"
 #include "sim/SimFault.h"
 #include "sim/SimSymbols.h"
 
@@ -32,13 +33,16 @@ public:
     };
 
     // What a request reaches beside its runtime: the controller's handles
-    // (null: not served, 0x701), the connection it came on, and the
-    // controller's refusals (0: served).
+    // (null: not served, 0x701), the connection it came on, the
+    // controller's refusals (0: served), and what it tells of itself (null:
+    // a SimDevice as it starts).
     struct Services {
         SimHandles *handles = nullptr;
         const void *line = nullptr;
         quint32 handlesRefused = 0;
         quint32 versionRefused = 0;
+        quint32 dataTypesRefused = 0;
+        const SimDevice *device = nullptr;
     };
 
     // The whole AMS/TCP frame size that the start of `buffer` announces, or
@@ -82,6 +86,10 @@ private:
                               QByteArray *out);
     static void symbolVersion(const QByteArray &request, const SimRuntime *runtime, const Services &services,
                               QByteArray *out);
+    static void readState(const QByteArray &request, quint32 adsResult, const SimDevice &device,
+                          QByteArray *out);
+    static void deviceInfo(const QByteArray &request, quint32 adsResult, const SimDevice &device,
+                           QByteArray *out);
     static bool uploadBytes(quint32 group, const SimSymbols &symbols, QByteArray *bytes);
     static quint32 slice(const QByteArray &bytes, quint32 offset, quint32 length, QByteArray *out);
 };

@@ -52,7 +52,9 @@ void SimRuntime::restart(const QList<SimImageFile::Entry> &program)
 void SimRuntime::load(const QList<SimImageFile::Entry> &program)
 {
     for (const SimImageFile::Entry &e : program) {
-        if (e.isSymbol)
+        if (e.isType)
+            symbols.addType(e.type);
+        else if (e.isSymbol)
             addSymbol(e.symbol);
         else
             image.write(e.group, e.offset, e.bytes);

@@ -173,6 +173,44 @@ bool SimServer::moveSymbol(int amsPort, const QString &name, quint32 group, quin
     return runtime && runtime->moveSymbol(name, group, offset);
 }
 
+void SimServer::addType(const SimStructType &type)
+{
+    addType(kFirstRuntime, type);
+}
+
+void SimServer::addType(int amsPort, const SimStructType &type)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (SimRuntime *runtime = runtimeOn(amsPort))
+        runtime->symbols.addType(type);
+}
+
+void SimServer::setAdsState(quint16 state)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_device.adsState = state;
+}
+
+void SimServer::setDeviceName(const QString &name)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_device.name = name;
+}
+
+void SimServer::setDeviceVersion(quint8 major, quint8 minor, quint16 build)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_device.major = major;
+    m_device.minor = minor;
+    m_device.build = build;
+}
+
+SimDevice SimServer::device() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_device;
+}
+
 QMap<int, QList<SimImageFile::Entry>> SimServer::byRuntime(const QList<SimImageFile::Entry> &program) const
 {
     QMap<int, QList<SimImageFile::Entry>> parts;
@@ -313,6 +351,12 @@ void SimServer::setSymbolVersionRefused(quint32 adsError)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_versionRefused = adsError;
+}
+
+void SimServer::setDataTypesRefused(quint32 adsError)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_dataTypesRefused = adsError;
 }
 
 void SimServer::setRecording(bool on)
@@ -494,7 +538,8 @@ bool SimServer::serve(const QByteArray &request, const Peer &peer)
         if (verdict == SimRouter::Pass) {
             fault = takeFault(&drop);
             SimRuntime *runtime = runtimeOn(WireBytes::le16At(request, AdsLayout::OffTargetPort));
-            const SimProtocol::Services services{&m_handles, peer.object, m_handlesRefused, m_versionRefused};
+            const SimProtocol::Services services{&m_handles,       peer.object,        m_handlesRefused,
+                                                 m_versionRefused, m_dataTypesRefused, &m_device};
             SimProtocol::answer(request, runtime, fault, &m_reply, services);
         }
     }
@@ -642,10 +687,12 @@ void SimServer::logRequest(const QByteArray &request, const QString &outcome)
     using WireBytes::le16At;
     using WireBytes::le32At;
     const quint16 command = le16At(request, AdsLayout::OffCommand);
-    const char *name = command == AdsLayout::CmdRead        ? "read"
-                       : command == AdsLayout::CmdWrite     ? "write"
-                       : command == AdsLayout::CmdReadWrite ? "readwrite"
-                                                            : "command";
+    const char *name = command == AdsLayout::CmdRead             ? "read"
+                       : command == AdsLayout::CmdWrite          ? "write"
+                       : command == AdsLayout::CmdReadWrite      ? "readwrite"
+                       : command == AdsLayout::CmdReadState      ? "readstate"
+                       : command == AdsLayout::CmdReadDeviceInfo ? "deviceinfo"
+                                                                 : "command";
     QString line = QStringLiteral("%1 id=%2 group=0x%3 offset=0x%4 length=%5")
                        .arg(QLatin1String(name))
                        .arg(le32At(request, AdsLayout::OffInvokeId))

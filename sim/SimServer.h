@@ -11,7 +11,9 @@
 // safe to call from any thread; the slots run on the server's thread.
 //
 // Besides reads and writes by group and offset it serves lookups by name
-// (0xF009), the symbol upload (0xF00F, 0xF00C, 0xF00B), symbol handles
+// (0xF009), the symbol upload (0xF00F, 0xF00C, 0xF00B), the data type
+// upload (0xF00F, 0xF00E), the device's state and name (ReadState,
+// ReadDeviceInfo), symbol handles
 // (0xF003 obtains one for a name, 0xF005 reads and writes the variable it
 // names, 0xF006 releases it) and the symbol version (0xF008). A handle
 // belongs to the connection and the source (NetId and port) that obtained
@@ -19,6 +21,7 @@
 #ifndef SIMSERVER_H
 #define SIMSERVER_H
 
+#include "sim/SimDevice.h"
 #include "sim/SimFault.h"
 #include "sim/SimHandles.h"
 #include "sim/SimImageFile.h"
@@ -84,6 +87,18 @@ public:
     bool moveSymbol(const QString &name, quint32 group, quint32 offset);
     void addSymbol(int amsPort, const SimSymbols::Symbol &symbol);
     bool moveSymbol(int amsPort, const QString &name, quint32 group, quint32 offset);
+    // The structure types: a symbol of one has its members by name, and
+    // the data type upload lists them.
+    void addType(const SimStructType &type);
+    void addType(int amsPort, const SimStructType &type);
+
+    // What ReadState answers: the ADS state (SimDevice::Run, Stop, Config);
+    // and ReadDeviceInfo: the device's name (cut to 15 bytes on the wire)
+    // and version. Every runtime answers the same.
+    void setAdsState(quint16 state);
+    void setDeviceName(const QString &name);
+    void setDeviceVersion(quint8 major, quint8 minor, quint16 build);
+    SimDevice device() const;
 
     // A new program loaded online, under live connections: for each runtime
     // the program has lines for (the first one when it has none), its
@@ -114,6 +129,10 @@ public:
     // runtimes answer).
     void setHandlesRefused(quint32 adsError);
     void setSymbolVersionRefused(quint32 adsError);
+    // 0: served; otherwise reads of the upload's sizes (0xF00F) and of the
+    // data type table (0xF00E) answer that ADS error, as runtimes without a
+    // data type upload do (the symbol upload then falls back to 0xF00C).
+    void setDataTypesRefused(quint32 adsError);
 
     // What the controller received: every request frame, in order, while
     // recording (the default; a long-running controller turns it off, and
@@ -198,6 +217,8 @@ private:
     SimHandles m_handles;
     quint32 m_handlesRefused = 0;
     quint32 m_versionRefused = 0;
+    quint32 m_dataTypesRefused = 0;
+    SimDevice m_device;
     QList<SimFault> m_queued;
     SimFault m_standing;
     int m_dropEvery = 0;

@@ -5,7 +5,13 @@
 //
 // A name the table does not hold may still be an element of an array it
 // holds, as on a controller: GVL.aTemps[3] of GVL.aTemps, ARRAY [0..9] OF
-// REAL, 40 bytes, is the REAL 12 bytes further on.
+// REAL, 40 bytes, is the REAL 12 bytes further on. Or a member of a
+// structure it holds: MAIN.stMotor.nSpeed of MAIN.stMotor, of a declared
+// structure type, is the member at its offset within the structure; and so
+// on, GVL.aAxes[2].stMotor.aSteps[3].
+//
+// The structure types are the program's data types, listed in the data
+// type table of the upload.
 #ifndef SIMSYMBOLS_H
 #define SIMSYMBOLS_H
 
@@ -14,6 +20,8 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+
+#include "sim/SimStructType.h"
 
 class SimSymbols
 {
@@ -52,24 +60,39 @@ public:
     // Whether [offset, offset + length) of `group` touches a place a symbol left.
     bool retired(quint32 group, quint32 offset, quint32 length) const;
 
+    // A second type of the same name replaces the first in its place.
+    void addType(const SimStructType &type);
+    bool type(const QString &name, SimStructType *out) const;
+    QList<SimStructType> types() const;
+
     int count() const { return m_order.size(); }
     // Every symbol's entry, one after another, as the symbol upload reads them.
     QByteArray table() const;
-    // Symbol count, table bytes, then data-type count and bytes and two
-    // further counts, all 0: the 24 bytes before an upload.
+    // Every structure type's entry with its members as sub-items, one after
+    // another, as the data type upload reads them.
+    QByteArray dataTypeTable() const;
+    // Symbol count, table bytes, data type count, data type table bytes,
+    // then two further counts, all 0: the 24 bytes before an upload.
     QByteArray uploadInfo() const;
 
     // The entry a lookup by name answers with.
     static QByteArray entry(const Symbol &symbol);
+    // A data type table's entry: a structure with its members, or a member.
+    static QByteArray typeEntry(const SimStructType &type);
+    static QByteArray memberEntry(const SimStructType::Member &member);
 
 private:
     bool find(const QString &name, Symbol *out, int nesting) const;
     bool findElement(const QString &name, Symbol *out, int nesting) const;
+    bool findMember(const QString &name, Symbol *out, int nesting) const;
 
     QMap<QString, Symbol> m_byName; // keyed by the upper-case name
     QStringList m_order; // the keys, as added
     QList<Symbol> m_retired;
     mutable QByteArray m_table; // built on demand, dropped on every change
+    QMap<QString, SimStructType> m_types; // keyed by the upper-case name
+    QStringList m_typeOrder; // the keys, as added
+    mutable QByteArray m_typeTable; // built on demand, dropped on every change
 };
 
 #endif // SIMSYMBOLS_H

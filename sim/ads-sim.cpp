@@ -85,6 +85,10 @@ int main(int argc, char **argv)
         std::fputs(qPrintable(AdsSimOptions::usage()), stdout);
         return 0;
     }
+    if (options.version) {
+        printLine(stdout, QStringLiteral("ads-sim: " ADS_SIM_VERSION));
+        return 0;
+    }
 
     // The files first: a bad one must not leave a controller half started.
     QString error;
@@ -127,6 +131,9 @@ int main(int argc, char **argv)
     server->setHandlesRefused(options.noHandles ? quint32(SimProtocol::AdsServiceNotSupported) : 0u);
     server->setSymbolVersionRefused(options.noSymbolVersion ? quint32(SimProtocol::AdsServiceNotSupported)
                                                             : 0u);
+    server->setDataTypesRefused(options.noDataTypes ? quint32(SimProtocol::AdsServiceNotSupported) : 0u);
+    server->setAdsState(options.adsState);
+    server->setDeviceName(options.deviceName);
     // Reloads wait until it serves, so that a signal never meets a half-set controller.
     QObject::connect(&handlers, &StopSignals::reloadRequested, &app,
                      [server, &options](int signalNumber) { reload(server, options, signalNumber); });

@@ -83,6 +83,24 @@ QByteArray releaseRequest(const Frame &f, quint32 handle)
     return writeRequest(f, 0xF006, 0, le(handle, 4));
 }
 
+// ST_Motor (8 bytes: nSpeed INT at 0, fPos REAL at 4) and ST_Axis (28
+// bytes: stMotor at 0, aSteps ARRAY [1..5] OF DINT at 8).
+QList<SimStructType> motorAndAxis()
+{
+    SimStructType motor;
+    motor.name = QStringLiteral("ST_Motor");
+    motor.size = 8;
+    motor.comment = QStringLiteral("a drive");
+    motor.members = {{QStringLiteral("nSpeed"), QStringLiteral("INT"), 0, 2, QStringLiteral("rpm")},
+                     {QStringLiteral("fPos"), QStringLiteral("REAL"), 4, 4, QString()}};
+    SimStructType axis;
+    axis.name = QStringLiteral("ST_Axis");
+    axis.size = 28;
+    axis.members = {{QStringLiteral("stMotor"), QStringLiteral("ST_Motor"), 0, 8, QString()},
+                    {QStringLiteral("aSteps"), QStringLiteral("ARRAY [1..5] OF DINT"), 8, 20, QString()}};
+    return {motor, axis};
+}
+
 QList<SimImageFile::Entry> program(const QByteArray &text)
 {
     QString error;
@@ -242,6 +260,10 @@ private slots:
     void portsKeepMemoryByPosition();
     void uploadInfo_data();
     void uploadInfo();
+    void dataTypeUpload_data();
+    void dataTypeUpload();
+    void deviceCommands_data();
+    void deviceCommands();
     void symbolTableListsEverySymbol();
     void symbolTableReadInPieces();
     void arrayElementsByName_data();
@@ -559,6 +581,128 @@ void TestSimulator::uploadInfo()
     QCOMPARE(readData(reply), expected);
 }
 
+// The data type upload: the counts in bytes 8 to 15 of 0xF00F, then each
+// structure with its members as sub-items, byte by byte; a runtime that
+// refuses it still answers the older sizes. Member lookups carry their
+// own data type id.
+void TestSimulator::dataTypeUpload_data()
+{
+    QTest::addColumn<quint32>("refused");
+    QTest::newRow("served") << 0u;
+    QTest::newRow("refused") << 0x701u;
+}
+
+void TestSimulator::dataTypeUpload()
+{
+    QFETCH(quint32, refused);
+    SimServer *server = sim->server();
+    for (const SimStructType &type : motorAndAxis())
+        server->addType(type);
+    server->addSymbol({QStringLiteral("MAIN.stMotor"), kM, 0x900, 8, QStringLiteral("ST_Motor")});
+    server->setDataTypesRefused(refused);
+    QTcpSocket *socket = connectSocket();
+    const QByteArray infoReply = exchange(*socket, readRequest(Frame(), 0xF00F, 0, 24)).reply;
+    const QByteArray tableReply = exchange(*socket, readRequest(Frame(), 0xF00E, 0, 4096)).reply;
+    const QByteArray older = readData(exchange(*socket, readRequest(Frame(), 0xF00C, 0, 8)).reply);
+    QCOMPARE(le32(older, 0), 1u);
+    if (refused != 0) {
+        QCOMPARE(adsResult(infoReply), refused);
+        QCOMPARE(adsResult(tableReply), refused);
+        return;
+    }
+    const QByteArray info = readData(infoReply);
+    const QByteArray table = readData(tableReply);
+    QCOMPARE(le32(info, 8), 2u);
+    QCOMPARE(le32(info, 12), quint32(table.size()));
+    // ST_Motor: length, version 1, two hashes, size 8, offs 0, id 65, flags;
+    // lengths of name, type and comment, no dimensions, two sub-items.
+    const QByteArray motor = hex("aa000000 01000000 00000000 00000000 08000000 00000000 41000000 00000000"
+                                 "0800 0000 0700 0000 0200")
+                             + QByteArray("ST_Motor\0\0a drive\0", 18);
+    const QByteArray speed = hex("39000000 01000000 00000000 00000000 02000000 00000000 02000000 00000000"
+                                 "0600 0300 0300 0000 0000")
+                             + QByteArray("nSpeed\0INT\0rpm\0", 15);
+    const QByteArray pos = hex("35000000 01000000 00000000 00000000 04000000 04000000 04000000 00000000"
+                               "0400 0400 0000 0000 0000")
+                           + QByteArray("fPos\0REAL\0\0", 11);
+    QCOMPARE(table.left(motor.size() + speed.size() + pos.size()), motor + speed + pos);
+    // ST_Axis's array member: one dimension, lower bound 1, five elements.
+    const QByteArray steps = QByteArray("aSteps\0ARRAY [1..5] OF DINT\0\0", 29) + hex("01000000 05000000");
+    QVERIFY(table.endsWith(steps));
+    QCOMPARE(le16(table, table.size() - steps.size() - AdsLayout::TypeEntryFixedSize + 38), quint16(1));
+
+    // A member's entry, and a structure's.
+    const QList<Entry> member =
+        entries(readData(exchange(*socket, lookupRequest(Frame(), "MAIN.stMotor.fPos")).reply));
+    QCOMPARE(member.size(), 1);
+    QCOMPARE(member.first().dataType, 4u);
+    QCOMPARE(member.first().offset, 0x904u);
+    const QList<Entry> whole =
+        entries(readData(exchange(*socket, lookupRequest(Frame(), "MAIN.stMotor")).reply));
+    QCOMPARE(whole.first().dataType, 65u);
+}
+
+// ReadState (4) and ReadDeviceInfo (1): no request data; the reply data
+// byte by byte, after the mirrored header.
+void TestSimulator::deviceCommands_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QString>("set"); // what the controller was told before
+    QTest::addColumn<int>("port");
+    QTest::addColumn<quint32>("amsError");
+    QTest::addColumn<QByteArray>("data");
+    const QByteArray name = QByteArray("ads-sim") + QByteArray(9, '\0');
+    QTest::newRow("state: run") << 4 << "" << 851 << 0u << hex("00000000 0500 0000");
+    QTest::newRow("state: stop") << 4 << "stop" << 851 << 0u << hex("00000000 0600 0000");
+    QTest::newRow("state: config") << 4 << "config" << 851 << 0u << hex("00000000 0f00 0000");
+    QTest::newRow("state: refused") << 4 << "fault" << 851 << 0u << hex("00070000");
+    QTest::newRow("state: no runtime") << 4 << "" << 852 << 6u << QByteArray();
+    QTest::newRow("device info") << 1 << "version" << 851 << 0u << hex("00000000 03 04 f401") + name;
+    QTest::newRow("device info: a name cut to 15")
+        << 1 << "long name" << 851 << 0u
+        << hex("00000000 03 04 f401") + QByteArray("a-very-long-nam") + QByteArray(1, '\0');
+    QTest::newRow("device info: refused") << 1 << "fault" << 851 << 0u << hex("00070000");
+    QTest::newRow("device info: no runtime") << 1 << "" << 852 << 6u << QByteArray();
+}
+
+void TestSimulator::deviceCommands()
+{
+    QFETCH(int, command);
+    QFETCH(QString, set);
+    QFETCH(int, port);
+    QFETCH(quint32, amsError);
+    QFETCH(QByteArray, data);
+    SimServer *server = sim->server();
+    server->setDeviceVersion(3, 4, 500);
+    if (set == "stop")
+        server->setAdsState(6);
+    if (set == "config")
+        server->setAdsState(15);
+    if (set == "long name")
+        server->setDeviceName(QStringLiteral("a-very-long-name"));
+    if (set == "fault") {
+        SimFault fault;
+        fault.adsResult = 0x700;
+        server->pushFault(fault);
+    }
+    Frame f;
+    f.targetPort = port;
+    f.invokeId = 0x0A0B0C0D;
+    const QByteArray frame = request(f, quint16(command), QByteArray());
+    QCOMPARE(frame.size(), 38);
+    const QByteArray reply = exchange(*connectSocket(), frame).reply;
+    QCOMPARE(reply.size(), 38 + data.size());
+    QCOMPARE(le32(reply, 2), quint32(32 + data.size()));
+    QCOMPARE(reply.mid(6, 8), frame.mid(14, 8));
+    QCOMPARE(reply.mid(14, 8), frame.mid(6, 8));
+    QCOMPARE(le16(reply, 22), quint16(command));
+    QCOMPARE(le16(reply, 24), quint16(0x0005));
+    QCOMPARE(le32(reply, 26), quint32(data.size()));
+    QCOMPARE(le32(reply, 30), amsError);
+    QCOMPARE(le32(reply, 34), 0x0A0B0C0Du);
+    QCOMPARE(reply.mid(38), data);
+}
+
 void TestSimulator::symbolTableListsEverySymbol()
 {
     SimServer *server = sim->server();
@@ -681,6 +825,26 @@ void TestSimulator::arrayElementsByName_data()
                                    << "";
     QTest::newRow("not a number") << "GVL.aTemps[x]" << nf << 0u << 0u << ""
                                   << "";
+    QTest::newRow("member") << "MAIN.stMotor.nSpeed" << 0u << 0x900u << 2u << "INT"
+                            << "MAIN.stMotor.nSpeed";
+    QTest::newRow("member, in another case") << "main.STMOTOR.FPOS" << 0u << 0x904u << 4u << "REAL"
+                                             << "MAIN.stMotor.fPos";
+    QTest::newRow("structure element") << "GVL.aAxes[2]" << 0u << 0xA1Cu << 28u << "ST_Axis"
+                                       << "GVL.aAxes[2]";
+    QTest::newRow("member of a member of an element")
+        << "GVL.aAxes[2].stMotor.fPos" << 0u << 0xA20u << 4u << "REAL"
+        << "GVL.aAxes[2].stMotor.fPos";
+    QTest::newRow("element of a member of an element")
+        << "GVL.aAxes[3].aSteps[5]" << 0u << 0xA50u << 4u << "DINT"
+        << "GVL.aAxes[3].aSteps[5]";
+    QTest::newRow("no such member") << "MAIN.stMotor.nTorque" << nf << 0u << 0u << ""
+                                    << "";
+    QTest::newRow("member of a plain member") << "MAIN.stMotor.nSpeed.x" << nf << 0u << 0u << ""
+                                              << "";
+    QTest::newRow("member past its symbol's size") << "MAIN.stShort.fPos" << nf << 0u << 0u << ""
+                                                   << "";
+    QTest::newRow("member of the array, not of an element") << "GVL.aAxes.stMotor" << nf << 0u << 0u << ""
+                                                            << "";
     QTest::newRow("indexes nested past any array")
         << QStringLiteral("GVL.aRows") + QStringLiteral("[0]").repeated(30000) << nf << 0u << 0u << ""
         << "";
@@ -706,6 +870,12 @@ void TestSimulator::arrayElementsByName()
         {QStringLiteral("GVL.aRows"), kM, 0x600, 12, QStringLiteral("ARRAY [0..1] OF ARRAY [0..2] OF INT")});
     server->addSymbol(
         {QStringLiteral("GVL.aNames"), kM, 0x800, 324, QStringLiteral("ARRAY [0..3] OF STRING(80)")});
+    for (const SimStructType &type : motorAndAxis())
+        server->addType(type);
+    server->addSymbol({QStringLiteral("MAIN.stMotor"), kM, 0x900, 8, QStringLiteral("ST_Motor")});
+    server->addSymbol({QStringLiteral("MAIN.stShort"), kM, 0x980, 6, QStringLiteral("ST_Motor")});
+    server->addSymbol(
+        {QStringLiteral("GVL.aAxes"), kM, 0xA00, 84, QStringLiteral("ARRAY [1..3] OF ST_Axis")});
 
     const QByteArray reply = exchange(*connectSocket(), lookupRequest(Frame(), name.toLatin1())).reply;
     QCOMPARE(adsResult(reply), result);
@@ -794,6 +964,8 @@ void TestSimulator::handles_data()
         << QByteArray("gvl.N") << 100u << 0u << "same" << 2u << 0u << 0x100u << hex("0102");
     QTest::newRow("array element") << QByteArray("GVL.a[3]") << 4u << 0u << "same" << 4u << 0u << 0x20Cu
                                    << hex("aabbccdd");
+    QTest::newRow("array element of a structure member")
+        << QByteArray("GVL.st.aSteps[1]") << 4u << 0u << "same" << 2u << 0u << 0x306u << hex("beef");
     QTest::newRow("more than the variable") << n << 4u << 0u << "same" << 5u << 0x705u << 0u << QByteArray();
     QTest::newRow("unknown name") << QByteArray("GVL.x\0", 6) << 4u << 0x710u << "" << 0u << 0u << 0u
                                   << QByteArray();
@@ -822,7 +994,15 @@ void TestSimulator::handles()
         server->addSymbol(port, {QStringLiteral("GVL.n"), kM, 0x100, 4, QStringLiteral("DINT")});
         server->addSymbol(port,
                           {QStringLiteral("GVL.a"), kM, 0x200, 40, QStringLiteral("ARRAY [0..9] OF REAL")});
+        SimStructType pair;
+        pair.name = QStringLiteral("ST_Pair");
+        pair.size = 8;
+        pair.members = {{QStringLiteral("nId"), QStringLiteral("DINT"), 0, 4, QString()},
+                        {QStringLiteral("aSteps"), QStringLiteral("ARRAY [0..1] OF INT"), 4, 4, QString()}};
+        server->addType(port, pair);
+        server->addSymbol(port, {QStringLiteral("GVL.st"), kM, 0x300, 8, QStringLiteral("ST_Pair")});
     }
+    server->writeImage(kM, 0x306, hex("beef"));
     server->writeImage(kM, 0x100, hex("01020304"));
     server->writeImage(kM, 0x20C, hex("aabbccdd"));
     server->setHandlesRefused(use == "refused" ? 0x701 : 0);

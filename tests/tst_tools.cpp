@@ -373,6 +373,12 @@ private slots:
     void symbolsOfAnEmptyController();
     void symbolsInLittleMemory_data();
     void symbolsInLittleMemory();
+    void errorCodes_data();
+    void errorCodes();
+    void symbolsAsLeaves_data();
+    void symbolsAsLeaves();
+    void leavesReadByName();
+    void simTellsItsStateAndName();
 
 private:
     std::unique_ptr<Sim> sim;
@@ -384,7 +390,51 @@ private:
     };
     std::unique_ptr<BigTable> bigTable;
     std::unique_ptr<Sim> serialSim; // the round trips over the pseudo-terminal, on memory of their own
+    // ads-sim serving structures, and one refusing the data type upload, started by the first row that needs
+    // them.
+    struct Plant {
+        QTemporaryDir dir;
+        std::unique_ptr<Sim> sim;
+        std::unique_ptr<Sim> noTypes;
+    };
+    std::unique_ptr<Plant> plant;
+    Sim *plantSim(bool noTypes);
 };
+
+// The README's structures: a drive, an axis holding one and an array of
+// DINT, a recipe holding an array of drives.
+const char kPlantImage[] = "type ST_Motor 8          // a drive\n"
+                           "member nSpeed 0 2 INT    // rpm\n"
+                           "member fPos 4 4 REAL\n"
+                           "end\n"
+                           "type ST_Axis 28\n"
+                           "member stMotor 0 8 ST_Motor\n"
+                           "member aSteps 8 20 ARRAY [1..5] OF DINT\n"
+                           "end\n"
+                           "type ST_Recipe 44\n"
+                           "member sName 0 20 STRING(19)\n"
+                           "member aSteps 14 24 ARRAY [0..2] OF ST_Motor\n"
+                           "end\n"
+                           "symbol MAIN.stMotor 4020 100 8 ST_Motor // the main drive\n"
+                           "symbol GVL.aAxes 4020 200 56 ARRAY [1..2] OF ST_Axis\n"
+                           "symbol MAIN.stRecipe 4020 300 44 ST_Recipe\n"
+                           "symbol MAIN.nCounter 4020 0 4 DINT // counts, up\n"
+                           "4020 100 e8 03\n"
+                           "4020 328 00 00 f0 40\n";
+
+Sim *TestTools::plantSim(bool noTypes)
+{
+    if (!plant) {
+        plant = std::make_unique<Plant>();
+        const QString image = plant->dir.filePath(QStringLiteral("plant.txt"));
+        if (!writeFile(image, kPlantImage))
+            return nullptr;
+        plant->sim = std::make_unique<Sim>(QStringList{"--image", image});
+        plant->noTypes = std::make_unique<Sim>(QStringList{"--image", image, "--no-data-types"});
+    }
+    Sim *sim = noTypes ? plant->noTypes.get() : plant->sim.get();
+    return sim->started ? sim : nullptr;
+}
 
 void TestTools::initTestCase()
 {
@@ -401,6 +451,7 @@ void TestTools::cleanupTestCase()
     sim.reset();
     serialSim.reset();
     bigTable.reset();
+    plant.reset();
 }
 
 void TestTools::info()
@@ -1106,6 +1157,8 @@ void TestTools::simBadOptions_data()
     QTest::newRow("ams port twice") << QStringList{"--ams-port", "851,851"} << "--ams-port wants ports";
     QTest::newRow("missing image") << QStringList{"--image", "/nonexistent/image.txt"}
                                    << "/nonexistent/image.txt";
+    QTest::newRow("state") << QStringList{"--state", "halt"} << "--state wants run, stop or config";
+    QTest::newRow("device name") << QStringList{"--device-name="} << "--device-name needs a name";
 }
 
 void TestTools::simBadOptions()
@@ -1355,6 +1408,7 @@ void TestTools::symbolsInLittleMemory_data()
     QTest::newRow("json") << "" << true;
     QTest::newRow("a pattern") << "B*" << false;
     QTest::newRow("a pattern, json") << "b*" << true;
+    QTest::newRow("leaves, csv") << "--leaves" << false;
 }
 
 void TestTools::symbolsInLittleMemory()
@@ -1378,11 +1432,18 @@ void TestTools::symbolsInLittleMemory()
 
     const QString outPath = bigTable->dir.filePath(QStringLiteral("out.txt"));
     const QString errPath = bigTable->dir.filePath(QStringLiteral("err.txt"));
+    // The leaves of symbols of no structure are the symbols themselves.
+    const bool leaves = pattern == QLatin1String("--leaves");
+    if (leaves)
+        pattern.clear();
     QStringList args{"--connect", bigTable->sim->tcp, "symbols"};
     if (!pattern.isEmpty())
         args << pattern;
     if (json)
         args << "--json";
+    if (leaves)
+        args << "--leaves"
+             << "--csv";
     const Measured m = measuredAdsctl(args, outPath, errPath, bigTable->sim->child.get());
     QVERIFY(m.finished);
     QFile errFile(errPath);
@@ -1390,11 +1451,12 @@ void TestTools::symbolsInLittleMemory()
     const QString err = QString::fromUtf8(errFile.readAll());
     QVERIFY2(m.exitCode == 0, qPrintable(err));
     const qint64 listed = pattern.isEmpty() ? symbols.count : symbols.startingWithB;
-    QVERIFY2(err.endsWith(pattern.isEmpty() ? QStringLiteral("adsctl: %1 symbols\n").arg(symbols.count)
-                                            : QStringLiteral("adsctl: %1 of %2 symbols match %3\n")
-                                                  .arg(listed)
-                                                  .arg(symbols.count)
-                                                  .arg(pattern)),
+    QVERIFY2(err.endsWith(leaves ? QStringLiteral("adsctl: %1 leaves of %1 symbols\n").arg(symbols.count)
+                          : pattern.isEmpty() ? QStringLiteral("adsctl: %1 symbols\n").arg(symbols.count)
+                                              : QStringLiteral("adsctl: %1 of %2 symbols match %3\n")
+                                                    .arg(listed)
+                                                    .arg(symbols.count)
+                                                    .arg(pattern)),
              qPrintable(err));
     // A header, or the brackets of the JSON array, and a line per symbol.
     QCOMPARE(lineCount(outPath), listed + (json ? 2 : 1));
@@ -1405,6 +1467,179 @@ void TestTools::symbolsInLittleMemory()
                             .arg(m.peakBytes)
                             .arg(symbols.tableBytes)
                             .arg(bound)));
+}
+
+// adsctl error: one line from adsctl's own table, without the plug-in
+// (a path that does not exist) or a controller.
+void TestTools::errorCodes_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::newRow("hex") << "0x705" << 0 << "0x705 (1797): parameter size not correct\n";
+    QTest::newRow("decimal") << "1808" << 0 << "0x710 (1808): symbol not found\n";
+    QTest::newRow("not in the table") << "0x1234" << 0 << "0x1234 (4660): unknown code\n";
+    QTest::newRow("no number") << "seven" << 2 << "";
+}
+
+void TestTools::errorCodes()
+{
+    QFETCH(QString, code);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    const Run r = adsctl({"--plugin", "/nonexistent/libBeckhoff_ADS.so", "error", code});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(r.out, out);
+    if (exitCode == 0)
+        QCOMPARE(r.err, QString());
+    else
+        QCOMPARE(r.err,
+                 QStringLiteral("adsctl: usage: adsctl error CODE, CODE hex (0x705) or decimal (1797), not "
+                                "'%1'\n")
+                     .arg(code));
+}
+
+void TestTools::symbolsAsLeaves_data()
+{
+    QTest::addColumn<bool>("noTypes");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err"); // adsctl's last line on stderr
+
+    QTest::newRow("leaves")
+        << false << QStringList{"symbols", "--leaves"} << 0
+        << "NAME                            TYPE                  SIZE  GROUP  OFFSET  COMMENT\n"
+           "GVL.aAxes[1].stMotor.nSpeed     INT                   2     4020   200     rpm\n"
+           "GVL.aAxes[1].stMotor.fPos       REAL                  4     4020   204\n"
+           "GVL.aAxes[1].aSteps             ARRAY [1..5] OF DINT  20    4020   208\n"
+           "GVL.aAxes[2].stMotor.nSpeed     INT                   2     4020   21C     rpm\n"
+           "GVL.aAxes[2].stMotor.fPos       REAL                  4     4020   220\n"
+           "GVL.aAxes[2].aSteps             ARRAY [1..5] OF DINT  20    4020   224\n"
+           "MAIN.nCounter                   DINT                  4     4020   0       counts, up\n"
+           "MAIN.stMotor.nSpeed             INT                   2     4020   100     rpm\n"
+           "MAIN.stMotor.fPos               REAL                  4     4020   104\n"
+           "MAIN.stRecipe.sName             STRING(19)            20    4020   300\n"
+           "MAIN.stRecipe.aSteps[0].nSpeed  INT                   2     4020   314     rpm\n"
+           "MAIN.stRecipe.aSteps[0].fPos    REAL                  4     4020   318\n"
+           "MAIN.stRecipe.aSteps[1].nSpeed  INT                   2     4020   31C     rpm\n"
+           "MAIN.stRecipe.aSteps[1].fPos    REAL                  4     4020   320\n"
+           "MAIN.stRecipe.aSteps[2].nSpeed  INT                   2     4020   324     rpm\n"
+           "MAIN.stRecipe.aSteps[2].fPos    REAL                  4     4020   328\n"
+        << "adsctl: 16 leaves of 4 symbols";
+    QTest::newRow("leaves matching, as CSV")
+        << false << QStringList{"symbols", "--leaves", "--csv", "*.nSPEED"} << 0
+        << "name,type,size,group,offset,comment\r\n"
+           "GVL.aAxes[1].stMotor.nSpeed,INT,2,16416,512,rpm\r\n"
+           "GVL.aAxes[2].stMotor.nSpeed,INT,2,16416,540,rpm\r\n"
+           "MAIN.stMotor.nSpeed,INT,2,16416,256,rpm\r\n"
+           "MAIN.stRecipe.aSteps[0].nSpeed,INT,2,16416,788,rpm\r\n"
+           "MAIN.stRecipe.aSteps[1].nSpeed,INT,2,16416,796,rpm\r\n"
+           "MAIN.stRecipe.aSteps[2].nSpeed,INT,2,16416,804,rpm\r\n"
+        << "adsctl: 6 of 16 leaves match *.nSPEED";
+    QTest::newRow("symbols as CSV, a comment quoted")
+        << false << QStringList{"symbols", "--csv", "MAIN.[ns]*"} << 0
+        << "name,type,size,group,offset,comment\r\n"
+           "MAIN.nCounter,DINT,4,16416,0,\"counts, up\"\r\n"
+           "MAIN.stMotor,ST_Motor,8,16416,256,the main drive\r\n"
+           "MAIN.stRecipe,ST_Recipe,44,16416,768,\r\n"
+        << "adsctl: 3 of 4 symbols match MAIN.[ns]*";
+    QTest::newRow("no data type upload") << true << QStringList{"symbols", "--leaves"} << 1 << ""
+                                         << "adsctl: the controller refuses the data type upload (reading "
+                                            "F00F:0: 7: the controller reported ADS "
+                                            "error 0x701: service not supported by the server)";
+    QTest::newRow("no data type upload, symbols alone")
+        << true << QStringList{"symbols", "MAIN.n*"} << 0
+        << "NAME           TYPE  SIZE  GROUP  OFFSET  COMMENT\n"
+           "MAIN.nCounter  DINT  4     4020   0       counts, up\n"
+        << "adsctl: 1 of 4 symbols match MAIN.n*";
+}
+
+void TestTools::symbolsAsLeaves()
+{
+    QFETCH(bool, noTypes);
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    Sim *own = plantSim(noTypes);
+    QVERIFY(own);
+    const Run r = adsctl(QStringList{"--connect", own->tcp} + args);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(r.out, out);
+    QVERIFY2(!r.errLines().isEmpty() && r.errLines().last() == err, qPrintable(r.err));
+    // adsctl's own lines: this one alone; the driver's own start with its tag.
+    for (const QString &line : r.errLines())
+        QVERIFY2(line == err || line.contains(QStringLiteral("lib[Beckhoff]")), qPrintable(line));
+}
+
+// Every leaf --leaves lists is a name the driver reads, at the place listed.
+void TestTools::leavesReadByName()
+{
+    Sim *own = plantSim(false);
+    QVERIFY(own);
+    const QStringList connect = {"--connect", own->tcp};
+    const Run listed = adsctl(connect + QStringList{"symbols", "--leaves", "--json"});
+    QCOMPARE(listed.exitCode, 0);
+    const QJsonArray leaves = QJsonDocument::fromJson(listed.out.toUtf8()).array();
+    QCOMPARE(leaves.size(), 16);
+    QCOMPARE(adsctl(connect + QStringList{"read", "MAIN.stMotor.nSpeed", "int16"}).outLines(),
+             QStringList{"1000"});
+    QCOMPARE(adsctl(connect + QStringList{"read", "MAIN.stRecipe.aSteps[2].fPos", "float"}).outLines(),
+             QStringList{"7.5"});
+    for (const QJsonValue &v : leaves) {
+        const QJsonObject leaf = v.toObject();
+        const int size = leaf.value("size").toInt();
+        const QString place = QStringLiteral("%1:%2")
+                                  .arg(leaf.value("group").toInt(), 0, 16)
+                                  .arg(leaf.value("offset").toInt(), 0, 16);
+        const Run byName = adsctl(
+            connect + QStringList{"read", leaf.value("name").toString(), "uint8", QString::number(size)});
+        QVERIFY2(byName.exitCode == 0, qPrintable(leaf.value("name").toString() + ": " + byName.err));
+        QCOMPARE(byName.out,
+                 adsctl(connect + QStringList{"read", place, "uint8", QString::number(size)}).out);
+    }
+}
+
+// ReadState and ReadDeviceInfo as --state and --device-name set them, over
+// a raw connection; --version prints what ReadDeviceInfo answers.
+void TestTools::simTellsItsStateAndName()
+{
+    const Run version = adsctl({"--version"});
+    const QString expected = version.outLines().value(0).section(QLatin1Char(' '), -1);
+    Child printed("ads-sim", {"--version", "--listen", "127.0.0.1:0"});
+    QCOMPARE(printed.waitForExit(), 0);
+    QCOMPARE(printed.lines(), QStringList{"ads-sim: " + expected});
+
+    Sim own({"--state", "stop", "--device-name", "Line 3 controller"});
+    QVERIFY(own.started);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(own.tcp.section(QLatin1Char(':'), 1).toUInt()));
+    QVERIFY(socket.waitForConnected(kRunMs));
+    const auto ask = [&socket](quint16 command) {
+        // AMS/TCP header, then target 127.0.0.1.1.1:851, source 10.0.0.1.1.1:32905, no data.
+        QByteArray frame = QByteArray::fromHex("0000 20000000 7f0000010101 5303 0a0000010101 8980");
+        frame += char(command) + QByteArray::fromHex("00 0400 00000000 00000000 2a000000");
+        socket.write(frame);
+        QByteArray reply;
+        QDeadlineTimer deadline(kRunMs);
+        while ((reply.size() < 6 || reply.size() < 6 + int(quint8(reply.at(2)))) && !deadline.hasExpired()) {
+            socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+            reply += socket.readAll();
+        }
+        return reply.mid(38);
+    };
+    QCOMPARE(ask(4), QByteArray::fromHex("00000000 0600 0000"));
+    const QStringList parts = expected.split(QLatin1Char('.'));
+    QCOMPARE(parts.size(), 3);
+    QByteArray info = QByteArray::fromHex("00000000");
+    info += char(parts.at(0).toInt());
+    info += char(parts.at(1).toInt());
+    info += char(parts.at(2).toInt() & 0xFF);
+    info += char(parts.at(2).toInt() >> 8);
+    QCOMPARE(ask(1), info + "Line 3 controll" + QByteArray(1, '\0'));
 }
 
 QTEST_GUILESS_MAIN(TestTools)

@@ -6,12 +6,14 @@
 #include "host/AdsErrorText.h"
 #include "host/AdsctlOptions.h"
 #include "host/JsonText.h"
+#include "host/LeafWalk.h"
 #include "host/ResultText.h"
 #include "host/SymbolBrowser.h"
 #include "host/SymbolListing.h"
 #include "host/SymbolUpload.h"
 #include "host/ValueText.h"
 #include "link/AdsLayout.h"
+#include "link/DataTypeTable.h"
 #include "link/SymbolTable.h"
 #include "link/WireBytes.h"
 #include "sim/AdsSimOptions.h"
@@ -80,6 +82,97 @@ QStringList namesOf(const QList<SymbolTable::Symbol> &symbols)
     for (const SymbolTable::Symbol &s : symbols)
         names << s.name;
     return names;
+}
+
+// One data type entry, its fields in the order a controller writes them:
+// length, version, hashValue, typeHashValue, size, offs, dataType, flags
+// (4 bytes each), the lengths of name, type name and comment, arrayDim and
+// subItems (2 bytes each), the three texts with a zero after each, the
+// dimensions (lower bound, element count), the sub-items, then `after`.
+struct TypeBytes {
+    QByteArray name;
+    QByteArray type;
+    QByteArray comment;
+    quint32 size = 2;
+    quint32 offs = 0;
+    quint32 dataType = 2;
+    QList<QPair<qint32, quint32>> dims;
+    QList<QByteArray> members;
+    QByteArray after;
+    quint32 flags = 0;
+    quint32 version = 1;
+    quint32 hash = 0;
+    quint32 typeHash = 0;
+
+    QByteArray bytes() const
+    {
+        QByteArray body;
+        const auto le = [&body](quint32 v, int width) {
+            for (int i = 0; i < width; ++i)
+                body.append(char((v >> (8 * i)) & 0xFF));
+        };
+        for (const quint32 v : {version, hash, typeHash, size, offs, dataType, flags})
+            le(v, 4);
+        for (const int v : {name.size(), type.size(), comment.size(), dims.size(), members.size()})
+            le(quint32(v), 2);
+        body += name + '\0' + type + '\0' + comment + '\0';
+        for (const auto &d : dims) {
+            le(quint32(d.first), 4);
+            le(d.second, 4);
+        }
+        for (const QByteArray &m : members)
+            body += m;
+        body += after;
+        QByteArray entry;
+        for (int i = 0; i < 4; ++i)
+            entry.append(char(((body.size() + 4) >> (8 * i)) & 0xFF));
+        return entry + body;
+    }
+};
+
+TypeBytes member(const QByteArray &name, const QByteArray &type, quint32 offs, quint32 size, quint32 id)
+{
+    TypeBytes m;
+    m.name = name;
+    m.type = type;
+    m.offs = offs;
+    m.size = size;
+    m.dataType = id;
+    return m;
+}
+
+// A decoded data type as one line: NAME:TYPE 'COMMENT' size offs id, the
+// other fields when set, dimensions, members in braces.
+QString described(const DataTypeTable::DataType &t)
+{
+    QString text = QStringLiteral("%1:%2 '%3' %4 %5 %6")
+                       .arg(t.name, t.typeName, t.comment)
+                       .arg(t.size)
+                       .arg(t.offs)
+                       .arg(t.dataType);
+    if (t.flags != 0 || t.version != 1 || t.hashValue != 0 || t.typeHashValue != 0)
+        text += QStringLiteral(" flags=%1 v=%2 hash=%3/%4")
+                    .arg(t.flags)
+                    .arg(t.version)
+                    .arg(t.hashValue)
+                    .arg(t.typeHashValue);
+    for (const DataTypeTable::Dimension &d : t.dimensions)
+        text += QStringLiteral(" [%1+%2]").arg(d.lowerBound).arg(d.elements);
+    if (!t.members.isEmpty()) {
+        QStringList members;
+        for (const DataTypeTable::DataType &m : t.members)
+            members << described(m);
+        text += QStringLiteral(" {") + members.join(QStringLiteral("; ")) + QLatin1Char('}');
+    }
+    return text;
+}
+
+QStringList described(const QList<DataTypeTable::DataType> &types)
+{
+    QStringList texts;
+    for (const DataTypeTable::DataType &t : types)
+        texts << described(t);
+    return texts;
 }
 
 // Text in the controller's code page, Windows-1252; every character given
@@ -221,6 +314,9 @@ private slots:
     void adsctlHelpAndVersion();
     void adsErrorTexts_data();
     void adsErrorTexts();
+    void adsctlErrorCommand_data();
+    void adsctlErrorCommand();
+    void errorCodesInTheManualPage();
     void resultTexts_data();
     void resultTexts();
     void connectTexts_data();
@@ -250,11 +346,16 @@ private slots:
     void symbolTableCutAnywhere();
     void symbolTableUpToALimit_data();
     void symbolTableUpToALimit();
+    void dataTypeTableEntries_data();
+    void dataTypeTableEntries();
     void symbolListingSelects_data();
     void symbolListingSelects();
     void symbolListingSortsAsTexts();
     void symbolListingTable();
     void symbolListingJson();
+    void symbolListingCsv();
+    void leafWalk_data();
+    void leafWalk();
     void symbolUploadPlan_data();
     void symbolUploadPlan();
     void symbolUploadInPiecesWithProgress();
@@ -515,6 +616,80 @@ void TestToolTexts::adsErrorTexts()
     }
 }
 
+void TestToolTexts::adsctlErrorCommand_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("line");
+    const QString usage = QStringLiteral("usage: adsctl error CODE, CODE hex (0x705) or decimal (1797)");
+    QTest::newRow("hex") << QStringList{"error", "0x705"} << ""
+                         << "0x705 (1797): parameter size not correct";
+    QTest::newRow("decimal") << QStringList{"error", "1797"} << ""
+                             << "0x705 (1797): parameter size not correct";
+    QTest::newRow("a leading zero is decimal") << QStringList{"error", "01797"} << ""
+                                               << "0x705 (1797): parameter size not correct";
+    QTest::newRow("upper-case hex") << QStringList{"error", "0X70A"} << ""
+                                    << "0x70a (1802): out of memory";
+    QTest::newRow("a router code")
+        << QStringList{"error", "6"} << ""
+        << "0x6 (6): target port not found: no ADS server (runtime) on that AMS port";
+    QTest::newRow("unknown") << QStringList{"error", "0x1234"} << ""
+                             << "0x1234 (4660): unknown code";
+    QTest::newRow("zero") << QStringList{"error", "0"} << ""
+                          << "0x0 (0): unknown code";
+    QTest::newRow("32 bits") << QStringList{"error", "4294967295"} << ""
+                             << "0xffffffff (4294967295): unknown code";
+    QTest::newRow("past 32 bits") << QStringList{"error", "4294967296"} << usage + ", not '4294967296'"
+                                  << "";
+    QTest::newRow("past 32 bits, hex") << QStringList{"error", "0x100000000"} << usage + ", not '0x100000000'"
+                                       << "";
+    for (const char *bad : {"abc", "-1", "0x", "12abc", " 12", "0x-5", "1e3", ""})
+        QTest::newRow(qPrintable(QStringLiteral("'%1'").arg(QLatin1String(bad))))
+            << QStringList{"error", bad} << usage + QStringLiteral(", not '%1'").arg(QLatin1String(bad))
+            << "";
+    QTest::newRow("no code") << QStringList{"error"} << usage << "";
+    QTest::newRow("two codes") << QStringList{"error", "1", "2"} << usage + "; '2' is one too many"
+                               << "";
+    QTest::newRow("json") << QStringList{"error", "1", "--json"}
+                          << "--json is for read, watch and symbols only"
+                          << "";
+}
+
+void TestToolTexts::adsctlErrorCommand()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, error);
+    QFETCH(QString, line);
+    const AdsctlOptions o = AdsctlOptions::parse(args);
+    QCOMPARE(o.error, error);
+    if (error.isEmpty()) {
+        QCOMPARE(o.command, AdsctlOptions::Error);
+        QCOMPARE(AdsErrorText::line(o.errorCode), line);
+    }
+}
+
+// The manual page lists every code of the table with its meaning, and no other.
+void TestToolTexts::errorCodesInTheManualPage()
+{
+    QFile page(QStringLiteral(ADS_SOURCE_DIR "/packaging/man/adsctl.1"));
+    QVERIFY(page.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QString text = QString::fromUtf8(page.readAll()).replace(QLatin1String("\\-"), QLatin1String("-"));
+    const int start = text.indexOf(QLatin1String("\n.SH ERROR CODES\n"));
+    QVERIFY(start >= 0);
+    const int end = text.indexOf(QLatin1String("\n.SH "), start + 1);
+    static const QRegularExpression row(QStringLiteral("^(0x[0-9a-f]+)\\s+(\\S.*)$"));
+    QStringList listed;
+    for (const QString &line : text.mid(start, end - start).split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch m = row.match(line);
+        if (m.hasMatch())
+            listed << m.captured(1) + QLatin1Char(' ') + m.captured(2);
+    }
+    QStringList table;
+    for (const quint32 code : AdsErrorText::codes())
+        table << QStringLiteral("0x%1 %2").arg(code, 0, 16).arg(AdsErrorText::meaning(code));
+    QCOMPARE(listed, table);
+}
+
 void TestToolTexts::resultTexts_data()
 {
     QTest::addColumn<int>("code");
@@ -639,6 +814,44 @@ void TestToolTexts::imageFile()
     QCOMPARE(symbols.at(1).symbol.typeName, QStringLiteral("ARRAY [0..9] OF REAL"));
     QCOMPARE(symbols.at(2).symbol.group, 0xF030u);
     QVERIFY(symbols.at(2).symbol.typeName.isEmpty());
+
+    // Structure types, each with its members, before the symbols that use them.
+    const QList<SimImageFile::Entry> typed =
+        SimImageFile::parse("type ST_Motor 8 // a drive\n"
+                            "  member nSpeed 0 2 INT   // rpm, at most 3000\n"
+                            "  member fPos 0x4 4 REAL  # no comment\n"
+                            "end\n"
+                            "type ST_Axis 0x1c\n",
+                            &error);
+    QVERIFY2(error.startsWith(QStringLiteral("line 5: '0x1c' is not a size")), qPrintable(error));
+    QVERIFY(typed.isEmpty());
+    const QList<SimImageFile::Entry> types =
+        SimImageFile::parse("type ST_Motor 8 // a drive\n"
+                            "  member nSpeed 0 2 INT   // rpm, at most 3000\n"
+                            "  member fPos 0x4 4 REAL  # no comment\n"
+                            "end\n"
+                            "port 852\n"
+                            "type ST_Axis 28\n"
+                            "member aMotors 0 24 ARRAY [1..3] OF st_motor\n"
+                            "member stDrive 18 4 ST_Drive\n"
+                            "end\n"
+                            "symbol GVL.aAxes 4020 200 56 ARRAY [0..1] OF ST_Axis\n",
+                            &error);
+    QCOMPARE(error, QString());
+    QCOMPARE(types.size(), 3);
+    QVERIFY(types.at(0).isType && !types.at(0).isSymbol);
+    const SimStructType &motor = types.at(0).type;
+    QCOMPARE(motor.name, QStringLiteral("ST_Motor"));
+    QCOMPARE(motor.size, 8u);
+    QCOMPARE(motor.comment, QStringLiteral("a drive"));
+    QCOMPARE(motor.members.size(), 2);
+    QCOMPARE(motor.members.at(0).comment, QStringLiteral("rpm, at most 3000"));
+    QCOMPARE(motor.members.at(1).offset, 4u);
+    QCOMPARE(motor.members.at(1).typeName, QStringLiteral("REAL"));
+    QCOMPARE(types.at(1).amsPort, 852);
+    // A type it does not know (ST_Drive here) is taken as it is, of any size.
+    QCOMPARE(types.at(1).type.members.at(1).offset, 0x18u);
+    QCOMPARE(types.at(2).symbol.typeName, QStringLiteral("ARRAY [0..1] OF ST_Axis"));
 }
 
 void TestToolTexts::imageFileSymbolTypesAndComments_data()
@@ -722,6 +935,43 @@ void TestToolTexts::imageFileErrorsNameTheLine_data()
     QTest::newRow("type name past 16 bits")
         << (QByteArray("\nsymbol A.b 4020 0 4 ") + QByteArray(65536, 'T') + '\n')
         << "line 2: the type name is 65536 bytes";
+    const QByteArray motor = "type ST_Motor 8\nmember nSpeed 0 2 INT\nmember fPos 4 4 REAL\nend\n";
+    QTest::newRow("member outside a type")
+        << QByteArray("member n 0 2 INT\n") << "line 1: member outside a type (type NAME SIZE first)";
+    QTest::newRow("end without a type")
+        << QByteArray("4020 0 01\nend\n") << "line 2: end outside a type (type NAME SIZE first)";
+    QTest::newRow("type without end")
+        << QByteArray("\ntype ST_A 4\nmember n 0 2 INT\n") << "line 2: type ST_A has no end";
+    QTest::newRow("type inside a type")
+        << QByteArray("type ST_A 4\ntype ST_B 4\n") << "line 2: type inside type ST_A, which has no end yet";
+    QTest::newRow("a data line inside a type")
+        << QByteArray("type ST_A 4\n4020 0 01\n") << "line 2: expected member NAME OFFSET SIZE TYPE or end";
+    QTest::newRow("type without members")
+        << QByteArray("type ST_A 4\nend\n") << "line 2: type ST_A has no members";
+    QTest::newRow("type size zero") << QByteArray("type ST_A 0\n") << "line 1: '0' is not a size in bytes";
+    QTest::newRow("type name") << QByteArray("type ST.A 4\n") << "line 1: 'ST.A' is not a type name";
+    QTest::newRow("member without a type")
+        << QByteArray("type ST_A 4\nmember n 0 2\n") << "line 2: expected member NAME OFFSET SIZE TYPE";
+    QTest::newRow("member past the structure")
+        << QByteArray("type ST_A 4\nmember n 3 2 INT\n")
+        << "line 2: member n (at 0x3, 2 bytes) ends past the 4 bytes of ST_A";
+    QTest::newRow("member offset in hex")
+        << QByteArray("type ST_A 16\nmember n 10 2 INT\n") << "line 2: member n (at 0x10, 2 bytes) ends past";
+    QTest::newRow("member twice") << QByteArray("type ST_A 4\nmember n 0 2 INT\nmember N 2 2 INT\n")
+                                  << "line 3: member N appears twice in ST_A";
+    QTest::newRow("structure within itself") << QByteArray("type ST_A 8\nmember a 0 8 ARRAY [0..1] OF st_a\n")
+                                             << "line 2: member a: ST_A cannot hold itself";
+    QTest::newRow("member of a structure's size")
+        << motor + "type ST_Axis 16\nmember m 0 6 ST_Motor\n"
+        << "line 6: member m: 6 bytes do not hold a ST_Motor of 8 bytes";
+    QTest::newRow("member array of structures' size")
+        << motor + "type ST_Axis 32\nmember m 0 16 ARRAY [1..3] OF ST_Motor\n"
+        << "line 6: member m: 16 bytes do not hold 3 ST_Motor of 8 bytes each";
+    QTest::newRow("symbol of a structure's size") << motor + "symbol MAIN.st 4020 0 4 ST_Motor\n"
+                                                  << "line 5: 4 bytes do not hold a ST_Motor of 8 bytes";
+    QTest::newRow("structure after its use") << QByteArray("symbol MAIN.st 4020 0 8 ST_Motor\n") + motor
+                                             << "line 2: type ST_Motor comes after a member or symbol of it";
+    QTest::newRow("structure twice") << motor + motor << "line 5: type ST_Motor is declared twice";
     QTest::newRow("no comment on a data line")
         << QByteArray("4020 0 01 // one\n") << "line 1: '//' is not a hex byte";
     const char *notAName = " is not a symbol name (identifiers joined by dots";
@@ -798,10 +1048,31 @@ void TestToolTexts::simOptions()
     QVERIFY(defaults.routes.isEmpty());
     QCOMPARE(defaults.dropEvery, 0);
 
-    const AdsSimOptions o = AdsSimOptions::parse(
-        {"--ams-port", "852,851", "--ams-port=900", "--netid", "5.12.34.56.1.1", "--route",
-         "192.168.10.100.1.1", "--route=0.0.0.0.255.255", "--drop-every", "1", "--listen", "[::1]:0",
-         "--serial", "-h", "--image", "a.txt", "--image=b.txt", "--no-handles", "--no-symbol-version"});
+    const AdsSimOptions o = AdsSimOptions::parse({"--ams-port",
+                                                  "852,851",
+                                                  "--ams-port=900",
+                                                  "--netid",
+                                                  "5.12.34.56.1.1",
+                                                  "--route",
+                                                  "192.168.10.100.1.1",
+                                                  "--route=0.0.0.0.255.255",
+                                                  "--drop-every",
+                                                  "1",
+                                                  "--listen",
+                                                  "[::1]:0",
+                                                  "--serial",
+                                                  "-h",
+                                                  "--image",
+                                                  "a.txt",
+                                                  "--image=b.txt",
+                                                  "--no-handles",
+                                                  "--no-symbol-version",
+                                                  "--state",
+                                                  "Stop",
+                                                  "--device-name",
+                                                  "PLC 1",
+                                                  "--no-data-types",
+                                                  "--version"});
     QCOMPARE(o.error, QString());
     QCOMPARE(o.amsPorts, (QList<int>{852, 851, 900}));
     QCOMPARE(o.netId, QByteArray::fromHex("050c22380101"));
@@ -813,12 +1084,22 @@ void TestToolTexts::simOptions()
     QVERIFY(o.serial && o.help);
     QCOMPARE(o.imagePaths, (QStringList{"a.txt", "b.txt"}));
     QVERIFY(o.noHandles && o.noSymbolVersion && !defaults.noHandles && !defaults.noSymbolVersion);
+    QVERIFY(o.noDataTypes && o.version && !defaults.noDataTypes && !defaults.version);
+    QCOMPARE(o.adsState, quint16(6));
+    QCOMPARE(defaults.adsState, quint16(5));
+    QCOMPARE(AdsSimOptions::parse({"--state=config"}).adsState, quint16(15));
+    QCOMPARE(o.deviceName, QStringLiteral("PLC 1"));
+    QCOMPARE(defaults.deviceName, QStringLiteral("ads-sim"));
 
     // --help names every option it takes.
     const QString usage = AdsSimOptions::usage();
-    for (const char *name :
-         {"--listen", "--serial", "--ams-port", "--netid", "--route", "--image", "--verbose", "--delay-ms",
-          "--drop-every", "--ads-error", "--no-handles", "--no-symbol-version", "SIGHUP", "SIGUSR1"})
+    for (const char *name : {"--listen",        "--serial",       "--ams-port",
+                             "--netid",         "--route",        "--image",
+                             "--verbose",       "--delay-ms",     "--drop-every",
+                             "--ads-error",     "--no-handles",   "--no-symbol-version",
+                             "--no-data-types", "--state",        "--device-name",
+                             "--version",       "type NAME SIZE", "member NAME OFFSET SIZE TYPE",
+                             "SIGHUP",          "SIGUSR1"})
         QVERIFY2(usage.contains(QLatin1String(name)), name);
     QVERIFY(usage.contains(QStringLiteral("(N 1 or more)")));
 }
@@ -864,6 +1145,11 @@ void TestToolTexts::simOptionErrors_data()
         "nowhere:5"} << "--listen wants ADDR:PORT with an IP address and a port 0 to 65535, not 'nowhere:5'";
     QTest::newRow("first error wins")
         << QStringList{"--drop-every", "0", "--bogus"} << "--drop-every wants a count 1 to 1000000, not '0'";
+    QTest::newRow("state") << QStringList{"--state", "sleep"}
+                           << "--state wants run, stop or config, not 'sleep'";
+    QTest::newRow("state as a number")
+        << QStringList{"--state=5"} << "--state wants run, stop or config, not '5'";
+    QTest::newRow("empty device name") << QStringList{"--device-name="} << "--device-name needs a name";
 }
 
 void TestToolTexts::simOptionErrors()
@@ -1002,8 +1288,19 @@ void TestToolTexts::adsctlSymbolsAndStringOptions_data()
            "uint64, double, string)"
         << 0 << "" << false << 0 << none << 0;
     QTest::newRow("no command names symbols")
-        << QStringList{} << "no command given (info, read, write, watch or symbols; --help tells more)" << 0
-        << "" << false << 0 << none << 0;
+        << QStringList{} << "no command given (info, read, write, watch, symbols or error; --help tells more)"
+        << 0 << "" << false << 0 << none << 0;
+    QTest::newRow("leaves as CSV") << QStringList{"symbols", "--leaves", "*.fPos", "--csv"} << "" << symbols
+                                   << "*.fPos" << false << 0 << QStringList() << 1;
+    QTest::newRow("leaves as JSON") << QStringList{"--leaves", "--json", "symbols"} << "" << symbols << ""
+                                    << true << 0 << QStringList() << 1;
+    QTest::newRow("csv on read") << QStringList{"read", "MW0", "int16", "--csv"}
+                                 << "--csv is for symbols only" << 0 << "" << false << 0 << none << 0;
+    QTest::newRow("leaves on watch") << QStringList{"watch", "MW0", "int16", "--leaves"}
+                                     << "--leaves is for symbols only" << 0 << "" << false << 0 << none << 0;
+    QTest::newRow("json and csv") << QStringList{"symbols", "--json", "--csv"}
+                                  << "--json and --csv do not mix: choose one form" << 0 << "" << false << 0
+                                  << none << 0;
 }
 
 void TestToolTexts::adsctlSymbolsAndStringOptions()
@@ -1026,9 +1323,12 @@ void TestToolTexts::adsctlSymbolsAndStringOptions()
     QCOMPARE(int(o.type), type);
     QCOMPARE(o.count, count);
     QCOMPARE(QStringList(o.values.value<QList<QString>>()), values);
+    QCOMPARE(o.csv, args.contains(QStringLiteral("--csv")));
+    QCOMPARE(o.leaves, args.contains(QStringLiteral("--leaves")));
 
     const QString usage = AdsctlOptions::usage();
-    QVERIFY(usage.contains(QStringLiteral("adsctl [OPTIONS] symbols [PATTERN] [--json]")));
+    QVERIFY(usage.contains(QStringLiteral("adsctl [OPTIONS] symbols [PATTERN] [--leaves] [--json | --csv]")));
+    QVERIFY(usage.contains(QStringLiteral("adsctl error CODE")));
     QVERIFY(usage.contains(QStringLiteral("uint64, double,\n         string")));
 }
 
@@ -1198,6 +1498,332 @@ void TestToolTexts::symbolTableUpToALimit()
         QCOMPARE(SymbolTable::fromCodePage(e.comment), symbols.at(i).comment);
         QCOMPARE(e.size, symbols.at(i).size);
     }
+}
+
+void TestToolTexts::dataTypeTableEntries_data()
+{
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<QStringList>("types"); // the entries read before any fault
+    QTest::addColumn<QString>("error");
+
+    TypeBytes speed;
+    speed.name = "T_Speed";
+    speed.type = "INT";
+    speed.comment = "rpm";
+    const QByteArray plain = speed.bytes(); // 42 + 8 + 4 + 4 = 58 bytes
+    QCOMPARE(plain.size(), 58);
+    TypeBytes motor;
+    motor.name = "ST_Motor";
+    motor.size = 8;
+    motor.dataType = 65;
+    motor.members = {member("nSpeed", "INT", 0, 2, 2).bytes(), member("fPos", "REAL", 4, 4, 4).bytes()};
+    const QByteArray structure = motor.bytes();
+    const QString motorText = "ST_Motor: '' 8 0 65 {nSpeed:INT '' 2 0 2; fPos:REAL '' 4 4 4}";
+    TypeBytes row;
+    row.name = "T_Row";
+    row.type = "INT";
+    row.size = 24;
+    row.dims = {{-2, 4}, {0, 3}};
+    row.flags = 0x80000001;
+    row.version = 7;
+    row.hash = 0xDEADBEEF;
+    row.typeHash = 5;
+    const QStringList none;
+
+    QTest::newRow("empty table") << QByteArray() << none << "";
+    QTest::newRow("one plain type") << plain << QStringList{"T_Speed:INT 'rpm' 2 0 2"} << "";
+    // The bytes themselves, so that the helper is not only checked against itself.
+    QTest::newRow("one plain type, byte by byte") << QByteArray::fromHex("3a000000"
+                                                                         "01000000"
+                                                                         "00000000"
+                                                                         "00000000"
+                                                                         "02000000"
+                                                                         "00000000"
+                                                                         "02000000"
+                                                                         "00000000"
+                                                                         "0700"
+                                                                         "0300"
+                                                                         "0300"
+                                                                         "0000"
+                                                                         "0000")
+                                                         + QByteArray("T_Speed\0INT\0rpm\0", 16)
+                                                  << QStringList{"T_Speed:INT 'rpm' 2 0 2"} << "";
+    QTest::newRow("a structure with two members")
+        << structure + plain << QStringList{motorText, "T_Speed:INT 'rpm' 2 0 2"} << "";
+    QTest::newRow("array dimensions, every field")
+        << row.bytes()
+        << QStringList{"T_Row:INT '' 24 0 2 flags=2147483649 v=7 hash=3735928559/5 [-2+4] [0+3]"} << "";
+    TypeBytes newer = speed;
+    newer.after = QByteArray("\x01\x02\x03\x04\x05", 5);
+    QTest::newRow("bytes after the entry's fields are skipped")
+        << newer.bytes() + structure << QStringList{"T_Speed:INT 'rpm' 2 0 2", motorText} << "";
+    TypeBytes newerMember = motor;
+    TypeBytes withTail = member("nSpeed", "INT", 0, 2, 2);
+    withTail.after = "xyz";
+    newerMember.members.first() = withTail.bytes();
+    newerMember.after = "more";
+    QTest::newRow("bytes after a member and after its parent")
+        << newerMember.bytes() << QStringList{motorText} << "";
+    TypeBytes axis;
+    axis.name = "ST_Axis";
+    axis.size = 12;
+    axis.dataType = 65;
+    TypeBytes nested = member("stMotor", "ST_Motor", 4, 8, 65);
+    nested.members = motor.members;
+    TypeBytes steps = member("aSteps", "ARRAY [1..2] OF INT", 0, 4, 2);
+    steps.dims = {{1, 2}};
+    axis.members = {steps.bytes(), nested.bytes()};
+    QTest::newRow("members of members, an array member")
+        << axis.bytes()
+        << QStringList{"ST_Axis: '' 12 0 65 {aSteps:ARRAY [1..2] OF INT '' 4 0 2 [1+2]; stMotor:ST_Motor '' "
+                       "8 4 65 "
+                       "{nSpeed:INT '' 2 0 2; fPos:REAL '' 4 4 4}}"}
+        << "";
+
+    // Lying and cut entries: what was read before stays.
+    QTest::newRow("cut in the fixed part")
+        << plain + structure.left(41) << QStringList{"T_Speed:INT 'rpm' 2 0 2"}
+        << "entry 2 (at byte 58 of the table): only 41 bytes are left in the table, fewer than an entry's "
+           "fixed "
+           "part of 42";
+    QTest::newRow("cut in a member")
+        << plain + structure.left(structure.size() - 1) << QStringList{"T_Speed:INT 'rpm' 2 0 2"}
+        << QStringLiteral(
+               "entry 2 (at byte 58 of the table): its length, %1, runs past the end of the table (%2 "
+               "bytes left)")
+               .arg(structure.size())
+               .arg(structure.size() - 1);
+    QTest::newRow("length zero")
+        << with32(plain, 0, 0) + plain << none
+        << "entry 1 (at byte 0 of the table): its length, 0, is less than an entry's "
+           "fixed part of 42";
+    QTest::newRow("texts past the length") << with16(plain, 32, 20) << none
+                                           << "entry 1 (at byte 0 of the table): its name, type name and "
+                                              "comment (20, 3 and 3 bytes, each with a "
+                                              "zero after it) run past its length, 58";
+    QTest::newRow("type name without its zero")
+        << with16(plain, 34, 2) << none
+        << "entry 1 (at byte 0 of the table): its type name has no zero after its 2 bytes";
+    TypeBytes zeroInside = speed;
+    zeroInside.comment = QByteArray("r\0m", 3);
+    QTest::newRow("a zero inside the comment")
+        << zeroInside.bytes() << none
+        << "entry 1 (at byte 0 of the table): its comment holds a zero within its 3 bytes";
+    QTest::newRow("dimensions past the length")
+        << with16(plain, 38, 1) << none
+        << "entry 1 (at byte 0 of the table): its 1 array dimensions (8 bytes) run past its length, 58";
+    QTest::newRow("more sub-items than the entry holds")
+        << plain + with16(structure, 40, 3) << QStringList{"T_Speed:INT 'rpm' 2 0 2"}
+        << "entry 2 (at byte 58 of the table): its sub-item 3 (at byte 218 of the table): only 0 bytes are "
+           "left "
+           "in its parent, fewer than an entry's fixed part of 42";
+    TypeBytes overflowing = motor;
+    overflowing.members.last() = with32(overflowing.members.last(), 0, 100);
+    QTest::newRow("a member overflowing its parent") << overflowing.bytes() + plain << none
+                                                     << "entry 1 (at byte 0 of the table): its sub-item 2 "
+                                                        "(at byte 107 of the table): its length, 100, runs "
+                                                        "past the end of its parent (53 bytes left)";
+    TypeBytes unnamed = motor;
+    unnamed.members.first() = member("", "INT", 0, 2, 2).bytes();
+    QTest::newRow("a member without a name")
+        << unnamed.bytes() << none
+        << "entry 1 (at byte 0 of the table): its sub-item 1 (at byte 53 of the table): its name is empty";
+    // Sixteen levels of sub-items are read, a seventeenth is refused.
+    const auto nestedOf = [](int levels) {
+        TypeBytes inner = member("x", "INT", 0, 2, 2);
+        for (int i = 0; i < levels; ++i) {
+            TypeBytes outer = member("s", "ST", 0, 2, 65);
+            outer.members = {inner.bytes()};
+            inner = outer;
+        }
+        return inner.bytes();
+    };
+    QTest::newRow("sixteen levels of members")
+        << nestedOf(16)
+        << QStringList{QStringLiteral("s:ST '' 2 0 65 {").repeated(16) + "x:INT '' 2 0 2" + QString(16, '}')}
+        << "";
+    QString deep = QStringLiteral("entry 1 (at byte 0 of the table): ");
+    for (int i = 1; i <= 16; ++i)
+        deep += QStringLiteral("its sub-item 1 (at byte %1 of the table): ").arg(i * 48);
+    QTest::newRow("seventeen levels of members")
+        << nestedOf(17) << none << deep + "its sub-items nest deeper than 16 levels";
+}
+
+void TestToolTexts::dataTypeTableEntries()
+{
+    QFETCH(QByteArray, table);
+    QFETCH(QStringList, types);
+    QFETCH(QString, error);
+    QString got = QStringLiteral("stale");
+    // A copy of its own: a read past its end would be one past a heap block.
+    const QByteArray exact(table.constData(), table.size());
+    QCOMPARE(described(DataTypeTable::parse(exact, &got)), types);
+    QCOMPARE(got, error);
+    // In place, the same fields, and no more entries than the limit and one.
+    const QVector<quint32> one = DataTypeTable::offsets(exact, &got, 0);
+    QCOMPARE(one.size(), qMin(1, types.size()));
+    if (!one.isEmpty()) {
+        const DataTypeTable::Entry e = DataTypeTable::entryAt(exact, one.first());
+        QCOMPARE(described(DataTypeTable::dataTypeAt(exact, one.first())), types.first());
+        QCOMPARE(types.first().startsWith(SymbolTable::fromCodePage(e.name) + ':'), true);
+        QCOMPARE(DataTypeTable::subItemOffsets(exact, e).size(), int(e.subItems));
+    }
+}
+
+// CSV as RFC 4180 has it: CR LF after each record, a field with a comma, a
+// quote or a line break in quotes and its quotes doubled, others as they are.
+void TestToolTexts::symbolListingCsv()
+{
+    const QList<SymbolTable::Symbol> symbols = {
+        symbol("GVL.aTemps", "ARRAY [0..9] OF REAL", 40, 0x4020, 0x200,
+               QString::fromUtf8("hall, in \xc2\xb0"
+                                 "C")),
+        symbol("MAIN.s", "STRING(80)", 81, 0x4040, 0xFFFFFFFF, "say \"hi\"\nthen go"),
+        symbol(".bRun", "BOOL", 1, 0xF030, 4, "plain; text")};
+    QString text;
+    QTextStream out(&text);
+    const Listed listed(symbols);
+    SymbolListing::writeCsv(listed.table, listed.entries, out);
+    out.flush();
+    QCOMPARE(text, QString::fromUtf8("name,type,size,group,offset,comment\r\n"
+                                     "GVL.aTemps,ARRAY [0..9] OF REAL,40,16416,512,\"hall, in \xc2\xb0"
+                                     "C\"\r\n"
+                                     "MAIN.s,STRING(80),81,16448,4294967295,\"say \"\"hi\"\"\nthen go\"\r\n"
+                                     ".bRun,BOOL,1,61488,4,plain; text\r\n"));
+    QString none;
+    QTextStream empty(&none);
+    SymbolListing::writeCsv(Listed({}).table, {}, empty);
+    empty.flush();
+    QCOMPARE(none, QStringLiteral("name,type,size,group,offset,comment\r\n"));
+}
+
+// Leaves from tables built by hand: each row's symbols and data types, and
+// the leaves as "NAME TYPE SIZE GROUP:OFFSET COMMENT", in order.
+void TestToolTexts::leafWalk_data()
+{
+    QTest::addColumn<QByteArray>("symbols");
+    QTest::addColumn<QByteArray>("types");
+    QTest::addColumn<QStringList>("leaves");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<quint32>("limit");
+
+    TypeBytes motor;
+    motor.name = "ST_Motor";
+    motor.size = 8;
+    motor.dataType = 65;
+    TypeBytes speed = member("nSpeed", "INT", 0, 2, 2);
+    speed.comment = "rpm";
+    motor.members = {speed.bytes(), member("fPos", "REAL", 4, 4, 4).bytes()};
+    TypeBytes axis;
+    axis.name = "ST_Axis";
+    axis.size = 28;
+    axis.dataType = 65;
+    TypeBytes steps = member("aSteps", "ARRAY [1..5] OF DINT", 8, 20, 3);
+    steps.dims = {{1, 5}};
+    axis.members = {member("stMotor", "st_motor", 0, 8, 65).bytes(), steps.bytes()};
+    const QByteArray types = motor.bytes() + axis.bytes();
+
+    QTest::newRow("a plain symbol is its own leaf")
+        << entry("MAIN.n", "DINT", "count", 0x4020, 0x10, 4) << types
+        << QStringList{"MAIN.n DINT 4 4020:10 count"} << "" << 100u;
+    QTest::newRow("a structure's members")
+        << entry("MAIN.stMotor", "ST_Motor", "", 0x4020, 0x100, 8) << types
+        << QStringList{"MAIN.stMotor.nSpeed INT 2 4020:100 rpm", "MAIN.stMotor.fPos REAL 4 4020:104 "} << ""
+        << 100u;
+    QTest::newRow("an array of structures by its bounds, members of members, plain arrays whole")
+        << entry("GVL.aAxes", "ARRAY [2..3] OF ST_Axis", "", 0xF030, 0x200, 56) << types
+        << QStringList{"GVL.aAxes[2].stMotor.nSpeed INT 2 F030:200 rpm",
+                       "GVL.aAxes[2].stMotor.fPos REAL 4 F030:204 ",
+                       "GVL.aAxes[2].aSteps ARRAY [1..5] OF DINT 20 F030:208 ",
+                       "GVL.aAxes[3].stMotor.nSpeed INT 2 F030:21C rpm",
+                       "GVL.aAxes[3].stMotor.fPos REAL 4 F030:220 ",
+                       "GVL.aAxes[3].aSteps ARRAY [1..5] OF DINT 20 F030:224 "}
+        << "" << 100u;
+    QTest::newRow("two dimensions, the last fastest")
+        << entry("G.m", "array [0..1, -1..0] of ST_MOTOR", "", 0x4020, 0, 32) << types
+        << QStringList{"G.m[0,-1].nSpeed INT 2 4020:0 rpm",  "G.m[0,-1].fPos REAL 4 4020:4 ",
+                       "G.m[0,0].nSpeed INT 2 4020:8 rpm",   "G.m[0,0].fPos REAL 4 4020:C ",
+                       "G.m[1,-1].nSpeed INT 2 4020:10 rpm", "G.m[1,-1].fPos REAL 4 4020:14 ",
+                       "G.m[1,0].nSpeed INT 2 4020:18 rpm",  "G.m[1,0].fPos REAL 4 4020:1C "}
+        << "" << 100u;
+    TypeBytes recipe;
+    recipe.name = "ST_Recipe";
+    recipe.size = 16;
+    recipe.dataType = 65;
+    TypeBytes recipeSteps = member("aSteps", "ST_Motor", 0, 16, 65); // dimensions without ARRAY in the name
+    recipeSteps.dims = {{0, 2}};
+    TypeBytes none = member("aNone", "ARRAY [0..-1] OF ST_Motor", 16, 0, 65);
+    none.dims = {{0, 0}};
+    recipe.members = {recipeSteps.bytes(), none.bytes()};
+    QTest::newRow("a member's dimensions, an empty array")
+        << entry("MAIN.r", "ST_Recipe", "", 0x4020, 0x40, 16) << types + recipe.bytes()
+        << QStringList{"MAIN.r.aSteps[0].nSpeed INT 2 4020:40 rpm", "MAIN.r.aSteps[0].fPos REAL 4 4020:44 ",
+                       "MAIN.r.aSteps[1].nSpeed INT 2 4020:48 rpm", "MAIN.r.aSteps[1].fPos REAL 4 4020:4C "}
+        << "" << 100u;
+    TypeBytes alias;
+    alias.name = "T_Motors";
+    alias.type = "ST_Motor";
+    alias.size = 16;
+    alias.dataType = 65;
+    alias.dims = {{1, 2}};
+    QTest::newRow("a type that is an array of structures")
+        << entry("MAIN.t", "T_Motors", "", 0x4020, 0, 16) << types + alias.bytes()
+        << QStringList{"MAIN.t[1].nSpeed INT 2 4020:0 rpm", "MAIN.t[1].fPos REAL 4 4020:4 ",
+                       "MAIN.t[2].nSpeed INT 2 4020:8 rpm", "MAIN.t[2].fPos REAL 4 4020:C "}
+        << "" << 100u;
+    QTest::newRow("an array of plain elements is one leaf")
+        << entry("GVL.a", "ARRAY [0..9] OF INT", "", 0x4020, 0, 20) << types
+        << QStringList{"GVL.a ARRAY [0..9] OF INT 20 4020:0 "} << "" << 100u;
+    QTest::newRow("a type the table does not list")
+        << entry("MAIN.fb", "FB_Unknown", "", 0x4020, 0, 100) << types
+        << QStringList{"MAIN.fb FB_Unknown 100 4020:0 "} << "" << 100u;
+    QTest::newRow("no data types at all")
+        << entry("MAIN.stMotor", "ST_Motor", "", 0x4020, 0, 8) << QByteArray()
+        << QStringList{"MAIN.stMotor ST_Motor 8 4020:0 "} << "" << 100u;
+    TypeBytes loop;
+    loop.name = "ST_Loop";
+    loop.size = 4;
+    loop.dataType = 65;
+    loop.members = {member("next", "ST_Loop", 0, 4, 65).bytes()};
+    QTest::newRow("a structure within itself")
+        << entry("MAIN.l", "ST_Loop", "", 0x4020, 0, 4) << types + loop.bytes() << QStringList()
+        << "MAIN.l: its types nest deeper than 16 levels (a structure within itself?)" << 100u;
+    QTest::newRow("an offset past 32 bits")
+        << entry("MAIN.stMotor", "ST_Motor", "", 0x4020, 0xFFFFFFFE, 8) << types
+        << QStringList{"MAIN.stMotor.nSpeed INT 2 4020:FFFFFFFE rpm"}
+        << "MAIN.stMotor: the offset of MAIN.stMotor.fPos runs past 32 bits" << 100u;
+    QTest::newRow("more leaves than the limit")
+        << entry("GVL.aAxes", "ARRAY [0..999999] OF ST_Motor", "", 0x4020, 0, 8000000) << types
+        << QStringList{"GVL.aAxes[0].nSpeed INT 2 4020:0 rpm", "GVL.aAxes[0].fPos REAL 4 4020:4 ",
+                       "GVL.aAxes[1].nSpeed INT 2 4020:8 rpm"}
+        << "GVL.aAxes: the symbols hold more than 3 leaves" << 3u;
+}
+
+void TestToolTexts::leafWalk()
+{
+    QFETCH(QByteArray, symbols);
+    QFETCH(QByteArray, types);
+    QFETCH(QStringList, leaves);
+    QFETCH(QString, error);
+    QFETCH(quint32, limit);
+    QString fault;
+    const QVector<quint32> typeOffsets = DataTypeTable::offsets(types, &fault);
+    QCOMPARE(fault, QString());
+    LeafWalk walk(types, typeOffsets);
+    QStringList got;
+    const bool ok = walk.walk(
+        symbols, 0,
+        [&got](const SymbolTable::Entry &e) {
+            got << QStringLiteral("%1 %2 %3 %4:%5 %6")
+                       .arg(SymbolTable::fromCodePage(e.name), SymbolTable::fromCodePage(e.typeName))
+                       .arg(e.size)
+                       .arg(QString::number(e.group, 16).toUpper(), QString::number(e.offset, 16).toUpper(),
+                            SymbolTable::fromCodePage(e.comment));
+        },
+        &fault, limit);
+    QCOMPARE(got, leaves);
+    QCOMPARE(ok, error.isEmpty());
+    QCOMPARE(fault, error);
 }
 
 void TestToolTexts::symbolListingSelects_data()
