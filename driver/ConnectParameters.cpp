@@ -4,6 +4,9 @@
 
 namespace {
 const int kMaxWaitMs = 3600000; // an hour: any longer is a typing error
+// A notification's cycle travels in units of 100 ns, in 32 bits: 7 minutes.
+const int kMaxNotifyMs = 400000;
+const int kMaxNotifications = 100000;
 } // namespace
 
 bool ConnectParameters::number(const QString &text, int min, int max, int *out)
@@ -111,6 +114,10 @@ bool ConnectParameters::applyOption(const QString &key, const QString &value, Li
         return number(value, 0, 1000, &link->downAfter);
     if (key == QLatin1String("event-loop-ms"))
         return number(value, 0, kMaxWaitMs, &link->eventLoopMs);
+    if (key == QLatin1String("notify-ms"))
+        return number(value, 0, kMaxNotifyMs, &link->notifyMs);
+    if (key == QLatin1String("notify-max"))
+        return number(value, 1, kMaxNotifications, &link->notifyMax);
     if (key == QLatin1String("type-check") && number(value, 0, 1, &n)) {
         link->typeCheck = n == 1;
         return true;

@@ -7,7 +7,8 @@
 // Options are key=value, separated by ";": target=NETID,
 // source=NETID|auto, source-port=N, connect-ms=N, reply-ms=N,
 // reconnect-ms=N (0: off), reconnect-max-ms=N, down-after=N (0: never),
-// event-loop-ms=N (0: a wait blocks), type-check=0|1. A NetId is six numbers 0 to 255 joined by dots.
+// event-loop-ms=N (0: a wait blocks), notify-ms=N (0: every read asks),
+// notify-max=N, type-check=0|1. A NetId is six numbers 0 to 255 joined by dots.
 // A text without ":", ";" and "=" is read as the AMS port exactly as always
 // (not a number, or above 65535: 0). Any other text follows the grammar
 // above or is refused whole: "1.2.3:851" must not quietly become port 0.

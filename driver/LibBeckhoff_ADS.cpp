@@ -8,6 +8,7 @@
 #include "driver/NoThrow.h"
 #include "driver/RequestRefusal.h"
 #include "driver/ResultCodes.h"
+#include "driver/SymbolName.h"
 #include "driver/ValueCodec.h"
 #include "link/AdsFrame.h"
 
@@ -23,7 +24,7 @@ const int kDefaultAmsPort = 851;
 // sockets along.
 LibBeckhoff_ADS::LibBeckhoff_ADS()
     : QObject(nullptr), adsLink(this), amsPort(kDefaultAmsPort), serialBaud(0), serialDataBits(0),
-      serialStopBits(0), ethPort(0), symbols(adsLink)
+      serialStopBits(0), ethPort(0), symbols(adsLink), subscriptions(adsLink)
 {
     ValueCodec::registerListTypes();
     connect(&adsLink, &CmdBeckhoff_ADS::linkUpChanged, this, &LibBeckhoff_ADS::linkChanged);
@@ -47,6 +48,8 @@ LibBeckhoff_ADS::CallScope::~CallScope()
 // from inside a call, where a slot of its own might call the driver again.
 void LibBeckhoff_ADS::linkChanged()
 {
+    if (!adsLink.linkUp())
+        subscriptions.forgetAll(); // no value outlives its link
     announcePending = true;
     if (!inCall)
         postAnnouncement();
@@ -147,6 +150,7 @@ int LibBeckhoff_ADS::SetConnectPar(QString parameterText)
     if (!adsLink.callerOwnsLink() || !ConnectParameters::apply(parameterText, &amsPort, &linkSettings))
         return -1;
     adsLink.setSettings(linkSettings);
+    subscriptions.configure(linkSettings.notifyMs, linkSettings.notifyMax, linkSettings.replyMs);
     return amsPort;
 }
 
@@ -158,8 +162,7 @@ int LibBeckhoff_ADS::DisConnectDrive()
     const CallScope call(*this);
     return guarded(
         [&]() {
-            if (!adsLink.busy())
-                symbols.releaseAll();
+            giveBackAll();
             return adsLink.DisConnectDrive();
         },
         -1);
@@ -172,11 +175,20 @@ int LibBeckhoff_ADS::DestroyFree()
     const CallScope call(*this);
     return guarded(
         [&]() {
-            if (!adsLink.busy())
-                symbols.releaseAll();
+            giveBackAll();
             return adsLink.DestroyFree();
         },
         -1);
+}
+
+// The handles and subscriptions of the line in use go back to the
+// controller, in one go: without a wait for each reply, at most the reply
+// wait in all, nothing when the link is down.
+void LibBeckhoff_ADS::giveBackAll()
+{
+    if (adsLink.busy())
+        return;
+    adsLink.writeEach(symbols.takeReleases() + subscriptions.takeDeletions());
 }
 
 // ---------------------------------------------------------------- addresses
@@ -225,6 +237,7 @@ CLabelVariable LibBeckhoff_ADS::ReadVariable(QString address, DataType type, int
 
 bool LibBeckhoff_ADS::readVariable(CLabelVariable &answer, const QString &address, DataType type, int count)
 {
+    subscriptions.beforeCall();
     const Target target = AddressResolver::resolve(address);
     if (const int refused = RequestRefusal::read(target, type, count)) {
         answer.resultCode = refused;
@@ -290,8 +303,29 @@ LinkOutcome LibBeckhoff_ADS::readDecoded(CLabelVariable &inner, int indexOffset,
         *decoding.value = (*decoding.decode)(data, size);
         decoding.done = true;
     };
+    Subscriptions::Place place;
+    if (subscriptions.enabled()) {
+        // From the controller's latest push, when it may answer: no request.
+        place =
+            subscriptions.placeOf(amsPort, quint32(indexGroup), quint32(indexOffset), quint32(byteLength));
+        if (adsLink.busy())
+            return {LinkBusy, 0}; // re-entrant: refused, as any request would be
+        if (const QByteArray *pushed = subscriptions.serve(place)) {
+            inner.value = decode(pushed->constData(), pushed->size());
+            inner.resultCode = inner.value.isValid() ? int(CLabelVariable::RC_Success)
+                                                     : int(CLabelVariable::RC_TypeNotHandled);
+            inner.timeStamp = clock.now();
+            return {LinkOk, 0};
+        }
+    }
     const LinkOutcome done =
         adsLink.readArea(amsPort, indexGroup, indexOffset, int(byteLength), sink, address);
+    if (done.result == LinkOk && subscriptions.enabled()) {
+        const bool nameAtPlace =
+            quint32(indexGroup) != AdsFrame::GroupSymbolValueByHandle && SymbolName::isSymbolPath(address);
+        subscriptions.readAnswered(place, nameAtPlace ? Subscriptions::NameAtPlace : Subscriptions::Address,
+                                   address);
+    }
     inner.resultCode = resultCodeOf(done.result);
     inner.auxNumber = int(done.controllerError);
     if (done.result == LinkOk) {
@@ -385,6 +419,7 @@ CLabelVariable LibBeckhoff_ADS::WriteVariable(QString address, DataType type, CL
 
 void LibBeckhoff_ADS::writeVariable(const QString &address, DataType type, CLabelVariable &value, int count)
 {
+    subscriptions.beforeCall();
     const Target target = AddressResolver::resolve(address);
     int refused = RequestRefusal::write(target, type, count);
     if (!refused && target.symbol)
@@ -436,6 +471,8 @@ LinkOutcome LibBeckhoff_ADS::writeBytes(CLabelVariable &value, int indexOffset, 
                                         const QByteArray &data, const QString &address)
 {
     const LinkOutcome done = adsLink.writeArea(amsPort, indexGroup, indexOffset, data.size(), data, address);
+    if (done.result != LinkDown && done.result != LinkBusy)
+        subscriptions.wrote(); // sent: what was pushed before may be older than it
     if (done.result == LinkOk)
         value.timeStamp = clock.now();
     value.resultCode = resultCodeOf(done.result);

@@ -16,6 +16,7 @@
 #include "driver/CDriveBaseClass.h"
 #include "driver/LocalClock.h"
 #include "driver/StringCodec.h"
+#include "driver/Subscriptions.h"
 #include "driver/SymbolAccess.h"
 #include "link/CmdBeckhoff_ADS.h"
 #include "value/CLabelVariable.h"
@@ -110,6 +111,7 @@ private:
         bool m_outer;
     };
     void linkChanged();
+    void giveBackAll();
     void postAnnouncement();
     void announceLinkUp();
     bool readVariable(CLabelVariable &answer, const QString &address, DataType type, int count);
@@ -140,6 +142,7 @@ private:
     QString ethIp;
     int ethPort;
     SymbolAccess symbols;
+    Subscriptions subscriptions; // reads answered from the controller's pushes
     LinkSettings linkSettings; // addresses and waits from SetConnectPar
     LocalClock clock; // the labels' time stamps
     bool inCall = false;

@@ -168,7 +168,7 @@ void SymbolAccess::giveBack(const SymbolHandles::Owned &owned)
     m_link.writeUnawaited(releaseOf(owned));
 }
 
-void SymbolAccess::releaseAll()
+QList<CmdBeckhoff_ADS::Write> SymbolAccess::takeReleases()
 {
     const QList<SymbolHandles::Owned> owned = m_handles.takeAll(m_link.connectionSerial());
     m_places.clear();
@@ -179,7 +179,7 @@ void SymbolAccess::releaseAll()
     releases.reserve(owned.size());
     for (const SymbolHandles::Owned &o : owned)
         releases << releaseOf(o);
-    m_link.writeEach(releases);
+    return releases;
 }
 
 CmdBeckhoff_ADS::Write SymbolAccess::releaseOf(const SymbolHandles::Owned &owned)

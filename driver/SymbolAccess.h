@@ -17,12 +17,12 @@
 #ifndef SYMBOLACCESS_H
 #define SYMBOLACCESS_H
 
-#include "driver/FunctionRef.h"
 #include "driver/StringCodec.h"
 #include "driver/SymbolBinding.h"
 #include "driver/SymbolCache.h"
 #include "driver/SymbolHandles.h"
 #include "link/CmdBeckhoff_ADS.h"
+#include "link/FunctionRef.h"
 #include "link/LinkResult.h"
 #include "value/CLabelVariable.h"
 
@@ -48,9 +48,9 @@ public:
 
     // `binding` says whom the requests go to now.
     Outcome run(const SymbolBinding &binding, const QString &name, Fits fits, Attempt attempt);
-    // The connection ends: the handles obtained on it are given back (not
-    // when the line is down), and everything learned is forgotten.
-    void releaseAll();
+    // The connection ends: the releases of the handles obtained on it, and
+    // everything learned is forgotten.
+    QList<CmdBeckhoff_ADS::Write> takeReleases();
     int handleCount() const { return m_handles.size(); }
 
     // The usual fit: the type rule (when `typeCheck`), then the elements

@@ -1,5 +1,6 @@
 #include "link/AdsExchange.h"
 
+#include "link/AdsCommand.h"
 #include "link/AdsFrame.h"
 #include "link/WireBytes.h"
 
@@ -30,7 +31,7 @@ const int kMaxUnawaited = 8192;
 
 bool isCommandWeSend(quint16 command)
 {
-    return command == AdsFrame::CmdRead || command == AdsFrame::CmdWrite || command == AdsFrame::CmdReadWrite;
+    return AdsCommand::answersOurs(command);
 }
 } // namespace
 
@@ -48,6 +49,12 @@ void AdsExchange::reset()
     m_progress = NoReply;
     m_replySize = 0;
     m_addresses.clear();
+}
+
+void AdsExchange::setNotificationSink(NotificationSink sink, qint64 limit)
+{
+    m_notify = std::move(sink);
+    m_notifyLimit = m_notify ? limit : 0;
 }
 
 void AdsExchange::expectUnawaited(const QByteArray &request)
@@ -167,8 +174,17 @@ void AdsExchange::dropStale()
             break;
         qint64 frameSize = 0;
         const Head head = classify(m_pos, &frameSize);
-        if (head == NeedMore)
+        if (head == NeedMore) {
+            if (m_notify)
+                break; // may be a notification: kept for its rest
             break; // too short to tell: dropped below, the rest resynchronises
+        }
+        if (head == Notification) {
+            if (m_buf.size() - m_pos < frameSize)
+                break; // kept for its rest
+            notify(frameSize);
+            continue;
+        }
         if (head == StrangerFrame || head == UnawaitedReply) {
             m_unawaited.remove(le32(m_buf.constData() + m_pos + AdsFrame::OffInvokeId));
             m_skip = frameSize;
@@ -176,9 +192,19 @@ void AdsExchange::dropStale()
             ++m_pos;
         }
     }
-    m_pos = m_buf.size();
+    // Between waits a notification may be on its way: what could start one
+    // stays; without subscriptions every byte here is stale.
+    if (!m_notify || m_skip > 0)
+        m_pos = m_buf.size();
     if (m_replySize == 0)
         compact();
+}
+
+void AdsExchange::notify(qint64 frameSize)
+{
+    const qint64 at = m_pos;
+    m_pos += frameSize;
+    m_notify(m_buf.constData() + at + AdsFrame::HeaderSize, frameSize - AdsFrame::HeaderSize);
 }
 
 // ---------------------------------------------------------------- scanning
@@ -203,6 +229,12 @@ void AdsExchange::scan(const SkipSink &sink)
             // Our own request, sent back by the line (RS-485 adapters do).
             flushNoise(sink);
             m_pos += frameSize;
+            break;
+        case Notification:
+            flushNoise(sink);
+            if (avail < frameSize)
+                return; // its rest decides
+            notify(frameSize);
             break;
         case UnawaitedReply:
             flushNoise(sink);
@@ -326,6 +358,12 @@ AdsExchange::Head AdsExchange::classify(qint64 at, qint64 *frameSize) const
         return NeedMore;
     const qint64 length = qint64(le32(p + AdsFrame::OffTcpLength));
     const qint64 size = AdsFrame::TcpHeaderSize + length;
+    // By command and flags first: a notification is the controller's own
+    // request, whatever its invoke id.
+    if (isNotification(p, length)) {
+        *frameSize = size;
+        return Notification;
+    }
     const bool believable = length >= AdsFrame::AmsHeaderSize && size <= m_owed
                             && le32(p + AdsFrame::OffAmsLength) == length - AdsFrame::AmsHeaderSize;
     if (m_active && le16(p + AdsFrame::OffInvokeId) == m_invokeId
@@ -341,6 +379,16 @@ AdsExchange::Head AdsExchange::classify(qint64 at, qint64 *frameSize) const
         return m_unawaited.contains(le32(p + AdsFrame::OffInvokeId)) ? UnawaitedReply : StrangerFrame;
     }
     return Noise_;
+}
+
+bool AdsExchange::isNotification(const char *p, qint64 length) const
+{
+    if (!m_notify || le16(p + AdsFrame::OffCommand) != AdsFrame::CmdNotification)
+        return false;
+    const quint16 flags = le16(p + AdsFrame::OffStateFlags);
+    return (flags & AdsFrame::StateAdsCommand) && !(flags & AdsFrame::StateResponse)
+           && length >= AdsFrame::AmsHeaderSize && AdsFrame::TcpHeaderSize + length <= m_notifyLimit
+           && le32(p + AdsFrame::OffAmsLength) == length - AdsFrame::AmsHeaderSize;
 }
 
 void AdsExchange::setReply(qint64 size, Progress progress)

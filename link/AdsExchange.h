@@ -14,6 +14,13 @@
 // but never past the start of a reply of ours: a frame that lied about its
 // length cannot swallow the replies after it.
 //
+// With a notification sink set (the driver holds subscriptions), frames are
+// routed by their command and state flags first: a DeviceNotification, which
+// the controller sends by itself as a request, goes to the sink, even when
+// its invoke id is the awaited request's, during a wait and between waits
+// alike; between waits a frame cut in two is kept for its rest. Without a
+// sink a notification is noise, as any frame we did not ask for.
+//
 // Everything here is a function of the bytes fed in and the clock values
 // passed in; no socket, no timer.
 #ifndef ADSEXCHANGE_H
@@ -82,6 +89,14 @@ public:
     // much of a frame cut short is still to come is remembered.
     void dropStale();
 
+    // Where DeviceNotification frames go: their data part (what follows the
+    // AMS header), valid during the call only. Frames longer than `limit`
+    // bytes are not believed. A null sink ends it.
+    using NotificationSink = std::function<void(const char *data, qint64 size)>;
+    void setNotificationSink(NotificationSink sink, qint64 limit);
+    void setNotificationLimit(qint64 limit) { m_notifyLimit = m_notify ? limit : 0; }
+    bool notifying() const { return bool(m_notify); }
+
     // A request sent with nobody waiting for its reply (a handle given back,
     // say): its reply is taken silently whenever it comes, during a wait or
     // between them. Call it outside a wait, before the request goes out.
@@ -90,11 +105,13 @@ public:
     int unawaited() const { return m_unawaited.size(); }
 
 private:
-    enum Head { NeedMore, Noise_, Echo, Ours, StrangerFrame, UnawaitedReply };
+    enum Head { NeedMore, Noise_, Echo, Ours, StrangerFrame, UnawaitedReply, Notification };
     Head classify(qint64 at, qint64 *frameSize) const;
     bool ownPrefix(qint64 at) const;
     void scan(const SkipSink &sink);
     bool skipPending();
+    bool isNotification(const char *p, qint64 length) const;
+    void notify(qint64 frameSize);
     qint64 ownHeaderWithin(qint64 from, qint64 to, bool *complete) const;
     void setReply(qint64 size, Progress progress);
     void keepNoiseShown();
@@ -109,6 +126,8 @@ private:
     qint64 m_noiseBefore = 0; // its bytes that left the buffer
     qint64 m_owed = 0; // the largest reply a request on this connection asked for
     QSet<quint32> m_unawaited; // invoke ids of requests whose replies nobody waits for
+    NotificationSink m_notify;
+    qint64 m_notifyLimit = 0;
 
     bool m_active = false;
     Progress m_progress = NoReply;

@@ -1,5 +1,6 @@
 #include "link/AdsFrame.h"
 
+#include "link/AdsCommand.h"
 #include "link/WireBytes.h"
 
 #include <QStringList>
@@ -89,14 +90,42 @@ QByteArray AdsFrame::readWriteRequest(const QByteArray &netId, int amsPort, quin
     return frame;
 }
 
+QByteArray AdsFrame::addNotificationRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
+                                            quint32 indexGroup, quint32 indexOffset, quint32 length,
+                                            quint32 mode, quint32 maxDelay100ns, quint32 cycle100ns,
+                                            const AmsAddress &source)
+{
+    char p[AddNotificationRequestSize] = {0}; // the 16 reserved bytes stay zero
+    header(p, netId, amsPort, source, CmdAddNotification, invokeId, AddNotificationRequestSize - HeaderSize);
+    putLe32(p + OffIndexGroup, indexGroup);
+    putLe32(p + OffIndexOffset, indexOffset);
+    putLe32(p + OffRequestLength, length);
+    putLe32(p + OffTransmissionMode, mode);
+    putLe32(p + OffMaxDelay, maxDelay100ns);
+    putLe32(p + OffCycleTime, cycle100ns);
+    return QByteArray(p, AddNotificationRequestSize);
+}
+
+QByteArray AdsFrame::deleteNotificationRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
+                                               quint32 handle, const AmsAddress &source)
+{
+    char p[HeaderSize + 4];
+    header(p, netId, amsPort, source, CmdDeleteNotification, invokeId, 4);
+    putLe32(p + HeaderSize, handle);
+    return QByteArray(p, HeaderSize + 4);
+}
+
+QByteArray AdsFrame::bareRequest(quint16 command, const QByteArray &netId, int amsPort, quint32 invokeId,
+                                 const AmsAddress &source)
+{
+    char p[HeaderSize];
+    header(p, netId, amsPort, source, command, invokeId, 0);
+    return QByteArray(p, HeaderSize);
+}
+
 qint64 AdsFrame::expectedReplySize(const QByteArray &request)
 {
-    switch (commandOf(request)) {
-    case CmdRead:
-    case CmdReadWrite: return ReadReplyHeaderSize + qint64(le32At(request, OffRequestLength));
-    case CmdWrite: return WriteReplySize;
-    default: return HeaderSize;
-    }
+    return AdsCommand::expectedReplySize(request);
 }
 
 quint16 AdsFrame::commandOf(const QByteArray &frame)

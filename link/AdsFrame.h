@@ -37,6 +37,18 @@ public:
                                        const QByteArray &writeData,
                                        const AmsAddress &source = defaultSource());
 
+    // Subscribes to (group, offset, length): `mode` 3 cyclic, 4 on change;
+    // the delay and the cycle in units of 100 ns, as the protocol has them.
+    static QByteArray addNotificationRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
+                                             quint32 indexGroup, quint32 indexOffset, quint32 length,
+                                             quint32 mode, quint32 maxDelay100ns, quint32 cycle100ns,
+                                             const AmsAddress &source = defaultSource());
+    static QByteArray deleteNotificationRequest(const QByteArray &netId, int amsPort, quint32 invokeId,
+                                                quint32 handle, const AmsAddress &source = defaultSource());
+    // A command without request data: ReadDeviceInfo, ReadState.
+    static QByteArray bareRequest(quint16 command, const QByteArray &netId, int amsPort, quint32 invokeId,
+                                  const AmsAddress &source = defaultSource());
+
     // The size of the largest reply a request can rightly get.
     static qint64 expectedReplySize(const QByteArray &request);
     static quint32 invokeIdOf(const QByteArray &frame);

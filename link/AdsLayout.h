@@ -16,6 +16,7 @@ struct AdsLayout {
         WriteReplySize = HeaderSize + 4, // 42
         ReadReplyHeaderSize = HeaderSize + 8, // 46: result and length before the data
         ReadWriteRequestSize = HeaderSize + 16, // 54, and the write data after it
+        AddNotificationRequestSize = HeaderSize + 40, // 78
         NetIdSize = 6
     };
     enum Command : quint16 {
@@ -23,9 +24,15 @@ struct AdsLayout {
         CmdRead = 2,
         CmdWrite = 3,
         CmdReadState = 4,
+        CmdWriteControl = 5,
+        CmdAddNotification = 6,
+        CmdDeleteNotification = 7,
+        CmdNotification = 8, // sent by the controller, never answered
         CmdReadWrite = 9
     };
     enum StateFlag : quint16 { StateResponse = 0x0001, StateAdsCommand = 0x0004 };
+    // A notification's transmission modes.
+    enum TransmissionMode : quint32 { NotifyCyclic = 3, NotifyOnChange = 4 };
     // Offsets of the header fields, the same in requests and replies.
     enum Offset : int {
         OffTcpLength = 2,
@@ -44,7 +51,12 @@ struct AdsLayout {
         OffRequestLength = 46, // the bytes to read (read, read-write) or written (write)
         OffWriteLength = 50, // read-write: the bytes written
         OffReadLength = 42, // replies: the data bytes that follow
-        OffReadData = 46
+        OffReadData = 46,
+        // AddDeviceNotification: after group, offset and length.
+        OffTransmissionMode = 50,
+        OffMaxDelay = 54,
+        OffCycleTime = 58,
+        OffNotificationHandle = 42 // its reply: after the result
     };
 
     // Symbol upload: lookups by name, and the table of all symbols.

@@ -1,5 +1,6 @@
 #include "link/AdsReplyCheck.h"
 
+#include "link/AdsCommand.h"
 #include "link/AdsFrame.h"
 #include "link/WireBytes.h"
 
@@ -48,20 +49,7 @@ bool AdsReplyCheck::carriesError(const QByteArray &reply, Result *result)
 
 bool AdsReplyCheck::dataFits(const QByteArray &request, const QByteArray &reply)
 {
-    const qint64 size = reply.size();
-    const qint64 announced = le32At(reply, AdsFrame::OffReadLength);
-    switch (le16At(request, AdsFrame::OffCommand)) {
-    case AdsFrame::CmdWrite: return size == AdsFrame::WriteReplySize;
-    case AdsFrame::CmdRead: {
-        const qint64 asked = le32At(request, AdsFrame::OffRequestLength);
-        return size == AdsFrame::ReadReplyHeaderSize + asked && announced == asked;
-    }
-    case AdsFrame::CmdReadWrite:
-        return size >= AdsFrame::ReadReplyHeaderSize
-               && announced <= le32At(request, AdsFrame::OffRequestLength)
-               && size == AdsFrame::ReadReplyHeaderSize + announced;
-    default: return false;
-    }
+    return AdsCommand::replyFits(request, reply);
 }
 
 LinkResult AdsReplyCheck::linkResult(Verdict verdict)

@@ -1,5 +1,6 @@
 #include "link/CmdBeckhoff_ADS.h"
 
+#include "link/AdsCommand.h"
 #include "link/AdsFrame.h"
 #include "link/AdsReplyCheck.h"
 #include "link/Reconnection.h"
@@ -365,13 +366,20 @@ namespace {
 const int kUnawaitedInFlight = 64;
 } // namespace
 
+QByteArray CmdBeckhoff_ADS::frameOf(const Write &w)
+{
+    if (w.command == AdsFrame::CmdDeleteNotification)
+        return AdsFrame::deleteNotificationRequest(w.to.target, w.to.amsPort, ++invokeId,
+                                                   WireBytes::le32At(w.data, 0), w.to.source);
+    return AdsFrame::writeRequest(w.to.target, w.to.amsPort, ++invokeId, w.indexGroup, w.indexOffset, w.data,
+                                  w.data.size(), w.to.source);
+}
+
 bool CmdBeckhoff_ADS::writeUnawaited(const Write &write)
 {
     if (!callerOwnsLink() || wait.waiting() || !lineOpen())
         return false;
-    const QByteArray frame =
-        AdsFrame::writeRequest(write.to.target, write.to.amsPort, ++invokeId, write.indexGroup,
-                               write.indexOffset, write.data, write.data.size(), write.to.source);
+    const QByteArray frame = frameOf(write);
     if (debugFlag) {
         const AdsLog::Context log{route.logHost(hostText), tcpPort, write.to.amsPort, QString(),
                                   write.data.size()};
@@ -389,8 +397,7 @@ int CmdBeckhoff_ADS::writeEach(const QList<Write> &writes)
     QList<QByteArray> frames;
     frames.reserve(writes.size());
     for (const Write &w : writes)
-        frames << AdsFrame::writeRequest(w.to.target, w.to.amsPort, ++invokeId, w.indexGroup, w.indexOffset,
-                                         w.data, w.data.size(), w.to.source);
+        frames << frameOf(w);
     return wait.runUnawaited(
         exchange, [this]() { return line; }, frames, kUnawaitedInFlight, settings.replyMs);
 }
@@ -405,6 +412,45 @@ LinkOutcome CmdBeckhoff_ADS::readSymbolHandle(int amsPort, const QString &name, 
     else if (got.result == LinkOk)
         *handle = WireBytes::le32(answer.constData());
     return got;
+}
+
+LinkOutcome CmdBeckhoff_ADS::addNotification(int amsPort, quint32 indexGroup, quint32 indexOffset,
+                                             quint32 length, int cycleMs, quint32 *handle,
+                                             const QString &varName)
+{
+    const quint32 cycle100ns = quint32(cycleMs) * 10000; // the protocol's unit: 50 ms is 500000
+    QByteArray answer;
+    const QByteArray frame =
+        AdsFrame::addNotificationRequest(route.target(), amsPort, ++invokeId, indexGroup, indexOffset, length,
+                                         AdsFrame::NotifyOnChange, cycle100ns, cycle100ns, route.source());
+    LinkOutcome added = Message_parsing(frame, amsPort, length, appendTo(&answer), varName);
+    if (added.result == LinkOk && answer.size() != 4)
+        added.result = LinkWrongReply;
+    else if (added.result == LinkOk)
+        *handle = WireBytes::le32(answer.constData());
+    return added;
+}
+
+void CmdBeckhoff_ADS::setNotificationSink(AdsExchange::NotificationSink sink, qint64 limit)
+{
+    if (!sink) {
+        exchange.setNotificationSink(nullptr, 0);
+        return;
+    }
+    exchange.setNotificationSink(
+        [this, sink](const char *data, qint64 size) {
+            heard.start();
+            sink(data, size);
+        },
+        limit);
+}
+
+void CmdBeckhoff_ADS::dispatchWaiting()
+{
+    if (line && !wait.waiting()) {
+        line->drainTo(exchange);
+        exchange.dropStale();
+    }
 }
 
 LinkOutcome CmdBeckhoff_ADS::readSymbolVersion(int amsPort, const QString &varName, quint8 *version)
@@ -435,7 +481,8 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
 {
     if (const LinkResult refused = refusal())
         return {refused, 0};
-    const bool isRead = AdsFrame::commandOf(frame) != AdsFrame::CmdWrite;
+    const AdsCommand *command = AdsCommand::of(frame);
+    const bool isRead = command && command->tracedAsRead;
     const AdsLog::Context log{route.logHost(hostText), tcpPort, amsPort, varName, byteLength};
     if (debugFlag)
         AdsLog::trace(isRead ? AdsLog::readCommand(log, frame) : AdsLog::writeCommand(log, frame));
@@ -450,9 +497,14 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
     const AdsReplyCheck::Result check = AdsReplyCheck::check(progress, frame, reply);
     if (check.verdict == AdsReplyCheck::Accepted)
         reconnection->confirm();
+    if (check.verdict == AdsReplyCheck::Accepted || check.verdict == AdsReplyCheck::ErrorCode)
+        heard.start();
     AdsLog::warnVerdict(log, check, reply, isRead);
-    if (check.verdict == AdsReplyCheck::Accepted && sink && reply.size() > AdsFrame::OffReadData)
-        sink(reply.constData() + AdsFrame::OffReadData, reply.size() - AdsFrame::OffReadData);
+    // What follows the result (and a read's length field) is the reply's data.
+    const int dataAt =
+        command && command->replyCarriesData ? AdsFrame::OffReadData : AdsFrame::OffAdsResult + 4;
+    if (check.verdict == AdsReplyCheck::Accepted && sink && reply.size() > dataAt)
+        sink(reply.constData() + dataAt, reply.size() - dataAt);
     LinkOutcome outcome;
     outcome.result = AdsReplyCheck::linkResult(check.verdict);
     if (check.verdict == AdsReplyCheck::ErrorCode) {

@@ -87,6 +87,21 @@ public:
     // The program's symbol version, which changes with every online change;
     // `varName` is the name whose access asks, for the log.
     LinkOutcome readSymbolVersion(int amsPort, const QString &varName, quint8 *version);
+    // Subscribes to the bytes at (group, offset, length), sent on change,
+    // checked every `cycleMs`.
+    LinkOutcome addNotification(int amsPort, quint32 indexGroup, quint32 indexOffset, quint32 length,
+                                int cycleMs, quint32 *handle, const QString &varName);
+
+    // Where the controller's notifications go while the driver holds
+    // subscriptions; a null sink: none held, every frame not asked for is
+    // stale as before.
+    void setNotificationSink(AdsExchange::NotificationSink sink, qint64 limit);
+    void setNotificationLimit(qint64 limit) { exchange.setNotificationLimit(limit); }
+    // Milliseconds since the controller was last heard of (a reply or a
+    // notification) on the line in use; -1 when never.
+    qint64 msSinceHeard() const { return heard.isValid() ? heard.elapsed() : -1; }
+    // Everything waiting on the line, dispatched now (notifications to the sink).
+    void dispatchWaiting();
     // The same as a LinkResult alone.
     int Read_area(int amsPort, int indexOffset, int byteLength, QByteArray *out, int indexGroup,
                   const QString &varName);
@@ -106,12 +121,14 @@ public:
     AdsFrame::AmsAddress sourceAddress() const { return route.source(); }
     AmsEnds ends(int amsPort) const { return {route.target(), amsPort, route.source()}; }
 
-    // A write to other ends than the route's, as given.
+    // A write to other ends than the route's, as given; or, as `command`
+    // says, the deletion of the notification whose handle is `data`.
     struct Write {
         AmsEnds to;
         quint32 indexGroup = 0;
         quint32 indexOffset = 0;
         QByteArray data;
+        quint16 command = AdsLayout::CmdWrite;
     };
     // One write whose reply nobody waits for: it is taken silently whenever
     // it comes. False when it could not be sent (no line, busy, a foreign
@@ -162,6 +179,7 @@ private:
     void useSerial(SerialTransport *opened);
     bool lineOpen() const;
     LinkResult refusal();
+    QByteArray frameOf(const Write &write);
     void adopt(AdsTransport *line);
     void discard(AdsTransport *line);
 
@@ -179,6 +197,7 @@ private:
     int frameGapMs;
     quint32 invokeId;
     quint64 serialNumber;
+    QElapsedTimer heard; // since the controller was last heard of on the line in use
     ExchangeWait wait;
     bool closedDuringWait; // the host closed the line from inside the wait
 };

@@ -11,7 +11,8 @@ struct LinkSettings {
         DefaultReplyMs = 2050,
         DefaultReconnectMs = 1000,
         DefaultReconnectMaxMs = 5000,
-        DefaultDownAfter = 3
+        DefaultDownAfter = 3,
+        DefaultNotifyMax = 500
     };
 
     QByteArray targetNetId; // empty: the IP address of the connection text, then .1.1
@@ -24,6 +25,8 @@ struct LinkSettings {
     int reconnectMaxMs = DefaultReconnectMaxMs; // the retries' delay doubles up to this
     int downAfter = DefaultDownAfter; // requests unanswered in a row that make the link down; 0: never
     int eventLoopMs = 0; // 0: a wait blocks; above: it blocks at most this long, then runs the event loop
+    int notifyMs = 0; // 0: every read asks; above: reads answered from change notifications at this rate
+    int notifyMax = DefaultNotifyMax; // live subscriptions at most
     bool typeCheck = true; // by name: the host's type must suit the symbol's declared type
 
     bool operator==(const LinkSettings &o) const
@@ -31,7 +34,8 @@ struct LinkSettings {
         return targetNetId == o.targetNetId && sourceNetId == o.sourceNetId && sourceAuto == o.sourceAuto
                && sourcePort == o.sourcePort && connectMs == o.connectMs && replyMs == o.replyMs
                && reconnectMs == o.reconnectMs && reconnectMaxMs == o.reconnectMaxMs
-               && downAfter == o.downAfter && eventLoopMs == o.eventLoopMs && typeCheck == o.typeCheck;
+               && downAfter == o.downAfter && eventLoopMs == o.eventLoopMs && notifyMs == o.notifyMs
+               && notifyMax == o.notifyMax && typeCheck == o.typeCheck;
     }
 };
 

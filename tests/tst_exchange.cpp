@@ -34,6 +34,32 @@ QByteArray announcing(QByteArray frame, quint32 length)
     return frame.replace(2, 4, QByteArray(b, 4));
 }
 
+// A DeviceNotification from the controller `request` went to: addressed
+// to its source, the controller's own request (flags 0x0004), one stamp
+// with one sample of `bytes` for `handle`.
+QByteArray notification(const QByteArray &request, quint32 invokeId, quint32 handle, const QByteArray &bytes)
+{
+    QByteArray samples(4 + 8 + 4 + 8, '\0');
+    auto put32 = [&samples](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            samples[at + i] = char((v >> (8 * i)) & 0xff);
+    };
+    put32(0, 1); // stamps
+    put32(12, 1); // samples in the stamp
+    put32(16, handle);
+    put32(20, quint32(bytes.size()));
+    samples += bytes;
+    QByteArray length(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        length[i] = char((quint32(samples.size()) >> (8 * i)) & 0xff);
+    QByteArray frame = replyTo(request, length + samples);
+    frame[AdsFrame::OffCommand] = char(AdsFrame::CmdNotification);
+    frame[AdsFrame::OffStateFlags] = char(AdsFrame::StateAdsCommand);
+    for (int i = 0; i < 4; ++i)
+        frame[AdsFrame::OffInvokeId + i] = char((invokeId >> (8 * i)) & 0xff);
+    return frame;
+}
+
 // Bytes arriving at a time, in ms after the exchange began.
 struct Arrival {
     qint64 at;
@@ -88,6 +114,9 @@ private slots:
     void resetForgetsTheStream();
     void floodOfNoiseKeepsTheBufferSmall();
     void unawaitedRepliesAreTakenSilently();
+    void notificationsAreDispatched_data();
+    void notificationsAreDispatched();
+    void notificationsBetweenWaits();
 };
 
 void TestExchange::everyExchangeEndsInStep_data()
@@ -295,6 +324,78 @@ void TestExchange::unawaitedRepliesAreTakenSilently()
     const QByteArray next = readRequest(10, 8);
     QCOMPARE(stream.run(next, {{1, ack1 + readReply(next, 's')}}), AdsExchange::Replied);
     QCOMPARE(stream.skipped, QStringList{QStringLiteral("stranger 42/42")});
+}
+
+Q_DECLARE_METATYPE(QList<int>)
+
+void TestExchange::notificationsAreDispatched_data()
+{
+    QTest::addColumn<Arrivals>("during");
+    QTest::addColumn<QList<int>>("handles"); // the notifications delivered, in order
+    const QByteArray request = readRequest(9, 8);
+    const QByteArray reply = readReply(request, 'r');
+    const QByteArray n1 = notification(request, 100, 1, "ab");
+    const QByteArray n2 = notification(request, 101, 2, "cd");
+    const QByteArray sameId = notification(request, 9, 3, "ef"); // the awaited request's invoke id
+    QTest::newRow("ahead of the reply") << Arrivals{{1, n1 + reply}} << QList<int>{1};
+    QTest::newRow("while the reply is awaited")
+        << Arrivals{{1, n1}, {300, n2}, {600, reply}} << QList<int>{1, 2};
+    QTest::newRow("behind the reply, in one piece") << Arrivals{{1, reply + n1}} << QList<int>{};
+    QTest::newRow("cut in pieces, then the reply")
+        << Arrivals{{1, n1.left(7)}, {2, n1.mid(7, 30)}, {3, n1.mid(37) + n2 + reply}} << QList<int>{1, 2};
+    QTest::newRow("carrying the awaited invoke id") << Arrivals{{1, sameId}, {2, reply}} << QList<int>{3};
+    QTest::newRow("noise, a notification, a stranger, the reply")
+        << Arrivals{{1, hex("de ad") + n2 + readReply(readRequest(4, 8), 'z') + reply}} << QList<int>{2};
+}
+
+// With a sink, notifications are taken out of the stream wherever they
+// come between frames; the reply is found as without them. One behind the
+// reply comes after the wait, and is the next call's to dispatch.
+void TestExchange::notificationsAreDispatched()
+{
+    QFETCH(Arrivals, during);
+    QFETCH(QList<int>, handles);
+    QList<int> seen;
+    Stream stream;
+    stream.engine.setNotificationSink(
+        [&seen](const char *data, qint64 size) {
+            QVERIFY(size >= 24);
+            seen << int(quint8(data[20]));
+        },
+        4096);
+    const QByteArray request = readRequest(9, 8);
+    const AdsExchange::Progress progress = stream.run(request, during);
+    QCOMPARE(seen, handles);
+    QCOMPARE(progress, AdsExchange::Replied);
+    QCOMPARE(stream.engine.takeReply(), readReply(request, 'r'));
+    QVERIFY2(stream.skipped.size() <= 2, qPrintable(stream.skipped.join(", ")));
+}
+
+// Between waits a notification is dispatched when it is whole, also when
+// its pieces come apart; without a sink it is stale, as every byte there.
+void TestExchange::notificationsBetweenWaits()
+{
+    const QByteArray request = readRequest(9, 8);
+    const QByteArray n1 = notification(request, 50, 1, "ab");
+    const QByteArray n2 = notification(request, 51, 2, "cd");
+    for (const bool sink : {true, false}) {
+        QList<int> seen;
+        Stream stream;
+        if (sink)
+            stream.engine.setNotificationSink(
+                [&seen](const char *data, qint64) { seen << int(quint8(data[20])); }, 4096);
+        QCOMPARE(stream.run(request, {{1, readReply(request, 'r')}}), AdsExchange::Replied);
+        stream.engine.takeReply();
+        stream.engine.append(n1.constData(), 20);
+        stream.engine.dropStale();
+        stream.engine.append(n1.constData() + 20, n1.size() - 20);
+        stream.engine.dropStale();
+        stream.engine.append(n2.constData(), n2.size());
+        stream.engine.dropStale();
+        QCOMPARE(seen, sink ? (QList<int>{1, 2}) : QList<int>{});
+        const QByteArray next = readRequest(10, 8);
+        QCOMPARE(stream.run(next, {{1, readReply(next, 's')}}), AdsExchange::Replied);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestExchange)

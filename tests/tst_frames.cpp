@@ -1,6 +1,7 @@
 // Request frames byte for byte, and the reply checks.
 #include "link/AdsFrame.h"
 #include "link/AdsReplyCheck.h"
+#include "link/DeviceNotification.h"
 #include "link/WireBytes.h"
 #include "tests/TestSupport.h"
 
@@ -26,6 +27,7 @@ private slots:
     void workedReadAndWriteRequests();
     void lengthsAndFieldsAtBoundaries();
     void readWriteRequestAndReply();
+    void notificationFrames();
     void netIdFromIpText_data();
     void netIdFromIpText();
     void replyChecks_data();
@@ -82,6 +84,60 @@ void TestFrames::readWriteRequestAndReply()
                  "14 00 00 00 00 00 00 00 03 00 00 00 09 f0 00 00 00 00 00 00 ff ff 00 00 04 00 00 00 "
                  "41 2e 62 00"));
     QCOMPARE(AdsFrame::expectedReplySize(request), qint64(46 + 0xFFFF));
+}
+
+// The notification commands, byte for byte as the protocol lays them out:
+// AddDeviceNotification's group, offset, length, mode, maximum delay and
+// cycle (in 100 ns: 50 ms is 500000), then 16 zero bytes; its reply the
+// result and the handle; DeleteDeviceNotification the handle; and a
+// DeviceNotification's stamps and samples, read back in order.
+void TestFrames::notificationFrames()
+{
+    const QByteArray netId = AdsFrame::targetNetId(QStringLiteral("10.1.2.3"));
+    const QByteArray add =
+        AdsFrame::addNotificationRequest(netId, 851, 5, 0x4020, 0x10, 2, 4, 500000, 500000);
+    QCOMPARE(add, hex("00 00 48 00 00 00 0a 01 02 03 01 01 53 03 c0 a8 0a 64 01 01 bd 80 06 00 04 00 "
+                      "28 00 00 00 00 00 00 00 05 00 00 00 20 40 00 00 10 00 00 00 02 00 00 00 "
+                      "04 00 00 00 20 a1 07 00 20 a1 07 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
+    QCOMPARE(AdsFrame::expectedReplySize(add), qint64(38 + 8));
+    const QByteArray added = replyTo(add, hex("00 00 00 00 2a 00 00 00"));
+    QCOMPARE(AdsReplyCheck::check(AdsExchange::Replied, add, added).verdict, AdsReplyCheck::Accepted);
+    QCOMPARE(AdsReplyCheck::check(AdsExchange::Replied, add, added.left(44)).verdict,
+             AdsReplyCheck::WrongReply);
+    QCOMPARE(AdsReplyCheck::check(AdsExchange::Replied, add, replyTo(add, hex("16 07 00 00 00 00 00 00")))
+                 .errorCode,
+             0x716u);
+
+    const QByteArray del = AdsFrame::deleteNotificationRequest(netId, 851, 6, 0x2a);
+    QCOMPARE(del, hex("00 00 24 00 00 00 0a 01 02 03 01 01 53 03 c0 a8 0a 64 01 01 bd 80 07 00 04 00 "
+                      "04 00 00 00 00 00 00 00 06 00 00 00 2a 00 00 00"));
+    QCOMPARE(AdsReplyCheck::check(AdsExchange::Replied, del, replyTo(del, hex("00 00 00 00"))).verdict,
+             AdsReplyCheck::Accepted);
+
+    // Two stamps: handles 7 and 9 in the first, 7 again in the second.
+    const QByteArray stamps = hex("02 00 00 00"
+                                  "00 80 3e d5 de b1 9d 01 02 00 00 00"
+                                  "07 00 00 00 02 00 00 00 34 12"
+                                  "09 00 00 00 01 00 00 00 01"
+                                  "80 96 98 d5 de b1 9d 01 01 00 00 00"
+                                  "07 00 00 00 02 00 00 00 35 12");
+    const QByteArray data = le32(quint32(stamps.size())) + stamps;
+    QStringList seen;
+    const auto collect = [&seen](quint32 handle, const char *bytes, quint32 size) {
+        seen << QStringLiteral("%1:%2").arg(handle).arg(
+            QString::fromLatin1(QByteArray(bytes, int(size)).toHex()));
+    };
+    QVERIFY(DeviceNotification::samples(data.constData(), data.size(), collect));
+    QCOMPARE(seen, (QStringList{"7:3412", "9:01", "7:3512"}));
+    for (int cut = 0; cut < data.size(); ++cut) {
+        seen.clear();
+        QVERIFY2(!DeviceNotification::samples(data.constData(), cut, collect),
+                 qPrintable(QString::number(cut)));
+        QVERIFY(seen.size() <= 3);
+    }
+    QByteArray lying = data;
+    lying[4 + 4 + 12 + 4] = char(0x40); // a sample longer than the frame
+    QVERIFY(!DeviceNotification::samples(lying.constData(), lying.size(), collect));
 }
 
 void TestFrames::netIdFromIpText_data()
