@@ -257,6 +257,7 @@ bool LibBeckhoff_ADS::readVariable(CLabelVariable &answer, const QString &addres
         if (done.refusal) {
             answer.resultCode = done.refusal;
             answer.auxNumber = int(done.controllerError);
+            answer.auxText = done.reason;
         }
     } else {
         readAt(answer, target.offset, type, count, target.group, address);
@@ -328,6 +329,7 @@ LinkOutcome LibBeckhoff_ADS::readDecoded(CLabelVariable &inner, int indexOffset,
     }
     inner.resultCode = resultCodeOf(done.result);
     inner.auxNumber = int(done.controllerError);
+    inner.auxText = done.reason; // a read's label says what happened, in English
     if (done.result == LinkOk) {
         inner.timeStamp = clock.now();
         if (!decoding.done)

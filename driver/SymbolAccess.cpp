@@ -21,6 +21,24 @@ const qint64 kVersionCheckMs = 1000;
 
 SymbolAccess::SymbolAccess(CmdBeckhoff_ADS &link) : m_link(link) { }
 
+SymbolAccess::Outcome SymbolAccess::Outcome::of(const LinkOutcome &failed)
+{
+    return {resultCodeOf(failed.result), failed.controllerError, failed.reason};
+}
+
+SymbolAccess::Outcome SymbolAccess::Outcome::unfit(int refusal, const SymbolFacts &symbol)
+{
+    const QString declared = QStringLiteral("%1 (ADS type %2, %3 bytes)")
+                                 .arg(symbol.entry.typeName)
+                                 .arg(symbol.entry.dataType)
+                                 .arg(symbol.entry.size);
+    return {refusal, 0,
+            refusal == CLabelVariable::RC_TypeNotHandled
+                ? QStringLiteral("the type asked for does not suit the symbol, a %1; nothing was sent")
+                      .arg(declared)
+                : QStringLiteral("more than the symbol holds, a %1; nothing was sent").arg(declared)};
+}
+
 SymbolAccess::Outcome SymbolAccess::run(const SymbolBinding &binding, const QString &name, Fits fits,
                                         Attempt attempt)
 {
@@ -29,7 +47,7 @@ SymbolAccess::Outcome SymbolAccess::run(const SymbolBinding &binding, const QStr
         return byPlace(name, fits, attempt);
     if (const SymbolHandles::Handle *known = m_handles.find(m_bound, name)) {
         if (const int refused = fits(known->symbol))
-            return {refused, 0};
+            return Outcome::unfit(refused, known->symbol);
         const LinkOutcome tried = attempt(handlePlace(known->handle, known->symbol.entry));
         if (!tried.adsError(kSymbolNotFound) && !tried.adsError(kSymbolVersionInvalid))
             return {0, tried.controllerError};
@@ -70,13 +88,13 @@ SymbolAccess::Outcome SymbolAccess::obtain(const QString &name, Fits fits, Attem
         return byPlace(name, fits, attempt);
     }
     if (got.result != LinkOk)
-        return {resultCodeOf(got.result), got.controllerError};
+        return Outcome::of(got);
     m_mode = ByHandle;
     SymbolHandles::Owned evicted;
     if (m_handles.insert(m_bound, name, {handle, symbol}, &evicted))
         giveBack(evicted);
     if (const int refused = fits(symbol))
-        return {refused, 0};
+        return Outcome::unfit(refused, symbol);
     return {0, attempt(handlePlace(handle, symbol.entry)).controllerError};
 }
 
@@ -97,7 +115,7 @@ SymbolAccess::Outcome SymbolAccess::byPlace(const QString &name, Fits fits, Atte
             m_places.insert(m_bound.amsPort, name, symbol);
     }
     if (const int refused = fits(symbol))
-        return {refused, 0};
+        return Outcome::unfit(refused, symbol);
     LinkOutcome tried = attempt(symbol.entry);
     if (tried.result == LinkWrongReply && tried.controllerError != 0) {
         // The place may have gone: a fresh lookup that then fails at its
@@ -108,7 +126,7 @@ SymbolAccess::Outcome SymbolAccess::byPlace(const QString &name, Fits fits, Atte
             if (looked.refusal)
                 return looked;
             if (const int refused = fits(symbol))
-                return {refused, 0};
+                return Outcome::unfit(refused, symbol);
             m_places.insert(m_bound.amsPort, name, symbol);
             tried = attempt(symbol.entry);
         }
@@ -135,7 +153,7 @@ SymbolAccess::Outcome SymbolAccess::checkVersion(const QString &name)
         m_places.clear();
         return {0, 0};
     }
-    return {resultCodeOf(read.result), read.controllerError};
+    return Outcome::of(read);
 }
 
 SymbolAccess::Outcome SymbolAccess::lookup(const QString &name, SymbolFacts *symbol)
@@ -143,10 +161,11 @@ SymbolAccess::Outcome SymbolAccess::lookup(const QString &name, SymbolFacts *sym
     QByteArray answer;
     const LinkOutcome found = m_link.readSymbolEntry(m_bound.amsPort, name, &answer);
     if (found.result != LinkOk)
-        return {resultCodeOf(found.result), found.controllerError};
+        return Outcome::of(found);
     SymbolEntry entry;
     if (!SymbolEntry::parse(answer, &entry))
-        return {CLabelVariable::RC_WrongReply, 0};
+        return {CLabelVariable::RC_WrongReply, 0,
+                QStringLiteral("the controller's entry for the name does not hold together")};
     *symbol = SymbolFacts::of(entry);
     return {0, 0};
 }

@@ -38,10 +38,18 @@ public:
     using Attempt = FunctionRef<LinkOutcome(const SymbolEntry &place)>;
 
     struct Outcome {
+        Outcome(int refusal = 0, quint32 controllerError = 0, QString reason = QString())
+            : refusal(refusal), controllerError(controllerError), reason(std::move(reason))
+        {
+        }
         // A result code when the last step was a lookup, a handle request or
         // a refusal; 0 when it was an attempt, whose own result stands.
         int refusal;
         quint32 controllerError; // the controller's own, 0 when it gave none
+        QString reason; // for a refusal: what happened, in English
+
+        static Outcome of(const LinkOutcome &failed);
+        static Outcome unfit(int refusal, const SymbolFacts &symbol);
     };
 
     explicit SymbolAccess(CmdBeckhoff_ADS &link);

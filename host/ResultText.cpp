@@ -1,6 +1,6 @@
 #include "host/ResultText.h"
 
-#include "host/AdsErrorText.h"
+#include "link/AdsErrorText.h"
 #include "value/CLabelVariable.h"
 
 #include <QRegularExpression>

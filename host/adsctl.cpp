@@ -1,11 +1,11 @@
 // adsctl: a host for the driver plug-in, for the shell. It loads the plug-in
 // with dlopen and knows the driver only as a CDriveBaseClass.
-#include "host/AdsErrorText.h"
 #include "host/AdsctlCommands.h"
 #include "host/AdsctlOptions.h"
 #include "host/DriverSession.h"
 #include "host/SymbolBrowser.h"
 #include "host/WatchLoop.h"
+#include "link/AdsErrorText.h"
 #include "sim/StopSignals.h"
 
 #include <QCoreApplication>

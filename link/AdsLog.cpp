@@ -1,5 +1,7 @@
 #include "link/AdsLog.h"
 
+#include "link/AdsReason.h"
+
 #include <QDebug>
 #include <QLoggingCategory>
 #include <QThread>
@@ -123,24 +125,28 @@ void AdsLog::warnLinkLost(const QString &host, int tcpPort, QAbstractSocket::Soc
 }
 
 void AdsLog::warnVerdict(const Context &c, const AdsReplyCheck::Result &check, const QByteArray &reply,
-                         bool isRead)
+                         bool isRead, const QString &reason)
 {
     switch (check.verdict) {
     case AdsReplyCheck::NoReply:
-        if (isRead)
-            warn(emptyReply(c, reply));
+        if (!isRead)
+            return; // a write with no reply has never had a line
+        warn(emptyReply(c, reply));
         break;
     case AdsReplyCheck::WrongReply: warn(wrongLength(c, reply)); break;
     case AdsReplyCheck::ErrorCode: warn(errorCode(c, check.errorCode, reply)); break;
-    case AdsReplyCheck::Accepted: break;
+    case AdsReplyCheck::Accepted: return;
     }
+    warn(AdsReason::line(c, reason));
 }
 
 void AdsLog::warnSkipped(const Context &c, AdsExchange::Skipped kind, const QByteArray &bytes, qint64 size,
                          int *skipped)
 {
-    if (++*skipped <= kSkipsShown)
+    if (++*skipped <= kSkipsShown) {
         warn(kind == AdsExchange::Stranger ? wrongSequence(c, bytes, size) : wrongLength(c, bytes, size));
+        warn(AdsReason::line(c, AdsReason::ofSkipped(kind, bytes, size)));
+    }
 }
 
 void AdsLog::warnMoreSkipped(const Context &c, int skipped)

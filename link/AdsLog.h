@@ -49,8 +49,9 @@ public:
     static void warnLinkLost(const QString &host, int tcpPort, QAbstractSocket::SocketError error);
     // The warning a verdict calls for: none when accepted, and none for a
     // write that got no reply.
+    // Each is followed by `reason`, a line in English.
     static void warnVerdict(const Context &c, const AdsReplyCheck::Result &check, const QByteArray &reply,
-                            bool isRead);
+                            bool isRead, const QString &reason);
     // A stranger gets the sequence line, noise the length line; after
     // kSkipsShown in one exchange, one line at its end counts the rest.
     enum { kSkipsShown = 3 };

@@ -2,6 +2,7 @@
 
 #include "link/AdsCommand.h"
 #include "link/AdsFrame.h"
+#include "link/AdsReason.h"
 #include "link/AdsReplyCheck.h"
 #include "link/Reconnection.h"
 #include "link/SerialLineSettings.h"
@@ -125,7 +126,8 @@ void CmdBeckhoff_ADS::useTcp(TcpTransport *opened)
 void CmdBeckhoff_ADS::useSerial(SerialTransport *opened)
 {
     connect(opened, &AdsTransport::bytesReady, this, &CmdBeckhoff_ADS::serialreadyRead);
-    connect(opened, &AdsTransport::lost, this, &CmdBeckhoff_ADS::lineLost);
+    connect(opened, &AdsTransport::lost, this,
+            [this]() { lineLost(QStringLiteral("the serial line went (its device hung up or vanished)")); });
     adopt(opened);
     serial = opened;
 }
@@ -147,10 +149,11 @@ void CmdBeckhoff_ADS::adopt(AdsTransport *opened)
 
 // A line lost without the host asking comes back by itself, unless the host
 // turned that off.
-void CmdBeckhoff_ADS::lineLost()
+void CmdBeckhoff_ADS::lineLost(const QString &reason)
 {
     lineGone();
-    health->wentDown(lineText(), QStringLiteral("the connection was lost"));
+    if (!health->wentDown(lineText(), reason))
+        AdsLog::warn(QStringLiteral("lib[Beckhoff]%1 %2").arg(lineText(), reason)); // down already: said here
     startReconnection();
 }
 
@@ -274,7 +277,8 @@ void CmdBeckhoff_ADS::Ethconnected() { }
 void CmdBeckhoff_ADS::Ethdisconnected()
 {
     AdsLog::warnLinkLost(hostText, tcpPort, tcp ? tcp->error() : QAbstractSocket::UnknownSocketError);
-    lineLost();
+    // Went while a request waited: a controller drops a source it has no route for.
+    lineLost(AdsReason::ofLoss(wait.waiting(), tcp ? tcp->errorString() : QString(), route.source().netId));
 }
 
 void CmdBeckhoff_ADS::EthreadyRead()
@@ -479,8 +483,12 @@ int CmdBeckhoff_ADS::Write_area(int amsPort, int indexOffset, int byteLength, co
 LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPort, qint64 byteLength,
                                              const DataSink &sink, const QString &varName)
 {
-    if (const LinkResult refused = refusal())
-        return {refused, 0};
+    if (const LinkResult refused = refusal()) {
+        LinkOutcome outcome;
+        outcome.result = refused;
+        outcome.reason = refused == LinkBusy ? AdsReason::busy() : AdsReason::linkDown();
+        return outcome;
+    }
     const AdsCommand *command = AdsCommand::of(frame);
     const bool isRead = command && command->tracedAsRead;
     const AdsLog::Context log{route.logHost(hostText), tcpPort, amsPort, varName, byteLength};
@@ -490,8 +498,12 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
     const AdsExchange::Progress progress = wait.run(
         exchange, [this]() { return line; }, frame, settings.replyMs, settings.eventLoopMs, log);
     const QByteArray &reply = exchange.takeReply(); // the engine's bytes: used before anything reaches it
-    if (closedDuringWait)
-        return {LinkDown, 0}; // the host closed the line itself: no reply is no fault
+    if (closedDuringWait) {
+        LinkOutcome outcome; // the host closed the line itself: no reply is no fault
+        outcome.result = LinkDown;
+        outcome.reason = QStringLiteral("the host closed the line during the wait");
+        return outcome;
+    }
     if (debugFlag)
         AdsLog::trace(isRead ? AdsLog::readResponse(log, reply) : AdsLog::writeResponse(log, reply));
     const AdsReplyCheck::Result check = AdsReplyCheck::check(progress, frame, reply);
@@ -499,7 +511,8 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
         reconnection->confirm();
     if (check.verdict == AdsReplyCheck::Accepted || check.verdict == AdsReplyCheck::ErrorCode)
         heard.start();
-    AdsLog::warnVerdict(log, check, reply, isRead);
+    const QString reason = AdsReason::ofOutcome(progress, check, settings.replyMs);
+    AdsLog::warnVerdict(log, check, reply, isRead, reason);
     // What follows the result (and a read's length field) is the reply's data.
     const int dataAt =
         command && command->replyCarriesData ? AdsFrame::OffReadData : AdsFrame::OffAdsResult + 4;
@@ -507,6 +520,7 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
         sink(reply.constData() + dataAt, reply.size() - dataAt);
     LinkOutcome outcome;
     outcome.result = AdsReplyCheck::linkResult(check.verdict);
+    outcome.reason = reason;
     if (check.verdict == AdsReplyCheck::ErrorCode) {
         outcome.controllerError = check.errorCode;
         outcome.amsError = check.amsError;

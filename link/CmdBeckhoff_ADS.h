@@ -168,7 +168,7 @@ private:
                                 const QString &varName);
     static DataSink appendTo(QByteArray *out);
     void lineGone();
-    void lineLost();
+    void lineLost(const QString &reason);
     void takeDown(const QString &reason);
     void startReconnection();
     void judge(LinkResult result, qint64 frameSize);

@@ -37,16 +37,17 @@ void LinkHealth::reconnected()
     m_unanswered = 0;
 }
 
-void LinkHealth::wentDown(const QString &who, const QString &reason)
+bool LinkHealth::wentDown(const QString &who, const QString &reason)
 {
     m_probation = false;
     m_unanswered = 0;
     m_who = who;
     if (!m_up)
-        return; // down already: the first reason stands
+        return false; // down already: the first reason stands
     AdsLog::warn(QStringLiteral("lib[Beckhoff]%1 link down: %2").arg(who, reason));
     m_downSince.start();
     setUp(false);
+    return true;
 }
 
 bool LinkHealth::takeDown(LinkResult result, int downAfter)

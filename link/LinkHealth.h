@@ -32,8 +32,9 @@ public:
     void closed(const QString &who);
     // A line came back in the background: up once it answers.
     void reconnected();
-    // The line went, or is taken down: `reason` says why.
-    void wentDown(const QString &who, const QString &reason);
+    // The line went, or is taken down: `reason` says why. False when it was
+    // down already, and nothing was logged.
+    bool wentDown(const QString &who, const QString &reason);
     // A request ended with `result`: true when that makes the link down.
     bool takeDown(LinkResult result, int downAfter);
     // Requests unanswered in a row so far.

@@ -11,14 +11,19 @@ enum LinkResult : int {
     LinkBusy = -4 // another request of this link is waiting for its reply: nothing sent
 };
 
+#include <QString>
 #include <QtGlobal>
 
 // A result with the controller's own error, when it gave one (AMS error
 // code, else ADS result): 0 otherwise.
 struct LinkOutcome {
+    LinkOutcome() = default;
+    LinkOutcome(LinkResult result, quint32 controllerError) : result(result), controllerError(controllerError) { }
+
     LinkResult result = LinkOk;
     quint32 controllerError = 0;
     bool amsError = false; // the error came in the AMS header, not as the command's ADS result
+    QString reason; // what happened, in English, when it failed
 
     // The command's own ADS result `code`: what a controller answers about
     // the request itself, as opposed to the AMS router about its delivery.

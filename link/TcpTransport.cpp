@@ -42,6 +42,11 @@ void TcpTransport::onError()
         emit failed();
 }
 
+QString TcpTransport::errorString() const
+{
+    return m_socket->errorString();
+}
+
 QHostAddress TcpTransport::localAddress() const
 {
     return m_socket->localAddress();

@@ -25,6 +25,7 @@ public:
     void close() override;
 
     QAbstractSocket::SocketError error() const;
+    QString errorString() const;
     QHostAddress localAddress() const;
 
 signals:

@@ -340,8 +340,13 @@ void TestEndToEnd::errorsTheControllerReports()
     const QString prefix =
         QStringLiteral("lib[Beckhoff]报文返回错误码 127.0.0.1:%1 ID=851 MW10 len = 2 err = 0x710 msg : ")
             .arg(sim->tcpPort());
-    QCOMPARE(log.warnings().size(), 1);
+    QCOMPARE(log.warnings().size(), 2);
     QVERIFY2(log.warnings().first().startsWith(prefix), qPrintable(log.warnings().first()));
+    const QString english =
+        QStringLiteral("lib[Beckhoff]127.0.0.1:%1 ID=851 MW10: controller error 0x710: symbol not found")
+            .arg(sim->tcpPort());
+    QCOMPARE(log.warnings().last(), english);
+    QCOMPARE(r.auxText, english.mid(english.indexOf(QStringLiteral("controller error")))); // and in the label
     const QByteArray reply = QByteArray::fromHex(log.warnings().first().mid(prefix.size()).toLatin1());
     QCOMPARE(reply.size(), 46);
     QCOMPARE(le32(reply, AdsLayout::OffAdsResult), 0x710u);
@@ -387,8 +392,11 @@ void TestEndToEnd::noReplyAndLinkDown()
     QVERIFY(r.timeStamp.isNull());
     QCOMPARE(
         log.warnings(),
-        QStringList{QStringLiteral("lib[Beckhoff]返回的报文长度为0 127.0.0.1:%1 ID=851 MW10 len = 2 msg : ")
-                        .arg(sim->tcpPort())});
+        (QStringList{QStringLiteral("lib[Beckhoff]返回的报文长度为0 127.0.0.1:%1 ID=851 MW10 len = 2 msg : ")
+                         .arg(sim->tcpPort()),
+                     QStringLiteral("lib[Beckhoff]127.0.0.1:%1 ID=851 MW10: no reply within 300 ms")
+                         .arg(sim->tcpPort())}));
+    QCOMPARE(r.auxText, QStringLiteral("no reply within 300 ms"));
     sim->server()->pushFault(silent);
     log.clear();
     QCOMPARE(driver->WriteVariable(QStringLiteral("MW10"), DT_Int16, labelOf(QList<short>{1})).resultCode, 8);
@@ -399,6 +407,7 @@ void TestEndToEnd::noReplyAndLinkDown()
     const CLabelVariable down = driver->ReadVariable(QStringLiteral("MW10"), DT_Int16, 2);
     QCOMPARE(down.resultCode, 9);
     QCOMPARE(down.count, 2);
+    QCOMPARE(down.auxText, QStringLiteral("link down: nothing was sent"));
     QCOMPARE(driver->WriteVariable(QStringLiteral("MW10"), DT_Int16, labelOf(QList<short>{1})).resultCode, 9);
     QCOMPARE(sim->server()->requestCount(), before);
     // Code 1 is where every label starts; no exchange ends with it.

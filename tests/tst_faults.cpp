@@ -107,6 +107,7 @@ void TestFaults::controllerFaults_data()
     QTest::addColumn<SimFault>("fault");
     QTest::addColumn<int>("code");
     QTest::addColumn<bool>("defaultWait");
+    QTest::addColumn<QString>("reason"); // what a failed read's label and the log say, in English
 
     struct Row {
         const char *name;
@@ -128,6 +129,35 @@ void TestFaults::controllerFaults_data()
             return QByteArray(reply).replace(at, bytes.size(), bytes);
         };
         return f;
+    };
+    // What happened, as the driver words it in English.
+    const QString noReply = QStringLiteral("no reply within 300 ms");
+    const QString wrong =
+        QStringLiteral("a reply that does not answer the request: its command, flags or lengths differ");
+    const QString partly = QStringLiteral("only part of the reply came within 300 ms");
+    const QString tooLong =
+        QStringLiteral("the reply's announced length does not fit the request: more than it "
+                       "asked for, or impossible");
+    const QMap<QString, QString> reasons = {
+        {"late beyond the exchange time", noReply},
+        {"another invoke id", noReply},
+        {"AMS error code", QStringLiteral("AMS error 0x700: general device error")},
+        {"AMS error low byte",
+         QStringLiteral("AMS error 0x6: target port not found: no ADS server (runtime) on that AMS port")},
+        {"ADS result", QStringLiteral("controller error 0x701: service not supported by the server")},
+        {"truncated, lengths consistent", wrong},
+        {"truncated into the header", partly},
+        {"cut, lengths claim more", partly},
+        {"padded, lengths consistent", tooLong},
+        {"announces far more than it carries", tooLong},
+        {"announces nothing", tooLong},
+        {"no reply", noReply},
+        {"garbage instead of a reply", noReply},
+        {"another command", wrong},
+        {"no response flag", wrong},
+        {"AMS data length disagrees", tooLong},
+        {"ADS length disagrees", wrong},
+        {"announces 1000 bytes more than it carries", tooLong},
     };
     const QList<Row> rows = {
         {"late within the exchange time", with([](SimFault &f) { f.delayMs = kShortWaitMs / 4; }), 0, false},
@@ -179,13 +209,15 @@ void TestFaults::controllerFaults_data()
                 QTest::newRow(
                     qPrintable(QStringLiteral("%1 %2 %3")
                                    .arg(serial ? "serial" : "tcp", op == Read ? "read" : "write", r.name)))
-                    << serial << int(op) << r.fault << code << false;
+                    << serial << int(op) << r.fault << code << false
+                    << reasons.value(QString::fromLatin1(r.name));
             }
         }
         // The wait a host gets without choosing one: 2050 ms.
         QTest::newRow(
             qPrintable(QStringLiteral("%1 read no reply, the default wait").arg(serial ? "serial" : "tcp")))
-            << serial << int(Read) << with([](SimFault &f) { f.noAnswer = true; }) << int(kNoReply) << true;
+            << serial << int(Read) << with([](SimFault &f) { f.noAnswer = true; }) << int(kNoReply) << true
+            << QStringLiteral("no reply within 2050 ms");
     }
 }
 
@@ -196,11 +228,17 @@ void TestFaults::controllerFaults()
     QFETCH(SimFault, fault);
     QFETCH(int, code);
     QFETCH(bool, defaultWait);
+    QFETCH(QString, reason);
     QVERIFY(connectTo(serial, defaultWait));
     sim->server()->pushFault(fault);
     if (op == Read) {
+        LogCapture log;
         const CLabelVariable r = driver->ReadVariable(QStringLiteral("MW0"), DT_Int16, 4);
         QCOMPARE(r.resultCode, code);
+        QCOMPARE(r.auxText, reason);
+        if (code != 0) // the warning is followed by the same words
+            QVERIFY2(log.warnings().last().endsWith(QStringLiteral(" MW0: ") + reason),
+                     qPrintable(log.warnings().join('\n')));
         QCOMPARE(r.value.isValid(), code == 0);
         QCOMPARE(r.timeStamp.isValid(), code == 0);
         if (code == 0)

@@ -318,9 +318,11 @@ void TestLink::unaskedBytesAheadOfTheReplyAreSkipped()
     QByteArray out;
     QCOMPARE(link.Read_area(851, 0, 2, &out, kM, QStringLiteral("MB0")), 0);
     QCOMPARE(out, hex("11 22"));
-    QCOMPARE(log.warnings().size(), 1);
+    QCOMPARE(log.warnings().size(), 2);
     QVERIFY2(log.warnings().first().endsWith(QStringLiteral("msg : deadbeef")),
              qPrintable(log.warnings().first()));
+    QVERIFY2(log.warnings().last().endsWith(QStringLiteral("MB0: skipped 4 bytes that are no frame of ours")),
+             qPrintable(log.warnings().last()));
 }
 
 void TestLink::controllerClosingIsLoggedAndEndsTheWait()

@@ -196,11 +196,12 @@ void TestSymbols::unknownNameIsNotCached()
     const CLabelVariable r = driver->ReadVariable(QStringLiteral("MAIN.nMissing"), DT_Int32);
     QCOMPARE(r.resultCode, 7);
     QVERIFY(!r.value.isValid());
-    QCOMPARE(log.warnings().size(), 1);
+    QCOMPARE(log.warnings().size(), 2);
     QVERIFY(log.warnings().first().startsWith(
         QStringLiteral(
             "lib[Beckhoff]报文返回错误码 127.0.0.1:%1 ID=851 MAIN.nMissing len = 65535 err = 0x710 msg : ")
             .arg(sim->tcpPort())));
+    QCOMPARE(r.auxText, QStringLiteral("controller error 0x710: symbol not found"));
     QCOMPARE(driver->WriteVariable(QStringLiteral("MAIN.nMissing"), DT_Int32, ints({1})).resultCode, 7);
     QCOMPARE(kinds(sim->server(), 0), (QStringList{kLookup, kLookup}));
     // Refused before any lookup: a value that cannot fill the request.

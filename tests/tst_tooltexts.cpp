@@ -3,7 +3,6 @@
 // command line and result texts, the symbol table's entries and listing
 // (the upload through a controller the test plays behind the driver's
 // interface), and the image file and command line of ads-sim.
-#include "host/AdsErrorText.h"
 #include "host/AdsctlOptions.h"
 #include "host/JsonText.h"
 #include "host/LeafWalk.h"
@@ -12,6 +11,7 @@
 #include "host/SymbolListing.h"
 #include "host/SymbolUpload.h"
 #include "host/ValueText.h"
+#include "link/AdsErrorText.h"
 #include "link/AdsLayout.h"
 #include "link/DataTypeTable.h"
 #include "link/SymbolTable.h"

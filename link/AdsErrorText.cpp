@@ -1,4 +1,4 @@
-#include "host/AdsErrorText.h"
+#include "link/AdsErrorText.h"
 
 #include <algorithm>
 
