@@ -18,7 +18,9 @@ enum LinkResult : int {
 // code, else ADS result): 0 otherwise.
 struct LinkOutcome {
     LinkOutcome() = default;
-    LinkOutcome(LinkResult result, quint32 controllerError) : result(result), controllerError(controllerError) { }
+    LinkOutcome(LinkResult result, quint32 controllerError) : result(result), controllerError(controllerError)
+    {
+    }
 
     LinkResult result = LinkOk;
     quint32 controllerError = 0;

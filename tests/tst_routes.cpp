@@ -482,8 +482,9 @@ void TestRoutes::linesGoThroughALoggingCategory()
     sim->server()->pushFault(refused);
     QCOMPARE(readMW0(), kWrongReply);
     QCOMPARE(log.warnings().size(), 2); // the contract's line, then what happened in English
-    QVERIFY2(log.warnings().last().endsWith(QStringLiteral("MW0: controller error 0x703: invalid index offset")),
-             qPrintable(log.warnings().last()));
+    QVERIFY2(
+        log.warnings().last().endsWith(QStringLiteral("MW0: controller error 0x703: invalid index offset")),
+        qPrintable(log.warnings().last()));
 }
 
 QTEST_GUILESS_MAIN(TestRoutes)
