@@ -11,6 +11,7 @@
 #include "driver/SymbolName.h"
 #include "driver/ValueCodec.h"
 #include "link/AdsFrame.h"
+#include "link/WireBytes.h"
 
 #include <QDateTime>
 
@@ -189,6 +190,52 @@ void LibBeckhoff_ADS::giveBackAll()
     if (adsLink.busy())
         return;
     adsLink.writeEach(symbols.takeReleases() + subscriptions.takeDeletions());
+}
+
+// ---------------------------------------------------------------- the controller
+
+namespace {
+bool failed(const LinkOutcome &done, QVariantMap *info)
+{
+    if (done.result == LinkOk)
+        return false;
+    info->insert(QStringLiteral("result"), resultCodeOf(done.result));
+    if (done.controllerError != 0)
+        info->insert(QStringLiteral("adsError"), done.controllerError);
+    info->insert(QStringLiteral("reason"), done.reason);
+    info->insert(QStringLiteral("lineWent"), done.lineWent);
+    return true;
+}
+} // namespace
+
+QVariantMap LibBeckhoff_ADS::deviceInfo()
+{
+    QVariantMap info;
+    if (!adsLink.callerOwnsLink()) {
+        info.insert(QStringLiteral("result"), int(CLabelVariable::RC_LinkDown));
+        return info;
+    }
+    const CallScope call(*this);
+    return guarded(
+        [&]() {
+            QByteArray device;
+            if (failed(adsLink.readDeviceInfo(amsPort, &device), &info))
+                return info;
+            const char *d = device.constData();
+            const QByteArray name(d + 4, int(qstrnlen(d + 4, 16)));
+            info.insert(QStringLiteral("name"), QString::fromLatin1(name));
+            info.insert(
+                QStringLiteral("version"),
+                QStringLiteral("%1.%2.%3").arg(quint8(d[0])).arg(quint8(d[1])).arg(WireBytes::le16(d + 2)));
+            QByteArray state;
+            if (failed(adsLink.readState(amsPort, &state), &info))
+                return info;
+            info.insert(QStringLiteral("adsState"), WireBytes::le16(state.constData()));
+            info.insert(QStringLiteral("deviceState"), WireBytes::le16(state.constData() + 2));
+            info.insert(QStringLiteral("result"), int(CLabelVariable::RC_Success));
+            return info;
+        },
+        QVariantMap{{QStringLiteral("result"), int(CLabelVariable::RC_BadOffsetOrCount)}});
 }
 
 // ---------------------------------------------------------------- addresses

@@ -22,6 +22,7 @@
 #include "value/CLabelVariable.h"
 
 #include <QObject>
+#include <QVariantMap>
 
 #include <functional>
 
@@ -51,6 +52,15 @@ public:
     int DestroyFree() override;
 
     bool linkUp() const { return adsLink.linkUp(); }
+
+    // The controller's own account, asked on the line in use (ReadDeviceInfo
+    // and ReadState): "result" (0, or the call's result code), "adsError"
+    // (the controller's code, when it gave one), "reason" (in English, on a
+    // failure), "lineWent" (the connection went during the request: a
+    // controller drops a source it has no route for), "name", "version"
+    // ("major.minor.build"), "adsState" and "deviceState" (16-bit numbers).
+    // Reached like linkUp, through the QObject: QMetaObject::invokeMethod.
+    Q_INVOKABLE QVariantMap deviceInfo();
 
     // Addresses.
     int getArea(const QString &address);

@@ -4,12 +4,48 @@
 #include "host/ResultText.h"
 #include "host/ValueText.h"
 
+#include <QObject>
+#include <QVariantMap>
+
 int AdsctlCommands::info(CDriveBaseClass *driver, QTextStream &out)
 {
     out << "name:    " << driver->getDriveName() << '\n'
         << "version: " << driver->getversion_number() << '\n'
         << "build:   " << driver->DebugCmd(DC_Version) << Qt::endl;
     return 0;
+}
+
+// What the controller says of itself, through the driver's deviceInfo();
+// when it says nothing, which of the usual failures it was.
+int AdsctlCommands::infoConnected(CDriveBaseClass *driver, QTextStream &out, QTextStream &err)
+{
+    info(driver, out);
+    QObject *object = static_cast<QObject *>(dynamic_cast<void *>(driver));
+    QVariantMap device;
+    if (!QMetaObject::invokeMethod(object, "deviceInfo", Qt::DirectConnection,
+                                   Q_RETURN_ARG(QVariantMap, device))) {
+        err << "adsctl: this plug-in cannot ask the controller about itself" << Qt::endl;
+        return 1;
+    }
+    const int result = device.value(QStringLiteral("result")).toInt();
+    if (result == CLabelVariable::RC_Success) {
+        out << "controller: " << device.value(QStringLiteral("name")).toString() << '\n'
+            << "controller version: " << device.value(QStringLiteral("version")).toString() << '\n'
+            << "ADS state: " << ResultText::ofAdsState(device.value(QStringLiteral("adsState")).toInt())
+            << '\n'
+            << "device state: " << device.value(QStringLiteral("deviceState")).toInt() << Qt::endl;
+        return 0;
+    }
+    const QString reason = device.value(QStringLiteral("reason")).toString();
+    if (device.value(QStringLiteral("lineWent")).toBool())
+        err << "adsctl: no route: " << reason << Qt::endl;
+    else if (result == CLabelVariable::RC_NoReply)
+        err << "adsctl: no answer: the TCP connection stands, but the controller answered nothing (" << reason
+            << "); is the target NetId right (SetConnectPar NETID:PORT)?" << Qt::endl;
+    else
+        err << "adsctl: the controller did not answer as asked: "
+            << ResultText::ofRead(result, device.value(QStringLiteral("adsError")).toUInt()) << Qt::endl;
+    return 1;
 }
 
 int AdsctlCommands::version(CDriveBaseClass *driver, const QString &pluginPath, QTextStream &out)

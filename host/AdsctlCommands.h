@@ -13,6 +13,9 @@ class AdsctlCommands
 {
 public:
     static int info(CDriveBaseClass *driver, QTextStream &out);
+    // info, then the controller's name, version and state, asked through
+    // the connected driver; 1 with the kind of failure on `err`.
+    static int infoConnected(CDriveBaseClass *driver, QTextStream &out, QTextStream &err);
     // The plug-in's path, version and build stamp (--version; adsctl's own
     // version comes first, before the plug-in is loaded).
     static int version(CDriveBaseClass *driver, const QString &pluginPath, QTextStream &out);

@@ -59,6 +59,17 @@ QString ResultText::ofResult(int code)
     return QStringLiteral("%1: %2").arg(code).arg(QLatin1String(resultMeaning(code)));
 }
 
+QString ResultText::ofAdsState(int state)
+{
+    static const char *const names[] = {"INVALID",   "IDLE",     "RESET",    "INIT",         "START",
+                                        "RUN",       "STOP",     "SAVECFG",  "LOADCFG",      "POWERFAILURE",
+                                        "POWERGOOD", "ERROR",    "SHUTDOWN", "SUSPEND",      "RESUME",
+                                        "CONFIG",    "RECONFIG", "STOPPING", "INCOMPATIBLE", "EXCEPTION"};
+    const int count = int(sizeof names / sizeof names[0]);
+    return state >= 0 && state < count ? QStringLiteral("%1 %2").arg(state).arg(QLatin1String(names[state]))
+                                       : QStringLiteral("%1 (no known state)").arg(state);
+}
+
 QString ResultText::ofRead(int code, quint32 controllerError)
 {
     if (code != CLabelVariable::RC_WrongReply || controllerError == 0)

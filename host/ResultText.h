@@ -19,6 +19,8 @@ public:
     static QString ofConnect(int code, const QString &connectionText = QString());
     // Why SetConnectPar answered `answer` to `text` instead of a port in force.
     static QString ofConnectPar(int answer, const QString &text);
+    // "5 RUN", "6 STOP", "15 CONFIG" ... by the ADS state's usual names.
+    static QString ofAdsState(int state);
 };
 
 #endif // RESULTTEXT_H

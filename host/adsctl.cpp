@@ -45,8 +45,17 @@ int main(int argc, char **argv)
         return 1;
     if (options.command == AdsctlOptions::Version)
         return AdsctlCommands::version(session.driver(), session.pluginPath(), out);
-    if (options.command == AdsctlOptions::Info)
-        return AdsctlCommands::info(session.driver(), out);
+    if (options.command == AdsctlOptions::Info && options.connectText.isEmpty())
+        return AdsctlCommands::info(session.driver(), out); // offline: the plug-in alone
+    if (options.command == AdsctlOptions::Info) {
+        if (!session.connect(options)) {
+            err << "adsctl: no TCP connection: the controller's address or port is wrong, or it is off, or a "
+                   "firewall is between (ADS over TCP is port 48898)"
+                << Qt::endl;
+            return 1;
+        }
+        return AdsctlCommands::infoConnected(session.driver(), out, err);
+    }
     if (!session.connect(options))
         return 1;
 

@@ -151,6 +151,7 @@ void CmdBeckhoff_ADS::adopt(AdsTransport *opened)
 // turned that off.
 void CmdBeckhoff_ADS::lineLost(const QString &reason)
 {
+    lastLoss = reason;
     lineGone();
     if (!health->wentDown(lineText(), reason))
         AdsLog::warn(QStringLiteral("lib[Beckhoff]%1 %2").arg(lineText(), reason)); // down already: said here
@@ -167,6 +168,7 @@ void CmdBeckhoff_ADS::startReconnection()
 // for a peer that may be frozen, and brought back in the background.
 void CmdBeckhoff_ADS::takeDown(const QString &reason)
 {
+    lastLoss = reason;
     health->wentDown(lineText(), reason);
     if (line)
         line->close();
@@ -418,6 +420,20 @@ LinkOutcome CmdBeckhoff_ADS::readSymbolHandle(int amsPort, const QString &name, 
     return got;
 }
 
+LinkOutcome CmdBeckhoff_ADS::readDeviceInfo(int amsPort, QByteArray *info)
+{
+    return Message_parsing(AdsFrame::bareRequest(AdsFrame::CmdReadDeviceInfo, route.target(), amsPort,
+                                                 ++invokeId, route.source()),
+                           amsPort, 0, appendTo(info), QStringLiteral("device info"));
+}
+
+LinkOutcome CmdBeckhoff_ADS::readState(int amsPort, QByteArray *state)
+{
+    return Message_parsing(
+        AdsFrame::bareRequest(AdsFrame::CmdReadState, route.target(), amsPort, ++invokeId, route.source()),
+        amsPort, 0, appendTo(state), QStringLiteral("state"));
+}
+
 LinkOutcome CmdBeckhoff_ADS::addNotification(int amsPort, quint32 indexGroup, quint32 indexOffset,
                                              quint32 length, int cycleMs, quint32 *handle,
                                              const QString &varName)
@@ -511,7 +527,11 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
         reconnection->confirm();
     if (check.verdict == AdsReplyCheck::Accepted || check.verdict == AdsReplyCheck::ErrorCode)
         heard.start();
-    const QString reason = AdsReason::ofOutcome(progress, check, settings.replyMs);
+    // A line that went during the wait says why, rather than a reply's wait.
+    const bool lineWent = check.verdict != AdsReplyCheck::Accepted && !lineOpen();
+    const QString reason = lineWent && check.verdict == AdsReplyCheck::NoReply
+                               ? lastLoss
+                               : AdsReason::ofOutcome(progress, check, settings.replyMs);
     AdsLog::warnVerdict(log, check, reply, isRead, reason);
     // What follows the result (and a read's length field) is the reply's data.
     const int dataAt =
@@ -521,6 +541,7 @@ LinkOutcome CmdBeckhoff_ADS::Message_parsing(const QByteArray &frame, int amsPor
     LinkOutcome outcome;
     outcome.result = AdsReplyCheck::linkResult(check.verdict);
     outcome.reason = reason;
+    outcome.lineWent = lineWent;
     if (check.verdict == AdsReplyCheck::ErrorCode) {
         outcome.controllerError = check.errorCode;
         outcome.amsError = check.amsError;

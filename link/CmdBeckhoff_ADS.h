@@ -87,6 +87,11 @@ public:
     // The program's symbol version, which changes with every online change;
     // `varName` is the name whose access asks, for the log.
     LinkOutcome readSymbolVersion(int amsPort, const QString &varName, quint8 *version);
+    // The controller's name and version (ReadDeviceInfo: major, minor, a
+    // 16-bit build, the name in 16 bytes) and its state (ReadState: ADS
+    // state, device state, 16 bits each): the reply's data after the result.
+    LinkOutcome readDeviceInfo(int amsPort, QByteArray *info);
+    LinkOutcome readState(int amsPort, QByteArray *state);
     // Subscribes to the bytes at (group, offset, length), sent on change,
     // checked every `cycleMs`.
     LinkOutcome addNotification(int amsPort, quint32 indexGroup, quint32 indexOffset, quint32 length,
@@ -198,6 +203,7 @@ private:
     quint32 invokeId;
     quint64 serialNumber;
     QElapsedTimer heard; // since the controller was last heard of on the line in use
+    QString lastLoss = QStringLiteral("the line is closed"); // why the line went, in English
     ExchangeWait wait;
     bool closedDuringWait; // the host closed the line from inside the wait
 };

@@ -26,6 +26,7 @@ struct LinkOutcome {
     quint32 controllerError = 0;
     bool amsError = false; // the error came in the AMS header, not as the command's ADS result
     QString reason; // what happened, in English, when it failed
+    bool lineWent = false; // the line went while the request waited for its reply
 
     // The command's own ADS result `code`: what a controller answers about
     // the request itself, as opposed to the AMS router about its delivery.

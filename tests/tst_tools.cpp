@@ -379,6 +379,8 @@ private slots:
     void symbolsAsLeaves();
     void leavesReadByName();
     void simTellsItsStateAndName();
+    void infoConnectAsksTheController_data();
+    void infoConnectAsksTheController();
 
 private:
     std::unique_ptr<Sim> sim;
@@ -1600,6 +1602,59 @@ void TestTools::leavesReadByName()
         QVERIFY2(byName.exitCode == 0, qPrintable(leaf.value("name").toString() + ": " + byName.err));
         QCOMPARE(byName.out,
                  adsctl(connect + QStringList{"read", place, "uint8", QString::number(size)}).out);
+    }
+}
+
+void TestTools::infoConnectAsksTheController_data()
+{
+    QTest::addColumn<QStringList>("sim"); // ads-sim's options; empty: no controller listens
+    QTest::addColumn<QStringList>("options"); // adsctl's, before info
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says"); // a line of stdout (exit 0) or the start of stderr's last (exit 1)
+    QTest::newRow("running") << QStringList{"--device-name", "PLC-Hall3"} << QStringList{} << 0
+                             << "controller: PLC-Hall3";
+    QTest::newRow("in RUN") << QStringList{} << QStringList{} << 0 << "ADS state: 5 RUN";
+    QTest::newRow("in STOP") << QStringList{"--state", "stop"} << QStringList{} << 0 << "ADS state: 6 STOP";
+    QTest::newRow("in CONFIG") << QStringList{"--state", "config"} << QStringList{} << 0
+                               << "ADS state: 15 CONFIG";
+    QTest::newRow("no route for this station") << QStringList{"--route", "10.1.2.3.1.1"} << QStringList{} << 1
+                                               << "adsctl: no route: the controller closed the connection "
+                                                  "right after a request: it may have no route "
+                                                  "for the source NetId 192.168.10.100.1.1";
+    QTest::newRow("another NetId") << QStringList{"--netid", "5.6.7.8.1.1"} << QStringList{} << 1
+                                   << "adsctl: the controller did not answer as asked: 7: ";
+    QTest::newRow("no answer") << QStringList{"--drop-every", "1"} << QStringList{"--reply-ms", "300"} << 1
+                               << "adsctl: no answer: ";
+    QTest::newRow("no TCP connection")
+        << QStringList{} << QStringList{} << 1 << "adsctl: no TCP connection: ";
+}
+
+// info --connect asks the controller for its name, version and state, and
+// when that fails says which of the usual failures it was.
+void TestTools::infoConnectAsksTheController()
+{
+    QFETCH(QStringList, sim);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    const bool listening = QTest::currentDataTag() != QLatin1String("no TCP connection");
+    Sim controller(sim);
+    QVERIFY(controller.started);
+    QString where = controller.tcp;
+    if (!listening)
+        where = QStringLiteral("127.0.0.1:1"); // nothing listens there
+    const Run r = adsctl(QStringList{"--connect", where} + options + QStringList{"info"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, exitCode);
+    if (exitCode == 0) {
+        QVERIFY2(r.outLines().contains(says), qPrintable(r.out));
+        QVERIFY(r.outLines()
+                    .filter(QRegularExpression(QStringLiteral("^controller version: \\d+\\.\\d+\\.\\d+$")))
+                    .size()
+                == 1);
+    } else {
+        const QStringList err = r.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(!err.isEmpty() && err.last().startsWith(says), qPrintable(r.err));
     }
 }
 
