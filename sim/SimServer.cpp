@@ -50,6 +50,7 @@ SimServer::~SimServer()
     m_queued.clear();
     m_standing = SimFault();
     m_requests.clear();
+    m_notifications.clear();
     m_logger = nullptr;
     m_router = SimRouter();
 }

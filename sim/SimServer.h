@@ -198,9 +198,9 @@ private:
         QByteArray bytes;
     };
     using Sender = std::function<void(const QByteArray &)>;
+    using Closer = std::function<void()>;
     // What goes out: a reply, or a notification the controller sends by itself.
     enum Kind { Reply, Notification };
-    using Closer = std::function<void()>;
     // One connection's end: the TCP socket or the pty.
     struct Peer {
         QObject *object = nullptr;
