@@ -6,10 +6,18 @@
 
 namespace {
 const QStringList kWithValue = {
-    QStringLiteral("listen"),      QStringLiteral("ams-port"),   QStringLiteral("image"),
-    QStringLiteral("delay-ms"),    QStringLiteral("drop-every"), QStringLiteral("ads-error"),
-    QStringLiteral("netid"),       QStringLiteral("route"),      QStringLiteral("state"),
+    QStringLiteral("listen"),
+    QStringLiteral("ams-port"),
+    QStringLiteral("image"),
+    QStringLiteral("delay-ms"),
+    QStringLiteral("drop-every"),
+    QStringLiteral("ads-error"),
+    QStringLiteral("netid"),
+    QStringLiteral("route"),
+    QStringLiteral("state"),
     QStringLiteral("device-name"),
+    QStringLiteral("max-notifications"),
+    QStringLiteral("clock"),
 };
 const QStringList kFlags = {QStringLiteral("serial"),       QStringLiteral("verbose"),
                             QStringLiteral("help"),         QStringLiteral("version"),
@@ -128,6 +136,15 @@ struct Parser {
             if (value.isEmpty())
                 return fail(QStringLiteral("--device-name needs a name"));
             o.deviceName = value;
+        } else if (key == QLatin1String("max-notifications")) {
+            if (!number(value, 1000000, &n))
+                return fail(
+                    QStringLiteral("--max-notifications wants a count 0 to 1000000, not '%1'").arg(value));
+            o.maxNotifications = int(n);
+        } else if (key == QLatin1String("clock")) {
+            if (value.isEmpty())
+                return fail(QStringLiteral("--clock needs a symbol name"));
+            o.clockSymbol = value;
         } else if (key == QLatin1String("image")) {
             if (value.isEmpty())
                 return fail(QStringLiteral("--image needs a file name"));
@@ -202,6 +219,7 @@ QString AdsSimOptions::usage()
         "               [--delay-ms N] [--drop-every N] [--ads-error CODE]\n"
         "               [--no-handles] [--no-symbol-version] [--no-data-types]\n"
         "               [--state run|stop|config] [--device-name TEXT]\n"
+        "               [--max-notifications N] [--clock NAME]\n"
         "       ads-sim --version\n"
         "\n"
         "A simulated ADS controller. It prints \"tcp ADDR:PORT\" and, with --serial,\n"
@@ -215,7 +233,11 @@ QString AdsSimOptions::usage()
         "(0xF00F, 0xF00C, 0xF00B), the data type upload (0xF00F, 0xF00E), symbol handles\n"
         "(0xF003, 0xF005, 0xF006), the symbol version (0xF008), ReadState and\n"
         "ReadDeviceInfo. Names reach array elements and structure members\n"
-        "(GVL.aAxes[2].stMotor.nSpeed).\n"
+        "(GVL.aAxes[2].stMotor.nSpeed). Device notifications (AddDeviceNotification,\n"
+        "DeleteDeviceNotification): cyclic (mode 3) or on change (mode 4) on any place a\n"
+        "read reaches, checked every cycle time (100 ns units, 1 ms at least), samples\n"
+        "due together in one DeviceNotification frame per connection; other modes get\n"
+        "ADS error 0x70B. A subscription ends with its connection and at a restart.\n"
         "\n"
         "  --listen ADDR:PORT  TCP address (default 127.0.0.1:48898; port 0: any free port)\n"
         "  --serial            also serve on a pseudo-terminal; its path is the serial port name\n"
@@ -237,8 +259,9 @@ QString AdsSimOptions::usage()
         "                        end\n"
         "                      GROUP and OFFSET in hex, SIZE in bytes, decimal; TYPE the rest\n"
         "                      of the line (INT, STRING(80), ST_Motor, ARRAY [1..3] OF ST_Axis)\n"
-        "  --verbose           one line per request served\n"
-        "  --delay-ms N        answer every request N ms late\n"
+        "  --verbose           one line per request served and per notification frame sent\n"
+        "  --delay-ms N        answer every request N ms late, and send every notification\n"
+        "                      frame N ms after it fell due\n"
         "  --drop-every N      leave every N-th request unanswered (N 1 or more)\n"
         "  --ads-error CODE    answer every request with this ADS error (e.g. 0x710)\n"
         "  --no-handles        answer symbol handle requests (0xF003) with ADS error 0x701,\n"
@@ -251,6 +274,12 @@ QString AdsSimOptions::usage()
         "                      or config (15)\n"
         "  --device-name TEXT  the name ReadDeviceInfo answers (default ads-sim; 15 bytes of\n"
         "                      it go on the wire), with the version of --version\n"
+        "  --max-notifications N\n"
+        "                      at most N subscriptions live at once over all connections;\n"
+        "                      an add beyond answers ADS error 0x716 (default 10000)\n"
+        "  --clock NAME        write CLOCK_MONOTONIC in ms (4 bytes, little-endian, wrapping)\n"
+        "                      into the first runtime's symbol NAME every millisecond, for\n"
+        "                      telling how old a value is; NAME must be a symbol of 4 bytes\n"
         "  --version           ads-sim's version\n"
         "  --help              this text\n");
 }

@@ -3,6 +3,7 @@
 #include "link/AdsLayout.h"
 #include "link/WireBytes.h"
 #include "sim/SimHandles.h"
+#include "sim/SimNotifications.h"
 #include "sim/SimRuntime.h"
 
 using namespace WireBytes;
@@ -21,6 +22,13 @@ void patchLe32(QByteArray &frame, int at, quint32 v)
     char bytes[4];
     putLe32(bytes, v);
     frame.replace(at, 4, bytes, 4);
+}
+
+// The requester's NetId and port, as a view of the request's bytes: for
+// comparing only, never to keep.
+QByteArray sourceView(const QByteArray &request)
+{
+    return QByteArray::fromRawData(request.constData() + AdsLayout::OffSourceNetId, kAddressSize);
 }
 
 // Who presents a handle, as the handles judge it.
@@ -103,39 +111,72 @@ quint32 SimProtocol::slice(const QByteArray &bytes, quint32 offset, quint32 leng
     return 0;
 }
 
-// Image reads go straight into the reply: the one copy of the data. A read
-// by handle reads the variable's place as it is now.
+// Image reads go straight into the reply: the one copy of the data.
 void SimProtocol::read(const QByteArray &request, SimRuntime *runtime, quint32 adsResult,
                        const Services &services, QByteArray *out)
 {
-    quint32 group = le32At(request, AdsLayout::OffIndexGroup);
-    quint32 offset = le32At(request, AdsLayout::OffIndexOffset);
-    const quint32 length = le32At(request, AdsLayout::OffRequestLength);
-    quint32 result = adsResult;
-    if (result == 0 && group == GroupSymbolVersion)
-        return symbolVersion(request, runtime, services, out);
-    if (result == 0 && group == GroupValueByHandle) {
-        SimSymbols::Symbol place;
-        result = resolveHandle(request, runtime, services, &place);
-        group = place.group;
-        offset = place.offset;
-    } else if (result == 0 && runtime->symbols.retired(group, offset, length)) {
+    if (adsResult != 0)
+        return readReply(request, adsResult, QByteArray(), out);
+    Place place{le32At(request, AdsLayout::OffIndexGroup), le32At(request, AdsLayout::OffIndexOffset),
+                le32At(request, AdsLayout::OffRequestLength)};
+    bool computed = false;
+    QByteArray bytes;
+    const quint32 result = locate(&place, sourceView(request), runtime, services, &computed, &bytes);
+    if (result != 0 || computed)
+        return readReply(request, result, bytes, out);
+    runtime->image.readInto(place.group, place.offset, place.length,
+                            startRead(request, 0, int(place.length), out));
+}
+
+// Where a read of `place` finds its bytes: its refusal; or 0 and, for the
+// upload and the symbol version, the bytes in `bytes` (`computed`); or 0
+// and `place` turned into the memory it reads. A handle reads its
+// variable's place as it is now.
+quint32 SimProtocol::locate(Place *place, const QByteArray &source, const SimRuntime *runtime,
+                            const Services &services, bool *computed, QByteArray *bytes)
+{
+    *computed = false;
+    if (place->group == GroupSymbolVersion) {
+        *computed = true;
+        if (services.versionRefused != 0)
+            return services.versionRefused;
+        if (place->length != 1)
+            return AdsInvalidSize;
+        *bytes = QByteArray(1, char(runtime->symbolVersion));
+        return 0;
+    }
+    quint32 result = 0;
+    if (place->group == GroupValueByHandle) {
+        SimSymbols::Symbol symbol;
+        result = resolveHandle(*place, source, runtime, services, &symbol);
+        place->group = symbol.group;
+        place->offset = symbol.offset;
+    } else if (runtime->symbols.retired(place->group, place->offset, place->length)) {
         result = SimImage::InvalidOffset; // the program changed online
-    } else if (result == 0 && services.dataTypesRefused != 0
-               && (group == AdsLayout::GroupSymbolInfo || group == AdsLayout::GroupDataTypeTable)) {
+    } else if (services.dataTypesRefused != 0
+               && (place->group == AdsLayout::GroupSymbolInfo
+                   || place->group == AdsLayout::GroupDataTypeTable)) {
         result = services.dataTypesRefused;
     }
-    QByteArray upload;
-    if (result == 0 && uploadBytes(group, runtime->symbols, &upload)) {
-        QByteArray bytes;
-        result = slice(upload, offset, length, &bytes);
-        return readReply(request, result, bytes, out);
-    }
-    if (result == 0)
-        result = runtime->image.refusal(group, offset, length);
     if (result != 0)
-        return readReply(request, result, QByteArray(), out);
-    runtime->image.readInto(group, offset, length, startRead(request, 0, int(length), out));
+        return result;
+    QByteArray upload;
+    if (uploadBytes(place->group, runtime->symbols, &upload)) {
+        *computed = true;
+        return slice(upload, place->offset, place->length, bytes);
+    }
+    return runtime->image.refusal(place->group, place->offset, place->length);
+}
+
+quint32 SimProtocol::readPlace(const Place &place, const QByteArray &source, const SimRuntime *runtime,
+                               const Services &services, QByteArray *out)
+{
+    Place at = place;
+    bool computed = false;
+    const quint32 result = locate(&at, source, runtime, services, &computed, out);
+    if (result == 0 && !computed)
+        runtime->image.read(at.group, at.offset, at.length, out);
+    return result;
 }
 
 void SimProtocol::write(const QByteArray &request, SimRuntime *runtime, quint32 adsResult,
@@ -151,10 +192,10 @@ void SimProtocol::write(const QByteArray &request, SimRuntime *runtime, quint32 
     if (result == 0 && group == GroupReleaseHandle)
         return releaseHandle(request, runtime, services, out);
     if (result == 0 && group == GroupValueByHandle) {
-        SimSymbols::Symbol place;
-        result = resolveHandle(request, runtime, services, &place);
-        group = place.group;
-        offset = place.offset;
+        SimSymbols::Symbol symbol;
+        result = resolveHandle({group, offset, length}, sourceView(request), runtime, services, &symbol);
+        group = symbol.group;
+        offset = symbol.offset;
     } else if (result == 0 && runtime->symbols.retired(group, offset, length)) {
         result = SimImage::InvalidOffset;
     }
@@ -170,17 +211,16 @@ void SimProtocol::write(const QByteArray &request, SimRuntime *runtime, quint32 
     resultReply(request, result, out);
 }
 
-// The handle is the request's offset; at most the variable's bytes may be
+// The handle is the place's offset; at most the variable's bytes may be
 // read or written, fewer are its head.
-quint32 SimProtocol::resolveHandle(const QByteArray &request, const SimRuntime *runtime,
-                                   const Services &services, SimSymbols::Symbol *place)
+quint32 SimProtocol::resolveHandle(const Place &place, const QByteArray &source, const SimRuntime *runtime,
+                                   const Services &services, SimSymbols::Symbol *symbol)
 {
     if (!services.handles)
         return AdsSymbolNotFound;
-    const quint32 result =
-        services.handles->resolve(le32At(request, AdsLayout::OffIndexOffset),
-                                  owner(request, runtime, services), runtime->symbols, place);
-    if (result == 0 && le32At(request, AdsLayout::OffRequestLength) > place->size)
+    const quint32 result = services.handles->resolve(place.offset, {services.line, runtime->amsPort, source},
+                                                     runtime->symbols, symbol);
+    if (result == 0 && place.length > symbol->size)
         return AdsInvalidSize;
     return result;
 }
@@ -214,16 +254,6 @@ void SimProtocol::releaseHandle(const QByteArray &request, const SimRuntime *run
                 services.handles ? services.handles->release(handle, owner(request, runtime, services))
                                  : quint32(AdsSymbolNotFound),
                 out);
-}
-
-void SimProtocol::symbolVersion(const QByteArray &request, const SimRuntime *runtime,
-                                const Services &services, QByteArray *out)
-{
-    if (services.versionRefused != 0)
-        return readReply(request, services.versionRefused, QByteArray(), out);
-    if (le32At(request, AdsLayout::OffRequestLength) != 1)
-        return readReply(request, AdsInvalidSize, QByteArray(), out);
-    *startRead(request, 0, 1, out) = char(runtime->symbolVersion);
 }
 
 // The name a ReadWrite carries as its write data, up to its zero byte if
@@ -291,6 +321,94 @@ void SimProtocol::deviceInfo(const QByteArray &request, quint32 adsResult, const
     memcpy(data + kResultSize + 4, name.constData(), size_t(name.size()));
 }
 
+// AddDeviceNotification: the result and the new subscription's handle (0
+// when refused).
+void SimProtocol::addNotification(const QByteArray &request, const SimRuntime *runtime, quint32 adsResult,
+                                  const Services &services, QByteArray *out)
+{
+    quint32 handle = 0;
+    const quint32 result = adsResult != 0 ? adsResult : subscribe(request, runtime, services, &handle);
+    char *data = startReply(request, 0, kResultSize + 4, out);
+    putLe32(data, result);
+    putLe32(data + kResultSize, handle);
+}
+
+// The watched place must read as a Read of it would: the same refusals.
+// Modes other than cyclic and on change are refused rather than guessed at.
+quint32 SimProtocol::subscribe(const QByteArray &request, const SimRuntime *runtime, const Services &services,
+                               quint32 *handle)
+{
+    if (!services.notifications)
+        return AdsServiceNotSupported;
+    if (request.size() < AdsLayout::AddNotificationRequestSize)
+        return AdsInvalidSize;
+    SimNotifications::Subscription s;
+    s.group = le32At(request, AdsLayout::OffIndexGroup);
+    s.offset = le32At(request, AdsLayout::OffIndexOffset);
+    s.length = le32At(request, AdsLayout::OffRequestLength);
+    s.mode = le32At(request, AdsLayout::OffTransmissionMode);
+    s.cycleMs = SimNotifications::cycleMs(le32At(request, AdsLayout::OffCycleTime));
+    if (s.mode != AdsLayout::NotifyCyclic && s.mode != AdsLayout::NotifyOnChange)
+        return AdsInvalidParameter;
+    QByteArray bytes;
+    const quint32 refusal =
+        readPlace({s.group, s.offset, s.length}, sourceView(request), runtime, services, &bytes);
+    if (refusal != 0)
+        return refusal;
+    s.owner = owner(request, runtime, services);
+    s.controller = request.mid(AdsLayout::OffTargetNetId, kAddressSize);
+    return services.notifications->add(s, handle);
+}
+
+// DeleteDeviceNotification: only the connection and source that added it end it.
+void SimProtocol::deleteNotification(const QByteArray &request, const SimRuntime *runtime, quint32 adsResult,
+                                     const Services &services, QByteArray *out)
+{
+    quint32 result = adsResult;
+    if (result == 0 && !services.notifications)
+        result = AdsServiceNotSupported;
+    if (result == 0 && request.size() < AdsLayout::HeaderSize + 4)
+        result = AdsInvalidSize;
+    if (result == 0)
+        result = services.notifications->remove(le32At(request, AdsLayout::HeaderSize),
+                                                owner(request, runtime, services));
+    resultReply(request, result, out);
+}
+
+void SimProtocol::appendSample(QByteArray *samples, quint32 handle, const QByteArray &bytes)
+{
+    char head[8];
+    putLe32(head, handle);
+    putLe32(head + 4, quint32(bytes.size()));
+    samples->append(head, sizeof head);
+    samples->append(bytes);
+}
+
+QByteArray SimProtocol::notificationFrame(const QByteArray &controller, const QByteArray &subscriber,
+                                          quint32 invokeId, quint64 fileTime, int count,
+                                          const QByteArray &samples)
+{
+    // A length, the stamp count (1), the stamp's time and its sample count.
+    const int fields = 4 + 4 + 8 + 4;
+    const int dataSize = fields + samples.size();
+    QByteArray frame(AdsLayout::HeaderSize + fields, '\0');
+    char *p = frame.data();
+    putLe32(p + AdsLayout::OffTcpLength, quint32(AdsLayout::AmsHeaderSize + dataSize));
+    memcpy(p + AdsLayout::OffTargetNetId, subscriber.constData(), kAddressSize);
+    memcpy(p + AdsLayout::OffSourceNetId, controller.constData(), kAddressSize);
+    putLe16(p + AdsLayout::OffCommand, AdsLayout::CmdNotification);
+    putLe16(p + AdsLayout::OffStateFlags, AdsLayout::StateAdsCommand);
+    putLe32(p + AdsLayout::OffAmsLength, quint32(dataSize));
+    putLe32(p + AdsLayout::OffInvokeId, invokeId);
+    char *data = p + AdsLayout::HeaderSize;
+    putLe32(data, quint32(dataSize - 4));
+    putLe32(data + 4, 1);
+    putLe64(data + 8, fileTime);
+    putLe32(data + 16, quint32(count));
+    frame.append(samples);
+    return frame;
+}
+
 QByteArray SimProtocol::errorReply(const QByteArray &request, quint32 amsError)
 {
     QByteArray reply;
@@ -317,6 +435,10 @@ void SimProtocol::answer(const QByteArray &request, SimRuntime *runtime, const S
         return write(request, runtime, fault.adsResult, services, reply);
     if (command == AdsLayout::CmdReadWrite && request.size() >= AdsLayout::ReadWriteRequestSize)
         return readWrite(request, runtime, fault.adsResult, services, reply);
+    if (command == AdsLayout::CmdAddNotification)
+        return addNotification(request, runtime, fault.adsResult, services, reply);
+    if (command == AdsLayout::CmdDeleteNotification)
+        return deleteNotification(request, runtime, fault.adsResult, services, reply);
     const SimDevice device = services.device ? *services.device : SimDevice();
     if (command == AdsLayout::CmdReadState)
         return readState(request, fault.adsResult, device, reply);

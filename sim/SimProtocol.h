@@ -9,6 +9,7 @@
 #include <QByteArray>
 
 class SimHandles;
+class SimNotifications;
 struct SimRuntime;
 
 class SimProtocol
@@ -19,6 +20,7 @@ public:
         AmsTargetMachineNotFound = 0x7,
         AdsServiceNotSupported = 0x701,
         AdsInvalidSize = 0x705,
+        AdsInvalidParameter = 0x70B,
         AdsSymbolNotFound = 0x710,
         AdsSymbolVersionInvalid = 0x711,
         // The upload's counts as runtimes before 0xF00F answer them: 8 bytes.
@@ -34,8 +36,8 @@ public:
 
     // What a request reaches beside its runtime: the controller's handles
     // (null: not served, 0x701), the connection it came on, the
-    // controller's refusals (0: served), and what it tells of itself (null:
-    // a SimDevice as it starts).
+    // controller's refusals (0: served), what it tells of itself (null:
+    // a SimDevice as it starts) and its notifications (null: not served).
     struct Services {
         SimHandles *handles = nullptr;
         const void *line = nullptr;
@@ -43,6 +45,13 @@ public:
         quint32 versionRefused = 0;
         quint32 dataTypesRefused = 0;
         const SimDevice *device = nullptr;
+        SimNotifications *notifications = nullptr;
+    };
+    // What a read names: index group, index offset and length.
+    struct Place {
+        quint32 group = 0;
+        quint32 offset = 0;
+        quint32 length = 0;
     };
 
     // The whole AMS/TCP frame size that the start of `buffer` announces, or
@@ -64,6 +73,19 @@ public:
     // Applies the reply-shaping parts of `fault` to a well-formed reply.
     static QByteArray shape(const QByteArray &reply, const SimFault &fault);
 
+    // What a Read of `place` from `source` (the requester's NetId and port)
+    // gets: 0 and the bytes in `out`, or the ADS error it is refused with.
+    static quint32 readPlace(const Place &place, const QByteArray &source, const SimRuntime *runtime,
+                             const Services &services, QByteArray *out);
+    // Appends one sample of a DeviceNotification: the handle, the size, the bytes.
+    static void appendSample(QByteArray *samples, quint32 handle, const QByteArray &bytes);
+    // A DeviceNotification from `controller` to `subscriber` (NetId and port
+    // each): a request never answered, with one stamp at `fileTime` holding
+    // `count` samples.
+    static QByteArray notificationFrame(const QByteArray &controller, const QByteArray &subscriber,
+                                        quint32 invokeId, quint64 fileTime, int count,
+                                        const QByteArray &samples);
+
 private:
     static char *startReply(const QByteArray &request, quint32 amsError, int dataSize, QByteArray *out);
     static char *startRead(const QByteArray &request, quint32 result, int size, QByteArray *out);
@@ -78,13 +100,19 @@ private:
                           const Services &services, QByteArray *out);
     static void lookup(const QByteArray &request, const SimSymbols &symbols, QByteArray *out);
     static QString writtenName(const QByteArray &request);
+    static quint32 locate(Place *place, const QByteArray &source, const SimRuntime *runtime,
+                          const Services &services, bool *computed, QByteArray *bytes);
+    static void addNotification(const QByteArray &request, const SimRuntime *runtime, quint32 adsResult,
+                                const Services &services, QByteArray *out);
+    static quint32 subscribe(const QByteArray &request, const SimRuntime *runtime, const Services &services,
+                             quint32 *handle);
+    static void deleteNotification(const QByteArray &request, const SimRuntime *runtime, quint32 adsResult,
+                                   const Services &services, QByteArray *out);
     static void obtainHandle(const QByteArray &request, const SimRuntime *runtime, const Services &services,
                              QByteArray *out);
-    static quint32 resolveHandle(const QByteArray &request, const SimRuntime *runtime,
-                                 const Services &services, SimSymbols::Symbol *place);
+    static quint32 resolveHandle(const Place &place, const QByteArray &source, const SimRuntime *runtime,
+                                 const Services &services, SimSymbols::Symbol *symbol);
     static void releaseHandle(const QByteArray &request, const SimRuntime *runtime, const Services &services,
-                              QByteArray *out);
-    static void symbolVersion(const QByteArray &request, const SimRuntime *runtime, const Services &services,
                               QByteArray *out);
     static void readState(const QByteArray &request, quint32 adsResult, const SimDevice &device,
                           QByteArray *out);

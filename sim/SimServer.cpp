@@ -12,6 +12,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+#include <climits>
+#include <ctime>
 #include <future>
 
 namespace {
@@ -28,6 +31,14 @@ SimServer::SimServer(QObject *parent) : QObject(parent)
 {
     m_runtimes.append(SimRuntime());
     m_clock.start();
+    // Children, so that they move to the server's thread with it.
+    m_checkTimer = new QTimer(this);
+    m_checkTimer->setSingleShot(true);
+    m_checkTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_checkTimer, &QTimer::timeout, this, &SimServer::checkNotifications);
+    m_clockTimer = new QTimer(this);
+    m_clockTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_clockTimer, &QTimer::timeout, this, &SimServer::tickClock);
 }
 
 // What the other threads handed over under the lock is let go under it
@@ -39,6 +50,7 @@ SimServer::~SimServer()
     m_queued.clear();
     m_standing = SimFault();
     m_requests.clear();
+    m_notifications.clear();
     m_logger = nullptr;
     m_router = SimRouter();
 }
@@ -250,6 +262,7 @@ void SimServer::restartHere(const QList<SimImageFile::Entry> &program)
         for (int i = 0; i < m_runtimes.size(); ++i)
             m_runtimes[i].restart(parts.value(i));
         m_handles.clear();
+        m_notifications.clear();
     }
     ++m_restarts;
     closeConnections();
@@ -267,7 +280,8 @@ void SimServer::closeConnections()
     }
 }
 
-// A line's partial request, its replies' timing and its handles go.
+// A line's partial request, its replies' timing, its handles and its
+// subscriptions go.
 void SimServer::forgetLine(QObject *line)
 {
     m_inboxes.remove(line);
@@ -275,6 +289,7 @@ void SimServer::forgetLine(QObject *line)
     m_piecesWaiting.remove(line);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_handles.dropLine(line);
+    m_notifications.dropLine(line);
 }
 
 void SimServer::onOwnThread(const std::function<void()> &task)
@@ -389,10 +404,13 @@ int SimServer::repliesSent() const
     return m_repliesSent;
 }
 
-void SimServer::countReplySent()
+void SimServer::countSent(Kind kind)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_repliesSent;
+    if (kind == Reply)
+        ++m_repliesSent;
+    else
+        ++m_notificationFramesSent;
 }
 
 void SimServer::clearRequests()
@@ -452,6 +470,7 @@ QString SimServer::openPty()
         };
         connect(pty, &SimPty::received, this,
                 [this, peer](const QByteArray &bytes) { onBytes(peer, bytes); });
+        m_peers.insert(pty, peer);
     }
     if (!m_pty->isOpen() && !m_pty->open())
         return QString(); // closed by a fault: a new pair, as a reconnected cable
@@ -484,8 +503,10 @@ void SimServer::acceptConnection()
                 [this, socket, peer]() { onBytes(peer, socket->readAll()); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket]() {
             forgetLine(socket);
+            m_peers.remove(socket);
             socket->deleteLater();
         });
+        m_peers.insert(socket, peer);
     }
 }
 
@@ -498,6 +519,8 @@ void SimServer::onBytes(const Peer &peer, const QByteArray &bytes)
     QList<QByteArray> requests;
     QByteArray &inbox = m_inboxes[peer.object].bytes;
     inbox.append(bytes);
+    if (m_frozen)
+        return; // held until the thaw
     for (;;) {
         const qint64 size = SimProtocol::frameSize(inbox);
         if (size >= 0 && (size < AdsLayout::HeaderSize || size > kMaxRequest)) {
@@ -538,9 +561,7 @@ bool SimServer::serve(const QByteArray &request, const Peer &peer)
         if (verdict == SimRouter::Pass) {
             fault = takeFault(&drop);
             SimRuntime *runtime = runtimeOn(WireBytes::le16At(request, AdsLayout::OffTargetPort));
-            const SimProtocol::Services services{&m_handles,       peer.object,        m_handlesRefused,
-                                                 m_versionRefused, m_dataTypesRefused, &m_device};
-            SimProtocol::answer(request, runtime, fault, &m_reply, services);
+            SimProtocol::answer(request, runtime, fault, &m_reply, services(peer.object));
         }
     }
     if (verdict == SimRouter::NoRoute) {
@@ -565,7 +586,23 @@ bool SimServer::serve(const QByteArray &request, const Peer &peer)
         deliver(peer, fault.reshape ? fault.reshape(request, shaped) : shaped, fault);
     }
     keepReplyBuffer();
+    // The first sample goes right after the add's reply.
+    if (WireBytes::le16At(request, AdsLayout::OffCommand) == AdsLayout::CmdAddNotification)
+        armChecks();
     return true;
+}
+
+SimProtocol::Services SimServer::services(const void *line)
+{
+    SimProtocol::Services s;
+    s.handles = &m_handles;
+    s.line = line;
+    s.handlesRefused = m_handlesRefused;
+    s.versionRefused = m_versionRefused;
+    s.dataTypesRefused = m_dataTypesRefused;
+    s.device = &m_device;
+    s.notifications = &m_notifications;
+    return s;
 }
 
 // A router drops a TCP connection from a source it has no route for. A
@@ -599,22 +636,22 @@ QList<QByteArray> SimServer::pieces(const QByteArray &reply, const SimFault &fau
     return pieces;
 }
 
-void SimServer::deliver(const Peer &peer, const QByteArray &reply, const SimFault &fault)
+void SimServer::deliver(const Peer &peer, const QByteArray &reply, const SimFault &fault, Kind kind)
 {
     const QList<QByteArray> out = pieces(reply, fault);
     // One frame at a time on a line: a reply never overtakes the pieces of
     // an earlier one, as no controller interleaves frames.
     if (fault.delayMs > 0 || out.size() > 1 || m_piecesWaiting.value(peer.object) > 0) {
-        schedule(peer, out, fault);
+        schedule(peer, out, fault, kind);
         return;
     }
     peer.send(out.first());
-    countReplySent();
+    countSent(kind);
     if (fault.closeAfter >= 0)
         peer.close();
 }
 
-void SimServer::schedule(const Peer &peer, const QList<QByteArray> &pieces, const SimFault &fault)
+void SimServer::schedule(const Peer &peer, const QList<QByteArray> &pieces, const SimFault &fault, Kind kind)
 {
     const Sender send = peer.send;
     const Closer close = peer.close;
@@ -632,19 +669,26 @@ void SimServer::schedule(const Peer &peer, const QList<QByteArray> &pieces, cons
     for (int i = 0; i < pieces.size(); ++i) {
         const QByteArray piece = pieces.at(i);
         const bool last = i == pieces.size() - 1;
-        QTimer::singleShot(int(at), Qt::PreciseTimer, this,
-                           [this, alive, line, piece, last, closing, send, close, restarts]() {
-                               if (!alive || restarts != m_restarts)
-                                   return; // the line closed, or the controller restarted
-                               const auto waiting = m_piecesWaiting.find(line);
-                               if (waiting != m_piecesWaiting.end() && --*waiting <= 0)
-                                   m_piecesWaiting.erase(waiting);
-                               send(piece);
-                               if (last)
-                                   countReplySent();
-                               if (last && closing)
-                                   close();
-                           });
+        const std::function<void()> go = [this, alive, line, piece, last, closing, send, close, restarts,
+                                          kind]() {
+            if (!alive || restarts != m_restarts)
+                return; // the line closed, or the controller restarted
+            const auto waiting = m_piecesWaiting.find(line);
+            if (waiting != m_piecesWaiting.end() && --*waiting <= 0)
+                m_piecesWaiting.erase(waiting);
+            send(piece);
+            if (last)
+                countSent(kind);
+            if (last && closing)
+                close();
+        };
+        // A frozen controller sends nothing; what fell due goes at the thaw, in order.
+        QTimer::singleShot(int(at), Qt::PreciseTimer, this, [this, go]() {
+            if (m_frozen)
+                m_held.append(go);
+            else
+                go();
+        });
         at += fault.pauseMs;
     }
 }
@@ -661,9 +705,12 @@ QString SimServer::outcomeText(const QByteArray &reply, bool answered)
     if (!answered)
         return QStringLiteral("no answer");
     using WireBytes::le32At;
-    return QStringLiteral("error 0x%1 result 0x%2")
-        .arg(le32At(reply, AdsLayout::OffErrorCode), 0, 16)
-        .arg(le32At(reply, AdsLayout::OffAdsResult), 0, 16);
+    QString text = QStringLiteral("error 0x%1 result 0x%2")
+                       .arg(le32At(reply, AdsLayout::OffErrorCode), 0, 16)
+                       .arg(le32At(reply, AdsLayout::OffAdsResult), 0, 16);
+    if (WireBytes::le16At(reply, AdsLayout::OffCommand) == AdsLayout::CmdAddNotification)
+        text += QStringLiteral(" handle=0x%1").arg(le32At(reply, AdsLayout::OffNotificationHandle), 0, 16);
+    return text;
 }
 
 std::function<void(const QString &)> SimServer::logger() const
@@ -687,17 +734,213 @@ void SimServer::logRequest(const QByteArray &request, const QString &outcome)
     using WireBytes::le16At;
     using WireBytes::le32At;
     const quint16 command = le16At(request, AdsLayout::OffCommand);
-    const char *name = command == AdsLayout::CmdRead             ? "read"
-                       : command == AdsLayout::CmdWrite          ? "write"
-                       : command == AdsLayout::CmdReadWrite      ? "readwrite"
-                       : command == AdsLayout::CmdReadState      ? "readstate"
-                       : command == AdsLayout::CmdReadDeviceInfo ? "deviceinfo"
-                                                                 : "command";
-    QString line = QStringLiteral("%1 id=%2 group=0x%3 offset=0x%4 length=%5")
-                       .arg(QLatin1String(name))
-                       .arg(le32At(request, AdsLayout::OffInvokeId))
-                       .arg(le32At(request, AdsLayout::OffIndexGroup), 0, 16)
-                       .arg(le32At(request, AdsLayout::OffIndexOffset), 0, 16)
-                       .arg(le32At(request, AdsLayout::OffRequestLength));
+    const char *name = command == AdsLayout::CmdRead                 ? "read"
+                       : command == AdsLayout::CmdWrite              ? "write"
+                       : command == AdsLayout::CmdReadWrite          ? "readwrite"
+                       : command == AdsLayout::CmdReadState          ? "readstate"
+                       : command == AdsLayout::CmdReadDeviceInfo     ? "deviceinfo"
+                       : command == AdsLayout::CmdAddNotification    ? "addnotification"
+                       : command == AdsLayout::CmdDeleteNotification ? "deletenotification"
+                                                                     : "command";
+    QString line =
+        QStringLiteral("%1 id=%2 ").arg(QLatin1String(name)).arg(le32At(request, AdsLayout::OffInvokeId));
+    if (command == AdsLayout::CmdDeleteNotification) {
+        line += QStringLiteral("handle=0x%1").arg(le32At(request, AdsLayout::HeaderSize), 0, 16);
+    } else {
+        line += QStringLiteral("group=0x%1 offset=0x%2 length=%3")
+                    .arg(le32At(request, AdsLayout::OffIndexGroup), 0, 16)
+                    .arg(le32At(request, AdsLayout::OffIndexOffset), 0, 16)
+                    .arg(le32At(request, AdsLayout::OffRequestLength));
+    }
+    if (command == AdsLayout::CmdAddNotification)
+        line += QStringLiteral(" mode=%1 cycle=%2")
+                    .arg(le32At(request, AdsLayout::OffTransmissionMode))
+                    .arg(le32At(request, AdsLayout::OffCycleTime));
     log(line + QStringLiteral(" -> ") + outcome);
+}
+
+// ---------------------------------------------------------------- notifications
+
+void SimServer::setMaxNotifications(int n)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_notifications.setLimit(n);
+}
+
+int SimServer::notificationCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_notifications.count();
+}
+
+int SimServer::notificationFramesSent() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_notificationFramesSent;
+}
+
+int SimServer::notificationsAdded() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_notifications.added();
+}
+
+int SimServer::notificationsDeleted() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_notifications.deleted();
+}
+
+// The timer wakes the server when the earliest subscription falls due and
+// at no other time.
+void SimServer::armChecks()
+{
+    qint64 due = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        due = m_notifications.nextDue();
+    }
+    if (due < 0 || m_frozen) {
+        m_checkTimer->stop();
+        return;
+    }
+    m_checkTimer->start(int(qBound<qint64>(0, due - m_clock.elapsed(), INT_MAX)));
+}
+
+// One frame per line and address pair with every sample due; each goes out
+// as late as the standing delay says, behind the replies before it.
+void SimServer::checkNotifications()
+{
+    if (m_frozen)
+        return;
+    QList<Outgoing> frames;
+    SimFault late;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        frames = dueFrames(m_clock.elapsed());
+        late.delayMs = m_standing.delayMs;
+    }
+    for (const Outgoing &out : qAsConst(frames)) {
+        const auto peer = m_peers.constFind(out.line);
+        if (peer == m_peers.constEnd())
+            continue;
+        logNotification(out);
+        deliver(*peer, out.frame, late, Notification);
+    }
+    armChecks();
+}
+
+// Under the lock. A place that no longer reads (a handle whose variable
+// went, a runtime that went) gives no sample.
+QList<SimServer::Outgoing> SimServer::dueFrames(qint64 now)
+{
+    struct Batch {
+        const SimNotifications::Subscription *first = nullptr; // its line and addresses
+        int count = 0;
+        QByteArray samples;
+    };
+    QList<Batch> batches;
+    for (quint32 handle : m_notifications.takeDue(now)) {
+        SimNotifications::Subscription *s = m_notifications.find(handle);
+        const SimRuntime *runtime = runtimeOn(s->owner.amsPort);
+        QByteArray bytes;
+        if (!runtime
+            || SimProtocol::readPlace({s->group, s->offset, s->length}, s->owner.source, runtime,
+                                      services(s->owner.line), &bytes)
+                   != 0
+            || !SimNotifications::sample(s, bytes))
+            continue;
+        auto batch = std::find_if(batches.begin(), batches.end(), [s](const Batch &b) {
+            return b.first->owner.line == s->owner.line && b.first->owner.source == s->owner.source
+                   && b.first->controller == s->controller;
+        });
+        if (batch == batches.end())
+            batch = batches.insert(batches.end(), Batch{s, 0, QByteArray()});
+        SimProtocol::appendSample(&batch->samples, handle, bytes);
+        ++batch->count;
+    }
+    QList<Outgoing> frames;
+    const quint64 stamp = SimNotifications::fileTimeNow();
+    for (const Batch &b : qAsConst(batches))
+        frames.append({b.first->owner.line,
+                       SimProtocol::notificationFrame(b.first->controller, b.first->owner.source,
+                                                      ++m_notifyInvokeId, stamp, b.count, b.samples),
+                       b.count});
+    return frames;
+}
+
+void SimServer::logNotification(const Outgoing &out)
+{
+    if (const std::function<void(const QString &)> log = logger())
+        log(QStringLiteral("notification id=%1 samples=%2 bytes=%3")
+                .arg(WireBytes::le32At(out.frame, AdsLayout::OffInvokeId))
+                .arg(out.samples)
+                .arg(out.frame.size()));
+}
+
+// ---------------------------------------------------------------- clock and freezing
+
+void SimServer::setClockSymbol(const QString &name)
+{
+    onOwnThread([this, name]() {
+        m_clockSymbol = name;
+        if (name.isEmpty()) {
+            m_clockTimer->stop();
+            return;
+        }
+        tickClock();
+        m_clockTimer->start(1);
+    });
+}
+
+void SimServer::tickClock()
+{
+    if (m_frozen)
+        return;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    char bytes[4];
+    WireBytes::putLe32(bytes, quint32(quint64(now.tv_sec) * 1000 + quint64(now.tv_nsec) / 1000000));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    SimRuntime &runtime = m_runtimes.first();
+    SimSymbols::Symbol symbol;
+    if (runtime.symbols.find(m_clockSymbol, &symbol) && symbol.size == 4)
+        runtime.image.write(symbol.group, symbol.offset, QByteArray::fromRawData(bytes, 4));
+}
+
+void SimServer::setFrozen(bool on)
+{
+    onOwnThread([this, on]() { freezeHere(on); });
+}
+
+void SimServer::freezeHere(bool on)
+{
+    if (on == m_frozen)
+        return;
+    m_frozen = on;
+    if (on) {
+        if (m_tcp)
+            m_tcp->pauseAccepting();
+        m_checkTimer->stop();
+        return;
+    }
+    thaw();
+}
+
+// As a process let go on: its timers that fell due fire, then it reads what
+// waits on its lines; the notifications go on from the next check.
+void SimServer::thaw()
+{
+    const QList<std::function<void()>> held = std::move(m_held);
+    m_held.clear();
+    for (const std::function<void()> &go : held)
+        go();
+    const QList<Peer> peers = m_peers.values();
+    for (const Peer &peer : peers) {
+        if (m_inboxes.contains(peer.object))
+            onBytes(peer, QByteArray());
+    }
+    if (m_tcp)
+        m_tcp->resumeAccepting();
+    armChecks();
 }

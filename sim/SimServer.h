@@ -18,6 +18,12 @@
 // names, 0xF006 releases it) and the symbol version (0xF008). A handle
 // belongs to the connection and the source (NetId and port) that obtained
 // it; a closed connection's handles go.
+//
+// It serves device notifications too (AddDeviceNotification,
+// DeleteDeviceNotification; DeviceNotification frames it sends by itself),
+// cyclic or on change, on any place a Read reaches (see SimNotifications).
+// A single-shot timer wakes the server when the next subscription falls
+// due, and only then: with none it costs nothing.
 #ifndef SIMSERVER_H
 #define SIMSERVER_H
 
@@ -25,6 +31,8 @@
 #include "sim/SimFault.h"
 #include "sim/SimHandles.h"
 #include "sim/SimImageFile.h"
+#include "sim/SimNotifications.h"
+#include "sim/SimProtocol.h"
 #include "sim/SimRouter.h"
 #include "sim/SimRuntime.h"
 #include "sim/SimSymbols.h"
@@ -44,6 +52,7 @@
 
 class QTcpServer;
 class QTcpSocket;
+class QTimer;
 class SimPty;
 
 class SimServer : public QObject
@@ -147,8 +156,34 @@ public:
     void clearRequests();
     bool waitForRequests(int count, int timeoutMs) const;
 
-    // Called on the server's thread with one line per request served.
+    // Called on the server's thread with one line per request served and
+    // per notification frame sent.
     void setLogger(std::function<void(const QString &)> logger);
+
+    // Device notifications: at most `n` subscriptions live at once over all
+    // connections (default SimNotifications::kDefaultLimit), an add beyond
+    // answering ADS error 0x716; lowering it ends none. The live ones; the
+    // frames sent (their last byte handed to the line); the adds and the
+    // deletes served with result 0 (a closed connection deletes nothing).
+    void setMaxNotifications(int n);
+    int notificationCount() const;
+    int notificationFramesSent() const;
+    int notificationsAdded() const;
+    int notificationsDeleted() const;
+
+    // A controller that hangs with its connections open, as under SIGSTOP:
+    // requests are read and held, unanswered; nothing is sent, neither
+    // replies nor notifications, and the clock symbol stands still; no
+    // connection is accepted beyond what the kernel queues. Thawed, what
+    // fell due meanwhile goes out first, then the held requests are
+    // answered in order, and notifications go on from the next check.
+    void setFrozen(bool on);
+    // Every millisecond the first runtime's symbol `name` (4 bytes) gets
+    // CLOCK_MONOTONIC in milliseconds, little-endian, wrapping at 32 bits,
+    // so that a host can tell how old a value it got is. Wherever the
+    // symbol lies now; nothing while there is no 4-byte symbol of that
+    // name. An empty name stops it.
+    void setClockSymbol(const QString &name);
 
 public slots:
     // Run on the server's thread.
@@ -164,6 +199,8 @@ private:
     };
     using Sender = std::function<void(const QByteArray &)>;
     using Closer = std::function<void()>;
+    // What goes out: a reply, or a notification the controller sends by itself.
+    enum Kind { Reply, Notification };
     // One connection's end: the TCP socket or the pty.
     struct Peer {
         QObject *object = nullptr;
@@ -187,11 +224,26 @@ private:
     SimFault takeFault(bool *drop);
     SimRuntime *runtimeOn(int amsPort);
     const SimRuntime *runtimeOn(int amsPort) const;
-    void deliver(const Peer &peer, const QByteArray &reply, const SimFault &fault);
-    void schedule(const Peer &peer, const QList<QByteArray> &pieces, const SimFault &fault);
+    void deliver(const Peer &peer, const QByteArray &reply, const SimFault &fault, Kind kind = Reply);
+    void schedule(const Peer &peer, const QList<QByteArray> &pieces, const SimFault &fault, Kind kind);
+    void countSent(Kind kind);
+    // Notifications: the check timer set for the next due time, the
+    // check, and the frames of one check.
+    struct Outgoing {
+        const void *line = nullptr;
+        QByteArray frame;
+        int samples = 0;
+    };
+    SimProtocol::Services services(const void *line);
+    void armChecks();
+    void checkNotifications();
+    QList<Outgoing> dueFrames(qint64 now);
+    void logNotification(const Outgoing &out);
+    void tickClock();
+    void freezeHere(bool on);
+    void thaw();
     static QList<QByteArray> pieces(const QByteArray &reply, const SimFault &fault);
     void keepReplyBuffer();
-    void countReplySent();
     std::function<void(const QString &)> logger() const;
     void logRequest(const QByteArray &request, const QByteArray &reply, bool answered);
     void logRequest(const QByteArray &request, const QString &outcome);
@@ -200,6 +252,13 @@ private:
     QTcpServer *m_tcp = nullptr;
     SimPty *m_pty = nullptr;
     QHash<QObject *, Inbox> m_inboxes;
+    QHash<const void *, Peer> m_peers; // every line, for notifications and for a thaw
+    QTimer *m_checkTimer = nullptr; // the next due notification
+    QTimer *m_clockTimer = nullptr; // the clock symbol, every millisecond
+    QString m_clockSymbol;
+    bool m_frozen = false;
+    QList<std::function<void()>> m_held; // what fell due while frozen, in order
+    quint32 m_notifyInvokeId = 0;
     QElapsedTimer m_clock;
     QHash<QObject *, qint64> m_lineFreeAt; // when the last piece of a reply on a line goes out
     QHash<QObject *, int> m_piecesWaiting; // pieces of replies on a line whose time has not come
@@ -215,6 +274,8 @@ private:
     QList<SimRuntime> m_runtimes; // never empty; the first is the default
     SimRouter m_router;
     SimHandles m_handles;
+    SimNotifications m_notifications;
+    int m_notificationFramesSent = 0;
     quint32 m_handlesRefused = 0;
     quint32 m_versionRefused = 0;
     quint32 m_dataTypesRefused = 0;

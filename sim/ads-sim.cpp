@@ -4,6 +4,7 @@
 #include "sim/SimController.h"
 #include "sim/SimImageFile.h"
 #include "sim/SimProtocol.h"
+#include "sim/SimRuntime.h"
 #include "sim/SimServer.h"
 #include "sim/StopSignals.h"
 
@@ -67,6 +68,28 @@ void reload(SimServer *server, const AdsSimOptions &options, int signalNumber)
                           .arg(server->symbolVersion()));
 }
 
+// The clock goes into the first runtime: its symbol must be there, 4 bytes.
+QString clockRefusal(const AdsSimOptions &options, const QList<SimImageFile::Entry> &image)
+{
+    QList<SimImageFile::Entry> first;
+    for (const SimImageFile::Entry &e : image) {
+        if (e.amsPort == 0 || e.amsPort == options.amsPorts.first())
+            first.append(e);
+    }
+    SimRuntime probe;
+    probe.restart(first);
+    SimSymbols::Symbol symbol;
+    if (!probe.symbols.find(options.clockSymbol, &symbol))
+        return QStringLiteral(
+                   "--clock wants a symbol of the image files' first runtime, and there is no '%1'")
+            .arg(options.clockSymbol);
+    if (symbol.size != 4)
+        return QStringLiteral("--clock wants a symbol of 4 bytes, and '%1' has %2")
+            .arg(options.clockSymbol)
+            .arg(symbol.size);
+    return QString();
+}
+
 QString hostText(const QHostAddress &address)
 {
     return address.protocol() == QAbstractSocket::IPv6Protocol
@@ -95,6 +118,11 @@ int main(int argc, char **argv)
     const QList<SimImageFile::Entry> image = readImages(options, &error);
     if (!error.isEmpty())
         return refuse(error);
+    if (!options.clockSymbol.isEmpty()) {
+        const QString refusal = clockRefusal(options, image);
+        if (!refusal.isEmpty())
+            return refuse(refusal);
+    }
 
     StopSignals handlers;
     if (!handlers.install(true)) {
@@ -134,6 +162,8 @@ int main(int argc, char **argv)
     server->setDataTypesRefused(options.noDataTypes ? quint32(SimProtocol::AdsServiceNotSupported) : 0u);
     server->setAdsState(options.adsState);
     server->setDeviceName(options.deviceName);
+    server->setMaxNotifications(options.maxNotifications);
+    server->setClockSymbol(options.clockSymbol);
     // Reloads wait until it serves, so that a signal never meets a half-set controller.
     QObject::connect(&handlers, &StopSignals::reloadRequested, &app,
                      [server, &options](int signalNumber) { reload(server, options, signalNumber); });

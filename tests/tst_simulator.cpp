@@ -242,6 +242,108 @@ public:
 private:
     int m_fd = -1;
 };
+
+// AddDeviceNotification: group, offset, length, mode, maximum delay (0),
+// cycle time in 100 ns units, 16 reserved zero bytes.
+QByteArray addRequest(const Frame &f, quint32 group, quint32 offset, quint32 length, quint32 mode,
+                      quint32 cycle100ns)
+{
+    return request(f, 6,
+                   le(group, 4) + le(offset, 4) + le(length, 4) + le(mode, 4) + le(0, 4) + le(cycle100ns, 4)
+                       + QByteArray(16, '\0'));
+}
+
+const quint32 k10ms = 100000; // in the cycle time's 100 ns units
+
+struct Sample {
+    quint32 handle = 0;
+    QByteArray bytes;
+};
+
+// A client's connection whose frames are sorted as they come: replies apart
+// from DeviceNotifications (command 8, the response flag clear), whose
+// samples are kept once their header and lengths are checked: addressed to
+// Frame()'s source from its target, one stamp of the current UTC time
+// (within a second, as a FILETIME).
+class Subscriber
+{
+public:
+    explicit Subscriber(QTcpSocket *socket) : m_socket(socket) { }
+
+    QByteArray ask(const QByteArray &frame)
+    {
+        m_socket->write(frame);
+        m_socket->flush();
+        return reply(le32(frame, AdsLayout::OffInvokeId));
+    }
+    QByteArray reply(quint32 invokeId)
+    {
+        QDeadlineTimer deadline(kWaitMs);
+        while (!m_replies.contains(invokeId) && pump(deadline)) { }
+        return m_replies.take(invokeId);
+    }
+    // Waits until `count` notifications came in all, or `waitMs` passed.
+    bool waitFor(int count, int waitMs = kWaitMs)
+    {
+        QDeadlineTimer deadline(waitMs);
+        while (frames.size() < count && pump(deadline)) { }
+        return frames.size() >= count;
+    }
+    QList<Sample> samples() const
+    {
+        QList<Sample> all;
+        for (const QList<Sample> &f : frames)
+            all += f;
+        return all;
+    }
+    bool closed() const { return m_socket->state() != QAbstractSocket::ConnectedState; }
+
+    QList<QList<Sample>> frames; // the samples of each notification
+    QStringList faults;
+
+private:
+    bool pump(const QDeadlineTimer &deadline)
+    {
+        if (deadline.hasExpired() || closed())
+            return false;
+        m_socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        m_buffer += m_socket->readAll();
+        while (wholeFrame(m_buffer)) {
+            const QByteArray frame = m_buffer.left(6 + int(le32(m_buffer, 2)));
+            m_buffer.remove(0, frame.size());
+            if (le16(frame, AdsLayout::OffStateFlags) & 0x0001)
+                m_replies.insert(le32(frame, AdsLayout::OffInvokeId), frame);
+            else
+                notification(frame);
+        }
+        return true;
+    }
+    void notification(const QByteArray &n)
+    {
+        const QByteArray d = n.mid(AdsLayout::HeaderSize);
+        const qint64 now = QDateTime::currentMSecsSinceEpoch() * 10000 + 116444736000000000LL;
+        if (le16(n, 22) != 8 || le16(n, 24) != 0x0004 || le32(n, 26) != quint32(d.size()) || le32(n, 30) != 0
+            || n.mid(6, 8) != m_frame.source + le(quint64(m_frame.sourcePort), 2)
+            || n.mid(14, 8) != m_frame.target + le(quint64(m_frame.targetPort), 2) || d.size() < 20
+            || le32(d, 0) != quint32(d.size() - 4) || le32(d, 4) != 1
+            || qAbs(qint64(le32(d, 8) | quint64(le32(d, 12)) << 32) - now) > 10000000)
+            faults << QString::fromLatin1(n.toHex());
+        QList<Sample> samples;
+        int at = 20;
+        for (quint32 i = le32(d, 16); i > 0 && at + 8 <= d.size(); --i) {
+            samples.append({le32(d, at), d.mid(at + 8, int(le32(d, at + 4)))});
+            at += 8 + int(le32(d, at + 4));
+        }
+        if (at != d.size())
+            faults << QStringLiteral("samples: ") + QString::fromLatin1(n.toHex());
+        frames.append(samples);
+    }
+
+    QTcpSocket *m_socket;
+    const Frame m_frame;
+    QByteArray m_buffer;
+    QHash<quint32, QByteArray> m_replies;
+};
 } // namespace
 
 class TestSimulator : public QObject
@@ -280,6 +382,15 @@ private slots:
     void restartClosesConnectionsAndLoadsTheProgram();
     void largeRepliesKeepTheirBytesAndOrder();
     void warmedUpServerAnswersAlike();
+    void notificationSamples_data();
+    void notificationSamples();
+    void samplesDueTogether_data();
+    void samplesDueTogether();
+    void endingSubscriptions_data();
+    void endingSubscriptions();
+    void notificationsFollowTheProgram_data();
+    void notificationsFollowTheProgram();
+    void frozenControllerSendsNothing();
 
 private:
     QTcpSocket *connectSocket();
@@ -1232,6 +1343,233 @@ void TestSimulator::warmedUpServerAnswersAlike()
     QCOMPARE(big.left(5), hex("11 22 33 44 00"));
     QCOMPARE(server->requestCount(), 2);
     QCOMPARE(server->requests(), QList<QByteArray>()); // counted, not kept
+}
+
+// One subscription on M 0..1 (11 22) and a write to it after the first
+// sample: the samples that come, then nothing for ten cycles (on change),
+// or more of them (cyclic); or the add's refusal, the one a read gets.
+void TestSimulator::notificationSamples_data()
+{
+    QTest::addColumn<quint32>("group");
+    QTest::addColumn<quint32>("length");
+    QTest::addColumn<quint32>("mode");
+    QTest::addColumn<quint32>("cycle");
+    QTest::addColumn<int>("delayMs"); // the standing delay
+    QTest::addColumn<QByteArray>("written"); // empty: nothing
+    QTest::addColumn<QList<QByteArray>>("samples"); // empty: the add is refused
+
+    const QByteArray v = hex("1122");
+    using S = QList<QByteArray>;
+    QTest::newRow("on change: the value at once") << kM << 2u << 4u << k10ms << 0 << QByteArray() << S{v};
+    QTest::newRow("on change: a write") << kM << 2u << 4u << k10ms << 0 << hex("0102") << S{v, hex("0102")};
+    QTest::newRow("on change: the same bytes written") << kM << 2u << 4u << k10ms << 0 << v << S{v};
+    QTest::newRow("on change, delayed: the delay after it fell due")
+        << kM << 2u << 4u << k10ms << 150 << hex("0304") << S{v, hex("0304")};
+    QTest::newRow("cyclic") << kM << 2u << 3u << k10ms << 0 << QByteArray() << S{v, v, v, v, v};
+    QTest::newRow("cyclic, cycle 0: at every check")
+        << kM << 2u << 3u << 0u << 0 << QByteArray() << S{v, v, v};
+    QTest::newRow("mode 1 refused") << kM << 2u << 1u << k10ms << 0 << QByteArray() << S();
+    QTest::newRow("past the M area") << kM << 0x7fffffffu << 4u << k10ms << 0 << QByteArray() << S();
+    QTest::newRow("symbol version, 2 bytes") << 0xF008u << 2u << 4u << k10ms << 0 << QByteArray() << S();
+}
+
+void TestSimulator::notificationSamples()
+{
+    QFETCH(quint32, group);
+    QFETCH(quint32, length);
+    QFETCH(quint32, mode);
+    QFETCH(quint32, cycle);
+    QFETCH(int, delayMs);
+    QFETCH(QByteArray, written);
+    QFETCH(QList<QByteArray>, samples);
+    SimServer *server = sim->server();
+    SimFault late;
+    late.delayMs = delayMs;
+    server->setStandingFault(late);
+    Subscriber client(connectSocket());
+    const QByteArray reply = client.ask(addRequest(Frame(), group, 0, length, mode, cycle));
+    QCOMPARE(le32(reply, AdsLayout::OffAmsLength), 8u);
+    if (samples.isEmpty()) {
+        Frame f;
+        f.invokeId = 8;
+        const quint32 refused = mode == 1 ? 0x70Bu : adsResult(client.ask(readRequest(f, group, 0, length)));
+        QVERIFY(refused != 0);
+        QCOMPARE(adsResult(reply), refused);
+        QCOMPARE(le32(reply, 42), 0u);
+        QCOMPARE(server->notificationCount(), 0);
+        QVERIFY(!client.waitFor(1, 100));
+        return;
+    }
+    QCOMPARE(adsResult(reply), 0u);
+    QVERIFY(client.waitFor(1));
+    QElapsedTimer sinceWrite;
+    sinceWrite.start();
+    server->writeImage(kM, 0, written); // not over the line: a delayed reply would hold it anyway
+    QVERIFY(client.waitFor(samples.size()));
+    if (samples.size() > 1 && mode == 4)
+        QVERIFY(sinceWrite.elapsed() >= delayMs);
+    if (mode == 4)
+        QVERIFY(!client.waitFor(samples.size() + 1, 100));
+    QVERIFY2(client.faults.isEmpty(), qPrintable(client.faults.join('\n')));
+    for (int i = 0; i < samples.size(); ++i) {
+        QCOMPARE(client.samples().at(i).handle, le32(reply, 42));
+        QCOMPARE(client.samples().at(i).bytes, samples.at(i));
+    }
+    QCOMPARE(server->notificationsAdded(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(server->notificationFramesSent() >= samples.size(),
+                             kWaitMs); // counted once sent
+}
+
+// Two subscriptions due at one check go in one frame: on change, after one
+// write over both places; cyclic, of one cycle.
+void TestSimulator::samplesDueTogether_data()
+{
+    QTest::addColumn<quint32>("mode");
+    QTest::newRow("on change, one write") << 4u;
+    QTest::newRow("cyclic, of one cycle") << 3u;
+}
+
+void TestSimulator::samplesDueTogether()
+{
+    QFETCH(quint32, mode);
+    Subscriber client(connectSocket());
+    const quint32 first = le32(client.ask(addRequest(Frame(), kM, 0, 2, mode, 2 * k10ms)), 42);
+    QVERIFY(client.waitFor(1));
+    const quint32 second = le32(client.ask(addRequest(Frame(), kM, 2, 2, mode, 2 * k10ms)), 42);
+    QVERIFY(client.waitFor(2));
+    if (mode == 4)
+        sim->server()->writeImage(kM, 0, hex("a1a2a3a4"));
+    QDeadlineTimer deadline(kWaitMs);
+    while (client.frames.last().size() != 2 && !deadline.hasExpired())
+        client.waitFor(client.frames.size() + 1);
+    const QList<Sample> both = client.frames.last();
+    QCOMPARE(both.size(), 2);
+    QCOMPARE(both.at(0).handle, first);
+    QCOMPARE(both.at(1).handle, second);
+    QCOMPARE(both.at(0).bytes + both.at(1).bytes, mode == 4 ? hex("a1a2a3a4") : hex("11223344"));
+    QVERIFY(client.faults.isEmpty());
+}
+
+// How a subscription ends, or does not: the delete's result (4 bytes), the
+// subscriptions live after, and whether a change still sends a sample.
+void TestSimulator::endingSubscriptions_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<quint32>("result");
+    QTest::addColumn<int>("live");
+    QTest::newRow("deleted by its holder") << "holder" << 0u << 0;
+    QTest::newRow("unknown handle") << "unknown" << 0x714u << 1;
+    for (const char *other : {"other connection", "other source NetId", "other source port", "other runtime"})
+        QTest::newRow(other) << other << 0x714u << 1;
+    QTest::newRow("its connection closed") << "closed" << 0u << 0;
+    QTest::newRow("a restart") << "restart" << 0u << 0;
+    QTest::newRow("a second add past the limit of 1") << "limit" << 0x716u << 1;
+}
+
+void TestSimulator::endingSubscriptions()
+{
+    QFETCH(QString, how);
+    QFETCH(quint32, result);
+    QFETCH(int, live);
+    SimServer *server = sim->server();
+    server->setAmsPorts({851, 852});
+    server->setMaxNotifications(1);
+    Subscriber client(connectSocket());
+    const quint32 handle = le32(client.ask(addRequest(Frame(), kM, 0, 2, 4, k10ms)), 42);
+    QVERIFY(client.waitFor(1));
+    Frame g;
+    g.source = how == "other source NetId" ? netId("192.168.10.100.1.2") : g.source;
+    g.sourcePort += how == "other source port" ? 1 : 0;
+    g.targetPort = how == "other runtime" ? 852 : 851;
+    Subscriber other(how == "other connection" ? connectSocket() : sockets.first());
+    QByteArray reply;
+    if (how == "closed")
+        sockets.first()->abort();
+    else if (how == "restart")
+        server->restart({});
+    else if (how == "limit")
+        reply = other.ask(addRequest(g, kM, 2, 2, 4, k10ms));
+    else
+        reply = other.ask(request(g, 7, le(how == "unknown" ? handle + 1 : handle, 4)));
+    if (!reply.isEmpty()) {
+        QCOMPARE(le32(reply, AdsLayout::OffAmsLength), how == "limit" ? 8u : 4u);
+        QCOMPARE(adsResult(reply), result);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(server->notificationCount(), live, kWaitMs);
+    QCOMPARE(server->notificationsDeleted(), how == "holder" ? 1 : 0);
+    QTRY_COMPARE_WITH_TIMEOUT(client.closed(), how == "closed" || how == "restart", kWaitMs);
+    server->writeImage(kM, 0, hex("5566"));
+    QCOMPARE(client.waitFor(2, 100), live == 1);
+}
+
+// Through a symbol handle and on the symbol version, across an online
+// change: the samples for a write to the variable's old place, then to M 0x300.
+void TestSimulator::notificationsFollowTheProgram_data()
+{
+    QTest::addColumn<quint32>("group");
+    QTest::addColumn<QByteArray>("program");
+    QTest::addColumn<QList<QByteArray>>("samples"); // all of them, the first at the add
+    using S = QList<QByteArray>;
+    QTest::newRow("by handle: the variable moved")
+        << 0xF005u << QByteArray("symbol GVL.n 4020 300 2 INT\n") << S{hex("0102"), hex("7777")};
+    QTest::newRow("by handle: the name gone")
+        << 0xF005u << QByteArray("symbol GVL.m 4020 300 2 INT\n") << S{hex("0102")};
+    QTest::newRow("the symbol version")
+        << 0xF008u << QByteArray("symbol GVL.n 4020 100 2 INT\n") << S{hex("01"), hex("02")};
+}
+
+void TestSimulator::notificationsFollowTheProgram()
+{
+    QFETCH(quint32, group);
+    QFETCH(QByteArray, program);
+    QFETCH(QList<QByteArray>, samples);
+    SimServer *server = sim->server();
+    server->addSymbol({QStringLiteral("GVL.n"), kM, 0x100, 2, QStringLiteral("INT")});
+    server->writeImage(kM, 0x100, hex("0102"));
+    Subscriber client(connectSocket());
+    const quint32 symbolHandle = le32(readData(client.ask(handleRequest(Frame(), "GVL.n"))), 0);
+    const bool byHandle = group == 0xF005;
+    QCOMPARE(adsResult(client.ask(
+                 addRequest(Frame(), group, byHandle ? symbolHandle : 0, byHandle ? 2 : 1, 4, k10ms))),
+             0u);
+    QVERIFY(client.waitFor(1));
+    server->onlineChange(::program(program));
+    server->writeImage(kM, 0x100, hex("6666"));
+    QCOMPARE(client.waitFor(2, 100), !byHandle);
+    server->writeImage(kM, 0x300, hex("7777"));
+    QVERIFY(client.waitFor(samples.size()));
+    QVERIFY(!client.waitFor(samples.size() + 1, 100));
+    QList<QByteArray> got;
+    for (const Sample &s : client.samples())
+        got.append(s.bytes);
+    QCOMPARE(got, samples);
+}
+
+// Frozen, it answers nothing, sends nothing and accepts no connection;
+// thawed, the request held is answered and the samples go on.
+void TestSimulator::frozenControllerSendsNothing()
+{
+    SimServer *server = sim->server();
+    Subscriber client(connectSocket());
+    QCOMPARE(adsResult(client.ask(addRequest(Frame(), kM, 0, 2, 3, k10ms))), 0u);
+    QVERIFY(client.waitFor(2));
+    server->setFrozen(true);
+    const int frames = server->notificationFramesSent();
+    const int accepted = server->connectionsAccepted();
+    QTcpSocket *late = connectSocket(); // the kernel's queue takes it
+    Frame f;
+    f.invokeId = 9;
+    sockets.first()->write(readRequest(f, kM, 0, 2));
+    QVERIFY(!client.waitFor(client.frames.size() + 10, 200)); // twenty cycles
+    QCOMPARE(server->notificationFramesSent(), frames);
+    QCOMPARE(server->connectionsAccepted(), accepted);
+    QCOMPARE(server->repliesSent(), 1);
+
+    server->setFrozen(false);
+    QCOMPARE(readData(client.reply(9)), hex("1122"));
+    QVERIFY(client.waitFor(client.frames.size() + 2));
+    QTRY_COMPARE_WITH_TIMEOUT(server->connectionsAccepted(), accepted + 1, kWaitMs);
+    QCOMPARE(late->state(), QAbstractSocket::ConnectedState);
 }
 
 QTEST_GUILESS_MAIN(TestSimulator)

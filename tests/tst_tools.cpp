@@ -9,9 +9,11 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -381,6 +383,7 @@ private slots:
     void simTellsItsStateAndName();
     void infoConnectAsksTheController_data();
     void infoConnectAsksTheController();
+    void simNotificationsAndClock();
 
 private:
     std::unique_ptr<Sim> sim;
@@ -1161,6 +1164,10 @@ void TestTools::simBadOptions_data()
                                    << "/nonexistent/image.txt";
     QTest::newRow("state") << QStringList{"--state", "halt"} << "--state wants run, stop or config";
     QTest::newRow("device name") << QStringList{"--device-name="} << "--device-name needs a name";
+    QTest::newRow("max notifications")
+        << QStringList{"--max-notifications", "-1"} << "--max-notifications wants a count 0 to 1000000";
+    QTest::newRow("clock without its symbol") << QStringList{"--clock", "MAIN.nClock"}
+                                              << "--clock wants a symbol of the image files' first runtime";
 }
 
 void TestTools::simBadOptions()
@@ -1695,6 +1702,57 @@ void TestTools::simTellsItsStateAndName()
     info += char(parts.at(2).toInt() & 0xFF);
     info += char(parts.at(2).toInt() >> 8);
     QCOMPARE(ask(1), info + "Line 3 controll" + QByteArray(1, '\0'));
+}
+
+// --max-notifications and --clock through raw frames: the first add's
+// sample, at once, carries the clock as this process reads CLOCK_MONOTONIC;
+// the second add is refused with 0x716; --verbose tells both and the frame.
+void TestTools::simNotificationsAndClock()
+{
+    QTemporaryDir dir;
+    const QString image = dir.filePath(QStringLiteral("clock.txt"));
+    QVERIFY(writeFile(image, "symbol MAIN.nClock 4020 0 4 UDINT\nsymbol MAIN.nShort 4020 10 2 UINT\n"));
+    Child shortClock("ads-sim", {"--listen", "127.0.0.1:0", "--image", image, "--clock", "MAIN.nShort"});
+    QCOMPARE(shortClock.waitForExit(), 2);
+    QVERIFY(shortClock.errorOutput().contains("--clock wants a symbol of 4 bytes, and 'MAIN.nShort' has 2"));
+
+    Sim own({"--image", image, "--clock", "main.nclock", "--max-notifications", "1"});
+    QVERIFY(own.started);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(own.tcp.section(QLatin1Char(':'), 1).toUInt()));
+    QVERIFY(socket.waitForConnected(kRunMs));
+    const auto read = [&socket](int size) {
+        QByteArray got;
+        QDeadlineTimer deadline(kRunMs);
+        while (got.size() < size && !deadline.hasExpired() && socket.waitForReadyRead(kRunMs))
+            got += socket.read(size - got.size());
+        return got;
+    };
+    // To 127.0.0.1.1.1:851 from 10.0.0.1.1.1:32905: M 0, 4 bytes, cyclic every 10 s.
+    const QByteArray add =
+        QByteArray::fromHex("0000 48000000 7f0000010101 5303 0a0000010101 8980 0600 0400 28000000"
+                            "00000000 01000000 20400000 00000000 04000000 03000000 00000000 "
+                            "00e1f505")
+        + QByteArray(16, '\0');
+    socket.write(add);
+    const QByteArray first = read(46 + 70); // the reply, then the sample: length, a stamp, one sample
+    QCOMPARE(first.mid(38, 4), QByteArray(4, '\0'));
+    QCOMPARE(first.mid(46 + 22, 2), QByteArray::fromHex("0800"));
+    QCOMPARE(first.mid(46 + 58, 4), first.mid(42, 4)); // the handle
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const quint32 clock = qFromLittleEndian<quint32>(first.constData() + 46 + 66);
+    QVERIFY2(qAbs(qint32(quint32(quint64(now.tv_sec) * 1000 + quint64(now.tv_nsec) / 1000000) - clock))
+                 < 1000,
+             qPrintable(QString::number(clock)));
+    socket.write(add);
+    QCOMPARE(read(46).mid(38), QByteArray::fromHex("16070000 00000000"));
+    for (const char *line :
+         {"addnotification id=1 group=0x4020 offset=0x0 length=4 mode=3 cycle=100000000 -> "
+          "error 0x0 result 0x0 handle=0x",
+          "notification id=1 samples=1 bytes=70", "result 0x716 handle=0x0"})
+        QVERIFY2(own.child->waitForLine([line](const QString &l) { return l.contains(QLatin1String(line)); }),
+                 line);
 }
 
 QTEST_GUILESS_MAIN(TestTools)
