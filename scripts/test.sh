@@ -41,7 +41,7 @@ if [ "$quick" = 0 ]; then
   cmake --build build-tsan -j "$jobs"
   (cd build-tsan &&
    TSAN_OPTIONS="suppressions=$PWD/../tests/tsan.supp halt_on_error=1" \
-   ctest --output-on-failure -j "$jobs" -R 'tst_(link|endtoend|faults|recovery|routes|symbols|strings|programs|health|simulator|soak)$')
+   ctest --output-on-failure -j "$jobs" -R 'tst_(link|endtoend|faults|recovery|routes|symbols|strings|programs|health|notify|simulator|soak)$')
 
   echo "== the end-to-end test under valgrind memcheck"
   ADS_PLUGIN="$PWD/build/lib/libBeckhoff_ADS.so" QT_QPA_PLATFORM=offscreen \
