@@ -31,6 +31,9 @@ struct Bounds {
     std::optional<double> overLimitUs; // driver median <= the limit's + this
     std::optional<double> limitMedianUs; // the limit's median itself (the simulator serving) under this
     std::optional<double> driverMedianUs; // the driver's median itself under this
+    std::optional<double> driverP99Us; // the driver's 99th percentile under this
+    std::optional<double> driverMaxUs; // the driver's largest sample under this
+    std::optional<double> driverCpuUs; // the driver's CPU per call under this
 };
 
 struct Row {

@@ -4,6 +4,7 @@
 #include "value/ElementType.h"
 
 #include "bench/Measure.h"
+#include "bench/NotifyRun.h"
 #include "bench/PieceServer.h"
 #include "bench/RawAds.h"
 #include "host/PluginHandle.h"
@@ -571,17 +572,18 @@ bool BenchRun::measureScale(Scale *scale)
 
 QStringList BenchRun::knownKeys()
 {
-    return {QStringLiteral("read_int16_1"),
-            QStringLiteral("read_int16_by_name_1"),
-            QStringLiteral("read_double_100"),
-            QStringLiteral("read_double_100000"),
-            QStringLiteral("write_int32_1"),
-            QStringLiteral("write_double_1000"),
-            QStringLiteral("sim_read_double_100000"),
-            QStringLiteral("read_int16_1_in_pieces"),
-            QStringLiteral("disconnect_4096_handles_frozen"),
-            QStringLiteral("serial_115200_read_int16_1"),
-            QStringLiteral("serial_9600_read_int16_1"),
-            QStringLiteral("serial_115200_again_read_int16_1"),
-            QStringLiteral("scale")};
+    return QStringList{QStringLiteral("read_int16_1"),
+                       QStringLiteral("read_int16_by_name_1"),
+                       QStringLiteral("read_double_100"),
+                       QStringLiteral("read_double_100000"),
+                       QStringLiteral("write_int32_1"),
+                       QStringLiteral("write_double_1000"),
+                       QStringLiteral("sim_read_double_100000"),
+                       QStringLiteral("read_int16_1_in_pieces"),
+                       QStringLiteral("disconnect_4096_handles_frozen"),
+                       QStringLiteral("serial_115200_read_int16_1"),
+                       QStringLiteral("serial_9600_read_int16_1"),
+                       QStringLiteral("serial_115200_again_read_int16_1"),
+                       QStringLiteral("scale")}
+           + NotifyRun::keys();
 }

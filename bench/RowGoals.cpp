@@ -46,6 +46,15 @@ public:
         if (b.driverMedianUs && d.valid())
             add(QStringLiteral("driver median <= %1 ms").arg(*b.driverMedianUs / 1000),
                 d.medianUs <= *b.driverMedianUs, QStringLiteral("%1 us").arg(num(d.medianUs)));
+        if (b.driverP99Us && d.valid())
+            add(QStringLiteral("driver 99th percentile <= %1 ms").arg(*b.driverP99Us / 1000),
+                d.p99Us <= *b.driverP99Us, QStringLiteral("%1 us").arg(num(d.p99Us)));
+        if (b.driverMaxUs && d.valid())
+            add(QStringLiteral("driver's largest <= %1 ms").arg(*b.driverMaxUs / 1000),
+                d.maxUs <= *b.driverMaxUs, QStringLiteral("%1 us").arg(num(d.maxUs)));
+        if (b.driverCpuUs && d.valid() && std::isfinite(d.cpuUsPerCall))
+            add(QStringLiteral("driver CPU per call <= %1 ms").arg(*b.driverCpuUs / 1000),
+                d.cpuUsPerCall <= *b.driverCpuUs, QStringLiteral("%1 us").arg(num(d.cpuUsPerCall)));
         if (b.limitMedianUs && l.valid())
             add(QStringLiteral("served, request sent to last byte, median < %1 ms")
                     .arg(*b.limitMedianUs / 1000),

@@ -6,6 +6,7 @@
 #include "bench/BenchRun.h"
 #include "bench/FreshProcess.h"
 #include "bench/Measure.h"
+#include "bench/NotifyRun.h"
 #include "bench/ReportJson.h"
 #include "bench/SimProcess.h"
 #include "host/PluginHandle.h"
@@ -103,6 +104,9 @@ int main(int argc, char **argv)
         sim.stop();
         if (!done)
             return complain(run.errorString(), 1);
+        NotifyRun notify(options, plugin, simPath);
+        if (!Measure::interrupted && !notify.run(&report))
+            return complain(notify.errorString(), 1);
     }
     if (!options.only.isEmpty()) {
         report.markFresh(); // this process was started for this one measurement
