@@ -31,7 +31,7 @@ public:
     static const int kDefaultLimit = 10000;
     // The shortest cycle: a cycle time of 0 means "at every check", and
     // the controller checks every millisecond at most.
-    static const qint64 kFloorMs = 1;
+    static constexpr qint64 kFloorMs = 1;
 
     struct Subscription {
         // The connection, the runtime's AMS port and the subscriber's NetId and port.

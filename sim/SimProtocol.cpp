@@ -391,8 +391,9 @@ QByteArray SimProtocol::notificationFrame(const QByteArray &controller, const QB
     // A length, the stamp count (1), the stamp's time and its sample count.
     const int fields = 4 + 4 + 8 + 4;
     const int dataSize = fields + samples.size();
-    QByteArray frame(AdsLayout::HeaderSize + fields, '\0');
-    char *p = frame.data();
+    // Built on the stack: the optimiser's bounds check cannot follow a
+    // QByteArray's data through its size.
+    char p[AdsLayout::HeaderSize + fields] = {0};
     putLe32(p + AdsLayout::OffTcpLength, quint32(AdsLayout::AmsHeaderSize + dataSize));
     memcpy(p + AdsLayout::OffTargetNetId, subscriber.constData(), kAddressSize);
     memcpy(p + AdsLayout::OffSourceNetId, controller.constData(), kAddressSize);
@@ -405,6 +406,9 @@ QByteArray SimProtocol::notificationFrame(const QByteArray &controller, const QB
     putLe32(data + 4, 1);
     putLe64(data + 8, fileTime);
     putLe32(data + 16, quint32(count));
+    QByteArray frame;
+    frame.reserve(int(sizeof p) + samples.size());
+    frame.append(p, int(sizeof p));
     frame.append(samples);
     return frame;
 }
