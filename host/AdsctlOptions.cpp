@@ -124,6 +124,7 @@ struct Parser {
         } else if (key == QLatin1String("every")) {
             if (!decimal(value, 0, 86400000, &o.everyMs))
                 return fail(QStringLiteral("--every wants milliseconds 0 to 86400000, not '%1'").arg(value));
+            o.everyGiven = true;
         } else if (key == QLatin1String("times")) {
             if (!decimal(value, 1, 2147483647, &o.times))
                 return fail(QStringLiteral("--times wants a count of 1 or more, not '%1'").arg(value));
@@ -298,7 +299,28 @@ AdsctlOptions AdsctlOptions::parse(const QStringList &arguments)
     return p.o;
 }
 
+namespace {
+// Whether SetConnectPar's text sets notify-ms itself: then the host's word stands.
+bool namesNotifyMs(const QString &text)
+{
+    for (const QString &segment : text.split(QLatin1Char(';'))) {
+        if (segment.section(QLatin1Char('='), 0, 0).trimmed() == QLatin1String("notify-ms"))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
 QString AdsctlOptions::connectPar() const
+{
+    const QString given = givenPar();
+    if (command != Watch || everyGiven || namesNotifyMs(given))
+        return given;
+    const QString notify = QStringLiteral("notify-ms=%1").arg(kWatchNotifyMs);
+    return given.isEmpty() ? notify : given + QLatin1Char(';') + notify;
+}
+
+QString AdsctlOptions::givenPar() const
 {
     if (!parText.isEmpty())
         return parText;
@@ -355,16 +377,21 @@ QString AdsctlOptions::usage()
                "                    above (5.12.34.56.1.1:851;source=auto;reconnect-ms=0)\n"
                "\n"
                "OTHER OPTIONS\n"
-               "  --json            read, watch: the elements as a JSON array; symbols: one\n"
-               "                    object per symbol (name, type, size, group, offset, comment)\n"
+               "  --json            read: the elements as a JSON array; watch: a JSON object a\n"
+               "                    line (time, result, values; or error and reason); symbols:\n"
+               "                    one object per symbol (name, type, size, group, offset,\n"
+               "                    comment)\n"
                "  --csv             symbols: CSV (RFC 4180) with a header line, the same fields,\n"
                "                    numbers in decimal\n"
                "  --leaves          symbols: structures and arrays of structures expanded into\n"
                "                    their members, down to the leaves (MAIN.stMotor.nSpeed,\n"
                "                    GVL.aAxes[1].fPos), from the data type upload; PATTERN\n"
                "                    matches the leaves' names\n"
-               "  --every MS        watch: the time between reads (default 500)\n"
-               "  --times N         watch: stop after N reads (default: until SIGINT or SIGTERM)\n"
+               "  --every MS        watch: read every MS ms, each read a request (default: every\n"
+               "                    100 ms, answered from the controller's change notifications,\n"
+               "                    SetConnectPar notify-ms=100)\n"
+               "  --times N         watch: stop after N lines, values or outages (default: until\n"
+               "                    SIGINT or SIGTERM)\n"
                "  --trace           the driver's frame trace on stderr\n"
                "  --plugin PATH     the driver plug-in; without it, the first that exists of\n"
                "                    %1 (installed) and\n"
@@ -373,13 +400,17 @@ QString AdsctlOptions::usage()
                "  --help            this text\n"
                "\n"
                "Values go to stdout, one per line (or a JSON array with --json); the driver's\n"
-               "result goes to stderr. watch prints a time-stamped line when the value or the\n"
-               "result changes, and goes on through a lost connection, which the driver brings\n"
-               "back by itself. symbols uploads the controller's symbol table and lists the\n"
-               "matching names with type, size, GROUP and OFFSET (hex), and comment. error\n"
-               "prints what an ADS or AMS error code means, without loading the plug-in.\n"
-               "Exit status: 0 the driver reported success (watch: every time; error: always),\n"
-               "1 it did not (or the connection failed, or the symbol or data type table does\n"
-               "not hold together or was refused), 2 bad input (nothing was sent).\n")
+               "result goes to stderr. watch prints on stdout a time-stamped line when the\n"
+               "value or the result changes (a failed read with its code, meaning and the\n"
+               "driver's reason), and goes on through a lost connection, which the driver\n"
+               "brings back by itself. symbols uploads the controller's symbol table and\n"
+               "lists the matching names with type, size, GROUP and OFFSET (hex), and\n"
+               "comment. error prints what an ADS or AMS error code means, without loading\n"
+               "the plug-in.\n"
+               "Exit status: 0 the driver reported success (error: always; watch: N lines\n"
+               "printed, or stopped after a read that succeeded), 1 it did not (watch: no read\n"
+               "ever succeeded, or stopped during an outage; or the connection failed, or the\n"
+               "symbol or data type table does not hold together or was refused), 2 bad input\n"
+               "(nothing was sent).\n")
         .arg(QStringLiteral(ADS_PLUGIN_INSTALLED_PATH), QStringLiteral(ADS_PLUGIN_BUILT_PATH));
 }

@@ -13,6 +13,7 @@ class AdsctlOptions
 {
 public:
     enum Command { Help, Version, Info, Read, Write, Watch, Symbols, Error };
+    static constexpr int kWatchNotifyMs = 100;
 
     Command command = Help; // --help, -h; --version
     QString address;
@@ -34,20 +35,28 @@ public:
     bool json = false;
     bool csv = false; // symbols
     bool leaves = false; // symbols: structures expanded into their members
-    int everyMs = 500;
-    int times = 0; // watch: reads before it stops; 0 until interrupted
+    // watch: the time between reads. Without --every the driver answers them
+    // from the controller's change notifications (notify-ms, kWatchNotifyMs).
+    int everyMs = kWatchNotifyMs;
+    bool everyGiven = false;
+    int times = 0; // watch: lines printed before it stops; 0 until interrupted
 
     // A one-line message naming the problem; empty when the line was good.
     QString error;
 
     // The text for SetConnectPar: --par as given, or built from --ams-port,
     // --target, --source, --connect-ms and --reply-ms; empty when none was given.
+    // A watch without --every adds notify-ms=100 unless the text names notify-ms.
     QString connectPar() const;
 
     // `arguments` without the program name.
     static AdsctlOptions parse(const QStringList &arguments);
     // The --help text; it names where adsctl looks for the plug-in.
     static QString usage();
+
+private:
+    // connectPar() as the connection options alone make it.
+    QString givenPar() const;
 };
 
 #endif // ADSCTLOPTIONS_H

@@ -72,9 +72,14 @@ QString ResultText::ofAdsState(int state)
 
 QString ResultText::ofRead(int code, quint32 controllerError)
 {
+    return QStringLiteral("%1: %2").arg(code).arg(readMeaning(code, controllerError));
+}
+
+QString ResultText::readMeaning(int code, quint32 controllerError)
+{
     if (code != CLabelVariable::RC_WrongReply || controllerError == 0)
-        return ofResult(code);
-    return QStringLiteral("%1: %2").arg(code).arg(AdsErrorText::reported(controllerError));
+        return QLatin1String(resultMeaning(code));
+    return AdsErrorText::reported(controllerError);
 }
 
 QString ResultText::ofConnect(int code, const QString &connectionText)

@@ -14,6 +14,9 @@ public:
     // label's auxNumber): "7: the controller reported ADS error 0x710:
     // symbol not found"; 0 or any other code as ofResult.
     static QString ofRead(int code, quint32 controllerError);
+    // ofRead without the code in front: "the controller reported ADS error
+    // 0x710: symbol not found", "link down, nothing sent".
+    static QString readMeaning(int code, quint32 controllerError);
     // "-3: no TCP connection"; a -1 for an Ethernet text whose host is a
     // name says that names are not looked up.
     static QString ofConnect(int code, const QString &connectionText = QString());

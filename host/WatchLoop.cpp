@@ -1,14 +1,20 @@
 #include "host/WatchLoop.h"
 
 #include "host/AdsctlOptions.h"
-#include "host/ResultText.h"
 #include "host/ValueText.h"
+#include "host/WatchLine.h"
 
 #include <QDateTime>
 
-WatchLoop::WatchLoop(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out,
-                     QTextStream &err)
-    : m_driver(driver), m_options(options), m_out(out), m_err(err)
+namespace {
+quint32 controllerError(const CLabelVariable &read)
+{
+    return read.resultCode == CLabelVariable::RC_Success ? 0 : quint32(read.auxNumber);
+}
+} // namespace
+
+WatchLoop::WatchLoop(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out)
+    : m_driver(driver), m_options(options), m_out(out)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &WatchLoop::readOnce);
@@ -18,7 +24,11 @@ int WatchLoop::run()
 {
     m_timer.start(0);
     m_loop.exec();
-    return m_failed ? 1 : 0;
+    // A transient failure is part of the story; a watch that never read, or
+    // that was stopped in the middle of an outage, did not get what it asked.
+    const bool lastFailed = m_lastCode != CLabelVariable::RC_Success;
+    const bool timesReached = m_options.times > 0 && m_lines >= m_options.times;
+    return !m_anySucceeded || (lastFailed && !timesReached) ? 1 : 0;
 }
 
 void WatchLoop::stop()
@@ -32,37 +42,40 @@ void WatchLoop::stop()
     }
 }
 
+bool WatchLoop::changed(const CLabelVariable &read, const QStringList &elements) const
+{
+    return m_lastCode != read.resultCode || m_lastError != controllerError(read) || elements != m_last;
+}
+
+void WatchLoop::print(const CLabelVariable &read)
+{
+    const bool ok = read.resultCode == CLabelVariable::RC_Success;
+    const QDateTime when = ok && read.timeStamp.isValid() ? read.timeStamp : QDateTime::currentDateTime();
+    const QString stamp = when.toString(Qt::ISODateWithMs);
+    m_out << (m_options.json ? WatchLine::json(stamp, m_options.type, read)
+                             : WatchLine::text(stamp, m_options.type, read))
+          << Qt::endl;
+    ++m_lines;
+}
+
 void WatchLoop::readOnce()
 {
     m_reading = true;
-    const CLabelVariable r = m_driver->ReadVariable(m_options.address, m_options.type, m_options.count);
+    const CLabelVariable read = m_driver->ReadVariable(m_options.address, m_options.type, m_options.count);
     m_reading = false;
-    ++m_reads;
 
-    const bool ok = r.resultCode == CLabelVariable::RC_Success;
-    const quint32 controllerError = ok ? 0 : quint32(r.auxNumber);
-    const bool resultChanged = m_lastCode != r.resultCode || m_lastError != controllerError;
-    const QDateTime when = ok && r.timeStamp.isValid() ? r.timeStamp : QDateTime::currentDateTime();
-    const QString stamp = when.toString(Qt::ISODateWithMs);
-    if (ok) {
-        const QStringList elements = ValueText::elements(m_options.type, r.value);
-        if (resultChanged || elements != m_last) {
-            const QString shown = m_options.json ? ValueText::jsonArray(m_options.type, r.value)
-                                                 : ValueText::line(m_options.type, r.value);
-            m_out << stamp << ' ' << shown << Qt::endl;
-            m_last = elements;
-        }
-    } else {
-        m_failed = true;
-        if (resultChanged)
-            m_err << stamp << ' ' << ResultText::ofRead(r.resultCode, controllerError) << Qt::endl;
-    }
-    m_lastCode = r.resultCode;
-    m_lastError = controllerError;
+    const bool ok = read.resultCode == CLabelVariable::RC_Success;
+    const QStringList elements = ok ? ValueText::elements(m_options.type, read.value) : QStringList();
+    if (changed(read, elements))
+        print(read);
+    m_anySucceeded = m_anySucceeded || ok;
+    m_lastCode = read.resultCode;
+    m_lastError = controllerError(read);
+    m_last = elements;
 
     // A link down is no end: the driver brings the line back by itself while
     // this loop waits between reads, and the reads then work again.
-    if (m_stopping || (m_options.times > 0 && m_reads >= m_options.times))
+    if (m_stopping || (m_options.times > 0 && m_lines >= m_options.times))
         m_loop.quit();
     else
         m_timer.start(m_options.everyMs);

@@ -1,7 +1,8 @@
-// adsctl watch: reads one variable every so often and prints a time-stamped
-// line whenever its elements, or the driver's result, change. It ends only
-// after --times reads or on stop(): a lost link is one line, and the values
-// come again once the driver has the link back.
+// adsctl watch: reads one variable every so often and prints on stdout a
+// time-stamped line whenever its elements, or the driver's result, change:
+// values and outages in one story, in order. It ends after --times lines or
+// on stop(): a lost link is a line, and the values come again once the
+// driver has the link back.
 #ifndef WATCHLOOP_H
 #define WATCHLOOP_H
 
@@ -19,9 +20,10 @@ class WatchLoop : public QObject
 {
     Q_OBJECT
 public:
-    WatchLoop(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out, QTextStream &err);
+    WatchLoop(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out);
 
-    // Runs until the end; the exit status: 0 when every read succeeded.
+    // Runs until the end; the exit status: 1 when no read ever succeeded,
+    // or when stopped while the last read had failed; 0 otherwise.
     int run();
 
 public slots:
@@ -30,17 +32,19 @@ public slots:
 
 private:
     void readOnce();
+    // Whether `read` tells something the last line did not.
+    bool changed(const CLabelVariable &read, const QStringList &elements) const;
+    void print(const CLabelVariable &read);
 
     CDriveBaseClass *m_driver;
     const AdsctlOptions &m_options;
     QTextStream &m_out;
-    QTextStream &m_err;
     QEventLoop m_loop;
     QTimer m_timer;
     bool m_reading = false;
     bool m_stopping = false;
-    bool m_failed = false;
-    int m_reads = 0;
+    bool m_anySucceeded = false;
+    int m_lines = 0;
     int m_lastCode = -1;
     quint32 m_lastError = 0;
     QStringList m_last;

@@ -64,7 +64,7 @@ int main(int argc, char **argv)
     case AdsctlOptions::Write: return AdsctlCommands::write(session.driver(), options, err);
     case AdsctlOptions::Symbols: return SymbolBrowser::run(session.driver(), options, out, err);
     case AdsctlOptions::Watch: {
-        WatchLoop watch(session.driver(), options, out, err);
+        WatchLoop watch(session.driver(), options, out);
         StopSignals stop;
         if (!stop.install()) {
             err << "adsctl: cannot handle SIGINT and SIGTERM" << Qt::endl;

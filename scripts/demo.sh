@@ -102,10 +102,10 @@ step $bin/adsctl "${eth[@]}" read MBC8 uint8
 say "The frame trace of one exchange"
 step $bin/adsctl "${eth[@]}" --trace read MW20 int16
 
-say "watch prints a line when the value changes (another adsctl writes meanwhile)"
+say "watch prints a line when the value changes (another adsctl writes meanwhile); SIGINT after 2 s ends it"
 (sleep 0.5 && $bin/adsctl "${eth[@]}" write MW20 int16 42 >/dev/null 2>&1) &
 writer=$!
-step $bin/adsctl "${eth[@]}" watch MW20 int16 --every 100 --times 10
+step timeout --preserve-status -s INT 2 $bin/adsctl "${eth[@]}" watch MW20 int16
 wait "$writer" || true
 
 say "Bad input is refused before anything is sent; driver results come with their meaning"

@@ -26,6 +26,9 @@ extern char **environ;
 namespace {
 const int kRunMs = 20000;
 
+// What befalls the controller while adsctl watch runs.
+enum WatchEvent { Nothing, Write, Restart, ControllerGone };
+
 QString program(const char *name)
 {
     return QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(name));
@@ -348,6 +351,8 @@ private slots:
     void watchPrintsChangesUntilStopped();
     void watchStopsAfterTimes();
     void watchSurvivesAControllerRestart();
+    void watchTellsOneStory_data();
+    void watchTellsOneStory();
     void badInputSendsNothing_data();
     void badInputSendsNothing();
     void connectFailures_data();
@@ -664,12 +669,28 @@ void TestTools::watchPrintsChangesUntilStopped()
 
 void TestTools::watchStopsAfterTimes()
 {
-    Child counted("adsctl", {"--connect", sim->tcp, "watch", "MW200", "uint8", "--times", "3", "--every",
+    QCOMPARE(adsctl({"--connect", sim->tcp, "write", "MW200", "uint8", "0"}).exitCode, 0);
+    Child counted("adsctl", {"--connect", sim->tcp, "watch", "MW200", "uint8", "--times", "2", "--every",
                              "10", "--json"});
+    QVERIFY(counted.waitForLine([](const QString &) { return true; }));
+    // Reads that change nothing print nothing, and count for nothing.
+    int reads = 0;
+    QVERIFY(sim->child->waitForLine(
+        [&reads](const QString &l) { return l.contains(QStringLiteral(" offset=0x200 ")) && ++reads == 5; },
+        sim->child->lines().size()));
+    QCOMPARE(counted.lines().size(), 1);
+    QCOMPARE(adsctl({"--connect", sim->tcp, "write", "MW200", "uint8", "9"}).exitCode, 0);
     QCOMPARE(counted.waitForExit(), 0);
     const QStringList lines = counted.lines();
-    QCOMPARE(lines.size(), 1); // nothing changed after the first read
-    QVERIFY(lines.first().endsWith(QStringLiteral(" [0]")));
+    QCOMPARE(lines.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject line = QJsonDocument::fromJson(lines.at(i).toUtf8()).object();
+        QCOMPARE(line.value(QStringLiteral("result")).toInt(-1), 0);
+        QCOMPARE(line.value(QStringLiteral("values")).toArray(), (QJsonArray{i == 0 ? 0 : 9}));
+        QVERIFY2(
+            QDateTime::fromString(line.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs).isValid(),
+            qPrintable(lines.at(i)));
+    }
 }
 
 void TestTools::watchSurvivesAControllerRestart()
@@ -682,29 +703,121 @@ void TestTools::watchSurvivesAControllerRestart()
     auto first = std::make_unique<Sim>();
     QVERIFY(first->started);
     const QString address = first->tcp;
-    // stderr merged: the result lines in their place among the values.
-    Child watch("adsctl", {"--connect", address, "watch", "MW0", "int16", "--every", "20"}, true);
+    // stdout alone: the outage among the values.
+    Child watch("adsctl", {"--connect", address, "watch", "MW0", "int16", "--every", "20"});
     const auto at = [](const QString &text) { return [text](const QString &l) { return l.endsWith(text); }; };
     QVERIFY(watch.waitForLine(at(QStringLiteral(" 0"))));
     QCOMPARE(first->child->stop(SIGTERM), 0);
     first.reset();
-    QVERIFY(watch.waitForLine(at(QStringLiteral(" 9: link down, nothing sent"))));
+    QVERIFY(
+        watch.waitForLine(at(QStringLiteral(" 9: link down, nothing sent (link down: nothing was sent)"))));
     const int down = watch.lines().size();
 
     // The same port again, with other memory: the value shows the new controller answering.
     Sim second({"--image", image}, address);
     QVERIFY2(second.started, qPrintable(second.child->errorOutput()));
     QVERIFY(watch.waitForLine(at(QStringLiteral(" 42")), down));
-    QCOMPARE(watch.stop(SIGINT), 1); // some reads failed
+    QCOMPARE(watch.stop(SIGINT), 0); // the outage was transient: the last read succeeded
 
     // One line for the outage, however many reads it lasted (and one more
-    // when the stop cut a read short: 7 or 8).
+    // when the controller went while a read waited: 7 or 8).
     const QStringList lines = watch.lines();
     const QStringList stamped = lines.filter(QRegularExpression(QStringLiteral("^\\d{4}-")));
+    QCOMPARE(stamped, lines);
     QVERIFY2(stamped.size() == 3 || stamped.size() == 4, qPrintable(lines.join('\n')));
     QVERIFY(stamped.first().endsWith(QStringLiteral(" 0")));
-    QVERIFY(stamped.at(stamped.size() - 2).endsWith(QStringLiteral(" 9: link down, nothing sent")));
+    QVERIFY(stamped.at(stamped.size() - 2).contains(QStringLiteral(" 9: link down, nothing sent")));
     QVERIFY(stamped.last().endsWith(QStringLiteral(" 42")));
+}
+
+void TestTools::watchTellsOneStory_data()
+{
+    QTest::addColumn<QStringList>("simOptions");
+    QTest::addColumn<QStringList>("watchOptions");
+    QTest::addColumn<int>("event"); // what happens after the first line
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("story"); // the lines without their time stamps; JSON with sorted keys
+    QTest::addColumn<bool>("subscribes"); // whether the controller saw a notification added
+    const QString outage =
+        QStringLiteral("([78]: [^\\n]*\\n)?9: link down, nothing sent \\(link down: nothing was sent\\)");
+    const QStringList every{"--every", "20"};
+    QTest::newRow("a change, from notifications")
+        << QStringList{} << QStringList{"--times", "2"} << int(Write) << 0 << "42\\n7" << true;
+    QTest::newRow("a restart, from notifications")
+        << QStringList{} << QStringList{} << int(Restart) << 0 << "42\\n" + outage + "\\n42" << true;
+    QTest::newRow("a restart, every 20 ms")
+        << QStringList{} << every << int(Restart) << 0 << "42\\n" + outage + "\\n42" << false;
+    // Each read a request: the fifth is never answered, the sixth is.
+    QTest::newRow("a lost reply, as JSON, ended by --times")
+        << QStringList{"--drop-every", "5"}
+        << every + QStringList{"--reply-ms", "300", "--times", "3", "--json"} << int(Nothing) << 0
+        << QRegularExpression::escape(
+               "{\"result\":0,\"values\":[42]}\n"
+               "{\"error\":\"no reply\",\"reason\":\"no reply within 300 ms\",\"result\":8}\n"
+               "{\"result\":0,\"values\":[42]}")
+        << false;
+    QTest::newRow("stopped during an outage")
+        << QStringList{} << QStringList{} << int(ControllerGone) << 1 << "42\\n" + outage << true;
+}
+
+// watch's stdout alone tells what happened, in order: values, outages, and
+// values again once the driver has the link back.
+void TestTools::watchTellsOneStory()
+{
+    QFETCH(QStringList, simOptions);
+    QFETCH(QStringList, watchOptions);
+    QFETCH(int, event);
+    QFETCH(int, exitCode);
+    QFETCH(QString, story);
+    QFETCH(bool, subscribes);
+    QTemporaryDir dir;
+    const QString image = dir.filePath(QStringLiteral("42.txt"));
+    QVERIFY(writeFile(image, "4020 0 2a 00\n"));
+    Sim own(simOptions + QStringList{"--image", image});
+    QVERIFY(own.started);
+    Child watch("adsctl", QStringList{"--connect", own.tcp, "watch", "MW0", "int16"} + watchOptions);
+    const auto value42 = [](const QString &l) {
+        return l.endsWith(QStringLiteral(" 42")) || l.endsWith("[42]}");
+    };
+    QVERIFY(watch.waitForLine(value42));
+    int exited = -1;
+    switch (event) {
+    case Write:
+        QCOMPARE(adsctl({"--connect", own.tcp, "write", "MW0", "int16", "7"}).exitCode, 0);
+        exited = watch.waitForExit();
+        break;
+    case Restart:
+        own.child->send(SIGUSR1);
+        QVERIFY(watch.waitForLine(value42, 1));
+        exited = watch.stop(SIGINT);
+        break;
+    case ControllerGone:
+        QCOMPARE(own.child->stop(SIGTERM), 0);
+        QVERIFY(
+            watch.waitForLine([](const QString &l) { return l.contains(QStringLiteral(" 9: link down")); }));
+        exited = watch.stop(SIGTERM);
+        break;
+    default: exited = watch.waitForExit();
+    }
+    QCOMPARE(exited, exitCode);
+
+    static const QRegularExpression stamped(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"));
+    QStringList told;
+    for (const QString &line : watch.lines()) {
+        QJsonObject json = QJsonDocument::fromJson(line.toUtf8()).object();
+        const QString stamp =
+            json.isEmpty() ? line.section(QLatin1Char(' '), 0, 0) : json.take("time").toString();
+        QVERIFY2(stamped.match(stamp).hasMatch(), qPrintable(line));
+        told << (json.isEmpty() ? line.section(QLatin1Char(' '), 1)
+                                : QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)));
+    }
+    const QRegularExpression expected(QRegularExpression::anchoredPattern(story));
+    QVERIFY2(expected.match(told.join(QLatin1Char('\n'))).hasMatch(),
+             qPrintable(told.join(QLatin1Char('\n'))));
+    const bool added =
+        !own.child->lines().filter(QRegularExpression(QStringLiteral("^addnotification "))).isEmpty();
+    QCOMPARE(added, subscribes);
 }
 
 void TestTools::badInputSendsNothing_data()
@@ -837,7 +950,7 @@ void TestTools::controllerErrorsWithTheirMeaning_data()
     QTest::newRow("unknown symbol") << QStringList{} << QStringList{"read", "MAIN.nNothing", "int32"}
                                     << "7: the controller reported ADS error 0x710: symbol not found";
     QTest::newRow("watch of an unknown symbol")
-        << QStringList{} << QStringList{"watch", "GVL.aNothing[3]", "int32", "--times", "2", "--every", "0"}
+        << QStringList{} << QStringList{"watch", "GVL.aNothing[3]", "int32", "--times", "1", "--every", "0"}
         << "7: the controller reported ADS error 0x710: symbol not found";
     QTest::newRow("device busy") << QStringList{"--ads-error", "0x708"} << QStringList{"read", "MW0", "int16"}
                                  << "7: the controller reported ADS error 0x708: device busy";
@@ -855,11 +968,14 @@ void TestTools::controllerErrorsWithTheirMeaning()
     QVERIFY(own.started);
     const Run r = adsctl(QStringList{"--connect", own.tcp} + command);
     QVERIFY(r.finished);
-    QCOMPARE(r.exitCode, 1);
-    QCOMPARE(r.out, QString());
-    // watch: a time stamp first, and one line for both reads.
-    QCOMPARE(r.errLines()
-                 .filter(QRegularExpression(QStringLiteral("(^| )") + QRegularExpression::escape(line) + "$"))
+    QCOMPARE(r.exitCode, 1); // watch: no read ever succeeded
+    // watch: on stdout, a time stamp first and the driver's reason last.
+    const bool watched = command.first() == QLatin1String("watch");
+    QCOMPARE(r.out.isEmpty(), !watched);
+    QCOMPARE((watched ? r.outLines() : r.errLines())
+                 .filter(QRegularExpression(
+                     QStringLiteral("(^| )") + QRegularExpression::escape(line)
+                     + QStringLiteral("( \\(controller error 0x710: symbol not found\\))?$")))
                  .size(),
              1);
 }
@@ -1286,7 +1402,7 @@ void TestTools::stringsWatched()
     QVERIFY2(r.out.endsWith(QStringLiteral(" \"one two\" \"\" \"x\"\n")), qPrintable(r.out));
     r = adsctl(connect + QStringList{"watch", "GVL.aNames", "string", "3", "--times", "1", "--json"});
     QCOMPARE(r.exitCode, 0);
-    QVERIFY2(r.out.endsWith(QStringLiteral(" [\"one two\",\"\",\"x\"]\n")), qPrintable(r.out));
+    QVERIFY2(r.out.endsWith(QStringLiteral(",\"values\":[\"one two\",\"\",\"x\"]}\n")), qPrintable(r.out));
 }
 
 void TestTools::symbolsOfAFewThousand()

@@ -11,6 +11,7 @@
 #include "host/SymbolListing.h"
 #include "host/SymbolUpload.h"
 #include "host/ValueText.h"
+#include "host/WatchLine.h"
 #include "link/AdsErrorText.h"
 #include "link/AdsLayout.h"
 #include "link/DataTypeTable.h"
@@ -319,6 +320,8 @@ private slots:
     void errorCodesInTheManualPage();
     void resultTexts_data();
     void resultTexts();
+    void watchLines_data();
+    void watchLines();
     void connectTexts_data();
     void connectTexts();
     void connectParAnswers_data();
@@ -476,31 +479,45 @@ void TestToolTexts::adsctlConnectPar_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("text"); // what SetConnectPar is given; empty: not called
+    QTest::addColumn<QStringList>("command");
     const QString id = QStringLiteral("5.12.34.56.1.1");
-    QTest::newRow("none") << QStringList{} << "";
-    QTest::newRow("port alone, as always") << QStringList{"--ams-port", "852"} << "852";
-    QTest::newRow("target alone keeps the port") << QStringList{"--target", id} << "target=" + id;
+    const QStringList info{"info"};
+    const QStringList watch{"watch", "MW0", "int16"};
+    QTest::newRow("none") << QStringList{} << "" << info;
+    QTest::newRow("port alone, as always") << QStringList{"--ams-port", "852"} << "852" << info;
+    QTest::newRow("target alone keeps the port") << QStringList{"--target", id} << "target=" + id << info;
     QTest::newRow("target and port: the address form")
-        << QStringList{"--ams-port=851", "--target", id} << id + ":851";
-    QTest::newRow("source auto") << QStringList{"--source", "auto"} << "source=auto";
+        << QStringList{"--ams-port=851", "--target", id} << id + ":851" << info;
+    QTest::newRow("source auto") << QStringList{"--source", "auto"} << "source=auto" << info;
     QTest::newRow("waits at their edges")
-        << QStringList{"--connect-ms", "1", "--reply-ms=3600000"} << "connect-ms=1;reply-ms=3600000";
+        << QStringList{"--connect-ms", "1", "--reply-ms=3600000"} << "connect-ms=1;reply-ms=3600000" << info;
     QTest::newRow("everything") << QStringList{"--reply-ms",   "500",  "--source", "10.1.2.3.1.1",
                                                "--connect-ms", "3000", "--target", "0.255.0.255.0.255",
                                                "--ams-port",   "852"}
-                                << "0.255.0.255.0.255:852;source=10.1.2.3.1.1;connect-ms=3000;reply-ms=500";
+                                << "0.255.0.255.0.255:852;source=10.1.2.3.1.1;connect-ms=3000;reply-ms=500"
+                                << info;
     QTest::newRow("par as it is") << QStringList{"--par", " 851 ;reconnect-ms=0;bogus"}
-                                  << " 851 ;reconnect-ms=0;bogus";
+                                  << " 851 ;reconnect-ms=0;bogus" << info;
+    // A watch without --every reads from the controller's change notifications.
+    QTest::newRow("watch subscribes") << QStringList{} << "notify-ms=100" << watch;
+    QTest::newRow("watch adds to the options")
+        << QStringList{"--ams-port", "852"} << "852;notify-ms=100" << watch;
+    QTest::newRow("watch adds to --par")
+        << QStringList{"--par", "851;reconnect-ms=0"} << "851;reconnect-ms=0;notify-ms=100" << watch;
+    QTest::newRow("watch keeps the host's notify-ms")
+        << QStringList{"--par", "851; notify-ms =0"} << "851; notify-ms =0" << watch;
+    QTest::newRow("watch with --every asks every time") << QStringList{"--every", "20"} << "" << watch;
+    QTest::newRow("read asks every time") << QStringList{} << "" << QStringList{"read", "MW0", "int16"};
 }
 
 void TestToolTexts::adsctlConnectPar()
 {
     QFETCH(QStringList, options);
     QFETCH(QString, text);
+    QFETCH(QStringList, command);
     const AdsctlOptions o =
-        AdsctlOptions::parse(QStringList{"--connect", "127.0.0.1:48898"} + options + QStringList{"info"});
+        AdsctlOptions::parse(QStringList{"--connect", "127.0.0.1:48898"} + options + command);
     QCOMPARE(o.error, QString());
-    QCOMPARE(o.command, AdsctlOptions::Info);
     QCOMPARE(o.connectPar(), text);
 }
 
@@ -719,8 +736,73 @@ void TestToolTexts::resultTexts()
     QFETCH(quint32, controllerError);
     QFETCH(QString, text);
     QCOMPARE(ResultText::ofRead(code, controllerError), text);
+    QCOMPARE(ResultText::readMeaning(code, controllerError), text.section(QStringLiteral(": "), 1));
     if (controllerError == 0)
         QCOMPARE(ResultText::ofResult(code), text);
+}
+
+void TestToolTexts::watchLines_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("auxNumber");
+    QTest::addColumn<QString>("auxText");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("text"); // after the stamp and a blank
+    QTest::addColumn<QString>("json"); // after {"time":"T",
+    const QVariant none;
+    QTest::newRow("values") << int(DT_Int16) << 0 << 0 << "" << QVariant::fromValue(QList<short>{1, -2})
+                            << "1 -2"
+                            << "\"result\":0,\"values\":[1,-2]}";
+    // A success's auxNumber and auxText are no failure's.
+    QTest::newRow("strings, a success with stray aux fields")
+        << int(DT_String) << 0 << 0x710 << "stale" << QVariant::fromValue(QList<QString>{"a b", ""})
+        << "\"a b\" \"\""
+        << "\"result\":0,\"values\":[\"a b\",\"\"]}";
+    QTest::newRow("no reply, with the driver's reason")
+        << int(DT_Int16) << 8 << 0 << "no reply within 2050 ms" << none
+        << "8: no reply (no reply within 2050 ms)"
+        << "\"result\":8,\"error\":\"no reply\",\"reason\":\"no reply within 2050 ms\"}";
+    QTest::newRow("the controller's code")
+        << int(DT_Int32) << 7 << 0x710 << "controller error 0x710: symbol not found" << none
+        << "7: the controller reported ADS error 0x710: symbol not found (controller error 0x710: symbol not "
+           "found)"
+        << "\"result\":7,\"error\":\"the controller reported ADS error 0x710: symbol not "
+           "found\",\"adsError\":1808,\"reason\":\"controller error 0x710: symbol not found\"}";
+    QTest::newRow("no reason given") << int(DT_Int16) << 9 << 0 << "" << none << "9: link down, nothing sent"
+                                     << "\"result\":9,\"error\":\"link down, nothing sent\"}";
+    QTest::newRow("a reason to escape")
+        << int(DT_Int16) << 7 << 0 << "a \"quoted\" %1 word" << none
+        << "7: wrong reply, or the controller reported an error (a \"quoted\" %1 word)"
+        << "\"result\":7,\"error\":\"wrong reply, or the controller reported an error\",\"reason\":\"a "
+           "\\\"quoted\\\" %1 word\"}";
+}
+
+// One line of watch's story from one read's label, as text and as JSON.
+void TestToolTexts::watchLines()
+{
+    QFETCH(int, type);
+    QFETCH(int, code);
+    QFETCH(int, auxNumber);
+    QFETCH(QString, auxText);
+    QFETCH(QVariant, value);
+    QFETCH(QString, text);
+    QFETCH(QString, json);
+    CLabelVariable read;
+    read.resultCode = code;
+    read.auxNumber = auxNumber;
+    read.auxText = auxText;
+    read.value = value;
+    const QString stamp = QStringLiteral("2026-03-01T10:00:00.125");
+    QCOMPARE(WatchLine::text(stamp, DataType(type), read), stamp + " " + text);
+    const QString line = WatchLine::json(stamp, DataType(type), read);
+    QCOMPARE(line, "{\"time\":\"" + stamp + "\"," + json);
+    QJsonParseError error{};
+    const QJsonObject parsed = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(parsed.value(QStringLiteral("result")).toInt(-1), code);
+    QCOMPARE(parsed.contains(QStringLiteral("values")), code == 0);
+    QCOMPARE(parsed.value(QStringLiteral("reason")).toString(), code == 0 ? QString() : auxText);
 }
 
 void TestToolTexts::connectTexts_data()
