@@ -1,6 +1,7 @@
 #include "link/DataTypeTable.h"
 
 #include "link/AdsLayout.h"
+#include "link/EntryWalk.h"
 #include "link/WireBytes.h"
 
 #include <cstring>
@@ -119,24 +120,9 @@ QString entryFault(const QByteArray &bytes, qint64 at, qint64 end, int depth, qi
 
 QVector<quint32> DataTypeTable::offsets(const QByteArray &bytes, QString *error, int limit)
 {
-    error->clear();
-    QVector<quint32> found;
-    found.reserve(int(qMin<qint64>(bytes.size() / MinEntryBytes + 1, qint64(limit) + 1)));
-    qint64 at = 0;
-    while (at < bytes.size() && found.size() <= limit) {
-        qint64 length = 0;
-        const QString fault = entryFault(bytes, at, bytes.size(), 0, &length);
-        if (!fault.isEmpty()) {
-            *error = QStringLiteral("entry %1 (at byte %2 of the table): %3")
-                         .arg(found.size() + 1)
-                         .arg(at)
-                         .arg(fault);
-            break;
-        }
-        found.append(quint32(at));
-        at += length;
-    }
-    return found;
+    return walkEntries(bytes, error, limit, MinEntryBytes, [&bytes](qint64 at, qint64 *length) {
+        return entryFault(bytes, at, bytes.size(), 0, length);
+    });
 }
 
 QList<DataTypeTable::DataType> DataTypeTable::parse(const QByteArray &bytes, QString *error)

@@ -1,6 +1,7 @@
 #include "link/SymbolTable.h"
 
 #include "link/AdsLayout.h"
+#include "link/EntryWalk.h"
 #include "link/WireBytes.h"
 
 #include <cstring>
@@ -84,26 +85,8 @@ QString entryFault(const QByteArray &bytes, qint64 at, qint64 *length)
 
 QVector<quint32> SymbolTable::offsets(const QByteArray &bytes, QString *error, int limit)
 {
-    error->clear();
-    QVector<quint32> found;
-    // Never more than the table can hold: the vector is not grown (and
-    // copied) again and again for a large table.
-    found.reserve(int(qMin<qint64>(bytes.size() / MinEntryBytes + 1, qint64(limit) + 1)));
-    qint64 at = 0;
-    while (at < bytes.size() && found.size() <= limit) {
-        qint64 length = 0;
-        const QString fault = entryFault(bytes, at, &length);
-        if (!fault.isEmpty()) {
-            *error = QStringLiteral("entry %1 (at byte %2 of the table): %3")
-                         .arg(found.size() + 1)
-                         .arg(at)
-                         .arg(fault);
-            break;
-        }
-        found.append(quint32(at));
-        at += length;
-    }
-    return found;
+    return walkEntries(bytes, error, limit, MinEntryBytes,
+                       [&bytes](qint64 at, qint64 *length) { return entryFault(bytes, at, length); });
 }
 
 QList<SymbolTable::Symbol> SymbolTable::parse(const QByteArray &bytes, QString *error)

@@ -9,48 +9,16 @@
 #include "sim/SimController.h"
 #include "sim/SimImageFile.h"
 #include "sim/SimServer.h"
+#include "tests/ProgramChanges.h"
 #include "tests/TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
 
 using namespace TestSupport;
+using namespace ProgramChanges;
 
 namespace {
-const quint32 kM = 0x4020;
-
-// The set-point at 0, the valve after it; then a program in which the
-// valve took the set-point's old place.
-const char *const kProgramA = "symbol MAIN.nSetpoint 4020 0 2 INT\n"
-                              "symbol MAIN.nValve 4020 2 2 INT\n"
-                              "4020 0 e8 03 05 00\n";
-const char *const kProgramB = "symbol MAIN.nValve 4020 0 2 INT\n"
-                              "symbol MAIN.nSetpoint 4020 8 2 INT\n"
-                              "4020 0 05 00\n"
-                              "4020 8 e8 03\n";
-
-QList<SimImageFile::Entry> program(const char *text)
-{
-    QString error;
-    const QList<SimImageFile::Entry> entries = SimImageFile::parse(QByteArray(text), &error);
-    if (!error.isEmpty())
-        qFatal("%s", qPrintable(error));
-    return entries;
-}
-
-CLabelVariable shorts(QList<short> values)
-{
-    CLabelVariable v;
-    v.value = QVariant::fromValue(values);
-    return v;
-}
-
-short valueAt(SimServer *server, quint32 offset)
-{
-    const QByteArray b = server->readImage(kM, offset, 2);
-    return short(quint16(quint8(b.at(0)) | quint8(b.at(1)) << 8));
-}
-
 enum Controller { Handles, VersionOnly, Neither };
 enum Change { Restart, OnlineChange };
 } // namespace
