@@ -366,8 +366,7 @@ LinkOutcome LibBeckhoff_ADS::readDecoded(CLabelVariable &inner, int indexOffset,
             return {LinkOk, 0};
         }
     }
-    const LinkOutcome done =
-        adsLink.readArea(amsPort, indexGroup, indexOffset, int(byteLength), sink, address);
+    LinkOutcome done = adsLink.readArea(amsPort, indexGroup, indexOffset, int(byteLength), sink, address);
     if (done.result == LinkOk && subscriptions.enabled()) {
         const bool nameAtPlace =
             quint32(indexGroup) != AdsFrame::GroupSymbolValueByHandle && SymbolName::isSymbolPath(address);
@@ -519,7 +518,7 @@ LinkOutcome LibBeckhoff_ADS::writeAt(CLabelVariable &value, int indexOffset, Dat
 LinkOutcome LibBeckhoff_ADS::writeBytes(CLabelVariable &value, int indexOffset, int indexGroup,
                                         const QByteArray &data, const QString &address)
 {
-    const LinkOutcome done = adsLink.writeArea(amsPort, indexGroup, indexOffset, data.size(), data, address);
+    LinkOutcome done = adsLink.writeArea(amsPort, indexGroup, indexOffset, data.size(), data, address);
     if (done.result != LinkDown && done.result != LinkBusy)
         subscriptions.wrote(); // sent: what was pushed before may be older than it
     if (done.result == LinkOk)

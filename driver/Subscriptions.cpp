@@ -85,7 +85,7 @@ const QByteArray *Subscriptions::serve(const Place &place)
     if (handle == 0 || it == m_entries.end() || it->sampleAt < 0 || it->bytes.size() != int(place.length))
         return nullptr;
     if (m_wroteAt >= 0) {
-        if (now() > m_wroteAt + 2 * m_notifyMs + m_replyMs)
+        if (now() > m_wroteAt + qint64(2) * m_notifyMs + m_replyMs)
             m_wroteAt = -1; // no notification came: the write changed nothing pushed
         else if (it->sampleAt <= m_wroteAt + m_notifyMs)
             return nullptr; // may predate the write

@@ -78,7 +78,7 @@ void SymbolAccess::bind(const SymbolBinding &binding)
 SymbolAccess::Outcome SymbolAccess::obtain(const QString &name, Fits fits, Attempt attempt)
 {
     SymbolFacts symbol;
-    const Outcome looked = lookup(name, &symbol);
+    Outcome looked = lookup(name, &symbol);
     if (looked.refusal)
         return looked;
     quint32 handle = 0;
@@ -102,13 +102,13 @@ SymbolAccess::Outcome SymbolAccess::obtain(const QString &name, Fits fits, Attem
 // program has not changed since it was learned.
 SymbolAccess::Outcome SymbolAccess::byPlace(const QString &name, Fits fits, Attempt attempt)
 {
-    const Outcome checked = checkVersion(name);
+    Outcome checked = checkVersion(name);
     if (checked.refusal)
         return checked;
     SymbolFacts symbol;
     const bool fromCache = m_mode == ByPlace && m_places.find(m_bound.amsPort, name, &symbol);
     if (!fromCache) {
-        const Outcome looked = lookup(name, &symbol);
+        Outcome looked = lookup(name, &symbol);
         if (looked.refusal)
             return looked;
         if (m_mode == ByPlace)
@@ -122,7 +122,7 @@ SymbolAccess::Outcome SymbolAccess::byPlace(const QString &name, Fits fits, Atte
         // place is not tried again.
         m_places.remove(m_bound.amsPort, name);
         if (fromCache) {
-            const Outcome looked = lookup(name, &symbol);
+            Outcome looked = lookup(name, &symbol);
             if (looked.refusal)
                 return looked;
             if (const int refused = fits(symbol))

@@ -451,7 +451,7 @@ LinkOutcome CmdBeckhoff_ADS::addNotification(int amsPort, quint32 indexGroup, qu
     return added;
 }
 
-void CmdBeckhoff_ADS::setNotificationSink(AdsExchange::NotificationSink sink, qint64 limit)
+void CmdBeckhoff_ADS::setNotificationSink(const AdsExchange::NotificationSink &sink, qint64 limit)
 {
     if (!sink) {
         exchange.setNotificationSink(nullptr, 0);
@@ -476,7 +476,7 @@ void CmdBeckhoff_ADS::dispatchWaiting()
 LinkOutcome CmdBeckhoff_ADS::readSymbolVersion(int amsPort, const QString &varName, quint8 *version)
 {
     QByteArray answer;
-    const LinkOutcome read = readArea(amsPort, AdsFrame::GroupSymbolVersion, 0, 1, &answer, varName);
+    LinkOutcome read = readArea(amsPort, AdsFrame::GroupSymbolVersion, 0, 1, &answer, varName);
     if (read.result == LinkOk)
         *version = quint8(answer.at(0));
     return read;

@@ -100,7 +100,7 @@ public:
     // Where the controller's notifications go while the driver holds
     // subscriptions; a null sink: none held, every frame not asked for is
     // stale as before.
-    void setNotificationSink(AdsExchange::NotificationSink sink, qint64 limit);
+    void setNotificationSink(const AdsExchange::NotificationSink &sink, qint64 limit);
     void setNotificationLimit(qint64 limit) { exchange.setNotificationLimit(limit); }
     // Milliseconds since the controller was last heard of (a reply or a
     // notification) on the line in use; -1 when never.
