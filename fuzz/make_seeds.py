@@ -287,6 +287,39 @@ def notifications():
     return seeds
 
 
+# ---------------------------------------------------------------- notification data
+# fuzz_notification: u8 mode; bit0 a notification built from a shape and
+# samples (as fuzz_reply builds them), else the data part as it came.
+
+
+def notification_data(*stamps, length=None, tail=b""):
+    # stamps: lists of (handle, bytes); the samples' sizes as they are.
+    body = u32(len(stamps))
+    for i, samples in enumerate(stamps):
+        body += struct.pack("<Q", 0x01D9000000000000 + i) + u32(len(samples))
+        body += b"".join(u32(h) + u32(len(b)) + b for h, b in samples)
+    body += tail
+    return u32(len(body) if length is None else length) + body
+
+
+def notification_datas():
+    return {
+        "built-one": u8(0x01) + notice(0, 1, 1, [b"ab"]),
+        "built-four-stamps": u8(0x0F) + notice(5, 4, 3, [bytes([i]) * (i % 17) for i in range(12)]),
+        "built-no-samples": u8(0x01) + notice(2, 3, 0, []),
+        "one-sample": u8(0) + notification_data([(7, b"\x01\x02")]),
+        "two-stamps": u8(0) + notification_data([(1, b"x")], [(2, b""), (3, b"yz")]),
+        "no-stamps": u8(0) + notification_data(),
+        "bytes-after-length": u8(0) + notification_data([(1, b"ab")]) + b"\xee" * 5,
+        "unused-in-length": u8(0) + notification_data([(1, b"ab")], tail=b"\0\0\0"),
+        "length-past-end": u8(0) + notification_data([(1, b"ab")], length=200),
+        "sample-size-huge": u8(0) + u32(28) + u32(1) + b"\0" * 8 + u32(1) + u32(1) + u32(0xFFFFFFFF) + b"ab",
+        "stamps-huge": u8(0) + u32(8) + u32(0xFFFFFFFF) + b"\0" * 4,
+        "short": u8(0) + b"\x04\0\0",
+        "empty": b"",
+    }
+
+
 # ---------------------------------------------------------------- decoder
 
 def decodes():
@@ -420,6 +453,8 @@ def main():
         write("fuzz_reply", name, data)
     for name, data in notifications().items():
         write("fuzz_reply", name, data)
+    for name, data in notification_datas().items():
+        write("fuzz_notification", name, data)
     for name, data in decodes().items():
         write("fuzz_decode", name, data)
     for name, data in labels().items():

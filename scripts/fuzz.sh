@@ -13,7 +13,8 @@ if ! [[ $seconds =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
   exit 2
 fi
 jobs=${FUZZ_BUILD_JOBS:-1}
-targets=(fuzz_address fuzz_connection fuzz_reply fuzz_decode fuzz_label fuzz_symboltable fuzz_datatypes)
+targets=(fuzz_address fuzz_connection fuzz_reply fuzz_decode fuzz_label fuzz_symboltable fuzz_datatypes
+  fuzz_notification)
 build=build-fuzz
 
 bash scripts/install-packages.sh cmake make clang libclang-rt-14-dev qtbase5-dev libqt5serialport5-dev
