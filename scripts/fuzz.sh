@@ -45,10 +45,10 @@ for t in "${targets[@]}"; do
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   if [ "$rc" -ne 0 ]; then
     failed+=("$t")
-    summary+=("$(printf '%-16s FAILED (exit %s) after %s executions; log %s' "$t" "$rc" "${execs:-?}" "$log")")
+    summary+=("$(printf '%-18s FAILED (exit %s) after %s executions; log %s' "$t" "$rc" "${execs:-?}" "$log")")
     tail -n 40 "$log" >&2
   else
-    summary+=("$(printf '%-16s ok  %s executions' "$t" "${execs:-?}")")
+    summary+=("$(printf '%-18s ok  %s executions' "$t" "${execs:-?}")")
   fi
 done
 
