@@ -214,6 +214,112 @@ def replies():
     return seeds
 
 
+# Connections whose pieces carry frames the target builds (see the input
+# layout in fuzz_reply.cpp): notifications, replies, late replies.
+BUILD, SINK, CLEAN = 0x04, 0x08, 0x10
+NOTE, REPLY, OLDER, CUT = 1, 2, 3, 0x04
+AWAITED = 0x08  # a notification's shape bit: it carries the awaited invoke id
+
+
+def built_connection(first_id, flags, *exchanges, held=0xFF, limit=511):
+    out = u32(first_id) + u8((len(exchanges) - 1) | flags)
+    if flags & SINK:
+        out += u8(held) + u16(limit)
+    return out + b"".join(exchanges)
+
+
+def notice(first_handle, stamps, per_stamp, samples, awaited=False):
+    # The target reads one size byte and the bytes per sample.
+    assert 1 <= stamps <= 4 and len(samples) == stamps * per_stamp
+    shape = first_handle | (AWAITED if awaited else 0) | ((stamps - 1) << 4) | (per_stamp << 6)
+    return b"".join([u8(shape)] + [u8(len(s)) + s for s in samples])
+
+
+def op(kind=0, spec=b"", cut=None, raw=None):
+    # A piece: its raw bytes (none in a clean stream), then what is built after them.
+    head = b"" if raw is None else piece(raw)
+    return head + u8(kind | (CUT if cut is not None else 0)) + spec + (b"" if cut is None else u16(cut))
+
+
+def built_exchange(ctl, type_index, count_raw, stale, pieces=(), late=None):
+    out = u8(ctl) + u8(type_index) + u16(count_raw) + stale + u8(len(pieces)) + b"".join(pieces)
+    if ctl & LATE:
+        out += late
+    return out
+
+
+def notifications():
+    seeds = {}
+    ab = notice(0, 1, 1, [b"ab"])
+    two = notice(1, 2, 2, [b"\x01\x02", b"", b"\xff" * 16, b"\x7f"])
+    mine = notice(4, 1, 1, [b"\x10\x20\x30\x40"], awaited=True)
+    clean = BUILD | SINK | CLEAN
+    seeds["notify-then-reply"] = built_connection(
+        0, clean, built_exchange(READ, T_INT32, 2, op(), [op(NOTE, ab), op(REPLY)]))
+    # A notification cut in its header, its rest and the reply in the next piece.
+    seeds["notify-cut-then-reply"] = built_connection(
+        0, clean, built_exchange(READ, T_INT16, 0, op(), [op(NOTE, two, cut=20), op(REPLY)]))
+    seeds["notify-awaited-id"] = built_connection(
+        0, clean, built_exchange(WRITE, T_INT8, 3, op(), [op(NOTE, mine, cut=50), op(REPLY, cut=7), op()]))
+    # After the reply, one cut in two between the exchanges; the next wait
+    # begins with a late reply to the first request.
+    seeds["notify-between-exchanges"] = built_connection(
+        5, clean,
+        built_exchange(READ | LATE, T_DOUBLE, 0, op(), [op(REPLY)], late=op(NOTE, two, cut=60)),
+        built_exchange(LOOKUP, 1, 0, op(NOTE, ab), [op(OLDER), op(NOTE, mine), op(REPLY, cut=30), op()]))
+    # Input bytes: the reply and a notification behind it in one piece, noise before.
+    r1 = read_reply(1, struct.pack("<iii", 1, -2, 300000))
+    seeds["notify-behind-reply"] = built_connection(
+        0, BUILD | SINK, built_exchange(READ, T_INT32, 2, op(raw=b""), [op(NOTE, ab, raw=b"\x00\x00\x07" + r1)]))
+    # Longer than the limit: noise to the engine, as are notifications with no sink.
+    seeds["notify-over-limit"] = built_connection(
+        0, clean, built_exchange(READ, T_UINT16, 1, op(), [op(NOTE, two), op(NOTE, ab), op(REPLY)]),
+        held=0x01, limit=60)
+    seeds["notify-no-sink"] = built_connection(
+        0, BUILD | CLEAN, built_exchange(READ, T_INT32, 2, op(), [op(NOTE, two, cut=9), op(NOTE, ab), op(REPLY)]))
+    # The head of a notification kept between waits, then a reconnect.
+    seeds["notify-reconnect-drops-head"] = built_connection(
+        0, clean, built_exchange(READ, T_INT8, 0, op(), [op(REPLY), op(NOTE, ab, cut=25)]),
+        built_exchange(READ | RECONNECT, T_INT8, 0, op(NOTE, ab), [op(REPLY)]))
+    # An echoing line: the rest of a notification comes before the echo.
+    seeds["notify-echo"] = built_connection(
+        0, clean, built_exchange(ECHO, T_FLOAT, 1, op(NOTE, two, cut=41), [op(NOTE, ab), op(REPLY)]))
+    return seeds
+
+
+# ---------------------------------------------------------------- notification data
+# fuzz_notification: u8 mode; bit0 a notification built from a shape and
+# samples (as fuzz_reply builds them), else the data part as it came.
+
+
+def notification_data(*stamps, length=None, tail=b""):
+    # stamps: lists of (handle, bytes); the samples' sizes as they are.
+    body = u32(len(stamps))
+    for i, samples in enumerate(stamps):
+        body += struct.pack("<Q", 0x01D9000000000000 + i) + u32(len(samples))
+        body += b"".join(u32(h) + u32(len(b)) + b for h, b in samples)
+    body += tail
+    return u32(len(body) if length is None else length) + body
+
+
+def notification_datas():
+    return {
+        "built-one": u8(0x01) + notice(0, 1, 1, [b"ab"]),
+        "built-four-stamps": u8(0x0F) + notice(5, 4, 3, [bytes([i]) * (i % 17) for i in range(12)]),
+        "built-no-samples": u8(0x01) + notice(2, 3, 0, []),
+        "one-sample": u8(0) + notification_data([(7, b"\x01\x02")]),
+        "two-stamps": u8(0) + notification_data([(1, b"x")], [(2, b""), (3, b"yz")]),
+        "no-stamps": u8(0) + notification_data(),
+        "bytes-after-length": u8(0) + notification_data([(1, b"ab")]) + b"\xee" * 5,
+        "unused-in-length": u8(0) + notification_data([(1, b"ab")], tail=b"\0\0\0"),
+        "length-past-end": u8(0) + notification_data([(1, b"ab")], length=200),
+        "sample-size-huge": u8(0) + u32(28) + u32(1) + b"\0" * 8 + u32(1) + u32(1) + u32(0xFFFFFFFF) + b"ab",
+        "stamps-huge": u8(0) + u32(8) + u32(0xFFFFFFFF) + b"\0" * 4,
+        "short": u8(0) + b"\x04\0\0",
+        "empty": b"",
+    }
+
+
 # ---------------------------------------------------------------- decoder
 
 def decodes():
@@ -345,6 +451,10 @@ def main():
         write("fuzz_connection", name, text)
     for name, data in replies().items():
         write("fuzz_reply", name, data)
+    for name, data in notifications().items():
+        write("fuzz_reply", name, data)
+    for name, data in notification_datas().items():
+        write("fuzz_notification", name, data)
     for name, data in decodes().items():
         write("fuzz_decode", name, data)
     for name, data in labels().items():

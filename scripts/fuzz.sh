@@ -13,7 +13,8 @@ if ! [[ $seconds =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
   exit 2
 fi
 jobs=${FUZZ_BUILD_JOBS:-1}
-targets=(fuzz_address fuzz_connection fuzz_reply fuzz_decode fuzz_label fuzz_symboltable fuzz_datatypes)
+targets=(fuzz_address fuzz_connection fuzz_reply fuzz_decode fuzz_label fuzz_symboltable fuzz_datatypes
+  fuzz_notification)
 build=build-fuzz
 
 bash scripts/install-packages.sh cmake make clang libclang-rt-14-dev qtbase5-dev libqt5serialport5-dev
@@ -44,10 +45,10 @@ for t in "${targets[@]}"; do
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   if [ "$rc" -ne 0 ]; then
     failed+=("$t")
-    summary+=("$(printf '%-16s FAILED (exit %s) after %s executions; log %s' "$t" "$rc" "${execs:-?}" "$log")")
+    summary+=("$(printf '%-18s FAILED (exit %s) after %s executions; log %s' "$t" "$rc" "${execs:-?}" "$log")")
     tail -n 40 "$log" >&2
   else
-    summary+=("$(printf '%-16s ok  %s executions' "$t" "${execs:-?}")")
+    summary+=("$(printf '%-18s ok  %s executions' "$t" "${execs:-?}")")
   fi
 done
 
