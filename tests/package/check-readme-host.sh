@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The README's minimal host, exactly as the README gives it: its code and
 # its commands are taken from the README and run from a folder that looks
-# like the project root, against a simulated controller on port 48898.
+# like the project root, against a simulated controller on a free port.
 #   check-readme-host.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -17,11 +17,20 @@ code=$(awk '/^```cpp/{on=1; next} /^```/{if (on) exit} on' <<<"$section")
 commands=$(awk '/^```sh/{on=1; next} /^```/{if (on) exit} on' <<<"$section")
 [ -n "$code" ] && [ -n "$commands" ] || { echo "FAIL: the README's minimal host has no code or no commands"; exit 1; }
 
-# Nothing else may listen where the README's host connects.
-if (exec 3<>/dev/tcp/127.0.0.1/48898) 2>/dev/null; then
-  echo "skipped: port 48898 is in use here"
-  exit 0
-fi
+# The README's port lies in the kernel's ephemeral range, where any other
+# test's client socket may hold it for a moment. The host and the simulator
+# move together to a port below that range that nothing listens on.
+[ "$(grep -c '127\.0\.0\.1:48898' <<<"$code")" = 1 ] || { echo "FAIL: the README's host does not connect to 127.0.0.1:48898 once"; exit 1; }
+[ "$(grep -c '^build/bin/ads-sim ' <<<"$commands")" = 1 ] || { echo "FAIL: the README's commands do not start build/bin/ads-sim once"; exit 1; }
+low=$(awk '{print $1}' /proc/sys/net/ipv4/ip_local_port_range)
+port=
+for _ in $(seq 50); do
+  candidate=$((20000 + RANDOM % (low - 20000)))
+  if ! (exec 3<>/dev/tcp/127.0.0.1/$candidate) 2>/dev/null; then port=$candidate; break; fi
+done
+[ -n "$port" ] || { echo "skipped: no free port below $low here"; exit 0; }
+code=${code//127.0.0.1:48898/127.0.0.1:$port}
+commands=$(sed "s|^build/bin/ads-sim |build/bin/ads-sim --listen 127.0.0.1:$port |" <<<"$commands")
 
 cd "$work"
 ln -s "$source/driver" driver
