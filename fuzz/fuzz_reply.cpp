@@ -26,10 +26,10 @@
 //     connection's first request (nothing is subscribed there yet), one
 //     held unread when the connection was reset, one whose head was all
 //     that had come of it when a wait ended before its flags (it may be the
-//     head of the reply, cut short; see kHeadsAtWaitEndClaimed for after).
+//     head of the reply, cut short).
 //   - The reply to a fresh request is found after whatever the engine
 //     holds between waits, once the rest of a notification it holds the
-//     head of has come (see kKeptHeadsClaimed for heads of anything else).
+//     head of has come; the engine keeps no head of anything else.
 //   - A notification longer than the limit, or carrying the awaited invoke
 //     id with no sink set, is no notification to the engine: the stream is
 //     not clean from then on.
@@ -146,17 +146,6 @@ const int kAmsPort = 851;
 // Up to here the head of a notification and that of a reply of ours can be
 // the same bytes.
 const qint64 kFlagsEnd = AdsFrame::OffStateFlags + 2;
-// Two things the engine does that the claims leave out until it does
-// better; set one to true to hold the engine to it.
-// A notification whose head is all that came of it when a wait ends is
-// handed over as the head of the reply, cut short, and its rest skipped:
-// also once its command and flags came, and with the awaited invoke id
-// also once its whole header came.
-const bool kHeadsAtWaitEndClaimed = false;
-// Between waits a head that cannot start a notification any more (its
-// command or flags came, and say otherwise) is kept as well, and the next
-// wait may read its reply into it.
-const bool kKeptHeadsClaimed = false;
 
 // FUZZ_TRACE=1 tells the story of each exchange on stderr, for reading a
 // reproducer; fuzzing runs stay silent.
@@ -522,8 +511,6 @@ void checkInStep(const Link &link)
         QByteArray rest;
         if (notificationRest(head, link.limit, &rest))
             probe.append(rest.constData(), rest.size());
-        else if (!kKeptHeadsClaimed)
-            return;
     }
     const QByteArray request =
         AdsFrame::readRequest(netId(), kAmsPort, link.invokeId + 1, AddressResolver::AT_MByte, 0, 4);
@@ -807,7 +794,7 @@ void exchange(Link &link, ByteReader &in)
         link.now += 2050; // the deadline passes
         for (Placed &p : link.placed) {
             if (p.state == Placed::Expected && p.from < waitEnd && p.to() > waitEnd
-                && (waitEnd - p.from < kFlagsEnd || !kHeadsAtWaitEndClaimed))
+                && waitEnd - p.from < kFlagsEnd)
                 p.state = Placed::Optional;
         }
         progress = link.engine.advance(link.now, nullptr);

@@ -164,7 +164,10 @@ void AdsExchange::dropStale()
     m_noiseFrom = -1;
     m_noiseShown.resize(0);
     m_noiseBefore = 0;
-    for (;;) {
+    // Between waits a notification may be on its way: the head of one stays
+    // for its rest; without subscriptions every byte here is stale.
+    bool keepHead = false;
+    while (!keepHead) {
         if (m_skip > 0) {
             const qint64 n = qMin(m_skip, m_buf.size() - m_pos);
             m_pos += n;
@@ -175,14 +178,15 @@ void AdsExchange::dropStale()
         qint64 frameSize = 0;
         const Head head = classify(m_pos, &frameSize);
         if (head == NeedMore) {
-            if (m_notify)
-                break; // may be a notification: kept for its rest
-            break; // too short to tell: dropped below, the rest resynchronises
+            // Not the head of a notification, or too short to tell: dropped,
+            // and the rest resynchronises.
+            keepHead = m_notify && notificationPrefix(m_pos);
+            break;
         }
         if (head == Notification) {
-            if (m_buf.size() - m_pos < frameSize)
-                break; // kept for its rest
-            notify(frameSize);
+            keepHead = m_buf.size() - m_pos < frameSize;
+            if (!keepHead)
+                notify(frameSize);
             continue;
         }
         if (head == StrangerFrame || head == UnawaitedReply) {
@@ -192,9 +196,7 @@ void AdsExchange::dropStale()
             ++m_pos;
         }
     }
-    // Between waits a notification may be on its way: what could start one
-    // stays; without subscriptions every byte here is stale.
-    if (!m_notify || m_skip > 0)
+    if (!keepHead)
         m_pos = m_buf.size();
     if (m_replySize == 0)
         compact();
@@ -329,7 +331,53 @@ bool AdsExchange::ownPrefix(qint64 at) const
     const qint64 addressed = qMin<qint64>(avail, kAddressEnd) - AdsFrame::OffTargetNetId;
     if (std::memcmp(p + AdsFrame::OffTargetNetId, m_addresses.constData(), size_t(addressed)) != 0)
         return false;
+    // A reply carries the request's command and the response flag: a head
+    // whose command or flags say otherwise (a notification cut by the
+    // wait's end) is not the reply's.
+    const char *command = m_request.constData() + AdsFrame::OffCommand;
+    for (qint64 i = AdsFrame::OffCommand; i < qMin<qint64>(avail, AdsFrame::OffCommand + 2); ++i) {
+        if (p[i] != command[i - AdsFrame::OffCommand])
+            return false;
+    }
+    if (avail > AdsFrame::OffStateFlags && !(quint8(p[AdsFrame::OffStateFlags]) & AdsFrame::StateResponse))
+        return false;
     return avail < AdsFrame::OffInvokeId + 2 || le16(p + AdsFrame::OffInvokeId) == m_invokeId;
+}
+
+// Whether the bytes at `at`, cut inside a header whose reserved bytes and
+// our address agree, can still grow into a notification the sink takes:
+// command and flags as far as they came, a length within the limit, the
+// AMS length agreeing with it.
+bool AdsExchange::notificationPrefix(qint64 at) const
+{
+    const qint64 avail = m_buf.size() - at;
+    const uchar *p = reinterpret_cast<const uchar *>(m_buf.constData() + at);
+    const qint64 lengthBytes = qBound<qint64>(0, avail - AdsFrame::OffTcpLength, 4);
+    qint64 length = 0;
+    for (qint64 i = 0; i < lengthBytes; ++i)
+        length |= qint64(p[AdsFrame::OffTcpLength + i]) << (8 * i);
+    if (lengthBytes < 4) {
+        // The least length the bytes still to come allow.
+        const qint64 step = qint64(1) << (8 * lengthBytes);
+        while (length < AdsFrame::AmsHeaderSize)
+            length += step;
+    }
+    if (AdsFrame::TcpHeaderSize + length > m_notifyLimit)
+        return false;
+    if (avail > AdsFrame::OffCommand && p[AdsFrame::OffCommand] != (AdsFrame::CmdNotification & 0xFF))
+        return false;
+    if (avail > AdsFrame::OffCommand + 1 && p[AdsFrame::OffCommand + 1] != (AdsFrame::CmdNotification >> 8))
+        return false;
+    if (avail > AdsFrame::OffStateFlags
+        && (p[AdsFrame::OffStateFlags] & (AdsFrame::StateAdsCommand | AdsFrame::StateResponse))
+               != AdsFrame::StateAdsCommand)
+        return false;
+    const qint64 dataLength = length - AdsFrame::AmsHeaderSize;
+    for (qint64 i = AdsFrame::OffAmsLength; i < qMin<qint64>(avail, AdsFrame::OffAmsLength + 4); ++i) {
+        if (p[i] != uchar(dataLength >> (8 * (i - AdsFrame::OffAmsLength))))
+            return false;
+    }
+    return true;
 }
 
 AdsExchange::Head AdsExchange::classify(qint64 at, qint64 *frameSize) const

@@ -108,6 +108,7 @@ private:
     enum Head { NeedMore, Noise_, Echo, Ours, StrangerFrame, UnawaitedReply, Notification };
     Head classify(qint64 at, qint64 *frameSize) const;
     bool ownPrefix(qint64 at) const;
+    bool notificationPrefix(qint64 at) const;
     void scan(const SkipSink &sink);
     bool skipPending();
     bool isNotification(const char *p, qint64 length) const;
