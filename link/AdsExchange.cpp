@@ -178,10 +178,12 @@ void AdsExchange::dropStale()
         qint64 frameSize = 0;
         const Head head = classify(m_pos, &frameSize);
         if (head == NeedMore) {
-            // Not the head of a notification, or too short to tell: dropped,
-            // and the rest resynchronises.
-            keepHead = m_notify && notificationPrefix(m_pos);
-            break;
+            if (!m_notify)
+                break;
+            keepHead = notificationPrefix(m_pos);
+            if (!keepHead)
+                ++m_pos; // no notification starts here: a later byte may start one
+            continue;
         }
         if (head == Notification) {
             keepHead = m_buf.size() - m_pos < frameSize;
