@@ -1,38 +1,14 @@
 #include "link/DataTypeTable.h"
 
 #include "link/AdsLayout.h"
+#include "link/EntryTexts.h"
 #include "link/EntryWalk.h"
 #include "link/WireBytes.h"
-
-#include <cstring>
 
 namespace {
 using namespace WireBytes;
 
 const qint64 kFixed = AdsLayout::TypeEntryFixedSize;
-
-// One text of an entry: where it starts in the table and its length field.
-struct TextField {
-    const char *what;
-    qint64 at;
-    qint64 length;
-};
-
-// Why the text does not hold together; empty when it does. The caller has
-// checked that the text and its zero lie inside the entry.
-QString textFault(const QByteArray &bytes, const TextField &t)
-{
-    const char *start = bytes.constData() + t.at;
-    if (start[t.length] != '\0')
-        return QStringLiteral("its %1 has no zero after its %2 bytes")
-            .arg(QLatin1String(t.what))
-            .arg(t.length);
-    if (t.length > 0 && memchr(start, '\0', size_t(t.length)))
-        return QStringLiteral("its %1 holds a zero within its %2 bytes")
-            .arg(QLatin1String(t.what))
-            .arg(t.length);
-    return QString();
-}
 
 // Why the fixed part and the texts of the entry at `at`, which must end by
 // `end`, do not hold together; empty when they do, with the entry's length
@@ -58,29 +34,10 @@ QString headFault(const QByteArray &bytes, qint64 at, qint64 end, bool nested, q
             .arg(*length)
             .arg(within)
             .arg(left);
-    const qint64 nameLength = le16(entry + AdsLayout::TypeEntryNameLength);
-    const qint64 typeLength = le16(entry + AdsLayout::TypeEntryTypeLength);
-    const qint64 commentLength = le16(entry + AdsLayout::TypeEntryCommentLength);
-    if (kFixed + nameLength + 1 + typeLength + 1 + commentLength + 1 > *length)
-        return QStringLiteral("its name, type name and comment (%1, %2 and %3 bytes, each with a zero after "
-                              "it) run past its length, %4")
-            .arg(nameLength)
-            .arg(typeLength)
-            .arg(commentLength)
-            .arg(*length);
-    if (nameLength == 0)
-        return QStringLiteral("its name is empty");
-    const qint64 typeAt = at + kFixed + nameLength + 1;
-    const qint64 commentAt = typeAt + typeLength + 1;
-    for (const TextField &t :
-         {TextField{"name", at + kFixed, nameLength}, TextField{"type name", typeAt, typeLength},
-          TextField{"comment", commentAt, commentLength}}) {
-        QString fault = textFault(bytes, t);
-        if (!fault.isEmpty())
-            return fault;
-    }
-    *textsEnd = commentAt + commentLength + 1;
-    return QString();
+    const EntryTexts texts{le16(entry + AdsLayout::TypeEntryNameLength),
+                           le16(entry + AdsLayout::TypeEntryTypeLength),
+                           le16(entry + AdsLayout::TypeEntryCommentLength)};
+    return texts.fault(bytes, at, kFixed, *length, textsEnd);
 }
 
 // Why the entry at `at`, `depth` levels below the top, which must end by

@@ -1,10 +1,9 @@
 #include "link/SymbolTable.h"
 
 #include "link/AdsLayout.h"
+#include "link/EntryTexts.h"
 #include "link/EntryWalk.h"
 #include "link/WireBytes.h"
-
-#include <cstring>
 
 namespace {
 // Windows-1252 from 0x80 to 0x9F; from 0xA0 on it is Latin-1.
@@ -13,29 +12,6 @@ const char16_t kHighHalf[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
-
-// One text of an entry: where it starts in the table and its length field.
-struct Text {
-    const char *what;
-    qint64 at;
-    qint64 length;
-};
-
-// Why the text does not hold together; empty when it does. The caller has
-// checked that the text and its zero lie inside the entry.
-QString textFault(const QByteArray &bytes, const Text &t)
-{
-    const char *start = bytes.constData() + t.at;
-    if (start[t.length] != '\0')
-        return QStringLiteral("its %1 has no zero after its %2 bytes")
-            .arg(QLatin1String(t.what))
-            .arg(t.length);
-    if (t.length > 0 && memchr(start, '\0', size_t(t.length)))
-        return QStringLiteral("its %1 holds a zero within its %2 bytes")
-            .arg(QLatin1String(t.what))
-            .arg(t.length);
-    return QString();
-}
 
 // Why the entry at `at` does not hold together; empty when it does, with
 // its length in `length`.
@@ -58,27 +34,10 @@ QString entryFault(const QByteArray &bytes, qint64 at, qint64 *length)
         return QStringLiteral("its length, %1, runs past the end of the table (%2 bytes left)")
             .arg(*length)
             .arg(left);
-    const qint64 nameLength = le16(entry + AdsLayout::EntryNameLength);
-    const qint64 typeLength = le16(entry + AdsLayout::EntryTypeLength);
-    const qint64 commentLength = le16(entry + AdsLayout::EntryCommentLength);
-    if (fixed + nameLength + 1 + typeLength + 1 + commentLength + 1 > *length)
-        return QStringLiteral("its name, type name and comment (%1, %2 and %3 bytes, each with a zero after "
-                              "it) run past its length, %4")
-            .arg(nameLength)
-            .arg(typeLength)
-            .arg(commentLength)
-            .arg(*length);
-    if (nameLength == 0)
-        return QStringLiteral("its name is empty");
-    const qint64 typeAt = at + fixed + nameLength + 1;
-    const qint64 commentAt = typeAt + typeLength + 1;
-    for (const Text &t : {Text{"name", at + fixed, nameLength}, Text{"type name", typeAt, typeLength},
-                          Text{"comment", commentAt, commentLength}}) {
-        QString fault = textFault(bytes, t);
-        if (!fault.isEmpty())
-            return fault;
-    }
-    return QString();
+    const EntryTexts texts{le16(entry + AdsLayout::EntryNameLength), le16(entry + AdsLayout::EntryTypeLength),
+                           le16(entry + AdsLayout::EntryCommentLength)};
+    qint64 textsEnd = 0;
+    return texts.fault(bytes, at, fixed, *length, &textsEnd);
 }
 
 } // namespace
