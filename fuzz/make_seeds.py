@@ -235,10 +235,10 @@ def notice(first_handle, stamps, per_stamp, samples, awaited=False):
     return b"".join([u8(shape)] + [u8(len(s)) + s for s in samples])
 
 
-def op(kind=0, spec=b"", cut=None, raw=None):
+def op(kind=0, shape=b"", cut=None, raw=None):
     # A piece: its raw bytes (none in a clean stream), then what is built after them.
     head = b"" if raw is None else piece(raw)
-    return head + u8(kind | (CUT if cut is not None else 0)) + spec + (b"" if cut is None else u16(cut))
+    return head + u8(kind | (CUT if cut is not None else 0)) + shape + (b"" if cut is None else u16(cut))
 
 
 def built_exchange(ctl, type_index, count_raw, stale, pieces=(), late=None):
