@@ -352,26 +352,27 @@ LinkOutcome LibBeckhoff_ADS::readDecoded(CLabelVariable &inner, int indexOffset,
         decoding.done = true;
     };
     Subscriptions::Place place;
+    const QByteArray *pushed = nullptr;
     if (subscriptions.enabled()) {
-        // From the controller's latest push, when it may answer: no request.
         place =
             subscriptions.placeOf(amsPort, quint32(indexGroup), quint32(indexOffset), quint32(byteLength));
-        if (adsLink.busy())
-            return {LinkBusy, 0}; // re-entrant: refused, as any request would be
-        if (const QByteArray *pushed = subscriptions.serve(place)) {
-            inner.value = decode(pushed->constData(), pushed->size());
-            inner.resultCode = inner.value.isValid() ? int(CLabelVariable::RC_Success)
-                                                     : int(CLabelVariable::RC_TypeNotHandled);
-            inner.timeStamp = clock.now();
-            return {LinkOk, 0};
-        }
+        // From the controller's latest push, when it may answer: no request.
+        // A re-entrant call is not served: the link refuses it below, as it
+        // refuses any request then.
+        if (!adsLink.busy())
+            pushed = subscriptions.serve(place);
     }
-    LinkOutcome done = adsLink.readArea(amsPort, indexGroup, indexOffset, int(byteLength), sink, address);
-    if (done.result == LinkOk && subscriptions.enabled()) {
-        const bool nameAtPlace =
-            quint32(indexGroup) != AdsFrame::GroupSymbolValueByHandle && SymbolName::isSymbolPath(address);
-        subscriptions.readAnswered(place, nameAtPlace ? Subscriptions::NameAtPlace : Subscriptions::Address,
-                                   address);
+    LinkOutcome done{LinkOk, 0};
+    if (pushed) {
+        sink(pushed->constData(), pushed->size());
+    } else {
+        done = adsLink.readArea(amsPort, indexGroup, indexOffset, int(byteLength), sink, address);
+        if (done.result == LinkOk && subscriptions.enabled()) {
+            const bool nameAtPlace = quint32(indexGroup) != AdsFrame::GroupSymbolValueByHandle
+                                     && SymbolName::isSymbolPath(address);
+            subscriptions.readAnswered(
+                place, nameAtPlace ? Subscriptions::NameAtPlace : Subscriptions::Address, address);
+        }
     }
     inner.resultCode = resultCodeOf(done.result);
     inner.auxNumber = int(done.controllerError);

@@ -49,6 +49,7 @@ private slots:
     void noReplyAndLinkDown();
     void amsPortReachesTheController();
     void frameTraceLines();
+    void reentrantCallIsRefused_data();
     void reentrantCallIsRefused();
 
 private:
@@ -466,9 +467,20 @@ void TestEndToEnd::frameTraceLines()
 // A host timer that fires while an exchange waits in its nested event loop
 // must not start a second exchange on the same link, and is told "busy",
 // not "link down": the link is up.
+void TestEndToEnd::reentrantCallIsRefused_data()
+{
+    QTest::addColumn<QString>("parameters");
+    QTest::newRow("polled") << QString::fromLatin1(kShortWaits);
+    // MW0 subscribed first: a re-entrant read of it is refused, not served.
+    QTest::newRow("from notifications") << QStringLiteral("851;reply-ms=300;notify-ms=50");
+}
+
 void TestEndToEnd::reentrantCallIsRefused()
 {
+    QFETCH(QString, parameters);
     QVERIFY(connected(false));
+    QCOMPARE(driver->SetConnectPar(parameters), 851);
+    QCOMPARE(driver->ReadVariable(QStringLiteral("MW0"), DT_Int16).resultCode, 0);
     SimFault slow;
     slow.noAnswer = true;
     sim->server()->pushFault(slow);
