@@ -122,17 +122,17 @@ bool Subscriptions::add(const Place &place, Kind kind, bool version, const QStri
     if (added.result == LinkOk && handle != 0 && !m_entries.contains(handle)) {
         Entry e;
         e.place = place;
-        e.handle = handle;
         e.kind = kind;
         e.version = version;
         e.readAt = now();
         m_entries.insert(handle, e);
         m_byPlace.insert(place, handle);
+        m_sampleBytes += place.length;
         updateSink();
         return true;
     }
     if (added.result == LinkWrongReply && added.controllerError != 0) {
-        m_refused << place; // polled from now on, on this connection
+        m_refused.insert(place); // polled from now on, on this connection
         if (added.adsError(kNoMoreNotificationHandles))
             m_endsBeforeAdding = kEndsAfterNoMore;
     }
@@ -168,10 +168,8 @@ void Subscriptions::onNotification(const char *data, qint64 size)
 void Subscriptions::sample(quint32 handle, const char *data, quint32 size)
 {
     const auto it = m_entries.find(handle);
-    if (it == m_entries.end()) {
-        ++m_strangers; // one we do not hold, or no longer: skipped without a word
-        return;
-    }
+    if (it == m_entries.end())
+        return; // one we do not hold, or no longer: skipped without a word
     it->bytes.resize(int(size));
     std::memcpy(it->bytes.data(), data, size);
     it->sampleAt = now();
@@ -209,6 +207,7 @@ void Subscriptions::end(quint32 handle)
     WireBytes::putLe32(deletion.data.data(), handle);
     m_deletions << deletion;
     m_byPlace.remove(it->place);
+    m_sampleBytes -= it->place.length;
     m_entries.erase(it);
     if (m_endsBeforeAdding > 0)
         --m_endsBeforeAdding;
@@ -234,6 +233,7 @@ void Subscriptions::forgetAll()
 {
     m_entries.clear();
     m_byPlace.clear();
+    m_sampleBytes = 0;
     m_deletions.clear();
     m_refused.clear();
     m_endsBeforeAdding = 0;
@@ -262,9 +262,7 @@ void Subscriptions::updateSink()
         m_sinkSet = false;
         return;
     }
-    qint64 limit = kFrameOverhead;
-    for (const Entry &e : qAsConst(m_entries))
-        limit += kStampsPerFrame * (20 + qint64(e.place.length));
+    const qint64 limit = kFrameOverhead + kStampsPerFrame * (20 * qint64(m_entries.size()) + m_sampleBytes);
     if (!m_sinkSet)
         m_link.setNotificationSink([this](const char *data, qint64 size) { onNotification(data, size); },
                                    limit);

@@ -57,7 +57,6 @@ public:
 
     void configure(int notifyMs, int maxLive, int replyMs);
     bool enabled() const { return m_notifyMs > 0; }
-    int live() const { return m_entries.size(); }
 
     // The place a read of `amsPort` asks for now.
     Place placeOf(int amsPort, quint32 indexGroup, quint32 indexOffset, quint32 length) const;
@@ -80,7 +79,6 @@ public:
 private:
     struct Entry {
         Place place;
-        quint32 handle = 0;
         Kind kind = Address;
         QByteArray bytes; // the latest sample
         qint64 sampleAt = -1; // when it came, on m_clock
@@ -107,8 +105,9 @@ private:
     QHash<quint32, Entry> m_entries; // by notification handle
     QHash<Place, quint32> m_byPlace; // the handles, by place
     bool m_sinkSet = false;
+    qint64 m_sampleBytes = 0; // of every live subscription: what a frame may carry
     QList<CmdBeckhoff_ADS::Write> m_deletions; // ended, to be deleted on the controller
-    QList<Place> m_refused; // not tried again on this connection
+    QSet<Place> m_refused; // not tried again on this connection
     quint64 m_connection = 0; // whose subscriptions these are
     int m_endsBeforeAdding = 0; // after 0x716: subscriptions that must end first
     qint64 m_wroteAt = -1; // the last write's reply, on m_clock
@@ -116,7 +115,6 @@ private:
     bool m_namesRefused = false; // no version subscription: names are polled
     quint8 m_version = 0;
     bool m_versionKnown = false;
-    int m_strangers = 0; // samples for handles not held
 };
 
 uint qHash(const Subscriptions::Place &p, uint seed = 0);
