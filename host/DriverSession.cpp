@@ -61,9 +61,9 @@ bool DriverSession::connect(const AdsctlOptions &options)
     }
     if (options.trace)
         m_driver->DebugCmd(DC_StartDebug);
-    const int code = m_driver->ConnectDrive(text);
-    if (code != 0) {
-        m_err << "adsctl: cannot connect to " << text << ": " << ResultText::ofConnect(code, text)
+    m_connectCode = m_driver->ConnectDrive(text);
+    if (m_connectCode != 0) {
+        m_err << "adsctl: cannot connect to " << text << ": " << ResultText::ofConnect(m_connectCode, text)
               << Qt::endl;
         return false;
     }

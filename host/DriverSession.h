@@ -29,6 +29,9 @@ public:
     // driver's code and its meaning on `err`, when it cannot.
     bool connect(const AdsctlOptions &options);
 
+    // What ConnectDrive answered; 0 until connect() called it.
+    int connectCode() const { return m_connectCode; }
+
     CDriveBaseClass *driver() const { return m_driver; }
     // The plug-in load() took, or tried.
     QString pluginPath() const { return m_pluginPath; }
@@ -38,6 +41,7 @@ private:
     PluginHandle m_plugin;
     QString m_pluginPath;
     CDriveBaseClass *m_driver = nullptr;
+    int m_connectCode = 0;
     std::unique_ptr<SimController> m_sim;
 };
 

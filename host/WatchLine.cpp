@@ -9,13 +9,12 @@ bool succeeded(const CLabelVariable &read)
 {
     return read.resultCode == CLabelVariable::RC_Success;
 }
+} // namespace
 
-// The controller's own code rides in auxNumber only on a failed read.
-quint32 controllerError(const CLabelVariable &read)
+quint32 WatchLine::controllerError(const CLabelVariable &read)
 {
     return succeeded(read) ? 0 : quint32(read.auxNumber);
 }
-} // namespace
 
 QString WatchLine::text(const QString &stamp, DataType type, const CLabelVariable &read)
 {

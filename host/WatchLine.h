@@ -19,6 +19,8 @@ public:
     // adsError only when the controller gave a code, reason only when the
     // driver gave one.
     static QString json(const QString &stamp, DataType type, const CLabelVariable &read);
+    // The controller's own code: it rides in auxNumber only on a failed read.
+    static quint32 controllerError(const CLabelVariable &read);
 };
 
 #endif // WATCHLINE_H

@@ -6,13 +6,6 @@
 
 #include <QDateTime>
 
-namespace {
-quint32 controllerError(const CLabelVariable &read)
-{
-    return read.resultCode == CLabelVariable::RC_Success ? 0 : quint32(read.auxNumber);
-}
-} // namespace
-
 WatchLoop::WatchLoop(CDriveBaseClass *driver, const AdsctlOptions &options, QTextStream &out)
     : m_driver(driver), m_options(options), m_out(out)
 {
@@ -44,7 +37,8 @@ void WatchLoop::stop()
 
 bool WatchLoop::changed(const CLabelVariable &read, const QStringList &elements) const
 {
-    return m_lastCode != read.resultCode || m_lastError != controllerError(read) || elements != m_last;
+    return m_lastCode != read.resultCode || m_lastError != WatchLine::controllerError(read)
+           || elements != m_last;
 }
 
 void WatchLoop::print(const CLabelVariable &read)
@@ -70,7 +64,7 @@ void WatchLoop::readOnce()
         print(read);
     m_anySucceeded = m_anySucceeded || ok;
     m_lastCode = read.resultCode;
-    m_lastError = controllerError(read);
+    m_lastError = WatchLine::controllerError(read);
     m_last = elements;
 
     // A link down is no end: the driver brings the line back by itself while

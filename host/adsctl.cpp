@@ -49,6 +49,8 @@ int main(int argc, char **argv)
         return AdsctlCommands::info(session.driver(), out); // offline: the plug-in alone
     if (options.command == AdsctlOptions::Info) {
         if (!session.connect(options)) {
+            if (session.connectCode() != -3)
+                return 1; // refused before any connection was tried: said above
             err << "adsctl: no TCP connection: the controller's address or port is wrong, or it is off, or a "
                    "firewall is between (ADS over TCP is port 48898)"
                 << Qt::endl;

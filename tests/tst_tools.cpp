@@ -1750,6 +1750,9 @@ void TestTools::infoConnectAsksTheController_data()
                                << "adsctl: no answer: ";
     QTest::newRow("no TCP connection")
         << QStringList{} << QStringList{} << 1 << "adsctl: no TCP connection: ";
+    // Refused before any connection is tried: no word of TCP.
+    QTest::newRow("a host name") << QStringList{} << QStringList{} << 1
+                                 << "adsctl: cannot connect to localhost:";
 }
 
 // info --connect asks the controller for its name, version and state, and
@@ -1766,6 +1769,8 @@ void TestTools::infoConnectAsksTheController()
     QString where = controller.tcp;
     if (!listening)
         where = QStringLiteral("127.0.0.1:1"); // nothing listens there
+    if (QTest::currentDataTag() == QLatin1String("a host name"))
+        where.replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost"));
     const Run r = adsctl(QStringList{"--connect", where} + options + QStringList{"info"});
     QVERIFY(r.finished);
     QCOMPARE(r.exitCode, exitCode);
