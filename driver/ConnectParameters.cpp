@@ -1,5 +1,7 @@
 #include "driver/ConnectParameters.h"
 
+#include "link/AmsRoute.h"
+
 #include <QStringList>
 
 namespace {
@@ -37,10 +39,7 @@ bool ConnectParameters::parseNetId(const QString &text, QByteArray *netId)
 
 QString ConnectParameters::netIdText(const QByteArray &netId)
 {
-    QStringList parts;
-    for (char b : netId)
-        parts << QString::number(quint8(b));
-    return parts.join(QLatin1Char('.'));
+    return AmsRoute::netIdText(netId);
 }
 
 bool ConnectParameters::apply(const QString &text, int *amsPort, LinkSettings *link)

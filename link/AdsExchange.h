@@ -95,7 +95,6 @@ public:
     using NotificationSink = std::function<void(const char *data, qint64 size)>;
     void setNotificationSink(NotificationSink sink, qint64 limit);
     void setNotificationLimit(qint64 limit) { m_notifyLimit = m_notify ? limit : 0; }
-    bool notifying() const { return bool(m_notify); }
 
     // A request sent with nobody waiting for its reply (a handle given back,
     // say): its reply is taken silently whenever it comes, during a wait or

@@ -2,6 +2,7 @@
 
 #include "link/AdsErrorText.h"
 #include "link/AdsFrame.h"
+#include "link/AmsRoute.h"
 #include "link/WireBytes.h"
 
 #include <QStringList>
@@ -48,7 +49,7 @@ QString AdsReason::ofLoss(bool duringRequest, const QString &socketError, const 
         return QStringLiteral(
                    "the controller closed the connection right after a request: it may have no route "
                    "for the source NetId %1 in use (add one on the controller, or set source=)")
-            .arg(netIdText(sourceNetId));
+            .arg(AmsRoute::netIdText(sourceNetId));
     return QStringLiteral("the connection was lost (%1)").arg(socketError);
 }
 
@@ -62,21 +63,8 @@ QString AdsReason::busy()
     return QStringLiteral("busy: another request of this driver waits for its reply; nothing was sent");
 }
 
-QString AdsReason::foreignThread()
-{
-    return QStringLiteral("called from a thread that does not own the driver; nothing was sent");
-}
-
 QString AdsReason::line(const AdsLog::Context &c, const QString &reason)
 {
     return QStringLiteral("lib[Beckhoff]%1:%2 ID=%3 %4: %5")
         .arg(c.host, QString::number(c.tcpPort), QString::number(c.amsPort), c.varName, reason);
-}
-
-QString AdsReason::netIdText(const QByteArray &netId)
-{
-    QStringList parts;
-    for (char b : netId)
-        parts << QString::number(quint8(b));
-    return parts.join(QLatin1Char('.'));
 }

@@ -23,11 +23,9 @@ public:
     static QString ofLoss(bool duringRequest, const QString &socketError, const QByteArray &sourceNetId);
     static QString linkDown();
     static QString busy();
-    static QString foreignThread();
 
     // The line itself: "lib[Beckhoff]HOST:PORT ID=AMSPORT NAME: reason".
     static QString line(const AdsLog::Context &c, const QString &reason);
-    static QString netIdText(const QByteArray &netId);
 };
 
 #endif // ADSREASON_H

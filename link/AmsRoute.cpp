@@ -2,15 +2,13 @@
 
 #include <QStringList>
 
-namespace {
-QString netIdText(const QByteArray &netId)
+QString AmsRoute::netIdText(const QByteArray &netId)
 {
     QStringList parts;
     for (char b : netId)
         parts << QString::number(quint8(b));
     return parts.join(QLatin1Char('.'));
 }
-} // namespace
 
 void AmsRoute::setSettings(const LinkSettings &settings)
 {

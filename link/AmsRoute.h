@@ -25,6 +25,8 @@ public:
     // A TCP connection to `ip` from `local`; a serial line has neither.
     void connectedTo(const QString &ip, const QHostAddress &local);
     void onSerialLine();
+    // "5.12.34.56.1.1": how a NetId is written.
+    static QString netIdText(const QByteArray &netId);
 
     QString ip() const { return m_ip; }
     QByteArray target() const { return m_target; }

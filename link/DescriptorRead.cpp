@@ -5,7 +5,6 @@
 #include <QIODevice>
 
 #include <cerrno>
-#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -37,12 +36,4 @@ qint64 DescriptorRead::moveTo(QIODevice *device, int fd, AdsExchange &exchange)
     if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
         return moved > 0 ? moved : -1; // what came before the end is handed over first
     return moved;
-}
-
-bool DescriptorRead::waitReadable(int fd, int ms)
-{
-    if (fd < 0)
-        return true; // nothing to wait on: the device looks at once
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, qMax(0, ms)) > 0;
 }

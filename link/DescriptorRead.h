@@ -18,9 +18,6 @@ public:
     // for `fd`, into `exchange`: the number of bytes moved, or -1 when the
     // read found an end of file or an error (the device has to look).
     static qint64 moveTo(QIODevice *device, int fd, AdsExchange &exchange);
-    // Waits up to `ms` for `fd` to have something to read (bytes, an end of
-    // file or an error); false when nothing came in the time.
-    static bool waitReadable(int fd, int ms);
 };
 
 #endif // DESCRIPTORREAD_H
