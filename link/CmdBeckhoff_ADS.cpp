@@ -226,7 +226,7 @@ int CmdBeckhoff_ADS::EthDisConnectDrive()
     closedDuringWait = wait.waiting();
     tcp->close();
     lineGone();
-    health->closed(lineText());
+    health->closed();
     return 0;
 }
 
@@ -238,7 +238,7 @@ int CmdBeckhoff_ADS::serialDisConnectDrive()
     closedDuringWait = wait.waiting();
     serial->close();
     lineGone();
-    health->closed(lineText());
+    health->closed();
     return 0;
 }
 
@@ -257,7 +257,7 @@ int CmdBeckhoff_ADS::DestroyFree()
     const bool any = tcp || serial;
     closedDuringWait = wait.waiting();
     adopt(nullptr);
-    health->closed(lineText());
+    health->closed();
     return any ? 0 : 1;
 }
 

@@ -15,7 +15,7 @@ void LinkHealth::connected(const QString &who)
     setUp(true);
 }
 
-void LinkHealth::closed(const QString &)
+void LinkHealth::closed()
 {
     m_probation = false;
     m_unanswered = 0;

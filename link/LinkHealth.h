@@ -29,7 +29,7 @@ public:
     // The host's connect worked (a working line replaced is no change).
     void connected(const QString &who);
     // The host closed the line.
-    void closed(const QString &who);
+    void closed();
     // A line came back in the background: up once it answers.
     void reconnected();
     // The line went, or is taken down: `reason` says why. False when it was

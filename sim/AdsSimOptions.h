@@ -2,6 +2,8 @@
 #ifndef ADSSIMOPTIONS_H
 #define ADSSIMOPTIONS_H
 
+#include "sim/SimNotifications.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
@@ -27,7 +29,7 @@ public:
     bool noDataTypes = false; // the upload's sizes (0xF00F) and data types (0xF00E) answer 0x701
     quint16 adsState = 5; // ReadState's answer: 5 run, 6 stop, 15 config
     QString deviceName = QStringLiteral("ads-sim"); // ReadDeviceInfo's name
-    int maxNotifications = 10000; // live subscriptions over all connections
+    int maxNotifications = SimNotifications::kDefaultLimit; // live subscriptions over all connections
     QString clockSymbol; // written with the monotonic clock every millisecond; empty: none
     bool help = false;
     bool version = false;

@@ -23,7 +23,6 @@ class SimNotifications
 public:
     enum AdsError : quint32 {
         NoError = 0,
-        InvalidParameter = 0x70B,
         HandleInvalid = 0x714,
         NoMoreHandles = 0x716,
     };
